@@ -1,0 +1,21 @@
+# One INTERFACE target carries the project's compile settings; every target links it.
+add_library(corvid_common INTERFACE)
+target_compile_options(corvid_common INTERFACE -Wall -Wextra -Wno-unused-parameter)
+target_compile_definitions(corvid_common INTERFACE
+    CORVID_PROVIDER_DOMAIN="${CORVID_PROVIDER_DOMAIN}"
+    CORVID_VERSION="6.0.22a")
+target_include_directories(corvid_common INTERFACE ${PROJECT_SOURCE_DIR}/src)
+if(CORVID_SANITIZE)
+    target_compile_options(corvid_common INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    target_link_options(corvid_common INTERFACE -fsanitize=address,undefined)
+endif()
+if(CORVID_WITH_WEBENGINE)
+    target_compile_definitions(corvid_common INTERFACE CORVID_WITH_WEBENGINE=1)
+endif()
+
+# corvid_add_library(NAME SOURCES... [LIBS libs...]) : one static library per subsystem folder.
+function(corvid_add_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_library(${name} STATIC ${ARG_SOURCES})
+    target_link_libraries(${name} PUBLIC corvid_common ${ARG_LIBS})
+endfunction()

@@ -1,0 +1,63 @@
+#pragma once
+// What every subsystem's handlers get: the form's widgets (the single source of truth for what the
+// agent sees and sets), the window-level values, the engine, the install root, the platform
+// services and the window's timers. Header-only so that subsystems need not link app/.
+
+#include <QMainWindow>
+#include <QString>
+#include <QTimer>
+#include <QVector>
+
+#include "engine/SipEngine.h"
+#include "platform/InstallRoot.h"
+#include "platform/Services.h"
+
+namespace Ui {
+class MainForm;
+}
+
+namespace corvid {
+
+// Window-level values shared by several subsystems.
+struct WindowState {
+    QString settingsPath;       // root/bin/corvidapp.ini, set again before each use
+    QString version = QStringLiteral(CORVID_VERSION);
+    QString providerDomain;     // build default, overridable by the ProviderDomain key
+    QString CurrentNumber;
+    QString InBandSetting;      // last read value of InBand
+    QString RecordAllSetting;   // last read value of recordAll
+    QString TransferMark;       // "1" after a supervised transfer
+    QString SipTapiMode;        // value of UseSipTapi
+    QString PbxId;              // characters 3 to 6 of the customer number
+    QString MonitorTarget;
+    bool RingToneOn = false;
+    QVector<bool> SpeakerMuted; // per line
+    QVector<bool> MicMuted;     // per line
+    int LineCount = 0;
+    QString callsec = QStringLiteral("0"); // seconds of the current call as decimal text
+};
+
+// The window's timers, created by MainForm with their design-time intervals.
+struct WindowTimers {
+    QTimer* webtimer = nullptr;         // 2000 ms, one-shot start-up decision
+    QTimer* OnLineTimer = nullptr;      // 1000 ms, one-shot: clicks the online button
+    QTimer* TapiSip = nullptr;          // 500 ms, datalink poll
+    QTimer* DialTimer = nullptr;        // 500 ms, clipboard dial
+    QTimer* TimerTick = nullptr;        // 1000 ms, line status while online
+    QTimer* TimerProgressBar = nullptr; // 20 ms, level bars while online
+    QTimer* CallTimer = nullptr;        // 1000 ms, call seconds
+    QTimer* logCleanTimer = nullptr;    // 500 ms, one-shot after a call ends
+    QTimer* TimeTimer = nullptr;        // 1000 ms, clock
+};
+
+struct WindowContext {
+    QMainWindow* window = nullptr;
+    Ui::MainForm* ui = nullptr;
+    SipEngine* engine = nullptr;
+    InstallRoot root;
+    Services services;
+    WindowState state;
+    WindowTimers timers;
+};
+
+} // namespace corvid

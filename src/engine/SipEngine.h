@@ -1,0 +1,186 @@
+#pragma once
+// The boundary to the SIP user agent. The window and its subsystems see only this class: its
+// operations (synchronous, on the GUI thread, Boolean results with LastErrorCode() telling why a
+// call failed) and its events (Qt signals, delivered on the GUI thread, never from inside the
+// SIP library's own callbacks). Names and argument orders are the dialer's own vocabulary.
+
+#include <QObject>
+#include <QString>
+
+namespace corvid {
+
+// Error codes answered by LastErrorCode(); the window shows a message for each of them.
+namespace EngineError {
+enum : int {
+    None = 0,
+    NotOnline = 10,
+    PortInUse = 11,
+    Network = 12,
+    TaskWindow = 13,
+    InputDevice = 14,
+    OutputDevice = 15,
+    InputNotOpen = 16,
+    OutputNotOpen = 17,
+    MicVolumeUnsupported = 18,
+    SpeakerVolumeUnsupported = 19,
+    RecordingInit = 20,
+    WaveOpen = 21,
+    InvalidUri = 22,
+    CodecUnsupported = 23,
+    Sdp = 24,
+    ConnectRequest = 25,
+    RegisterRequest = 26,
+    UnregisterRequest = 27,
+    DisconnectRequest = 28,
+    InvalidLine = 29,
+    LineBusy = 30,
+    LineNotOpen = 31,
+    InvalidCallId = 32,
+    InvalidValue = 33,
+    NotInVoiceSession = 34,
+    WaveRead = 35,
+    WaveWrite = 36,
+    WaveFormat = 37,
+    CancelRequest = 38,
+};
+}
+
+// Codec numbers used by EnableCodec / DisableCodec.
+namespace Codec {
+enum : int { GSM610 = 0, iLBC = 1, G711A = 2, G711U = 3, G729 = 4 };
+}
+
+// Chat presence values used by ChatSetStatus / ChatContactStatus.
+// (The window decides what each number means to the agent; the engine maps them onto presence.)
+
+class SipEngine : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~SipEngine() override = default;
+
+    // --- engine life ---------------------------------------------------------------------
+    // flag and empty are fixed values of the call (False and ""); localAddress is read and may be
+    // written back; captureSoundDevice chooses real sound devices over silent file devices.
+    virtual bool EngineStart(bool flag, QString& localAddress, int sipPort, const QString& userName,
+                             const QString& authLogin, const QString& password, const QString& displayName,
+                             const QString& domain, const QString& proxy, const QString& empty,
+                             bool captureSoundDevice, int lineCount) = 0;
+    virtual void EngineStop() = 0;
+    virtual int LastErrorCode() const = 0;
+    virtual QString GetLocalAddress() = 0;
+    virtual void SetUserAgent(const QString& text) = 0;
+    virtual bool SetEngineInterval(int ms) = 0;
+
+    // --- registration --------------------------------------------------------------------
+    virtual bool RegisterToProxy(int expirySeconds) = 0;
+
+    // --- lines ---------------------------------------------------------------------------
+    virtual bool OpenLine(int line, bool flag, QString& localAddress, int rtpPort) = 0;
+    virtual bool IsLineOpen(int line) = 0;
+    virtual bool IsLineOnHold(int line) = 0;
+    virtual bool IsLineBusy(int line) = 0;
+
+    // --- calls ---------------------------------------------------------------------------
+    // Device indexes: the entry of the device list minus 1; -1 is the default device.
+    virtual bool PlaceCall(int line, QString& number, int inputDevice, int outputDevice) = 0;
+    virtual bool EndCall(int line) = 0;
+    virtual bool AnswerCall(int line, const QString& callId, int inputDevice, int outputDevice) = 0;
+    virtual bool RefuseCall(const QString& callId) = 0;
+    virtual bool HoldCall(int line) = 0;
+    virtual bool ResumeCall(int line) = 0;
+    virtual bool TransferCall(int line, const QString& number) = 0;
+    virtual bool JoinLines(int lineA, int lineB) = 0;
+    virtual void DndOn() = 0;
+    virtual void DndOff() = 0;
+    virtual bool ForwardCalls(bool enable, const QString& number) = 0;
+
+    // --- DTMF ----------------------------------------------------------------------------
+    virtual bool SendDtmfDigit(int line, const QString& digit) = 0;
+    // Applies to the line's next call.
+    virtual void ForceInbandDtmfOn(int line) = 0;
+    virtual void ForceInbandDtmfOff(int line) = 0;
+
+    // --- audio ---------------------------------------------------------------------------
+    virtual int InputDeviceCount() = 0;
+    virtual int OutputDeviceCount() = 0;
+    virtual QString InputDeviceName(int index) = 0;
+    virtual QString OutputDeviceName(int index) = 0;
+    virtual bool SetMicMute(bool mute) = 0;
+    virtual bool SetSpeakerMute(bool mute) = 0;
+    virtual bool MuteLineSpeaker(int line, bool mute) = 0;
+    virtual bool MuteLineMic(int line, bool mute) = 0;
+    // Volumes 0..255; levels 0..32767 (shown as level bars).
+    virtual int MicVolume() = 0;
+    virtual int SpeakerVolume() = 0;
+    virtual bool SetMicVolume(int volume) = 0;
+    virtual bool SetSpeakerVolume(int volume) = 0;
+    virtual int MicLevel() = 0;
+    virtual int SpeakerLevel() = 0;
+    virtual void MicBoostOn() = 0;
+    virtual void MicBoostOff() = 0;
+    virtual bool IsMicBoostOn() = 0;
+    virtual bool AgcOn(int level) = 0;
+    virtual void AgcOff() = 0;
+    virtual void EchoCancelOn() = 0;
+    virtual void EchoCancelOff() = 0;
+    virtual void DeselectAllCodecs() = 0;
+    virtual bool EnableCodec(int codec) = 0;
+    virtual bool DisableCodec(int codec) = 0;
+
+    // --- recording (a per-line buffer, saved to a wave file later) ------------------------
+    virtual bool StartRecording(int line, int mode, bool flag) = 0;
+    virtual bool StopRecording(int line) = 0;
+    virtual void ResetRecording(int line) = 0;
+    virtual bool SaveRecording(int line, const QString& path) = 0;
+    // Answers whether the line is recording now.
+    virtual bool RecordingLineOp(int line) = 0;
+
+    // --- wave playback into a line (positions in milliseconds) ----------------------------
+    virtual bool PlayWaveOpen(int line, const QString& path) = 0;
+    virtual bool PlayWaveStart(int line, bool listen) = 0;
+    virtual bool PlayWavePause(int line) = 0;
+    virtual bool PlayWaveStop(int line) = 0;
+    virtual bool PlayWavePosition(int line, int positionMs) = 0;
+    virtual int PlayWaveGetPosition(int line) = 0;
+    virtual bool IsLinePlayingWave(int line) = 0;
+
+    // --- chat and presence -----------------------------------------------------------------
+    virtual bool ChatAddContact(const QString& userName) = 0;
+    virtual bool ChatRemoveContact(const QString& userName) = 0;
+    virtual bool ChatSetStatus(int status) = 0;
+    virtual bool ChatSendMessage(const QString& userName, const QString& text, int a, int b) = 0;
+
+Q_SIGNALS:
+    void DtmfDigitReceived(int line, const QString& digit);
+    void PlayWaveDone(int line);
+    void UnregisterTrying();
+    void UnregisterFailed();
+    void UnregisterSucceeded();
+    void RegisterTrying();
+    void RegisterSucceeded();
+    void CallFailed(int line);
+    void CallConnecting(int line);
+    void EngineNoticeA(const QString& text);
+    void EngineNoticeB(const QString& text);
+    void CallHungUp(int line);
+    void TransferAccepted(int line);
+    void ProvisionalResponse(int line, int statusCode, const QString& reason);
+    void RedirectionResponse(int line, int statusCode, const QString& reason, const QString& contact);
+    void RequestFailureResponse(int line, int statusCode, const QString& reason);
+    void ServerFailureResponse(int line, int statusCode, const QString& reason);
+    void GlobalFailureResponse(int line, int statusCode, const QString& reason);
+    void CallConnected(int line, const QString& remote, int codec);
+    // callId, line (as text), caller number, caller display name, called number
+    void IncomingCall(const QString& callId, const QString& line, const QString& callerNumber,
+                      const QString& callerName, const QString& calledNumber);
+    void ReregisterTrying();
+    void ReregisterSucceeded();
+    void TransferFailed(int line, int statusCode, const QString& reason);
+    void RegisterFailed(int code, const QString& reason);
+    void ReregisterFailed(int code, const QString& reason);
+    void ChatContactStatus(const QString& userName, int status);
+    void ChatMessageReceived(const QString& userName, const QString& text);
+};
+
+} // namespace corvid

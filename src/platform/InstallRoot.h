@@ -1,0 +1,38 @@
+#pragma once
+// The install root and every path under it. Resolved once at start-up:
+// --root DIR, then $CALLDECK_ROOT, then the platform default (C:\CallDeck or $HOME/CallDeck).
+
+#include <QString>
+#include <QStringList>
+
+namespace corvid {
+
+class InstallRoot {
+public:
+    explicit InstallRoot(QString rootDir = {});
+
+    // Resolution order: the --root argument (if any), CALLDECK_ROOT, the platform default.
+    static QString resolve(const QStringList& arguments);
+
+    QString root() const { return m_root; }
+    QString bin() const;                  // root/bin
+    QString logs() const;                 // root/logs
+    QString messages() const;             // root/messages
+    QString datalink() const;             // root/datalink
+    QString apps() const;                 // root/apps
+    QString preRecorded() const;          // root/PreRecordedMessages
+    QString binFile(const QString& name) const;  // root/bin/name
+    QString logFile(const QString& name) const;  // root/logs/name
+    QString settingsFile() const;         // root/bin/corvidapp.ini
+    QString appTool(const QString& baseName) const; // root/apps/baseName (".exe" on Windows)
+    QString binTool(const QString& baseName) const; // root/bin/baseName (".exe" on Windows)
+    QString engineDataDir() const;        // root/bin/engine (the SIP library's own files)
+
+    // Creates bin, logs, messages, datalink and PreRecordedMessages when missing (never apps).
+    bool createMissingFolders() const;
+
+private:
+    QString m_root;
+};
+
+} // namespace corvid

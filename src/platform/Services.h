@@ -1,0 +1,70 @@
+#pragma once
+// The desktop services the dialer uses, each behind a small interface so that tests can replace
+// it with a recording fake (tests/support/FakePlatform.h). The real implementations live in
+// platform/ and are created once in main().
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+class QWidget;
+
+namespace corvid {
+
+class Clipboard {
+public:
+    virtual ~Clipboard() = default;
+    virtual QString text() const = 0; // plain text of the clipboard proper (not the X11 selection)
+    virtual void setText(const QString& text) = 0;
+    virtual void clear() = 0;
+};
+
+class ProcessLauncher {
+public:
+    virtual ~ProcessLauncher() = default;
+    // Starts a program detached, without a shell, each argument a separate item.
+    // Answers false when the program could not be started.
+    virtual bool startDetached(const QString& program, const QStringList& arguments = {}) = 0;
+};
+
+class DesktopOpener {
+public:
+    virtual ~DesktopOpener() = default;
+    virtual bool openUrl(const QUrl& url) = 0;            // the desktop's handler for the address
+    virtual bool openInTextEditor(const QString& path) = 0; // the desktop's text editor, detached
+};
+
+class MessageBoxes {
+public:
+    virtual ~MessageBoxes() = default;
+    // A box with one OK button and the application's title. The window's top is moved to 1000
+    // twips (67 logical pixels) first when window is given.
+    virtual void information(QWidget* window, const QString& text) = 0;
+};
+
+class RingSound {
+public:
+    virtual ~RingSound() = default;
+    virtual void startLoop(const QString& fileName) = 0; // looked up in the working folder, then next to the program
+    virtual void stop() = 0;
+    virtual bool isPlaying() const = 0;
+};
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual QDateTime now() const = 0;
+};
+
+// The set handed to every subsystem. Not owning.
+struct Services {
+    Clipboard* clipboard = nullptr;
+    ProcessLauncher* processes = nullptr;
+    DesktopOpener* desktop = nullptr;
+    MessageBoxes* messages = nullptr;
+    RingSound* ring = nullptr;
+    Clock* clock = nullptr;
+};
+
+} // namespace corvid
