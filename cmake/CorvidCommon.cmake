@@ -16,6 +16,11 @@ endif()
 # corvid_add_library(NAME SOURCES... [LIBS libs...]) : one static library per subsystem folder.
 function(corvid_add_library name)
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    if(NOT ARG_SOURCES)
+        # A folder whose code has not been written yet still yields a (empty) library.
+        file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp "")
+        set(ARG_SOURCES ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
+    endif()
     add_library(${name} STATIC ${ARG_SOURCES})
     target_link_libraries(${name} PUBLIC corvid_common ${ARG_LIBS})
 endfunction()
