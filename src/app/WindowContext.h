@@ -50,6 +50,28 @@ struct WindowTimers {
     QTimer* TimeTimer = nullptr;        // 1000 ms, clock
 };
 
+class OnlineControl;  // engine/OnlineControl.h: BtnOnline, StartEngine, OpenLines, registration events
+class AudioControls;  // engine/AudioControls.h: devices, sliders, mutes, levels, codecs, ring tone
+class LineStatus;     // calls/LineStatus.h: AddStatusLog, FillLineLists, line table, CallTimer, busy reaction
+class Dialing;        // calls/Dialing.h: Call, Redial, dial pad, Box#
+class CallEnd;        // calls/CallEnd.h: call progress events, hang-up, far-end hang-up, per-line mute
+class CallLog;        // dialer/CallLog.h: the log writers, Clear, logCleanTimer
+class Recording;      // media/Recording.h: call and monitoring-call recording
+class PbxPage;        // integrations/PbxPage.h: start-up tick, PBX page, label switches
+
+// The subsystem objects, created and owned by MainForm, so that one handler can call another
+// subsystem's routine by name (ctx.subsystems.recording->finishCallRecording()).
+struct Subsystems {
+    OnlineControl* online = nullptr;
+    AudioControls* audio = nullptr;
+    LineStatus* lines = nullptr;
+    Dialing* dialing = nullptr;
+    CallEnd* callEnd = nullptr;
+    CallLog* callLog = nullptr;
+    Recording* recording = nullptr;
+    PbxPage* pbxPage = nullptr;
+};
+
 struct WindowContext {
     QMainWindow* window = nullptr;
     Ui::MainForm* ui = nullptr;
@@ -58,6 +80,7 @@ struct WindowContext {
     Services services;
     WindowState state;
     WindowTimers timers;
+    Subsystems subsystems;
 };
 
 } // namespace corvid
