@@ -1,0 +1,208 @@
+#include "settings/IniFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace corvid {
+namespace {
+
+const QByteArray CrLf("\r\n");
+
+// Names compare in ASCII lower case only, so lowering never changes a byte position.
+QByteArray lower(const QByteArray& bytes) {
+    return bytes.toLower();
+}
+
+bool readWholeFile(const QString& file, QByteArray* text) {
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    *text = f.readAll();
+    return f.error() == QFileDevice::NoError;
+}
+
+// The new text must be on disk before it replaces the old file, or a power cut could leave neither.
+bool syncToDisk(QFileDevice& f) {
+#ifdef Q_OS_UNIX
+    return ::fsync(f.handle()) == 0;
+#else
+    return f.flush();
+#endif
+}
+
+bool isControlChar(char c) {
+    return static_cast<unsigned char>(c) <= 13;
+}
+
+} // namespace
+
+namespace ini {
+
+bool makeFileExist(const QString& file) {
+    QFileInfo info(file);
+    if (!info.exists()) {
+        QFile f(file);
+        if (!f.open(QIODevice::WriteOnly)) return false;
+        f.close();
+        return true;
+    }
+    if (info.isDir()) return false;
+    const QFileDevice::Permissions wanted = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    if ((info.permissions() & wanted) != wanted)
+        QFile::setPermissions(file, info.permissions() | wanted); // best effort, like clearing read-only
+    return true;
+}
+
+QByteArray readKey(const QByteArray& text, const QByteArray& section, const QByteArray& key) {
+    const QByteArray header = "[" + lower(section) + "]";
+    const QByteArray keyMark = lower(key) + "=";
+    bool inSection = false;
+    qsizetype pos = 0;
+    while (pos < text.size()) {
+        // A line ends at CR; an LF right after it belongs to the line end, a lone LF to the line.
+        qsizetype cr = text.indexOf('\r', pos);
+        if (cr < 0) cr = text.size();
+        const QByteArray line = text.mid(pos, cr - pos);
+        pos = cr + 1;
+        if (pos < text.size() && text.at(pos) == '\n') ++pos;
+
+        const QByteArray lc = lower(line);
+        const bool hasBracket = lc.contains('[');
+        if (hasBracket) inSection = false;
+        if (lc == header) inSection = true;
+        if (hasBracket || !inSection) continue;
+        if (lc.startsWith(keyMark))
+            return line.mid(keyMark.size()).isNull() ? QByteArray("") : line.mid(keyMark.size());
+    }
+    return QByteArray();
+}
+
+QByteArray writeKey(const QByteArray& text, const QByteArray& section, const QByteArray& key, const QByteArray& value) {
+    const QByteArray headerMark = "\r\n[" + lower(section) + "]\r";
+    const QByteArray keyMark = "\n" + lower(key) + "=";
+    const QByteArray entry = key + "=" + value;
+
+    // A leading CR LF lets the header of the first line match; the trailing "[]" gives the last
+    // section a following "[" as well.
+    QByteArray t = CrLf + text + "[]";
+    const QByteArray l = lower(t);
+
+    const qsizetype h = l.indexOf(headerMark);
+    if (h >= 0) {
+        const qsizetype afterMark = h + headerMark.size();
+        const qsizetype nextSection = l.indexOf('[', afterMark); // always found: the sentinel
+        const qsizetype k = l.indexOf(keyMark, h);
+        t.chop(2);
+        if (k < 0 || k > nextSection) {
+            // Not in this section: the new entry goes first, right after the header's line end.
+            const qsizetype cut = afterMark + 1;
+            t = t.left(cut) + entry + CrLf + t.mid(cut);
+        } else {
+            // Replace the first entry of the section, keeping its LF and whatever follows its CR.
+            const qsizetype e = t.indexOf('\r', k);
+            t = t.left(k + 1) + entry + (e < 0 ? QByteArray() : t.mid(e));
+        }
+    } else {
+        t.chop(2);
+        t += CrLf + CrLf + "[" + section + "]" + CrLf + entry;
+    }
+
+    t.remove(0, 1); // the CR added above; its LF goes with the leading control characters below
+
+    const QByteArray threeBreaks = CrLf + CrLf + CrLf;
+    const QByteArray twoBreaks = CrLf + CrLf;
+    while (t.contains(threeBreaks))
+        t.replace(threeBreaks, twoBreaks);
+
+    while (!t.isEmpty() && isControlChar(t.back()))
+        t.chop(1);
+    qsizetype lead = 0;
+    while (lead < t.size() && isControlChar(t.at(lead)))
+        ++lead;
+    t.remove(0, lead);
+
+    return t + CrLf;
+}
+
+QByteArray profileKey(const QByteArray& text, const QByteArray& section, const QByteArray& key) {
+    const QString wantedSection = QString::fromLocal8Bit(section.trimmed());
+    const QString wantedKey = QString::fromLocal8Bit(key.trimmed());
+    bool inSection = false;
+    qsizetype pos = 0;
+    while (pos < text.size()) {
+        // Lines end at CR LF, LF or CR: files written by other programs may use any of them.
+        qsizetype end = pos;
+        while (end < text.size() && text.at(end) != '\r' && text.at(end) != '\n')
+            ++end;
+        const QByteArray line = text.mid(pos, end - pos).trimmed();
+        pos = end;
+        if (pos < text.size() && text.at(pos) == '\r') ++pos;
+        if (pos < text.size() && text.at(pos) == '\n') ++pos;
+
+        if (line.startsWith('[')) {
+            const qsizetype close = line.lastIndexOf(']');
+            if (close > 0) {
+                const QString name = QString::fromLocal8Bit(line.mid(1, close - 1).trimmed());
+                inSection = name.compare(wantedSection, Qt::CaseInsensitive) == 0;
+                continue;
+            }
+        }
+        if (!inSection) continue;
+        const qsizetype eq = line.indexOf('=');
+        const QByteArray name = (eq < 0 ? line : line.left(eq)).trimmed();
+        if (QString::fromLocal8Bit(name).compare(wantedKey, Qt::CaseInsensitive) != 0) continue;
+        QByteArray v = eq < 0 ? QByteArray("") : line.mid(eq + 1).trimmed();
+        if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+            v = v.mid(1, v.size() - 2);
+        return v.isNull() ? QByteArray("") : v;
+    }
+    return QByteArray();
+}
+
+bool WriteIniKeyFile(const QString& file, const QString& section, const QString& key, const QString& value) {
+    QByteArray text;
+    if (!makeFileExist(file) || !readWholeFile(file, &text)) return false;
+    const QByteArray newText = writeKey(text, section.toLocal8Bit(), key.toLocal8Bit(), value.toLocal8Bit());
+
+    // The whole file is rewritten: write a temporary file beside it and rename it over the old one,
+    // so a crash or a full disk midway leaves the old settings intact. Unbuffered, so that a failed
+    // write shows here: a buffered QSaveFile flushes inside commit() and still renames a truncated
+    // file when that flush fails.
+    QSaveFile out(file);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
+    if (out.write(newText) != newText.size() || !syncToDisk(out)) {
+        out.cancelWriting(); // the temporary file is discarded, the old file stays
+        return false;
+    }
+    return out.commit();
+}
+
+} // namespace ini
+
+QString ReadIniKey(const QString& file, const QString& section, const QString& key) {
+    QByteArray text;
+    if (!ini::makeFileExist(file) || !readWholeFile(file, &text)) return QString();
+    return QString::fromLocal8Bit(ini::readKey(text, section.toLocal8Bit(), key.toLocal8Bit()));
+}
+
+void WriteIniKey(const QString& file, const QString& section, const QString& key, const QString& value) {
+    ini::WriteIniKeyFile(file, section, key, value);
+}
+
+QString GetProfileKey(const QString& section, const QString& key, const QString& file) {
+    QByteArray text;
+    if (!readWholeFile(file, &text)) return QString();
+    QString value = QString::fromLocal8Bit(ini::profileKey(text, section.toLocal8Bit(), key.toLower().toLocal8Bit()));
+    if (value.size() > ini::ProfileValueMaxChars) {
+        qsizetype n = ini::ProfileValueMaxChars;
+        if (value.at(n - 1).isHighSurrogate()) --n; // never split a character in two
+        value.truncate(n);
+    }
+    return value;
+}
+
+} // namespace corvid

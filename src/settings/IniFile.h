@@ -1,0 +1,62 @@
+#pragma once
+// The settings store: small INI files in the system's locale encoding, lines ending CR LF.
+//
+// Three routines read and write keys. They work on the raw bytes of a file, so bytes they do not
+// change (non-ASCII text, odd control characters, other programs' lines) are kept as they are.
+//
+//  - ReadIniKey: the hand-written reader. Section and key names match without regard to ASCII case;
+//    the value is the rest of the entry line, untrimmed. Lines end at CR (an LF right after the CR
+//    is skipped); a lone LF stays part of the line, so a file with LF-only line ends reads as one
+//    line and yields nothing. Any line holding "[" ends the current section and is never an entry.
+//  - WriteIniKey: the hand-written writer. Replaces the first entry of the key in the section, or
+//    adds it as the first entry of the section, or appends the section after one blank line; it
+//    normalises the whole file (no two blank lines in a row, no leading or trailing control
+//    characters, one final CR LF) and replaces the file atomically: the new text goes to a
+//    temporary file in the same folder that is renamed over the old one, so a failure midway
+//    leaves the old file untouched.
+//  - GetProfileKey: the profile lookup used for the account keys (note the file comes last).
+//    Lines end at CR LF, LF or CR; section and key names match without regard to case; blanks
+//    around key and value are trimmed; a value enclosed in matching single or double quotes loses
+//    them; at most ProfileValueMaxChars characters are returned.
+//
+// Reader and writer make a missing file exist (empty) and make it writable for its owner.
+// Names are compared in ASCII lower case; the byte length of a name never changes by lowering it,
+// which the writer relies on (it finds positions in a lower-case copy and cuts the original).
+
+#include <QByteArray>
+#include <QString>
+
+namespace corvid {
+
+// The hand-written reader: the value of key in section, or "" when absent or unreadable.
+QString ReadIniKey(const QString& file, const QString& section, const QString& key);
+
+// The hand-written writer. Callers ignore failures; WriteIniKeyFile reports them.
+void WriteIniKey(const QString& file, const QString& section, const QString& key, const QString& value);
+
+// The profile lookup: the value of key in section of file, or "".
+QString GetProfileKey(const QString& section, const QString& key, const QString& file);
+
+namespace ini {
+
+// The profile lookup's buffer holds 750 characters including the terminator.
+constexpr int ProfileValueMaxChars = 749;
+
+// The writer with its outcome: false when the file could not be read or the new text could not be
+// written and renamed over the old file (the old file is then left exactly as it was).
+bool WriteIniKeyFile(const QString& file, const QString& section, const QString& key, const QString& value);
+
+// Creates an empty file when none exists and gives an existing one owner read and write permission
+// (the counterpart of clearing read-only, hidden and system attributes). False when it cannot.
+bool makeFileExist(const QString& file);
+
+// The pure rules on the bytes of a whole file. Names are passed as given by the caller.
+// readKey: null QByteArray when not found (an empty value found is empty but not null).
+QByteArray readKey(const QByteArray& text, const QByteArray& section, const QByteArray& key);
+// writeKey: the complete new file content, ending in CR LF.
+QByteArray writeKey(const QByteArray& text, const QByteArray& section, const QByteArray& key, const QByteArray& value);
+// profileKey: the untruncated value (quotes removed), null when not found.
+QByteArray profileKey(const QByteArray& text, const QByteArray& section, const QByteArray& key);
+
+} // namespace ini
+} // namespace corvid

@@ -1,0 +1,51 @@
+#pragma once
+// Names of the keys of the main settings file (InstallRoot::settingsFile()), all in section "System".
+// Keys are written in the case in which the program writes or reads them; reader and writer match
+// names without regard to case, but the writer carries the caller's spelling into the file.
+// Flags are the strings "True" and "False" ("1" and "0" for autocall); an absent key reads "".
+
+namespace corvid::keys {
+
+constexpr const char System[] = "System"; // the one section of the main file
+
+// Account (written by the account save; read with GetProfileKey unless noted).
+constexpr const char customerNumber[] = "customerNumber"; // 20-character account code; also read by ReadIniKey
+constexpr const char DisplayName[] = "DisplayName";       // never written; also names the CSV call log
+constexpr const char Login[] = "Login";                   // characters 7 to 10 of the code
+constexpr const char AuthLogin[] = "AuthLogin";           // same as Login; names the monitor list file
+constexpr const char Password[] = "Password";             // characters 11 to 20 of the code
+constexpr const char SIPProxy[] = "SIPProxy";             // PBX number + "." + provider domain
+constexpr const char OutBoundProxy[] = "OutBoundProxy";   // same form as SIPProxy
+constexpr const char userweb[] = "userweb";               // PBX web directory user
+constexpr const char passweb[] = "passweb";               // PBX web directory password
+
+// Behaviour (read with ReadIniKey unless noted).
+constexpr const char Mon[] = "Mon";                       // "True": go online by itself at start
+constexpr const char swipeSize[] = "swipeSize";           // digits; GetProfileKey
+constexpr const char UseSipTapi[] = "UseSipTapi";         // "True": poll the datalink folder; GetProfileKey
+constexpr const char clickshow123[] = "clickshow123";     // "True": show the recorded-message frame
+constexpr const char InBand[] = "InBand";                 // "True"/"False": in-band DTMF
+constexpr const char Forward[] = "Forward";               // call forwarding target
+constexpr const char AutoCid[] = "AutoCid";               // "True"/"False": CRM pop-up on caller ID
+constexpr const char LMUser[] = "LMUser";                 // CRM login
+constexpr const char LMPass[] = "LMPass";                 // CRM password
+constexpr const char LMWGroup[] = "LMWGroup";             // CRM work group
+constexpr const char TransferNumber[] = "TransferNumber"; // default transfer target
+constexpr const char PreDialNumber[] = "PreDialNumber";   // prefix used by transfer
+constexpr const char LastNumber[] = "LastNumber";         // last dialled number
+constexpr const char recordAll[] = "recordAll";           // "True"/"False": record every call
+constexpr const char DID[] = "DID";                       // "True": greeting recording and listening
+constexpr const char autocall[] = "autocall";             // "1"/"0": click-to-dial places calls by itself
+
+// Optional keys of this port (absent in older files; an absent key means the built-in default).
+constexpr const char ProviderDomain[] = "ProviderDomain";     // overrides the build's provider domain
+constexpr const char SipOutboundProxy[] = "SipOutboundProxy"; // host:port all SIP traffic goes through
+constexpr const char PbxPageProbeUrl[] = "PbxPageProbeUrl";   // URL of the PBX page, when not the default
+
+// Other settings files under bin/ and their keys.
+constexpr const char WebSettingsFile[] = "websettings.ini"; // section System, key CLICK / Click
+constexpr const char ButtonPrgFile[] = "buttonprg.ini";     // section System, keys Top and Left
+constexpr const char Top[] = "Top";
+constexpr const char Left[] = "Left";
+
+} // namespace corvid::keys

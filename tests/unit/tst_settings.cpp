@@ -1,0 +1,374 @@
+// The settings store: the reader, the writer and the profile lookup on their own bytes, and the
+// file-level behaviour (missing files, encodings, the atomic rewrite).
+
+#include "settings/IniFile.h"
+#include "settings/SettingsKeys.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace corvid;
+
+namespace {
+
+QByteArray fileBytes(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return QByteArray();
+    return f.readAll();
+}
+
+bool putFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// Lowers the file-size limit of this process for the lifetime of the object: every write past
+// `bytes` fails with EFBIG, as on a full disk, even for root.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lowered = m_old;
+        lowered.rlim_cur = bytes;
+        m_ok = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+    bool m_ok = false;
+};
+
+} // namespace
+
+class TestSettings : public QObject {
+    Q_OBJECT
+
+private slots:
+    void readKey_data();
+    void readKey();
+    void writeKey_data();
+    void writeKey();
+    void profileKey_data();
+    void profileKey();
+
+    void readCreatesMissingFile();
+    void writeCreatesMissingFile();
+    void writeThenReadRoundTrips_data();
+    void writeThenReadRoundTrips();
+    void readOnlyFileIsMadeWritable();
+    void profileLookupCutsLongValues();
+    void profileLookupOfMissingFileIsEmpty();
+    void failedWriteKeepsOldFile();
+    void unreachableFileIsNotWritten_data();
+    void unreachableFileIsNotWritten();
+};
+
+void TestSettings::readKey_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("section");
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<QByteArray>("expected"); // a null value means "not found"
+
+    const QByteArray none;
+    QTest::newRow("crlf") << QByteArray("[System]\r\nLogin=1234\r\nMon=True\r\n") << QByteArray("System")
+                          << QByteArray("Mon") << QByteArray("True");
+    QTest::newRow("header and key in capitals") << QByteArray("[SYSTEM]\r\nLOGIN=1234\r\n") << QByteArray("System")
+                                                << QByteArray("login") << QByteArray("1234");
+    QTest::newRow("value keeps case and blanks")
+        << QByteArray("[System]\r\nName= Jo Smith \r\n") << QByteArray("System") << QByteArray("Name")
+        << QByteArray(" Jo Smith ");
+    QTest::newRow("empty value") << QByteArray("[System]\r\nMon=\r\n") << QByteArray("System") << QByteArray("Mon")
+                                 << QByteArray("");
+    QTest::newRow("blanks around equals")
+        << QByteArray("[System]\r\nName = Jo\r\n") << QByteArray("System") << QByteArray("Name") << none;
+    QTest::newRow("blanks in header") << QByteArray("[ System ]\r\nName=Jo\r\n") << QByteArray("System")
+                                      << QByteArray("Name") << none;
+    QTest::newRow("key is a prefix of another") << QByteArray("[System]\r\nLoginX=1\r\nLogin=2\r\n")
+                                                << QByteArray("System") << QByteArray("Login") << QByteArray("2");
+    QTest::newRow("value holding [ is never found")
+        << QByteArray("[System]\r\nA=x[y\r\nB=2\r\n") << QByteArray("System") << QByteArray("A") << none;
+    QTest::newRow("value holding [ ends the section")
+        << QByteArray("[System]\r\nA=x[y\r\nB=2\r\n") << QByteArray("System") << QByteArray("B") << none;
+    QTest::newRow("section twice is searched twice")
+        << QByteArray("[System]\r\nA=x[y\r\nB=2\r\n[Other]\r\nC=1\r\n[system]\r\nB=3\r\n") << QByteArray("System")
+        << QByteArray("B") << QByteArray("3");
+    QTest::newRow("key twice: first wins")
+        << QByteArray("[System]\r\nK=1\r\nK=2\r\n") << QByteArray("System") << QByteArray("K") << QByteArray("1");
+    QTest::newRow("key of another section")
+        << QByteArray("[Other]\r\nK=1\r\n[System]\r\nL=2\r\n") << QByteArray("System") << QByteArray("K") << none;
+    QTest::newRow("entry before any header")
+        << QByteArray("K=1\r\n[System]\r\n") << QByteArray("System") << QByteArray("K") << none;
+    QTest::newRow("no final line break") << QByteArray("[System]\r\nK=v") << QByteArray("System") << QByteArray("K")
+                                         << QByteArray("v");
+    QTest::newRow("cr only") << QByteArray("[System]\rK=v\r") << QByteArray("System") << QByteArray("K")
+                             << QByteArray("v");
+    QTest::newRow("lone lf stays in the line")
+        << QByteArray("[System]\r\nK=a\nb\r\n") << QByteArray("System") << QByteArray("K") << QByteArray("a\nb");
+    QTest::newRow("lf only reads as one line")
+        << QByteArray("[System]\nK=v\n") << QByteArray("System") << QByteArray("K") << none;
+    QTest::newRow("long value") << QByteArray("[System]\r\nK=" + QByteArray(800, 'x') + "\r\n") << QByteArray("System")
+                                << QByteArray("K") << QByteArray(800, 'x');
+    QTest::newRow("non-ascii bytes kept") << QByteArray("[System]\r\nName=J\xc3\xb6rg \xe9\r\n") << QByteArray("System")
+                                          << QByteArray("Name") << QByteArray("J\xc3\xb6rg \xe9");
+    QTest::newRow("empty file") << QByteArray() << QByteArray("System") << QByteArray("K") << none;
+}
+
+void TestSettings::readKey() {
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, section);
+    QFETCH(QByteArray, key);
+    QFETCH(QByteArray, expected);
+    const QByteArray actual = ini::readKey(text, section, key);
+    QCOMPARE(actual.isNull(), expected.isNull());
+    QCOMPARE(actual, expected);
+}
+
+void TestSettings::writeKey_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("section");
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("empty file") << QByteArray() << QByteArray("System") << QByteArray("K") << QByteArray("V")
+                                << QByteArray("[System]\r\nK=V\r\n");
+    QTest::newRow("replace a value") << QByteArray("[System]\r\nLogin=1234\r\nMon=True\r\n") << QByteArray("System")
+                                     << QByteArray("Mon") << QByteArray("")
+                                     << QByteArray("[System]\r\nLogin=1234\r\nMon=\r\n");
+    QTest::newRow("new key goes first") << QByteArray("[System]\r\nLogin=1234\r\n") << QByteArray("System")
+                                        << QByteArray("Mon") << QByteArray("True")
+                                        << QByteArray("[System]\r\nMon=True\r\nLogin=1234\r\n");
+    QTest::newRow("key of an earlier section is left alone")
+        << QByteArray("[Other]\r\nMon=1\r\n\r\n[System]\r\nLogin=1\r\n") << QByteArray("System") << QByteArray("Mon")
+        << QByteArray("True") << QByteArray("[Other]\r\nMon=1\r\n\r\n[System]\r\nMon=True\r\nLogin=1\r\n");
+    QTest::newRow("key of a later section is left alone")
+        << QByteArray("[System]\r\nLogin=1\r\n[Other]\r\nMon=1\r\n") << QByteArray("System") << QByteArray("Mon")
+        << QByteArray("True") << QByteArray("[System]\r\nMon=True\r\nLogin=1\r\n[Other]\r\nMon=1\r\n");
+    QTest::newRow("new section after several blank lines")
+        << QByteArray("[Other]\r\nA=1\r\n\r\n\r\n\r\n") << QByteArray("System") << QByteArray("K") << QByteArray("V")
+        << QByteArray("[Other]\r\nA=1\r\n\r\n[System]\r\nK=V\r\n");
+    QTest::newRow("new section, no final line break")
+        << QByteArray("[Other]\r\nA=1") << QByteArray("System") << QByteArray("K") << QByteArray("V")
+        << QByteArray("[Other]\r\nA=1\r\n\r\n[System]\r\nK=V\r\n");
+    QTest::newRow("Click after CLICK") << QByteArray("[System]\r\nCLICK=ON\r\n") << QByteArray("System")
+                                       << QByteArray("Click") << QByteArray("ON")
+                                       << QByteArray("[System]\r\nClick=ON\r\n");
+    QTest::newRow("header in capitals is kept")
+        << QByteArray("[SYSTEM]\r\nmon=x\r\n") << QByteArray("System") << QByteArray("Mon") << QByteArray("True")
+        << QByteArray("[SYSTEM]\r\nMon=True\r\n");
+    QTest::newRow("key twice: first replaced")
+        << QByteArray("[System]\r\nK=1\r\nK=2\r\n") << QByteArray("System") << QByteArray("K") << QByteArray("9")
+        << QByteArray("[System]\r\nK=9\r\nK=2\r\n");
+    QTest::newRow("section twice: first gets the key")
+        << QByteArray("[System]\r\nA=1\r\n[Other]\r\nB=2\r\n[System]\r\nK=old\r\n") << QByteArray("System")
+        << QByteArray("K") << QByteArray("new")
+        << QByteArray("[System]\r\nK=new\r\nA=1\r\n[Other]\r\nB=2\r\n[System]\r\nK=old\r\n");
+    QTest::newRow("last line without line break replaced")
+        << QByteArray("[System]\r\nK=1") << QByteArray("System") << QByteArray("K") << QByteArray("2")
+        << QByteArray("[System]\r\nK=2\r\n");
+    QTest::newRow("header on the last line without line break starts a new section")
+        << QByteArray("[System]") << QByteArray("System") << QByteArray("K") << QByteArray("V")
+        << QByteArray("[System]\r\n\r\n[System]\r\nK=V\r\n");
+    QTest::newRow("value holding [ ends the section for the writer too")
+        << QByteArray("[System]\r\nA=x[y\r\nK=1\r\n") << QByteArray("System") << QByteArray("K") << QByteArray("2")
+        << QByteArray("[System]\r\nK=2\r\nA=x[y\r\nK=1\r\n");
+    QTest::newRow("lf only file gets a section of its own")
+        << QByteArray("[System]\nK=1\nL=2\n") << QByteArray("System") << QByteArray("K") << QByteArray("9")
+        << QByteArray("[System]\nK=1\nL=2\n\r\n\r\n[System]\r\nK=9\r\n");
+    QTest::newRow("blank-line runs collapse")
+        << QByteArray("[System]\r\nA=1\r\n\r\n\r\n\r\n[Other]\r\nB=2\r\n") << QByteArray("System") << QByteArray("A")
+        << QByteArray("3") << QByteArray("[System]\r\nA=3\r\n\r\n[Other]\r\nB=2\r\n");
+    QTest::newRow("leading and trailing control characters stripped")
+        << QByteArray("\t\r\n[System]\r\nA=1\r\n\t\r\n\x01") << QByteArray("System") << QByteArray("K")
+        << QByteArray("V") << QByteArray("[System]\r\nK=V\r\nA=1\r\n");
+    QTest::newRow("non-ascii bytes kept") << QByteArray("[System]\r\nName=J\xc3\xb6rg \xe9\r\n") << QByteArray("System")
+                                          << QByteArray("K") << QByteArray("\xc3\xa9t\xc3\xa9")
+                                          << QByteArray("[System]\r\nK=\xc3\xa9t\xc3\xa9\r\nName=J\xc3\xb6rg \xe9\r\n");
+    QTest::newRow("new section keeps caller's spelling")
+        << QByteArray("[System]\r\nA=1\r\n") << QByteArray("Web") << QByteArray("Top") << QByteArray("10")
+        << QByteArray("[System]\r\nA=1\r\n\r\n[Web]\r\nTop=10\r\n");
+}
+
+void TestSettings::writeKey() {
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, section);
+    QFETCH(QByteArray, key);
+    QFETCH(QByteArray, value);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(ini::writeKey(text, section, key, value), expected);
+}
+
+void TestSettings::profileKey_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("section");
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<QByteArray>("expected"); // null: not found
+
+    const QByteArray none;
+    QTest::newRow("crlf") << QByteArray("[System]\r\nLogin=1234\r\n") << QByteArray("System") << QByteArray("login")
+                          << QByteArray("1234");
+    QTest::newRow("lf only") << QByteArray("[System]\nA=1\nLogin=1234\n") << QByteArray("System") << QByteArray("login")
+                             << QByteArray("1234");
+    QTest::newRow("cr only") << QByteArray("[System]\rLogin=1234\r") << QByteArray("System") << QByteArray("login")
+                             << QByteArray("1234");
+    QTest::newRow("no final line break") << QByteArray("[System]\r\nLogin=1234") << QByteArray("System")
+                                         << QByteArray("login") << QByteArray("1234");
+    QTest::newRow("case of names") << QByteArray("[SYSTEM]\r\nDISPLAYNAME=Jo\r\n") << QByteArray("system")
+                                   << QByteArray("displayname") << QByteArray("Jo");
+    QTest::newRow("blanks trimmed") << QByteArray("  [ System ]  \r\n\tLogin  =  12 34 \t\r\n") << QByteArray("System")
+                                    << QByteArray("login") << QByteArray("12 34");
+    QTest::newRow("double quotes") << QByteArray("[System]\r\nName=\" Jo, Smith \"\r\n") << QByteArray("System")
+                                   << QByteArray("name") << QByteArray(" Jo, Smith ");
+    QTest::newRow("single quotes") << QByteArray("[System]\r\nName='Jo'\r\n") << QByteArray("System")
+                                   << QByteArray("name") << QByteArray("Jo");
+    QTest::newRow("unmatched quotes kept") << QByteArray("[System]\r\nName=\"Jo'\r\n") << QByteArray("System")
+                                           << QByteArray("name") << QByteArray("\"Jo'");
+    QTest::newRow("lone quote kept") << QByteArray("[System]\r\nName=\"\r\n") << QByteArray("System")
+                                     << QByteArray("name") << QByteArray("\"");
+    QTest::newRow("empty quotes") << QByteArray("[System]\r\nName=\"\"\r\n") << QByteArray("System")
+                                  << QByteArray("name") << QByteArray("");
+    QTest::newRow("value holding [") << QByteArray("[System]\r\nA=x[y]\r\nB=2\r\n") << QByteArray("System")
+                                     << QByteArray("b") << QByteArray("2");
+    QTest::newRow("section twice") << QByteArray("[System]\r\nA=1\r\n[Other]\r\nB=1\r\n[System]\r\nB=2\r\n")
+                                   << QByteArray("System") << QByteArray("b") << QByteArray("2");
+    QTest::newRow("key twice: first wins")
+        << QByteArray("[System]\r\nK=1\r\nK=2\r\n") << QByteArray("System") << QByteArray("k") << QByteArray("1");
+    QTest::newRow("key of another section")
+        << QByteArray("[Other]\r\nK=1\r\n[System]\r\n") << QByteArray("System") << QByteArray("k") << none;
+    QTest::newRow("entry without equals")
+        << QByteArray("[System]\r\nK\r\n") << QByteArray("System") << QByteArray("k") << QByteArray("");
+    QTest::newRow("non-ascii bytes kept") << QByteArray("[System]\r\nName=J\xc3\xb6rg\r\n") << QByteArray("System")
+                                          << QByteArray("name") << QByteArray("J\xc3\xb6rg");
+    QTest::newRow("missing section") << QByteArray("[Other]\r\nK=1\r\n") << QByteArray("System") << QByteArray("k")
+                                     << none;
+}
+
+void TestSettings::profileKey() {
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, section);
+    QFETCH(QByteArray, key);
+    QFETCH(QByteArray, expected);
+    const QByteArray actual = ini::profileKey(text, section, key);
+    QCOMPARE(actual.isNull(), expected.isNull());
+    QCOMPARE(actual, expected);
+}
+
+void TestSettings::readCreatesMissingFile() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("corvidapp.ini");
+    QCOMPARE(ReadIniKey(path, "System", "Mon"), QString());
+    QVERIFY(QFileInfo::exists(path));
+    QCOMPARE(QFileInfo(path).size(), 0);
+}
+
+void TestSettings::writeCreatesMissingFile() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("websettings.ini");
+    WriteIniKey(path, "System", "CLICK", "ON");
+    WriteIniKey(path, "System", "Click", "ON");
+    QCOMPARE(fileBytes(path), QByteArray("[System]\r\nClick=ON\r\n"));
+    // No temporary file is left beside it.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"websettings.ini"});
+}
+
+void TestSettings::writeThenReadRoundTrips_data() {
+    QTest::addColumn<QString>("value");
+    QTest::newRow("plain") << QStringLiteral("5551234567");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("blanks kept") << QStringLiteral("  two  blanks ");
+    QTest::newRow("non-ascii") << QStringLiteral("J\u00f6rg \u20ac");
+    QTest::newRow("800 characters") << QString(800, QLatin1Char('7'));
+}
+
+void TestSettings::writeThenReadRoundTrips() {
+    QFETCH(QString, value);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("corvidapp.ini");
+    QVERIFY(putFile(path, "[System]\r\nLogin=1234\r\n\r\n[Other]\r\nLastNumber=x\r\n"));
+    QVERIFY(ini::WriteIniKeyFile(path, keys::System, keys::LastNumber, value));
+    QCOMPARE(ReadIniKey(path, "system", "lastnumber"), value);
+    QCOMPARE(ReadIniKey(path, keys::System, keys::Login), QStringLiteral("1234"));
+    QCOMPARE(ReadIniKey(path, "Other", keys::LastNumber), QStringLiteral("x"));
+    QCOMPARE(GetProfileKey(keys::System, keys::LastNumber, path), value.trimmed().left(ini::ProfileValueMaxChars));
+}
+
+void TestSettings::readOnlyFileIsMadeWritable() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("corvidapp.ini");
+    QVERIFY(putFile(path, "[System]\r\nMon=True\r\n"));
+    QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+    QCOMPARE(ReadIniKey(path, "System", "Mon"), QStringLiteral("True"));
+    QVERIFY(QFileInfo(path).permissions() & QFileDevice::WriteOwner);
+}
+
+void TestSettings::profileLookupCutsLongValues() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("corvidapp.ini");
+    QVERIFY(putFile(path, "[System]\r\nDisplayName=" + QByteArray(800, 'n') + "\r\n"));
+    QCOMPARE(GetProfileKey("System", "DisplayName", path), QString(749, QLatin1Char('n')));
+    // A character is never split: 748 ASCII characters then one outside the basic plane.
+    const QByteArray clef = QStringLiteral("\U0001D11E").toUtf8();
+    QVERIFY(putFile(path, "[System]\r\nDisplayName=" + QByteArray(748, 'n') + clef + "tail\r\n"));
+    QCOMPARE(GetProfileKey("System", "DisplayName", path), QString(748, QLatin1Char('n')));
+}
+
+void TestSettings::profileLookupOfMissingFileIsEmpty() {
+    QTemporaryDir dir;
+    QCOMPARE(GetProfileKey("System", "Login", dir.filePath("none.ini")), QString());
+}
+
+void TestSettings::failedWriteKeepsOldFile() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("corvidapp.ini");
+    const QByteArray old = "[System]\r\nLogin=1234\r\nMon=True\r\n";
+    QVERIFY(putFile(path, old));
+    bool written = true;
+    {
+        FileSizeLimit limit(old.size() + 8); // the new text cannot be written in full
+        QVERIFY(limit.ok());
+        written = ini::WriteIniKeyFile(path, "System", "DisplayName", QString(400, QLatin1Char('d')));
+    }
+    QVERIFY(!written);
+    QCOMPARE(fileBytes(path), old);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"corvidapp.ini"});
+    // Once space is back, the same write goes through.
+    QVERIFY(ini::WriteIniKeyFile(path, "System", "DisplayName", "Jo"));
+    QCOMPARE(fileBytes(path), QByteArray("[System]\r\nDisplayName=Jo\r\nLogin=1234\r\nMon=True\r\n"));
+}
+
+void TestSettings::unreachableFileIsNotWritten_data() {
+    QTest::addColumn<QString>("relative");
+    QTest::newRow("parent is a file") << QStringLiteral("blocker/corvidapp.ini");
+    QTest::newRow("target is a folder") << QStringLiteral("folder");
+    QTest::newRow("parent missing") << QStringLiteral("missing/corvidapp.ini");
+}
+
+void TestSettings::unreachableFileIsNotWritten() {
+    QFETCH(QString, relative);
+    QTemporaryDir dir;
+    QVERIFY(putFile(dir.filePath("blocker"), "keep me"));
+    QVERIFY(QDir(dir.path()).mkdir("folder"));
+    const QString path = dir.filePath(relative);
+    QVERIFY(!ini::WriteIniKeyFile(path, "System", "Mon", "True"));
+    QCOMPARE(ReadIniKey(path, "System", "Mon"), QString());
+    QCOMPARE(fileBytes(dir.filePath("blocker")), QByteArray("keep me"));
+    QVERIFY(QFileInfo(dir.filePath("folder")).isDir());
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             (QStringList{"blocker", "folder"}));
+}
+
+QTEST_GUILESS_MAIN(TestSettings)
+#include "tst_settings.moc"
