@@ -1,0 +1,14 @@
+#include "platform/ForceQuit.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace corvid {
+
+void ForceQuit() {
+    // Diagnostics already printed to stdout/stderr are not worth losing.
+    std::fflush(nullptr);
+    std::_Exit(1);
+}
+
+} // namespace corvid

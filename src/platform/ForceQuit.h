@@ -1,0 +1,10 @@
+#pragma once
+// Ending the process at once.
+
+namespace corvid {
+
+// Ends the process with exit code 1. Nothing runs after it: no destructors, no exit handlers, no
+// window close handling. The log writers close their file after every record, so nothing is lost.
+[[noreturn]] void ForceQuit();
+
+} // namespace corvid

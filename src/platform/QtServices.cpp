@@ -1,0 +1,141 @@
+#include "platform/QtServices.h"
+
+#include "platform/Twips.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QProcess>
+#include <QSoundEffect>
+#include <QWidget>
+
+namespace corvid {
+
+namespace {
+
+// The top edge of the main window before a message box: 1000 twips.
+constexpr int kMessageBoxWindowTopTwips = 1000;
+
+QClipboard* systemClipboard() {
+    return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) ? QGuiApplication::clipboard() : nullptr;
+}
+
+} // namespace
+
+// ---- clipboard
+
+QString QtClipboard::text() const {
+    QClipboard* clipboard = systemClipboard();
+    return clipboard ? clipboard->text(QClipboard::Clipboard) : QString();
+}
+
+void QtClipboard::setText(const QString& text) {
+    if (QClipboard* clipboard = systemClipboard()) clipboard->setText(text, QClipboard::Clipboard);
+}
+
+void QtClipboard::clear() {
+    if (QClipboard* clipboard = systemClipboard()) clipboard->clear(QClipboard::Clipboard);
+}
+
+// ---- processes
+
+bool QtProcessLauncher::startDetached(const QString& program, const QStringList& arguments) {
+    if (program.isEmpty()) return false;
+    return QProcess::startDetached(program, arguments);
+}
+
+// ---- desktop
+
+bool QtDesktopOpener::openUrl(const QUrl& url) {
+    if (!url.isValid() || url.isEmpty()) return false;
+    return QDesktopServices::openUrl(url);
+}
+
+bool QtDesktopOpener::openInTextEditor(const QString& path) {
+    if (path.isEmpty()) return false;
+#ifdef Q_OS_WIN
+    return QProcess::startDetached(QStringLiteral("notepad.exe"), {QDir::toNativeSeparators(path)});
+#else
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+#endif
+}
+
+// ---- message boxes
+
+QtMessageBoxes::QtMessageBoxes(QString title) : m_title(std::move(title)) {}
+
+void QtMessageBoxes::information(QWidget* window, const QString& text) {
+    QWidget* topLevel = window ? window->window() : nullptr;
+    if (topLevel) topLevel->move(topLevel->x(), twipsToPixels(kMessageBoxWindowTopTwips));
+
+    const QString title = m_title.isEmpty() ? QGuiApplication::applicationDisplayName() : m_title;
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, topLevel);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(QMessageBox::Ok);
+    box.exec();
+}
+
+// ---- ring sound
+
+QtRingSound::QtRingSound() = default;
+QtRingSound::~QtRingSound() = default;
+
+QString QtRingSound::locate(const QString& fileName) {
+    if (fileName.isEmpty()) return QString();
+    const QFileInfo given(fileName);
+    if (given.isAbsolute()) return given.isFile() ? given.absoluteFilePath() : QString();
+
+    const QFileInfo inWorkingFolder(QDir::current(), fileName);
+    if (inWorkingFolder.isFile()) return inWorkingFolder.absoluteFilePath();
+    if (QCoreApplication::instance()) {
+        const QFileInfo besideProgram(QDir(QCoreApplication::applicationDirPath()), fileName);
+        if (besideProgram.isFile()) return besideProgram.absoluteFilePath();
+    }
+    return QString();
+}
+
+void QtRingSound::startLoop(const QString& fileName) {
+    // Like the system's own sound call, a new sound replaces whatever was playing.
+    stop();
+    const QString path = locate(fileName);
+    if (path.isEmpty()) return;
+    if (!m_effect) m_effect = std::make_unique<QSoundEffect>();
+    m_effect->setSource(QUrl::fromLocalFile(path));
+    m_effect->setLoopCount(QSoundEffect::Infinite);
+    m_effect->play();
+}
+
+void QtRingSound::stop() {
+    if (m_effect) m_effect->stop();
+}
+
+bool QtRingSound::isPlaying() const {
+    return m_effect && m_effect->isPlaying();
+}
+
+// ---- clock
+
+QDateTime SystemClock::now() const {
+    return QDateTime::currentDateTime();
+}
+
+// ---- the set
+
+Services QtServices::services() {
+    Services set;
+    set.clipboard = &clipboard;
+    set.processes = &processes;
+    set.desktop = &desktop;
+    set.messages = &messages;
+    set.ring = &ring;
+    set.clock = &clock;
+    return set;
+}
+
+} // namespace corvid

@@ -1,0 +1,87 @@
+#pragma once
+// The real desktop services behind Services.h, on Qt. Created once in main() (QtServices) and handed
+// to every subsystem as a Services set.
+
+#include "platform/Services.h"
+
+#include <memory>
+
+class QSoundEffect;
+
+namespace corvid {
+
+// The clipboard proper (never the X11 selection), plain text. Without a GUI application it reads as
+// empty and ignores writes.
+class QtClipboard : public Clipboard {
+public:
+    QString text() const override;
+    void setText(const QString& text) override;
+    void clear() override;
+};
+
+// Starts programs detached, without a shell: the program path and each argument go to the system
+// as they are, so blanks, quotes and shell characters in them mean nothing special.
+class QtProcessLauncher : public ProcessLauncher {
+public:
+    bool startDetached(const QString& program, const QStringList& arguments = {}) override;
+};
+
+// Addresses go to the desktop's handler. Text files open in Notepad on Windows and in the desktop's
+// default application for the file elsewhere, always detached and without a shell.
+class QtDesktopOpener : public DesktopOpener {
+public:
+    bool openUrl(const QUrl& url) override;
+    bool openInTextEditor(const QString& path) override;
+};
+
+// Modal boxes with one OK button. The title is the application's display name unless one is given.
+// The text is always shown as plain text (a reason text such as "<sip:...>" is not markup).
+class QtMessageBoxes : public MessageBoxes {
+public:
+    explicit QtMessageBoxes(QString title = {});
+    void information(QWidget* window, const QString& text) override;
+
+private:
+    QString m_title;
+};
+
+// A looping sound effect. The file is looked up in the working folder, then next to the program.
+// A missing file or no sound device plays nothing and reports nothing.
+class QtRingSound : public RingSound {
+public:
+    QtRingSound();
+    ~QtRingSound() override;
+    void startLoop(const QString& fileName) override;
+    void stop() override;
+    bool isPlaying() const override;
+
+    // Where startLoop would find fileName; empty when it is nowhere.
+    static QString locate(const QString& fileName);
+
+private:
+    std::unique_ptr<QSoundEffect> m_effect;
+};
+
+class SystemClock : public Clock {
+public:
+    QDateTime now() const override;
+};
+
+// One of each real service, owned together.
+class QtServices {
+public:
+    QtServices() = default;
+    QtServices(const QtServices&) = delete;
+    QtServices& operator=(const QtServices&) = delete;
+
+    Services services();
+
+    QtClipboard clipboard;
+    QtProcessLauncher processes;
+    QtDesktopOpener desktop;
+    QtMessageBoxes messages;
+    QtRingSound ring;
+    SystemClock clock;
+};
+
+} // namespace corvid

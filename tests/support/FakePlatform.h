@@ -1,0 +1,158 @@
+#pragma once
+// Recording fakes of the desktop services (platform/Services.h) for tests. Header-only: a test
+// that uses them links only corvid_platform.
+
+#include "platform/Services.h"
+#include "platform/Twips.h"
+
+#include <QDateTime>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <QVector>
+#include <QWidget>
+
+#include <functional>
+
+namespace corvid {
+
+class FakeClipboard : public Clipboard {
+public:
+    QString text() const override {
+        ++reads;
+        return m_text;
+    }
+    void setText(const QString& text) override {
+        m_text = text;
+        writes.append(text);
+    }
+    void clear() override {
+        m_text.clear();
+        ++clears;
+    }
+
+    QString current() const { return m_text; }       // without counting a read
+    void put(const QString& text) { m_text = text; } // as if another program had copied it
+
+    mutable int reads = 0;
+    int clears = 0;
+    QStringList writes;
+
+private:
+    QString m_text;
+};
+
+class FakeProcessLauncher : public ProcessLauncher {
+public:
+    struct Start {
+        QString program;
+        QStringList arguments;
+    };
+
+    bool startDetached(const QString& program, const QStringList& arguments = {}) override {
+        starts.append({program, arguments});
+        return nextResult;
+    }
+
+    QVector<Start> starts;
+    bool nextResult = true; // what every start answers
+};
+
+class FakeDesktopOpener : public DesktopOpener {
+public:
+    bool openUrl(const QUrl& url) override {
+        urls.append(url);
+        return result;
+    }
+    bool openInTextEditor(const QString& path) override {
+        editedFiles.append(path);
+        return result;
+    }
+
+    QVector<QUrl> urls;
+    QStringList editedFiles;
+    bool result = true;
+};
+
+class FakeMessageBoxes : public MessageBoxes {
+public:
+    struct Box {
+        QString text;
+        bool hadWindow = false;
+        int windowY = -1; // the window's top when the box came up (-1 without a window)
+    };
+
+    // Does what the real service does before its box: the window's top goes to 1000 twips (67 px).
+    void information(QWidget* window, const QString& text) override {
+        QWidget* topLevel = window ? window->window() : nullptr;
+        if (topLevel) topLevel->move(topLevel->x(), twipsToPixels(1000));
+        boxes.append({text, topLevel != nullptr, topLevel ? topLevel->y() : -1});
+        if (onShow) onShow(text);
+    }
+
+    QStringList texts() const {
+        QStringList all;
+        for (const Box& box : boxes)
+            all.append(box.text);
+        return all;
+    }
+
+    QVector<Box> boxes;
+    std::function<void(const QString&)> onShow; // runs while the box would be open
+};
+
+class FakeRingSound : public RingSound {
+public:
+    void startLoop(const QString& fileName) override {
+        starts.append(fileName);
+        m_playing = true;
+    }
+    void stop() override {
+        ++stops;
+        m_playing = false;
+    }
+    bool isPlaying() const override { return m_playing; }
+
+    QStringList starts;
+    int stops = 0;
+
+private:
+    bool m_playing = false;
+};
+
+class FixedClock : public Clock {
+public:
+    explicit FixedClock(QDateTime start = QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9))) : m_now(std::move(start)) {}
+    QDateTime now() const override { return m_now; }
+
+    void set(const QDateTime& when) { m_now = when; }
+    void advanceMs(qint64 ms) { m_now = m_now.addMSecs(ms); }
+    void advanceSecs(qint64 secs) { m_now = m_now.addSecs(secs); }
+
+private:
+    QDateTime m_now;
+};
+
+// One fake of each, owned together; services() hands them out as the set the subsystems take.
+struct FakeServices {
+    FakeClipboard clipboard;
+    FakeProcessLauncher processes;
+    FakeDesktopOpener desktop;
+    FakeMessageBoxes messages;
+    FakeRingSound ring;
+    FixedClock clock;
+
+    Services services() {
+        Services set;
+        set.clipboard = &clipboard;
+        set.processes = &processes;
+        set.desktop = &desktop;
+        set.messages = &messages;
+        set.ring = &ring;
+        set.clock = &clock;
+        return set;
+    }
+};
+
+} // namespace corvid
