@@ -1,0 +1,835 @@
+#include "E2eFixtures.h"
+
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTest>
+#include <QThread>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace corvid::test {
+
+namespace {
+
+constexpr int kReadyTimeoutMs = 8000;
+constexpr int kPollMs = 20;
+
+int bindUdp(int port, int* boundPort)
+{
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        int err = errno;
+        ::close(fd);
+        errno = err;
+        return -1;
+    }
+    if (boundPort) {
+        socklen_t len = sizeof addr;
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+        *boundPort = ntohs(addr.sin_port);
+    }
+    return fd;
+}
+
+bool udpPortFree(int port)
+{
+    int fd = bindUdp(port, nullptr);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+QString readFile(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(f.readAll());
+}
+
+QString findProgram(const QString& name)
+{
+    QString path = QStandardPaths::findExecutable(name);
+    if (path.isEmpty())
+        path = QStandardPaths::findExecutable(name, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+    return path;
+}
+
+QByteArray md5Hex(const QByteArray& text)
+{
+    return QCryptographicHash::hash(text, QCryptographicHash::Md5).toHex();
+}
+
+QByteArray digestParam(const QByteArray& header, const QByteArray& name)
+{
+    QRegularExpression re(QStringLiteral("\\b%1=\"?([^\",]*)\"?").arg(QString::fromLatin1(name)),
+                          QRegularExpression::CaseInsensitiveOption);
+    auto m = re.match(QString::fromLatin1(header));
+    return m.hasMatch() ? m.captured(1).toLatin1() : QByteArray();
+}
+
+int statusCode(const QByteArray& message)
+{
+    if (!message.startsWith("SIP/2.0 "))
+        return -1;
+    return message.mid(8, 3).toInt();
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+int freeUdpPort(int span)
+{
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        int port = 0;
+        int fd = bindUdp(0, &port);
+        if (fd < 0)
+            continue;
+        ::close(fd);
+        if (span <= 1)
+            return port;
+        port &= ~1;
+        if (port + span > 65535)
+            continue;
+        bool allFree = true;
+        for (int i = 0; i < span && allFree; ++i)
+            allFree = udpPortFree(port + i);
+        if (allFree)
+            return port;
+    }
+    return 0;
+}
+
+bool isUdpPortBound(int port)
+{
+    int fd = bindUdp(port, nullptr);
+    if (fd >= 0) {
+        ::close(fd);
+        return false;
+    }
+    return errno == EADDRINUSE;
+}
+
+bool processGroupAlive(qint64 pgid)
+{
+    return pgid > 0 && ::kill(-static_cast<pid_t>(pgid), 0) == 0;
+}
+
+bool processAlive(qint64 pid)
+{
+    if (pid <= 0 || ::kill(static_cast<pid_t>(pid), 0) != 0)
+        return false;
+    // A zombie still answers kill(0); /proc tells.
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (stat.open(QIODevice::ReadOnly)) {
+        const QByteArray text = stat.readAll();
+        const int close = text.lastIndexOf(')');
+        if (close > 0 && close + 2 < text.size() && text.at(close + 2) == 'Z')
+            return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+BedProcess::~BedProcess()
+{
+    stop();
+}
+
+bool BedProcess::start(const QString& program, const QStringList& arguments, const QString& workDir,
+                       const QString& logFile, const QHash<QString, QString>& extraEnvironment)
+{
+    m_process = std::make_unique<QProcess>();
+    m_process->setProgram(program);
+    m_process->setArguments(arguments);
+    m_process->setWorkingDirectory(workDir);
+    m_process->setStandardInputFile(QProcess::nullDevice());
+    if (logFile.isEmpty()) {
+        m_process->setStandardOutputFile(QProcess::nullDevice());
+        m_process->setStandardErrorFile(QProcess::nullDevice());
+    } else {
+        m_process->setProcessChannelMode(QProcess::MergedChannels);
+        m_process->setStandardOutputFile(logFile);
+    }
+    if (!extraEnvironment.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (auto it = extraEnvironment.begin(); it != extraEnvironment.end(); ++it)
+            env.insert(it.key(), it.value());
+        m_process->setProcessEnvironment(env);
+    }
+    // Its own process group, so that its children (kamailio forks workers) go with it.
+    m_process->setChildProcessModifier([] { ::setsid(); });
+    m_process->start();
+    if (!m_process->waitForStarted(5000)) {
+        m_process.reset();
+        return false;
+    }
+    m_pid = m_process->processId();
+    return true;
+}
+
+bool BedProcess::isRunning() const
+{
+    if (!m_process)
+        return false;
+    // Outside an event loop QProcess learns of the exit only when asked to wait.
+    if (m_process->state() == QProcess::Running)
+        m_process->waitForFinished(0);
+    return m_process->state() == QProcess::Running;
+}
+
+void BedProcess::stop(int graceMs)
+{
+    if (!m_process)
+        return;
+    const pid_t group = static_cast<pid_t>(m_pid);
+    if (m_process->state() != QProcess::NotRunning) {
+        ::kill(group, SIGTERM);
+        ::kill(-group, SIGTERM);
+        if (!m_process->waitForFinished(graceMs)) {
+            ::kill(-group, SIGKILL);
+            ::kill(group, SIGKILL);
+            m_process->waitForFinished(3000);
+        }
+    }
+    // Workers that outlived their parent still belong to the group.
+    QDeadlineTimer deadline(graceMs);
+    while (processGroupAlive(m_pid) && !deadline.hasExpired())
+        QThread::msleep(kPollMs);
+    if (processGroupAlive(m_pid))
+        ::kill(-group, SIGKILL);
+    m_process.reset();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+SipTestBed::SipTestBed() : SipTestBed(Options{}) {}
+
+SipTestBed::SipTestBed(Options options) : m_options(options), m_dir(QDir::tempPath() + "/corvid-bed-XXXXXX")
+{
+    m_farEnds[0].name = QStringLiteral("answer");
+    m_farEnds[0].scenario = QStringLiteral("uas_answer.xml");
+    m_farEnds[0].echo = true;
+    m_farEnds[1].name = QStringLiteral("hangup");
+    m_farEnds[1].scenario = QStringLiteral("uas_hangup.xml");
+    m_farEnds[1].echo = true;
+    m_farEnds[2].name = QStringLiteral("reject");
+    m_farEnds[2].scenario = QStringLiteral("uas_reject.xml");
+}
+
+SipTestBed::~SipTestBed()
+{
+    stop();
+}
+
+QString SipTestBed::providerDomain()
+{
+    return QStringLiteral(CORVID_PROVIDER_DOMAIN);
+}
+
+QString SipTestBed::domain() const
+{
+    return QStringLiteral("pbx1234.") + providerDomain();
+}
+
+QString SipTestBed::proxyAddress() const
+{
+    return QStringLiteral("127.0.0.1:%1").arg(m_proxyPort);
+}
+
+QString SipTestBed::tempPath() const
+{
+    return m_dir.path();
+}
+
+const SipTestBed::FarEndProcess& SipTestBed::farEnd(FarEnd which) const
+{
+    return m_farEnds[static_cast<int>(which)];
+}
+
+int SipTestBed::farEndPort(FarEnd which) const
+{
+    return farEnd(which).port;
+}
+
+QList<qint64> SipTestBed::processIds() const
+{
+    QList<qint64> pids;
+    if (m_proxy)
+        pids << m_proxy->pid();
+    for (const auto& f : m_farEnds)
+        if (f.process)
+            pids << f.process->pid();
+    return pids;
+}
+
+QString SipTestBed::readTemp(const QString& name) const
+{
+    return readFile(m_dir.filePath(name));
+}
+
+QString SipTestBed::farEndMessages(FarEnd which) const
+{
+    return readTemp(farEnd(which).name + QStringLiteral(".msg"));
+}
+
+QString SipTestBed::farEndLog(FarEnd which) const
+{
+    return readTemp(farEnd(which).name + QStringLiteral(".log"));
+}
+
+QString SipTestBed::proxyLog() const
+{
+    return readTemp(QStringLiteral("kamailio.log"));
+}
+
+bool SipTestBed::waitUntilBound(BedProcess& process, int port, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        if (!process.isRunning())
+            return false;
+        if (isUdpPortBound(port))
+            return true;
+        QThread::msleep(kPollMs);
+    }
+    return false;
+}
+
+bool SipTestBed::startFarEnd(FarEndProcess& f)
+{
+    const QString sipp = findProgram(QStringLiteral("sipp"));
+    if (sipp.isEmpty()) {
+        m_error = QStringLiteral("sipp is not installed");
+        return false;
+    }
+    const QString scenario = QStringLiteral(CORVID_TEST_FIXTURES "/") + f.scenario;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        f.port = freeUdpPort();
+        f.mediaPort = freeUdpPort(4);
+        if (!f.port || !f.mediaPort || (f.port >= f.mediaPort && f.port < f.mediaPort + 4))
+            continue;
+        QStringList args{QStringLiteral("-sf"),    scenario,
+                         QStringLiteral("-i"),     QStringLiteral("127.0.0.1"),
+                         QStringLiteral("-p"),     QString::number(f.port),
+                         QStringLiteral("-mi"),    QStringLiteral("127.0.0.1"),
+                         QStringLiteral("-mp"),    QString::number(f.mediaPort),
+                         QStringLiteral("-nostdin"),
+                         QStringLiteral("-trace_msg"), QStringLiteral("-message_file"), m_dir.filePath(f.name + ".msg"),
+                         QStringLiteral("-trace_logs"), QStringLiteral("-log_file"), m_dir.filePath(f.name + ".log"),
+                         QStringLiteral("-trace_err"), QStringLiteral("-error_file"), m_dir.filePath(f.name + ".err"),
+                         QStringLiteral("-d"),     QString::number(m_options.hangUpAfterMs)};
+        if (f.echo)
+            args << QStringLiteral("-rtp_echo");
+        f.process = std::make_unique<BedProcess>();
+        if (!f.process->start(sipp, args, m_dir.path(), m_dir.filePath(f.name + ".out"))) {
+            m_error = QStringLiteral("cannot start sipp");
+            f.process.reset();
+            return false;
+        }
+        if (waitUntilBound(*f.process, f.port, kReadyTimeoutMs))
+            return true;
+        f.process->stop();
+        f.process.reset();
+    }
+    m_error = QStringLiteral("sipp far end %1 did not start: %2").arg(f.name, readTemp(f.name + ".out").right(400));
+    return false;
+}
+
+bool SipTestBed::proxyAnswersOptions(int timeoutMs)
+{
+    QUdpSocket socket;
+    if (!socket.bind(QHostAddress::LocalHost, 0))
+        return false;
+    const QByteArray callId = QByteArray::number(QRandomGenerator::global()->generate64(), 16) + "@127.0.0.1";
+    const QByteArray request = "OPTIONS sip:127.0.0.1:" + QByteArray::number(m_proxyPort) +
+                               " SIP/2.0\r\n"
+                               "Via: SIP/2.0/UDP 127.0.0.1:" +
+                               QByteArray::number(socket.localPort()) + ";branch=z9hG4bK" + callId.left(12) +
+                               ";rport\r\n"
+                               "Max-Forwards: 70\r\n"
+                               "From: <sip:probe@127.0.0.1>;tag=probe\r\n"
+                               "To: <sip:127.0.0.1>\r\n"
+                               "Call-ID: " +
+                               callId +
+                               "\r\n"
+                               "CSeq: 1 OPTIONS\r\n"
+                               "Content-Length: 0\r\n\r\n";
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        if (!m_proxy->isRunning())
+            return false;
+        socket.writeDatagram(request, QHostAddress::LocalHost, static_cast<quint16>(m_proxyPort));
+        if (socket.waitForReadyRead(200)) {
+            while (socket.hasPendingDatagrams()) {
+                QByteArray answer(int(socket.pendingDatagramSize()), '\0');
+                socket.readDatagram(answer.data(), answer.size());
+                if (statusCode(answer) == 200)
+                    return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool SipTestBed::startProxy()
+{
+    const QString kamailio = findProgram(QStringLiteral("kamailio"));
+    if (kamailio.isEmpty()) {
+        m_error = QStringLiteral("kamailio is not installed");
+        return false;
+    }
+    QFile templ(QStringLiteral(CORVID_TEST_FIXTURES "/kamailio.cfg.in"));
+    if (!templ.open(QIODevice::ReadOnly)) {
+        m_error = QStringLiteral("missing kamailio.cfg.in");
+        return false;
+    }
+    const QString text = QString::fromUtf8(templ.readAll());
+    m_controlSocket = m_dir.filePath(QStringLiteral("kamailio.ctl"));
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        m_proxyPort = freeUdpPort();
+        QString cfg = text;
+        cfg.replace(QStringLiteral("@SIP_PORT@"), QString::number(m_proxyPort));
+        cfg.replace(QStringLiteral("@DOMAIN@"), domain());
+        cfg.replace(QStringLiteral("@ANSWER_PORT@"), QString::number(farEndPort(FarEnd::Answer)));
+        cfg.replace(QStringLiteral("@HANGUP_PORT@"), QString::number(farEndPort(FarEnd::HangUp)));
+        cfg.replace(QStringLiteral("@REJECT_PORT@"), QString::number(farEndPort(FarEnd::Reject)));
+        cfg.replace(QStringLiteral("@CTL_SOCKET@"), m_controlSocket);
+        QFile out(m_dir.filePath(QStringLiteral("kamailio.cfg")));
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(cfg.toUtf8()) < 0) {
+            m_error = QStringLiteral("cannot write kamailio.cfg");
+            return false;
+        }
+        out.close();
+        m_proxy = std::make_unique<BedProcess>();
+        const QStringList args{QStringLiteral("-f"), out.fileName(),      QStringLiteral("-DD"),
+                               QStringLiteral("-E"), QStringLiteral("-Y"), m_dir.path(),
+                               QStringLiteral("-w"), m_dir.path(),        QStringLiteral("-m"),
+                               QStringLiteral("32"), QStringLiteral("-M"), QStringLiteral("4")};
+        if (!m_proxy->start(kamailio, args, m_dir.path(), m_dir.filePath(QStringLiteral("kamailio.log")))) {
+            m_error = QStringLiteral("cannot start kamailio");
+            m_proxy.reset();
+            return false;
+        }
+        if (waitUntilBound(*m_proxy, m_proxyPort, kReadyTimeoutMs) && proxyAnswersOptions(kReadyTimeoutMs))
+            return true;
+        m_proxy->stop();
+        m_proxy.reset();
+    }
+    m_error = QStringLiteral("kamailio did not start: %1").arg(proxyLog().right(800));
+    return false;
+}
+
+bool SipTestBed::start()
+{
+    if (!m_dir.isValid()) {
+        m_error = QStringLiteral("no temporary folder");
+        return false;
+    }
+    for (auto& f : m_farEnds) {
+        if (!startFarEnd(f)) {
+            stop();
+            return false;
+        }
+    }
+    if (!startProxy()) {
+        stop();
+        return false;
+    }
+    return true;
+}
+
+void SipTestBed::stop()
+{
+    if (m_proxy) {
+        m_proxy->stop();
+        m_proxy.reset();
+    }
+    for (auto& f : m_farEnds) {
+        if (f.process) {
+            f.process->stop();
+            f.process.reset();
+        }
+    }
+}
+
+QStringList SipTestBed::locationContacts(const QString& user, bool* ok) const
+{
+    if (ok)
+        *ok = false;
+    const QString kamcmd = findProgram(QStringLiteral("kamcmd"));
+    if (kamcmd.isEmpty() || !m_proxy)
+        return {};
+    QProcess p;
+    p.start(kamcmd, {QStringLiteral("-s"), QStringLiteral("unix:") + m_controlSocket, QStringLiteral("ul.dump")});
+    if (!p.waitForFinished(5000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        p.kill();
+        p.waitForFinished(1000);
+        return {};
+    }
+    if (ok)
+        *ok = true;
+    // The dump lists "AoR: <aor>" followed by that record's "Address: <contact>" lines.
+    QStringList contacts;
+    bool inRecord = false;
+    const QStringList lines = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'));
+    for (const QString& raw : lines) {
+        const QString line = raw.trimmed();
+        if (line.startsWith(QLatin1String("AoR:"))) {
+            const QString aor = line.mid(4).trimmed();
+            inRecord = aor == user || aor.startsWith(user + QLatin1Char('@'));
+        } else if (inRecord && line.startsWith(QLatin1String("Address:"))) {
+            contacts << line.mid(8).trimmed();
+        }
+    }
+    return contacts;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+NullSoundCard::NullSoundCard() : m_dir(QDir::tempPath() + "/corvid-pulse-XXXXXX") {}
+
+NullSoundCard::~NullSoundCard()
+{
+    stop();
+}
+
+bool NullSoundCard::available()
+{
+    return !findProgram(QStringLiteral("pulseaudio")).isEmpty() && !findProgram(QStringLiteral("pactl")).isEmpty();
+}
+
+QString NullSoundCard::serverAddress() const
+{
+    return QStringLiteral("unix:") + m_dir.filePath(QStringLiteral("runtime/pulse/native"));
+}
+
+bool NullSoundCard::pactl(const QStringList& arguments)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PULSE_SERVER"), serverAddress());
+    env.insert(QStringLiteral("HOME"), m_dir.filePath(QStringLiteral("home")));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.filePath(QStringLiteral("runtime")));
+    p.setProcessEnvironment(env);
+    p.start(findProgram(QStringLiteral("pactl")), arguments);
+    if (!p.waitForFinished(5000)) {
+        p.kill();
+        p.waitForFinished(1000);
+        return false;
+    }
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+bool NullSoundCard::start()
+{
+    if (!available()) {
+        m_error = QStringLiteral("pulseaudio is not installed");
+        return false;
+    }
+    if (!m_dir.isValid()) {
+        m_error = QStringLiteral("no temporary folder");
+        return false;
+    }
+    const QString runtime = m_dir.filePath(QStringLiteral("runtime"));
+    const QString home = m_dir.filePath(QStringLiteral("home"));
+    QDir().mkpath(runtime);
+    QDir().mkpath(home);
+    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QHash<QString, QString> env{{QStringLiteral("XDG_RUNTIME_DIR"), runtime},
+                                      {QStringLiteral("HOME"), home},
+                                      {QStringLiteral("PULSE_RUNTIME_PATH"), runtime + QStringLiteral("/pulse")},
+                                      {QStringLiteral("PULSE_STATE_PATH"), home + QStringLiteral("/state")}};
+    const QStringList args{QStringLiteral("--daemonize=no"),
+                           QStringLiteral("--exit-idle-time=-1"),
+                           QStringLiteral("--disallow-exit"),
+                           QStringLiteral("--disable-shm=yes"),
+                           QStringLiteral("-n"),
+                           QStringLiteral("--system=false"),
+                           QStringLiteral("--use-pid-file=no"),
+                           QStringLiteral("-L"),
+                           QStringLiteral("module-native-protocol-unix"),
+                           QStringLiteral("-L"),
+                           QStringLiteral("module-null-sink sink_name=spk rate=8000 channels=1"),
+                           QStringLiteral("-L"),
+                           QStringLiteral("module-null-sink sink_name=micsrc rate=8000 channels=1"),
+                           QStringLiteral("--log-target=stderr")};
+    m_process = std::make_unique<BedProcess>();
+    if (!m_process->start(findProgram(QStringLiteral("pulseaudio")), args, home, m_dir.filePath("pulse.log"), env)) {
+        m_error = QStringLiteral("cannot start pulseaudio");
+        m_process.reset();
+        return false;
+    }
+    const QString socketPath = runtime + QStringLiteral("/pulse/native");
+    QDeadlineTimer deadline(kReadyTimeoutMs);
+    while (!deadline.hasExpired() && m_process->isRunning() && !QFileInfo::exists(socketPath))
+        QThread::msleep(kPollMs);
+    bool ready = false;
+    while (!deadline.hasExpired() && m_process->isRunning() && !ready) {
+        ready = pactl({QStringLiteral("info")});
+        if (!ready)
+            QThread::msleep(kPollMs);
+    }
+    if (!ready || !pactl({QStringLiteral("set-default-sink"), QStringLiteral("spk")}) ||
+        !pactl({QStringLiteral("set-default-source"), QStringLiteral("micsrc.monitor")})) {
+        m_error = QStringLiteral("pulseaudio did not start: ") + readFile(m_dir.filePath("pulse.log")).right(400);
+        stop();
+        return false;
+    }
+    return true;
+}
+
+void NullSoundCard::applyToEnvironment() const
+{
+    auto* self = const_cast<NullSoundCard*>(this);
+    if (!m_applied) {
+        self->m_hadPulseServer = qEnvironmentVariableIsSet("PULSE_SERVER");
+        self->m_savedPulseServer = qgetenv("PULSE_SERVER");
+        self->m_applied = true;
+    }
+    qputenv("PULSE_SERVER", serverAddress().toLocal8Bit());
+}
+
+void NullSoundCard::stop()
+{
+    if (m_applied) {
+        if (m_hadPulseServer)
+            qputenv("PULSE_SERVER", m_savedPulseServer);
+        else
+            qunsetenv("PULSE_SERVER");
+        m_applied = false;
+    }
+    if (m_process) {
+        m_process->stop();
+        m_process.reset();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+QList<QByteArray> sipHeaders(const QByteArray& message, const QByteArray& name)
+{
+    QList<QByteArray> values;
+    const int headerEnd = message.indexOf("\r\n\r\n");
+    const QList<QByteArray> lines = message.left(headerEnd < 0 ? message.size() : headerEnd).split('\n');
+    const QByteArray prefix = name.toLower() + ':';
+    for (const QByteArray& raw : lines) {
+        const QByteArray line = raw.trimmed();
+        if (line.toLower().startsWith(prefix))
+            values << line.mid(prefix.size()).trimmed();
+    }
+    return values;
+}
+
+QByteArray sipHeader(const QByteArray& message, const QByteArray& name)
+{
+    const QList<QByteArray> values = sipHeaders(message, name);
+    return values.isEmpty() ? QByteArray() : values.first();
+}
+
+SipProbe::SipProbe(int proxyPort, const QString& domain) : m_proxyPort(proxyPort), m_domain(domain) {}
+
+bool SipProbe::open()
+{
+    return m_socket.bind(QHostAddress::LocalHost, 0);
+}
+
+int SipProbe::localPort() const
+{
+    return m_socket.localPort();
+}
+
+QByteArray SipProbe::newToken() const
+{
+    return QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+}
+
+void SipProbe::send(const QByteArray& message)
+{
+    m_socket.writeDatagram(message, QHostAddress::LocalHost, static_cast<quint16>(m_proxyPort));
+}
+
+void SipProbe::answerRequest(const QByteArray& request)
+{
+    if (request.startsWith("ACK "))
+        return;
+    QByteArray answer = "SIP/2.0 200 OK\r\n";
+    for (const QByteArray& via : sipHeaders(request, "Via"))
+        answer += "Via: " + via + "\r\n";
+    answer += "From: " + sipHeader(request, "From") + "\r\n";
+    answer += "To: " + sipHeader(request, "To") + "\r\n";
+    answer += "Call-ID: " + sipHeader(request, "Call-ID") + "\r\n";
+    answer += "CSeq: " + sipHeader(request, "CSeq") + "\r\n";
+    answer += "Content-Length: 0\r\n\r\n";
+    send(answer);
+}
+
+SipProbe::Response SipProbe::waitFinal(const QByteArray& callId, const QByteArray& cseqMethod, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        if (!m_socket.hasPendingDatagrams() && !m_socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+            continue;
+        while (m_socket.hasPendingDatagrams()) {
+            QByteArray message(int(m_socket.pendingDatagramSize()), '\0');
+            m_socket.readDatagram(message.data(), message.size());
+            const int code = statusCode(message);
+            if (code < 0) {
+                answerRequest(message);
+                continue;
+            }
+            if (sipHeader(message, "Call-ID") != callId || !sipHeader(message, "CSeq").endsWith(" " + cseqMethod))
+                continue;
+            if (code >= 200) {
+                m_lastResponse = message;
+                return {code, message};
+            }
+        }
+    }
+    return {};
+}
+
+QByteArray SipProbe::receiveRequest(int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    do {
+        while (m_socket.hasPendingDatagrams()) {
+            QByteArray message(int(m_socket.pendingDatagramSize()), '\0');
+            m_socket.readDatagram(message.data(), message.size());
+            if (statusCode(message) < 0)
+                return message;
+        }
+    } while (!deadline.hasExpired() && m_socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))));
+    return {};
+}
+
+int SipProbe::registerAccount(const QString& user, const QString& password, int expires, int timeoutMs)
+{
+    const QByteArray u = user.toUtf8();
+    const QByteArray domain = m_domain.toUtf8();
+    const QByteArray callId = newToken() + "@127.0.0.1";
+    const QByteArray tag = newToken();
+    const QByteArray uri = "sip:" + domain;
+    auto build = [&](int cseq, const QByteArray& authorization) {
+        QByteArray m = "REGISTER " + uri + " SIP/2.0\r\n";
+        m += "Via: SIP/2.0/UDP 127.0.0.1:" + QByteArray::number(localPort()) + ";branch=z9hG4bK" + newToken() +
+             ";rport\r\n";
+        m += "Max-Forwards: 70\r\n";
+        m += "From: <sip:" + u + "@" + domain + ">;tag=" + tag + "\r\n";
+        m += "To: <sip:" + u + "@" + domain + ">\r\n";
+        m += "Call-ID: " + callId + "\r\n";
+        m += "CSeq: " + QByteArray::number(cseq) + " REGISTER\r\n";
+        m += "Contact: <sip:" + u + "@127.0.0.1:" + QByteArray::number(localPort()) + ">\r\n";
+        m += "Expires: " + QByteArray::number(expires) + "\r\n";
+        if (!authorization.isEmpty())
+            m += "Authorization: " + authorization + "\r\n";
+        m += "Content-Length: 0\r\n\r\n";
+        return m;
+    };
+    send(build(1, {}));
+    Response r = waitFinal(callId, "REGISTER", timeoutMs);
+    if (r.code != 401)
+        return r.code;
+    const QByteArray challenge = sipHeader(r.text, "WWW-Authenticate");
+    const QByteArray realm = digestParam(challenge, "realm");
+    const QByteArray nonce = digestParam(challenge, "nonce");
+    const QByteArray qop = digestParam(challenge, "qop");
+    const QByteArray ha1 = md5Hex(u + ":" + realm + ":" + password.toUtf8());
+    const QByteArray ha2 = md5Hex("REGISTER:" + uri);
+    QByteArray authorization = "Digest username=\"" + u + "\", realm=\"" + realm + "\", nonce=\"" + nonce +
+                               "\", uri=\"" + uri + "\", algorithm=MD5";
+    if (qop.contains("auth")) {
+        const QByteArray cnonce = newToken();
+        const QByteArray nc = "00000001";
+        authorization += ", qop=auth, nc=" + nc + ", cnonce=\"" + cnonce + "\", response=\"" +
+                         md5Hex(ha1 + ":" + nonce + ":" + nc + ":" + cnonce + ":auth:" + ha2) + "\"";
+    } else {
+        authorization += ", response=\"" + md5Hex(ha1 + ":" + nonce + ":" + ha2) + "\"";
+    }
+    send(build(2, authorization));
+    return waitFinal(callId, "REGISTER", timeoutMs).code;
+}
+
+int SipProbe::call(const QString& fromUser, const QString& number, int holdMs, int* byeCode, int timeoutMs)
+{
+    if (byeCode)
+        *byeCode = 0;
+    const QByteArray domain = m_domain.toUtf8();
+    const QByteArray from = "<sip:" + fromUser.toUtf8() + "@" + domain + ">;tag=" + newToken();
+    const QByteArray to = "<sip:" + number.toUtf8() + "@" + domain + ">";
+    const QByteArray uri = "sip:" + number.toUtf8() + "@" + domain;
+    const QByteArray callId = newToken() + "@127.0.0.1";
+    const QByteArray branch = "z9hG4bK" + newToken();
+    const QByteArray via = "SIP/2.0/UDP 127.0.0.1:" + QByteArray::number(localPort()) + ";branch=";
+    const QByteArray contact = "<sip:" + fromUser.toUtf8() + "@127.0.0.1:" + QByteArray::number(localPort()) + ">";
+    const QByteArray sdp = "v=0\r\no=probe 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
+                           "m=audio 9 RTP/AVP 0\r\na=rtpmap:0 PCMU/8000\r\na=sendrecv\r\n";
+    QByteArray invite = "INVITE " + uri + " SIP/2.0\r\n";
+    invite += "Via: " + via + branch + ";rport\r\n";
+    invite += "Max-Forwards: 70\r\nFrom: " + from + "\r\nTo: " + to + "\r\nCall-ID: " + callId + "\r\n";
+    invite += "CSeq: 1 INVITE\r\nContact: " + contact + "\r\nContent-Type: application/sdp\r\n";
+    invite += "Content-Length: " + QByteArray::number(sdp.size()) + "\r\n\r\n" + sdp;
+    send(invite);
+    const Response r = waitFinal(callId, "INVITE", timeoutMs);
+    if (r.code == 0)
+        return 0;
+    const QByteArray toTagged = sipHeader(r.text, "To");
+    if (r.code >= 300) {
+        // The ACK of a rejection belongs to the INVITE's transaction (same branch).
+        QByteArray ack = "ACK " + uri + " SIP/2.0\r\nVia: " + via + branch + ";rport\r\nMax-Forwards: 70\r\n";
+        ack += "From: " + from + "\r\nTo: " + toTagged + "\r\nCall-ID: " + callId + "\r\nCSeq: 1 ACK\r\n";
+        ack += "Content-Length: 0\r\n\r\n";
+        send(ack);
+        return r.code;
+    }
+    // Answered: ACK and BYE go to the far end's Contact along the recorded route.
+    QByteArray target = sipHeader(r.text, "Contact");
+    target = target.mid(target.indexOf('<') + 1);
+    target = target.left(target.indexOf('>'));
+    QList<QByteArray> routes;
+    for (const QByteArray& rr : sipHeaders(r.text, "Record-Route"))
+        for (const QByteArray& part : rr.split(','))
+            routes.prepend(part.trimmed());
+    auto inDialog = [&](const QByteArray& method, int cseq) {
+        QByteArray m = method + " " + target + " SIP/2.0\r\nVia: " + via + "z9hG4bK" + newToken() + ";rport\r\n";
+        m += "Max-Forwards: 70\r\n";
+        for (const QByteArray& route : routes)
+            m += "Route: " + route + "\r\n";
+        m += "From: " + from + "\r\nTo: " + toTagged + "\r\nCall-ID: " + callId + "\r\n";
+        m += "CSeq: " + QByteArray::number(cseq) + " " + method + "\r\nContent-Length: 0\r\n\r\n";
+        return m;
+    };
+    send(inDialog("ACK", 1));
+    // Keep answering what the far end sends (its DTMF INFO) while the call lasts.
+    waitFinal("-", "-", holdMs);
+    const QByteArray answered = m_lastResponse = r.text;
+    send(inDialog("BYE", 2));
+    const int bye = waitFinal(callId, "BYE", timeoutMs).code;
+    if (byeCode)
+        *byeCode = bye;
+    m_lastResponse = answered;
+    return r.code;
+}
+
+} // namespace corvid::test

@@ -1,0 +1,205 @@
+#pragma once
+// The end-to-end test bed: a loopback SIP registrar and proxy (kamailio) with SIP far ends (sipp)
+// on free UDP ports of 127.0.0.1, an optional private PulseAudio server with null sinks, and a tiny
+// SIP user agent (SipProbe) that tests use to talk to the bed without an engine.
+//
+// Every process is started in its own process group and stopped by its pid (SIGTERM, then SIGKILL)
+// by stop() and by the destructor, so a failing test leaves nothing running. Every file lives in a
+// temporary folder that is removed with the fixture.
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QUdpSocket>
+
+#include <memory>
+
+namespace corvid::test {
+
+// Numbers the proxy routes to the far ends.
+namespace BedNumber {
+inline const QString Answer = QStringLiteral("9001");      // answers, echoes RTP, sends DTMF 5 by INFO
+inline const QString HangUp = QStringLiteral("9100");      // answers, then hangs up by itself
+inline const QString Busy = QStringLiteral("9486");        // 486 Busy Here
+inline const QString NotFound = QStringLiteral("9404");    // 404 Not Found
+inline const QString Unavailable = QStringLiteral("9480"); // 480 Temporarily Unavailable
+inline const QString ServerError = QStringLiteral("9500"); // 500 Server Internal Error
+inline const QString Precondition = QStringLiteral("9580"); // 580 Precondition Failure
+inline const QString Decline = QStringLiteral("9603");     // 603 Decline
+inline const QString Redirect = QStringLiteral("9302");    // 302 to 9001
+} // namespace BedNumber
+
+struct BedAccount {
+    QString user;
+    QString password;
+};
+inline const BedAccount Account1001{QStringLiteral("1001"), QStringLiteral("secret1001")};
+inline const BedAccount Account1002{QStringLiteral("1002"), QStringLiteral("secret1002")};
+
+// A free UDP port on 127.0.0.1 (asks the OS by binding port 0). With span > 1 the answer is an
+// even port p with p .. p+span-1 all free (RTP wants pairs).
+int freeUdpPort(int span = 1);
+// Whether some socket is bound to 127.0.0.1:port (UDP).
+bool isUdpPortBound(int port);
+// Whether any process of the process group pgid is still alive.
+bool processGroupAlive(qint64 pgid);
+// Whether the process pid exists (and is not a zombie).
+bool processAlive(qint64 pid);
+
+// One child process of the bed, in its own process group.
+class BedProcess {
+public:
+    BedProcess() = default;
+    ~BedProcess();
+    BedProcess(const BedProcess&) = delete;
+    BedProcess& operator=(const BedProcess&) = delete;
+
+    bool start(const QString& program, const QStringList& arguments, const QString& workDir, const QString& logFile,
+               const QHash<QString, QString>& extraEnvironment = {});
+    qint64 pid() const { return m_pid; }
+    bool isRunning() const;
+    // SIGTERM to the group, wait up to graceMs, then SIGKILL to the group.
+    void stop(int graceMs = 3000);
+
+private:
+    std::unique_ptr<QProcess> m_process;
+    qint64 m_pid = 0;
+};
+
+class SipTestBed {
+public:
+    enum class FarEnd { Answer, HangUp, Reject };
+    struct Options {
+        int hangUpAfterMs = 2500; // how long the far end that hangs up keeps the call
+    };
+
+    SipTestBed();
+    explicit SipTestBed(Options options);
+    ~SipTestBed();
+
+    // Starts the far ends, then the proxy, each on a free port, and waits until each is ready.
+    bool start();
+    void stop();
+    QString errorString() const { return m_error; }
+
+    static QString providerDomain();
+    // "pbx1234.<provider domain>": the account domain and digest realm.
+    QString domain() const;
+    QString host() const { return QStringLiteral("127.0.0.1"); }
+    int proxyPort() const { return m_proxyPort; }
+    // "127.0.0.1:<port>"
+    QString proxyAddress() const;
+    int farEndPort(FarEnd farEnd) const;
+    QString tempPath() const;
+
+    // The main pids of the bed's processes (proxy first); each is its own process group.
+    QList<qint64> processIds() const;
+
+    // The far end's SIP message trace and its scenario log (lines like "REINVITE sendonly (...)").
+    QString farEndMessages(FarEnd farEnd) const;
+    QString farEndLog(FarEnd farEnd) const;
+    // The proxy's own log (stderr).
+    QString proxyLog() const;
+
+    // Contacts registered for user (e.g. "1001") in the proxy's location table, read with
+    // kamcmd over the proxy's control socket. An empty list when none; ok=false when the query failed.
+    QStringList locationContacts(const QString& user, bool* ok = nullptr) const;
+
+private:
+    struct FarEndProcess {
+        QString name;
+        QString scenario;
+        int port = 0;
+        int mediaPort = 0;
+        bool echo = false;
+        std::unique_ptr<BedProcess> process;
+    };
+    bool startFarEnd(FarEndProcess& farEnd);
+    bool startProxy();
+    bool waitUntilBound(BedProcess& process, int port, int timeoutMs);
+    bool proxyAnswersOptions(int timeoutMs);
+    const FarEndProcess& farEnd(FarEnd which) const;
+    QString readTemp(const QString& name) const;
+
+    Options m_options;
+    QTemporaryDir m_dir;
+    QString m_error;
+    int m_proxyPort = 0;
+    QString m_controlSocket;
+    std::unique_ptr<BedProcess> m_proxy;
+    FarEndProcess m_farEnds[3];
+};
+
+// A private PulseAudio server with two null sinks ("spk" as the playback device and the monitor
+// of "micsrc" as the capture device), for engines that should use a sound card where there is none.
+// applyToEnvironment() points this process's PulseAudio clients at it (PULSE_SERVER).
+class NullSoundCard {
+public:
+    NullSoundCard();
+    ~NullSoundCard();
+    static bool available(); // pulseaudio and pactl are installed
+    bool start();
+    void stop();
+    QString errorString() const { return m_error; }
+    QString serverAddress() const; // "unix:<runtime>/pulse/native"
+    void applyToEnvironment() const;
+    qint64 pid() const { return m_process ? m_process->pid() : 0; }
+
+private:
+    bool pactl(const QStringList& arguments);
+    QTemporaryDir m_dir;
+    QString m_error;
+    std::unique_ptr<BedProcess> m_process;
+    QByteArray m_savedPulseServer;
+    bool m_hadPulseServer = false;
+    bool m_applied = false;
+};
+
+// A minimal SIP user agent over UDP for talking to the bed without an engine: REGISTER with digest
+// authentication, and an INVITE that is answered (then ACKed and ended with BYE) or rejected
+// (then ACKed). Requests that arrive meanwhile (INFO, BYE from the far end) are answered 200.
+// It blocks while it waits; tests use it outside the event loop.
+class SipProbe {
+public:
+    SipProbe(int proxyPort, const QString& domain);
+    bool open();
+    int localPort() const;
+
+    // Final status code of the REGISTER (after answering one challenge); 0 on timeout.
+    int registerAccount(const QString& user, const QString& password, int expires = 60, int timeoutMs = 5000);
+    // Final status code of an INVITE from fromUser to number; 0 on timeout. A 200 is ACKed and the
+    // call is ended with BYE after holdMs; byeCode receives the BYE's final code.
+    int call(const QString& fromUser, const QString& number, int holdMs = 0, int* byeCode = nullptr,
+             int timeoutMs = 8000);
+    // The next request that arrives (not answered), or empty after timeoutMs.
+    QByteArray receiveRequest(int timeoutMs);
+    // The last final response received, whole.
+    QByteArray lastResponse() const { return m_lastResponse; }
+
+private:
+    struct Response {
+        int code = 0;
+        QByteArray text;
+    };
+    QByteArray newToken() const;
+    void send(const QByteArray& message);
+    // Waits for the final response to (callId, cseqMethod); answers incoming requests meanwhile.
+    Response waitFinal(const QByteArray& callId, const QByteArray& cseqMethod, int timeoutMs);
+    void answerRequest(const QByteArray& request);
+
+    int m_proxyPort;
+    QString m_domain;
+    QUdpSocket m_socket;
+    QByteArray m_lastResponse;
+};
+
+// Header value helpers on raw SIP text (first occurrence; compact forms not handled).
+QByteArray sipHeader(const QByteArray& message, const QByteArray& name);
+QList<QByteArray> sipHeaders(const QByteArray& message, const QByteArray& name);
+
+} // namespace corvid::test
