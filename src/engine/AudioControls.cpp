@@ -1,0 +1,147 @@
+#include "engine/AudioControls.h"
+
+#include <algorithm>
+
+#include "app/WindowContext.h"
+#include "engine/EngineErrors.h"
+#include "engine/RingTone.h"
+#include "ui_MainForm.h"
+
+namespace corvid {
+
+namespace {
+constexpr int AgcLevel = 8000;
+const QString DefaultDevice = QStringLiteral("Default Device");
+
+void setBar(QProgressBar* bar, int level) {
+    // The engine's level scale is its own; the bar shows what fits into its range.
+    bar->setValue(std::clamp(level, bar->minimum(), bar->maximum()));
+}
+} // namespace
+
+AudioControls::AudioControls(WindowContext& ctx, QObject* parent) : QObject(parent), m_ctx(ctx) {
+    Ui::MainForm* ui = m_ctx.ui;
+    connect(ui->SliderSpkVol, &QSlider::valueChanged, this, &AudioControls::onSliderSpkVolChanged);
+    connect(ui->SliderMicVol, &QSlider::valueChanged, this, &AudioControls::onSliderMicVolChanged);
+    connect(ui->CheckSpkMute, &QCheckBox::toggled, this, &AudioControls::onCheckSpkMuteToggled);
+    connect(ui->CheckMuteMic, &QCheckBox::toggled, this, &AudioControls::onCheckMuteMicToggled);
+    connect(ui->CheckAGC, &QCheckBox::toggled, this, &AudioControls::onCheckAGCToggled);
+    connect(ui->CheckMicBoost, &QCheckBox::toggled, this, &AudioControls::onCheckMicBoostToggled);
+    connect(ui->CheckEchoCancel, &QCheckBox::toggled, this, &AudioControls::onCheckEchoCancelToggled);
+    const std::pair<QCheckBox*, int> codecs[] = {
+        {ui->CheckGSM610, Codec::GSM610}, {ui->CheckiLBC, Codec::iLBC}, {ui->CheckG711A, Codec::G711A},
+        {ui->CheckG711U, Codec::G711U},   {ui->CheckG729, Codec::G729},
+    };
+    for (const auto& [box, codec] : codecs) {
+        const int number = codec;
+        connect(box, &QCheckBox::toggled, this, [this, number](bool checked) { onCodecToggled(number, checked); });
+    }
+    connect(ui->CheckForceInbandDTMF, &QCheckBox::toggled, this, &AudioControls::onCheckForceInbandDTMFToggled);
+    connect(ui->CheckPlayDialTone, &QCheckBox::toggled, this, &AudioControls::onCheckPlayDialToneToggled);
+    connect(ui->CheckPlayRingTone, &QCheckBox::toggled, this, &AudioControls::onCheckPlayRingToneToggled);
+    if (m_ctx.timers.TimerProgressBar)
+        connect(m_ctx.timers.TimerProgressBar, &QTimer::timeout, this, &AudioControls::onTimerProgressBarTick);
+}
+
+void AudioControls::FillInputDevices() {
+    QListWidget* list = m_ctx.ui->ListAudioIn;
+    list->clear();
+    list->addItem(DefaultDevice);
+    if (SipEngine* engine = m_ctx.engine) {
+        const int count = engine->InputDeviceCount();
+        for (int k = 0; k < count; ++k)
+            list->addItem(engine->InputDeviceName(k));
+    }
+    list->setCurrentRow(0);
+}
+
+void AudioControls::FillOutputDevices() {
+    QListWidget* list = m_ctx.ui->ListAudioOut;
+    list->clear();
+    list->addItem(DefaultDevice);
+    if (SipEngine* engine = m_ctx.engine) {
+        const int count = engine->OutputDeviceCount();
+        for (int k = 0; k < count; ++k)
+            list->addItem(engine->OutputDeviceName(k));
+    }
+    list->setCurrentRow(0);
+}
+
+void AudioControls::onSliderSpkVolChanged(int value) {
+    if (m_ctx.engine && !m_ctx.engine->SetSpeakerVolume(value * VolumePerSliderStep)) ShowEngineError(m_ctx);
+}
+
+void AudioControls::onSliderMicVolChanged(int value) {
+    if (m_ctx.engine && !m_ctx.engine->SetMicVolume(value * VolumePerSliderStep)) ShowEngineError(m_ctx);
+}
+
+void AudioControls::onCheckSpkMuteToggled(bool checked) {
+    if (m_ctx.engine) m_ctx.engine->SetSpeakerMute(checked);
+}
+
+void AudioControls::onCheckMuteMicToggled(bool checked) {
+    if (m_ctx.engine) m_ctx.engine->SetMicMute(checked);
+}
+
+void AudioControls::onCheckAGCToggled(bool checked) {
+    if (!m_ctx.engine) return;
+    if (checked) {
+        if (!m_ctx.engine->AgcOn(AgcLevel)) ShowEngineError(m_ctx);
+    } else {
+        m_ctx.engine->AgcOff();
+    }
+}
+
+void AudioControls::onCheckMicBoostToggled(bool checked) {
+    if (!m_ctx.engine) return;
+    if (checked)
+        m_ctx.engine->MicBoostOn();
+    else
+        m_ctx.engine->MicBoostOff();
+}
+
+void AudioControls::onCheckEchoCancelToggled(bool checked) {
+    if (!m_ctx.engine) return;
+    if (checked)
+        m_ctx.engine->EchoCancelOn();
+    else
+        m_ctx.engine->EchoCancelOff();
+}
+
+void AudioControls::onCodecToggled(int codec, bool checked) {
+    if (!m_ctx.engine) return;
+    if (checked)
+        m_ctx.engine->EnableCodec(codec);
+    else
+        m_ctx.engine->DisableCodec(codec);
+}
+
+void AudioControls::onCheckForceInbandDTMFToggled(bool checked) {
+    // Before going online LineCount is 0, so nothing reaches the engine; the box applies to the
+    // lines from its next change on.
+    if (!m_ctx.engine) return;
+    for (int line = 0; line < m_ctx.state.LineCount; ++line) {
+        if (checked)
+            m_ctx.engine->ForceInbandDtmfOn(line);
+        else
+            m_ctx.engine->ForceInbandDtmfOff(line);
+    }
+}
+
+void AudioControls::onCheckPlayDialToneToggled(bool checked) {
+    if (m_ctx.state.RingToneOn) StopRingWave(m_ctx);
+    m_ctx.state.RingToneOn = checked;
+}
+
+void AudioControls::onCheckPlayRingToneToggled(bool checked) {
+    if (!checked) StopRingWave(m_ctx);
+}
+
+void AudioControls::onTimerProgressBarTick() {
+    SipEngine* engine = m_ctx.engine;
+    if (!engine) return;
+    setBar(m_ctx.ui->SpkProgress, engine->SpeakerLevel());
+    setBar(m_ctx.ui->MicProgress, engine->MicLevel());
+}
+
+} // namespace corvid

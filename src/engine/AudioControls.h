@@ -1,0 +1,43 @@
+#pragma once
+// The agent's audio controls: sound device lists, volume sliders and mute boxes, the level bars,
+// the audio processing options, the codec boxes, forced in-band DTMF and the ring-tone boxes.
+// Each control acts on the engine the moment its value changes (from a click or from code).
+
+#include <QObject>
+
+namespace corvid {
+
+struct WindowContext;
+
+// Engine volume per slider step (slider 0..10 → volume 0..250).
+constexpr int VolumePerSliderStep = 25;
+
+class AudioControls : public QObject {
+    Q_OBJECT
+public:
+    // Wires the audio controls of ctx.ui and the TimerProgressBar tick.
+    explicit AudioControls(WindowContext& ctx, QObject* parent = nullptr);
+
+    // "Default Device" followed by the engine's devices; the default entry is selected.
+    void FillInputDevices();
+    void FillOutputDevices();
+
+    void onSliderSpkVolChanged(int value);
+    void onSliderMicVolChanged(int value);
+    void onCheckSpkMuteToggled(bool checked);
+    void onCheckMuteMicToggled(bool checked);
+    void onCheckAGCToggled(bool checked);
+    void onCheckMicBoostToggled(bool checked);
+    void onCheckEchoCancelToggled(bool checked);
+    void onCodecToggled(int codec, bool checked);
+    void onCheckForceInbandDTMFToggled(bool checked);
+    void onCheckPlayDialToneToggled(bool checked);
+    void onCheckPlayRingToneToggled(bool checked);
+    // Every 20 ms while online: two engine reads, two bar writes.
+    void onTimerProgressBarTick();
+
+private:
+    WindowContext& m_ctx;
+};
+
+} // namespace corvid

@@ -1,0 +1,325 @@
+#include "engine/OnlineControl.h"
+
+#include <QPointer>
+#include <cmath>
+
+#include "app/WindowContext.h"
+#include "calls/LineStatus.h"
+#include "engine/AudioControls.h"
+#include "engine/EngineErrors.h"
+#include "platform/Delay.h"
+#include "platform/ProviderDomain.h"
+#include "settings/IniFile.h"
+#include "ui_MainForm.h"
+
+namespace corvid {
+
+namespace {
+const QString System = QStringLiteral("System");
+const QString UserAgent = QStringLiteral("Corvid22a");
+constexpr int RegisterExpirySeconds = 1800;
+constexpr int EngineIntervalMs = 30;
+} // namespace
+
+QString PbxIdFromCustomerNumber(const QString& customerNumber) {
+    return customerNumber.mid(2, 4);
+}
+
+int WholeNumberFromText(const QString& text) {
+    // Reads a leading number the way a text field's value is read: blanks first, then digits with
+    // an optional sign and fraction; anything after them is ignored.
+    const QString t = text.trimmed();
+    int end = 0;
+    if (end < t.size() && (t[end] == QLatin1Char('+') || t[end] == QLatin1Char('-'))) ++end;
+    while (end < t.size() && (t[end].isDigit() || t[end] == QLatin1Char('.')))
+        ++end;
+    bool ok = false;
+    const double value = t.left(end).toDouble(&ok);
+    if (!ok || !std::isfinite(value)) return 0;
+    const double floored = std::floor(value);
+    if (floored < 0) return 0;
+    return floored > 32767 ? 32767 : static_cast<int>(floored);
+}
+
+QString ProviderDomainSetting(const QString& settingsFile) {
+    return providerDomain(GetProfileKey(System, QStringLiteral("ProviderDomain"), settingsFile));
+}
+
+QString SipOutboundProxySetting(const QString& settingsFile) {
+    return GetProfileKey(System, QStringLiteral("SipOutboundProxy"), settingsFile).trimmed();
+}
+
+OnlineControl::OnlineControl(WindowContext& ctx, QObject* parent) : QObject(parent), m_ctx(ctx) {
+    connect(m_ctx.ui->BtnOnline, &QPushButton::clicked, this, &OnlineControl::onBtnOnlineClicked);
+    if (m_ctx.timers.OnLineTimer)
+        connect(m_ctx.timers.OnLineTimer, &QTimer::timeout, this, &OnlineControl::onOnLineTimerTick);
+    if (SipEngine* engine = m_ctx.engine) {
+        connect(engine, &SipEngine::RegisterTrying, this, &OnlineControl::onRegisterTrying);
+        connect(engine, &SipEngine::RegisterSucceeded, this, &OnlineControl::onRegisterSucceeded);
+        connect(engine, &SipEngine::RegisterFailed, this, &OnlineControl::onRegisterFailed);
+        connect(engine, &SipEngine::UnregisterTrying, this, &OnlineControl::onUnregisterTrying);
+        connect(engine, &SipEngine::UnregisterSucceeded, this, &OnlineControl::onUnregisterSucceeded);
+        connect(engine, &SipEngine::UnregisterFailed, this, &OnlineControl::onUnregisterFailed);
+        connect(engine, &SipEngine::ReregisterTrying, this, &OnlineControl::onReregisterTrying);
+        connect(engine, &SipEngine::ReregisterSucceeded, this, &OnlineControl::onReregisterSucceeded);
+        connect(engine, &SipEngine::ReregisterFailed, this, &OnlineControl::onReregisterFailed);
+    }
+}
+
+void OnlineControl::onOnLineTimerTick() {
+    m_ctx.timers.OnLineTimer->stop();
+    onBtnOnlineClicked();
+}
+
+void OnlineControl::refreshAccountFields() {
+    Ui::MainForm* ui = m_ctx.ui;
+    m_ctx.state.settingsPath = m_ctx.root.settingsFile();
+    const QString& path = m_ctx.state.settingsPath;
+    m_ctx.state.SipTapiMode = GetProfileKey(System, QStringLiteral("UseSipTapi"), path);
+    m_ctx.state.providerDomain = ProviderDomainSetting(path);
+
+    ui->customerNumber->setText(GetProfileKey(System, QStringLiteral("customerNumber"), path));
+    m_ctx.state.PbxId = PbxIdFromCustomerNumber(ui->customerNumber->text());
+
+    ui->EditAccountDisplayName->setText(GetProfileKey(System, QStringLiteral("DisplayName"), path));
+    ui->EditAccountUserName->setText(GetProfileKey(System, QStringLiteral("Login"), path));
+    ui->EditAccountAuthLogin->setText(GetProfileKey(System, QStringLiteral("AuthLogin"), path));
+    ui->EditAccountAuthPassword->setText(GetProfileKey(System, QStringLiteral("Password"), path));
+    ui->EditAccountSIPProxy->setText(GetProfileKey(System, QStringLiteral("SIPProxy"), path));
+    ui->EditAccountDomain->setText(GetProfileKey(System, QStringLiteral("OutBoundProxy"), path));
+    ui->swipeLengthTxT->setText(GetProfileKey(System, QStringLiteral("swipeSize"), path));
+    if (ui->swipeLengthTxT->text().isEmpty()) ui->swipeLengthTxT->setText(QStringLiteral("14"));
+
+    ui->EditTotalLine->setText(QStringLiteral("2"));
+    ui->EditAccountSIPProxy->setText(QStringLiteral("pbx") + ui->EditAccountSIPProxy->text());
+    ui->EditAccountDomain->setText(QStringLiteral("pbx") + ui->EditAccountDomain->text());
+}
+
+void OnlineControl::onBtnOnlineClicked() {
+    refreshAccountFields();
+    if (m_ctx.ui->BtnOnline->text() == QLatin1String("Offline"))
+        goOffline();
+    else
+        goOnline();
+}
+
+void OnlineControl::goOnline() {
+    Ui::MainForm* ui = m_ctx.ui;
+    SipEngine* engine = m_ctx.engine;
+    if (ui->EditAccountUserName->text().isEmpty()) {
+        message(QStringLiteral("Please enter the SIP proxy Login Id."));
+        return;
+    }
+    if (!engine) return;
+
+    m_ctx.state.LineCount = WholeNumberFromText(ui->EditTotalLine->text());
+    engine->SetUserAgent(UserAgent);
+    QString address = engine->GetLocalAddress();
+    if (!StartEngine(address)) return;
+    if (!OpenLines(address, m_ctx.state.LineCount)) return;
+
+    if (ui->CheckRegisterToProxy->isChecked()) {
+        if (!engine->RegisterToProxy(RegisterExpirySeconds)) {
+            ShowEngineError(m_ctx);
+            return;
+        }
+        addStatusLog(QStringLiteral("Registering to SIP Proxy."));
+    }
+
+    if (ui->CheckEchoCancel->isChecked())
+        engine->EchoCancelOn();
+    else
+        engine->EchoCancelOff();
+
+    // The engine offers the codecs in the order they are enabled.
+    engine->DeselectAllCodecs();
+    const std::pair<QCheckBox*, int> codecs[] = {
+        {ui->CheckG711U, Codec::G711U},   {ui->CheckG729, Codec::G729}, {ui->CheckG711A, Codec::G711A},
+        {ui->CheckGSM610, Codec::GSM610}, {ui->CheckiLBC, Codec::iLBC},
+    };
+    for (const auto& [box, codec] : codecs) {
+        if (box->isChecked()) engine->EnableCodec(codec);
+    }
+
+    engine->SetEngineInterval(EngineIntervalMs);
+    engine->SetUserAgent(UserAgent);
+    m_ctx.state.RingToneOn = ui->CheckPlayDialTone->isChecked();
+
+    const int lines = m_ctx.state.LineCount;
+    m_ctx.state.SpeakerMuted.resize(lines);
+    m_ctx.state.MicMuted.resize(lines);
+    m_ctx.state.SpeakerMuted.fill(false);
+    m_ctx.state.MicMuted.fill(false);
+
+    ui->BtnOnline->setText(QStringLiteral("Offline"));
+    ui->EditTotalLine->setEnabled(false);
+    const quint64 session = ++m_session;
+
+    if (AudioControls* audio = m_ctx.subsystems.audio) {
+        audio->FillInputDevices();
+        audio->FillOutputDevices();
+    }
+    fillLineLists();
+
+    if (m_ctx.timers.TimerTick) m_ctx.timers.TimerTick->start();
+    if (m_ctx.timers.TimerProgressBar) m_ctx.timers.TimerProgressBar->start();
+
+    // The button waits with the phone; registration events and ticks run meanwhile.
+    ui->BtnOnline->setEnabled(false);
+    QPointer<OnlineControl> self(this);
+    msDelay(1000);
+    if (!self) return;
+    ui->BtnOnline->setEnabled(true);
+    // Went offline during the wait: no page for a phone that is no longer up.
+    if (session != m_session) return;
+    Q_EMIT directoryPageWanted();
+}
+
+void OnlineControl::goOffline() {
+    Ui::MainForm* ui = m_ctx.ui;
+    ++m_session;
+    if (m_ctx.timers.TimerTick) m_ctx.timers.TimerTick->stop();
+    if (m_ctx.timers.TimerProgressBar) m_ctx.timers.TimerProgressBar->stop();
+    ui->SpkProgress->setValue(0);
+    ui->MicProgress->setValue(0);
+
+    if (m_ctx.engine) m_ctx.engine->EngineStop();
+
+    ui->BtnOnline->setText(QStringLiteral("Online"));
+    ui->EditTotalLine->setEnabled(true);
+
+    ui->ListAudioIn->clear();
+    ui->ListAudioOut->clear();
+    clearLineStatusTable();
+
+    ui->dialerOnDDE->setText(QStringLiteral("OFF"));
+    ui->autoCheck->setEnabled(false);
+}
+
+bool OnlineControl::StartEngine(QString& localAddress) {
+    Ui::MainForm* ui = m_ctx.ui;
+    SipEngine* engine = m_ctx.engine;
+    for (int port = FirstSipPort; port < SipPortLimit; ++port) {
+        const bool started = engine->EngineStart(
+            false, localAddress, port, ui->EditAccountUserName->text(), ui->EditAccountAuthLogin->text(),
+            ui->EditAccountAuthPassword->text(), ui->EditAccountDisplayName->text().trimmed(),
+            ui->EditAccountDomain->text(), ui->EditAccountSIPProxy->text(), QString(),
+            ui->CheckCaptureSoundDevice->isChecked(), m_ctx.state.LineCount);
+        if (started) {
+            m_sipPort = port;
+            return true;
+        }
+        if (engine->LastErrorCode() != EngineError::PortInUse) {
+            ShowEngineError(m_ctx);
+            return false;
+        }
+    }
+    message(QStringLiteral("Can not open SIP communication port."));
+    return false;
+}
+
+bool OnlineControl::OpenLines(QString& localAddress, int lines) {
+    SipEngine* engine = m_ctx.engine;
+    int rtp = FirstRtpPort;
+    int failures = 0;
+    int line = 0;
+    while (line <= lines - 1) {
+        const bool opened = engine->OpenLine(line, false, localAddress, rtp);
+        bool retry = false;
+        if (!opened) {
+            if (engine->LastErrorCode() != EngineError::PortInUse) {
+                ShowEngineError(m_ctx);
+                return false;
+            }
+            ++failures;
+            retry = true;
+        }
+        rtp += 2;
+        if (failures >= lines + RtpRetryAllowance) {
+            message(QStringLiteral("Unable to open RTP communication port."));
+            return false;
+        }
+        if (!retry) ++line;
+    }
+    return true;
+}
+
+void OnlineControl::onRegisterTrying() {
+    addStatusLog(QStringLiteral("Trying to register."));
+    setStatusCaption(QStringLiteral("Trying to register."));
+}
+
+void OnlineControl::onRegisterSucceeded() {
+    addStatusLog(QStringLiteral("Registered successfully."));
+    const quint64 session = m_session;
+    QPointer<OnlineControl> self(this);
+    msDelay(500);
+    // Going offline (or again online) during a wait ends this report: click-to-dial must not come
+    // back on for a phone that is no longer registered.
+    if (!self || session != m_session) return;
+    clearStatusLog();
+    addStatusLog(QStringLiteral("Ready..."));
+    setStatusCaption(QStringLiteral("Ready..."));
+    msDelay(1000);
+    if (!self || session != m_session) return;
+    setStatusCaption(QStringLiteral("Click Right Mouse Button for Menu"));
+    m_ctx.ui->autoCheck->setEnabled(true);
+}
+
+void OnlineControl::onRegisterFailed(int, const QString& reason) {
+    addStatusLog(QStringLiteral("Failed: ") + reason);
+    setStatusCaption(QStringLiteral("Failed to register."));
+}
+
+void OnlineControl::onUnregisterTrying() {
+    addStatusLog(QStringLiteral("Trying to Unregister."));
+}
+
+void OnlineControl::onUnregisterSucceeded() {
+    addStatusLog(QStringLiteral("Unregistered successfully."));
+    setStatusCaption(QStringLiteral("Unregistered successfully."));
+    setStatusCaption(QStringLiteral("You Are No On Line."));
+}
+
+void OnlineControl::onUnregisterFailed() {
+    addStatusLog(QStringLiteral("Fail to unregister."));
+}
+
+void OnlineControl::onReregisterTrying() {
+    addStatusLog(QStringLiteral("Trying to Re-Register."));
+}
+
+void OnlineControl::onReregisterSucceeded() {}
+
+void OnlineControl::onReregisterFailed(int, const QString& reason) {
+    addStatusLog(QStringLiteral("Fail to Re-Register: ") + reason);
+}
+
+void OnlineControl::addStatusLog(const QString& text) {
+    if (LineStatus* lines = m_ctx.subsystems.lines)
+        lines->AddStatusLog(text);
+    else
+        m_ctx.ui->ListStatusLog->addItem(text);
+}
+
+void OnlineControl::clearStatusLog() {
+    m_ctx.ui->ListStatusLog->clear();
+}
+
+void OnlineControl::fillLineLists() {
+    if (LineStatus* lines = m_ctx.subsystems.lines) lines->FillLineLists();
+}
+
+void OnlineControl::clearLineStatusTable() {
+    m_ctx.ui->ListViewLineStatus->clear();
+}
+
+void OnlineControl::setStatusCaption(const QString& text) {
+    m_ctx.ui->mouseMenu->setText(text);
+}
+
+void OnlineControl::message(const QString& text) {
+    if (m_ctx.services.messages) m_ctx.services.messages->information(m_ctx.window, text);
+}
+
+} // namespace corvid

@@ -1,0 +1,84 @@
+#pragma once
+// Going online and offline with BtnOnline, starting the engine on a free SIP port, opening the lines
+// on their RTP ports, and the handlers of the registration events.
+
+#include <QObject>
+#include <QString>
+
+namespace corvid {
+
+struct WindowContext;
+
+// The SIP port range tried by StartEngine and the first RTP port of OpenLines.
+constexpr int FirstSipPort = 5782;
+constexpr int SipPortLimit = 7000; // first port no longer tried
+constexpr int FirstRtpPort = 7000;
+// OpenLines gives up after this many port-in-use failures on top of the line count.
+constexpr int RtpRetryAllowance = 1000;
+
+// Characters 3 to 6 (counted from 1) of the customer number; shorter numbers give what there is.
+QString PbxIdFromCustomerNumber(const QString& customerNumber);
+
+// The number at the start of a text field, rounded down; 0 when the text does not start with one.
+int WholeNumberFromText(const QString& text);
+
+// The provider domain: the ProviderDomain key of the main settings file when set, else the build's default.
+QString ProviderDomainSetting(const QString& settingsFile);
+
+// The optional SipOutboundProxy key (host:port) of the main settings file; empty when unset.
+QString SipOutboundProxySetting(const QString& settingsFile);
+
+class OnlineControl : public QObject {
+    Q_OBJECT
+public:
+    // Wires BtnOnline, OnLineTimer and the registration events of ctx.engine.
+    explicit OnlineControl(WindowContext& ctx, QObject* parent = nullptr);
+
+    // Refreshes the account fields, then goes online, or offline while the caption reads "Offline".
+    void onBtnOnlineClicked();
+    // One-shot: started by the start-up tick, it clicks the online button once.
+    void onOnLineTimerTick();
+
+    // Starts the engine on the first free SIP port from 5782. False after a message.
+    bool StartEngine(QString& localAddress);
+    // Opens lines 0 .. lines-1, each on the next free even RTP port from 7000. False after a message.
+    bool OpenLines(QString& localAddress, int lines);
+
+    void goOnline();
+    void goOffline();
+
+    // Registration events.
+    void onRegisterTrying();
+    void onRegisterSucceeded();
+    void onRegisterFailed(int code, const QString& reason);
+    void onUnregisterTrying();
+    void onUnregisterSucceeded();
+    void onUnregisterFailed();
+    void onReregisterTrying();
+    void onReregisterSucceeded();
+    void onReregisterFailed(int code, const QString& reason);
+
+    // The SIP port the engine was last started on (0 before).
+    int sipPort() const { return m_sipPort; }
+
+Q_SIGNALS:
+    // Going online asks for the PBX page of active extensions once the phone is up.
+    void directoryPageWanted();
+
+private:
+    void refreshAccountFields();
+    void addStatusLog(const QString& text);
+    void clearStatusLog();
+    void fillLineLists();
+    void clearLineStatusTable();
+    void setStatusCaption(const QString& text);
+    void message(const QString& text);
+
+    WindowContext& m_ctx;
+    int m_sipPort = 0;
+    // Counts goings online and offline, so a handler that waited can tell that the phone went
+    // offline (or online again) under it.
+    quint64 m_session = 0;
+};
+
+} // namespace corvid

@@ -1,0 +1,174 @@
+#include "integrations/PbxPage.h"
+
+#include <QEvent>
+#include <QLabel>
+#include <QLayout>
+
+#include "app/WindowContext.h"
+#include "engine/OnlineControl.h"
+#include "settings/IniFile.h"
+#include "ui_MainForm.h"
+
+#ifdef CORVID_WITH_WEBENGINE
+#include <QWebEngineView>
+
+#include "integrations/SilentWebPage.h"
+#endif
+
+namespace corvid {
+
+namespace {
+const QString System = QStringLiteral("System");
+
+// Keeps what URL syntax would misread; letters, digits and "-._~" pass unchanged.
+QString queryValue(const QString& text) {
+    return QString::fromLatin1(QUrl::toPercentEncoding(text));
+}
+} // namespace
+
+QString DirectoryBaseAddress(const QString& pbxId, const QString& providerDomain) {
+    return QStringLiteral("http://pbx") + pbxId + QLatin1Char('.') + providerDomain;
+}
+
+QString DirectoryPageAddress(const QString& base, bool withCredentials, const QString& user, const QString& password) {
+    QString address = base + QLatin1String(DirectoryPagePath);
+    if (withCredentials)
+        address +=
+            QStringLiteral("?username=") + queryValue(user) + QStringLiteral("&password=") + queryValue(password);
+    return address;
+}
+
+QString CustomerWindowTitle(const QString& customerNumber, const QString& version) {
+    return QStringLiteral("Corvid Software              Customer Number - ") + customerNumber +
+           QStringLiteral("                         Ver. ") + version;
+}
+
+PbxPage::PbxPage(WindowContext& ctx, QObject* parent) : QObject(parent), m_ctx(ctx) {
+    if (m_ctx.timers.webtimer) connect(m_ctx.timers.webtimer, &QTimer::timeout, this, &PbxPage::onWebtimerTick);
+    m_ctx.ui->Label18->installEventFilter(this);
+    m_ctx.ui->Label21->installEventFilter(this);
+    if (OnlineControl* online = m_ctx.subsystems.online)
+        connect(online, &OnlineControl::directoryPageWanted, this, &PbxPage::showDirectoryPage);
+}
+
+bool PbxPage::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        if (watched == m_ctx.ui->Label18)
+            onLabel18DoubleClicked();
+        else if (watched == m_ctx.ui->Label21)
+            onLabel21DoubleClicked();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void PbxPage::onWebtimerTick() {
+    Ui::MainForm* ui = m_ctx.ui;
+    // With a replaced loader (tests) the embedded browser is never created.
+    if (!m_loader) browser()->setVisible(true);
+    m_ctx.state.settingsPath = m_ctx.root.settingsFile();
+    const QString& path = m_ctx.state.settingsPath;
+
+    if (ReadIniKey(path, System, QStringLiteral("Mon")) != QLatin1String("True")) {
+        navigate(probeUrl());
+        m_ctx.timers.webtimer->stop();
+        showAccountPanel();
+        return;
+    }
+
+    ui->customerNumber->setText(ReadIniKey(path, System, QStringLiteral("customerNumber")));
+    m_ctx.state.PbxId = PbxIdFromCustomerNumber(ui->customerNumber->text());
+    m_ctx.state.providerDomain = ProviderDomainSetting(path);
+    const bool withCredentials = !ui->Text1->text().isEmpty();
+    navigate(QUrl(DirectoryPageAddress(directoryBase(), withCredentials, ui->Text2->text().trimmed(),
+                                       ui->Text3->text().trimmed())));
+    if (m_ctx.timers.OnLineTimer) m_ctx.timers.OnLineTimer->start();
+    ui->BtnOnline->setVisible(true);
+    m_ctx.timers.webtimer->stop();
+    if (m_ctx.window)
+        m_ctx.window->setWindowTitle(
+            CustomerWindowTitle(ReadIniKey(path, System, QStringLiteral("customerNumber")), m_ctx.state.version));
+}
+
+void PbxPage::onLabel18DoubleClicked() {
+    WriteIniKey(m_ctx.root.settingsFile(), System, QStringLiteral("Mon"), QStringLiteral("True"));
+}
+
+void PbxPage::onLabel21DoubleClicked() {
+    WriteIniKey(m_ctx.root.settingsFile(), System, QStringLiteral("Mon"), QString());
+}
+
+void PbxPage::showDirectoryPage() {
+    navigate(QUrl(DirectoryPageAddress(directoryBase(), false, QString(), QString())));
+}
+
+QString PbxPage::directoryBase() const {
+    const QString base = GetProfileKey(System, QLatin1String(PbxPageBaseUrlKey), m_ctx.root.settingsFile()).trimmed();
+    if (!base.isEmpty()) return base.endsWith(QLatin1Char('/')) ? base.chopped(1) : base;
+    return DirectoryBaseAddress(m_ctx.state.PbxId, m_ctx.state.providerDomain);
+}
+
+QUrl PbxPage::probeUrl() const {
+    const QString configured =
+        GetProfileKey(System, QStringLiteral("PbxPageProbeUrl"), m_ctx.root.settingsFile()).trimmed();
+    return QUrl(configured.isEmpty() ? QLatin1String(DefaultProbeUrl) : configured);
+}
+
+void PbxPage::navigate(const QUrl& url) {
+    m_lastUrl = url;
+    Q_EMIT navigationRequested(url);
+    if (m_loader)
+        m_loader(url);
+    else
+        loadInBrowser(url);
+}
+
+void PbxPage::showAccountPanel() {
+    Ui::MainForm* ui = m_ctx.ui;
+    ui->Frame7->setVisible(true);
+    ui->RightPages->setCurrentWidget(ui->PageAccount);
+}
+
+QWidget* PbxPage::browser() {
+    if (m_browser) return m_browser;
+    QWidget* host = m_ctx.ui->WebBrowser1Host;
+#ifdef CORVID_WITH_WEBENGINE
+    auto* view = host->findChild<QWebEngineView*>(QStringLiteral("WebBrowser1"));
+    const bool created = !view;
+    if (created) view = new QWebEngineView(host);
+    if (!qobject_cast<SilentWebPage*>(view->page())) view->setPage(new SilentWebPage(view));
+    view->setContextMenuPolicy(Qt::NoContextMenu);
+    m_browser = view;
+    if (!created) return m_browser;
+#else
+    if (auto* existing = host->findChild<QLabel*>(QStringLiteral("WebBrowser1"))) {
+        m_browser = existing;
+        return m_browser;
+    }
+    auto* label = new QLabel(host);
+    label->setTextFormat(Qt::RichText);
+    label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    label->setWordWrap(true);
+    connect(label, &QLabel::linkActivated, this, [this](const QString& link) {
+        if (m_ctx.services.desktop) m_ctx.services.desktop->openUrl(QUrl(link));
+    });
+    m_browser = label;
+#endif
+    m_browser->setObjectName(QStringLiteral("WebBrowser1"));
+    m_browser->setAccessibleName(QStringLiteral("Active extensions page"));
+    if (QLayout* layout = host->layout()) layout->addWidget(m_browser);
+    return m_browser;
+}
+
+void PbxPage::loadInBrowser(const QUrl& url) {
+    QWidget* widget = browser();
+#ifdef CORVID_WITH_WEBENGINE
+    if (auto* view = qobject_cast<QWebEngineView*>(widget)) view->load(url);
+#else
+    if (auto* label = qobject_cast<QLabel*>(widget))
+        label->setText(
+            QStringLiteral("<a href=\"%1\">%2</a>")
+                .arg(url.toString(QUrl::FullyEncoded).toHtmlEscaped(), url.toDisplayString().toHtmlEscaped()));
+#endif
+}
+
+} // namespace corvid
