@@ -22,7 +22,5 @@ function(corvid_add_library name)
         set(ARG_SOURCES ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
     endif()
     add_library(${name} STATIC ${ARG_SOURCES})
-    # The window's form is compiled once (corvid_form); subsystems include its ui_MainForm.h from there.
-    set_target_properties(${name} PROPERTIES AUTOUIC OFF)
     target_link_libraries(${name} PUBLIC corvid_common ${ARG_LIBS})
 endfunction()
