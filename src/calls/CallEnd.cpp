@@ -1,0 +1,259 @@
+#include "calls/CallEnd.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+
+#include "app/WindowContext.h"
+#include "calls/CallRules.h"
+#include "calls/DialRules.h"
+#include "calls/LineRules.h"
+#include "calls/LineStatus.h"
+#include "dialer/CallLog.h"
+#include "engine/EngineErrors.h"
+#include "engine/RingTone.h"
+#include "media/Recording.h"
+#include "settings/IniFile.h"
+#include "settings/SettingsKeys.h"
+#include "ui_MainForm.h"
+
+namespace corvid {
+
+namespace {
+
+// Sets a flag to true for the lifetime of the scope, unless the owner is gone by then.
+class FlagScope {
+public:
+    FlagScope(QObject* owner, bool& flag) : m_owner(owner), m_flag(flag) { m_flag = true; }
+    ~FlagScope() {
+        if (m_owner) m_flag = false;
+    }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+
+private:
+    QPointer<QObject> m_owner;
+    bool& m_flag;
+};
+
+bool flagAt(const QVector<bool>& flags, int line) {
+    return line >= 0 && line < flags.size() && flags.at(line);
+}
+
+} // namespace
+
+CallEnd::CallEnd(WindowContext& context, QObject* parent) : QObject(parent), ctx(context) {
+    Ui::MainForm* ui = ctx.ui;
+    connect(ui->BtnHangUp, &QPushButton::clicked, this, &CallEnd::onBtnHangUpClicked);
+    connect(ui->ComboMuteLine, qOverload<int>(&QComboBox::currentIndexChanged), this, &CallEnd::onComboMuteLineChanged);
+    connect(ui->CheckMuteLineSPK, &QCheckBox::toggled, this, &CallEnd::onCheckMuteLineSPKToggled);
+    connect(ui->CheckMuteLineMIC, &QCheckBox::toggled, this, &CallEnd::onCheckMuteLineMICToggled);
+
+    if (SipEngine* engine = ctx.engine) {
+        connect(engine, &SipEngine::CallConnecting, this, &CallEnd::onCallConnecting);
+        connect(engine, &SipEngine::ProvisionalResponse, this, &CallEnd::onProvisionalResponse);
+        connect(engine, &SipEngine::RedirectionResponse, this, &CallEnd::onRedirectionResponse);
+        connect(engine, &SipEngine::RequestFailureResponse, this, &CallEnd::onRequestFailureResponse);
+        connect(engine, &SipEngine::ServerFailureResponse, this, &CallEnd::onServerFailureResponse);
+        connect(engine, &SipEngine::GlobalFailureResponse, this, &CallEnd::onGlobalFailureResponse);
+        connect(engine, &SipEngine::CallFailed, this, &CallEnd::onCallFailed);
+        connect(engine, &SipEngine::CallConnected, this, &CallEnd::onCallConnected);
+        connect(engine, &SipEngine::DtmfDigitReceived, this, &CallEnd::onDtmfDigitReceived);
+        connect(engine, &SipEngine::CallHungUp, this, &CallEnd::onCallHungUp);
+    }
+}
+
+void CallEnd::addStatusLog(const QString& text) {
+    if (LineStatus* lines = ctx.subsystems.lines) lines->AddStatusLog(text);
+}
+
+void CallEnd::applyInBandSetting() {
+    ctx.state.InBandSetting = ReadIniKey(ctx.root.settingsFile(), keys::System, keys::InBand);
+    if (const std::optional<bool> tick = forceInBandFromSetting(ctx.state.InBandSetting))
+        ctx.ui->CheckForceInbandDTMF->setChecked(*tick);
+}
+
+// --- call progress --------------------------------------------------------------------------
+
+void CallEnd::onCallConnecting(int line) {
+    if (LineStatus* lines = ctx.subsystems.lines) lines->noteLineActivity(line);
+    addStatusLog(lineLabel(line) + QStringLiteral(": Connecting."));
+}
+
+void CallEnd::onProvisionalResponse(int line, int statusCode, const QString& reason) {
+    if (LineStatus* lines = ctx.subsystems.lines) lines->noteLineActivity(line);
+    if (statusCode == 180)
+        StartRingTone(ctx);
+    else if (statusCode == 183)
+        StopRingTone(ctx);
+    addStatusLog(reason);
+}
+
+void CallEnd::onRedirectionResponse(int /*line*/, int /*statusCode*/, const QString& reason,
+                                    const QString& /*contact*/) {
+    StopRingTone(ctx);
+    addStatusLog(reason);
+}
+
+// The bare reason text is what the busy and bad-number reaction of the status mirror matches.
+void CallEnd::onRequestFailureResponse(int /*line*/, int /*statusCode*/, const QString& reason) {
+    StopRingTone(ctx);
+    addStatusLog(reason);
+}
+
+void CallEnd::onServerFailureResponse(int /*line*/, int /*statusCode*/, const QString& reason) {
+    StopRingTone(ctx);
+    addStatusLog(reason);
+}
+
+void CallEnd::onGlobalFailureResponse(int line, int /*statusCode*/, const QString& reason) {
+    StopRingTone(ctx);
+    addStatusLog(lineLabel(line) + QStringLiteral(" Response: ") + reason);
+}
+
+void CallEnd::onCallFailed(int line) {
+    StopRingTone(ctx);
+    addStatusLog(lineLabel(line) + QStringLiteral(": Fail to connect."));
+}
+
+void CallEnd::onCallConnected(int line, const QString& /*remote*/, int /*codec*/) {
+    Ui::MainForm* ui = ctx.ui;
+    if (LineStatus* lines = ctx.subsystems.lines) lines->noteLineActivity(line);
+    StopRingTone(ctx);
+    addStatusLog(lineLabel(line) + QStringLiteral(": Success to connect."));
+
+    ui->SliderSpkVol->setValue(sliderFromEngineVolume(ctx.engine->SpeakerVolume()));
+    ui->SliderMicVol->setValue(sliderFromEngineVolume(ctx.engine->MicVolume()));
+    ui->CheckMicBoost->setChecked(ctx.engine->IsMicBoostOn());
+
+    const QString number = ui->EditPhoneNo->text();
+    if (!number.isEmpty() && number != QLatin1String(" ")) {
+        if (Recording* recording = ctx.subsystems.recording) recording->startRecordingIfRecordAll();
+    }
+}
+
+void CallEnd::onDtmfDigitReceived(int line, const QString& digit) {
+    addStatusLog(lineLabel(line) + QStringLiteral(": Key-pressed: ") + digit);
+}
+
+// --- the agent's hang-up ------------------------------------------------------------------------
+
+void CallEnd::onBtnHangUpClicked() {
+    // A hang-up asked for while a call end is still running (it may wait for the recording to be
+    // saved) would end the same call again and write its row twice.
+    if (m_hangingUp || m_farEndRunning) return;
+    FlagScope running(this, m_hangingUp);
+    Ui::MainForm* ui = ctx.ui;
+
+    ui->vmclick->setEnabled(true);
+    applyInBandSetting();
+    ctx.timers.CallTimer->stop();
+    ui->ListStatusLog->clear();
+    ui->statusLb->clear();
+
+    const int line = ui->ComboDial->currentIndex();
+    if (!ctx.engine->EndCall(line)) {
+        // The call goes on; the window keeps its in-call state.
+        ShowEngineError(ctx);
+        return;
+    }
+    if (LineStatus* lines = ctx.subsystems.lines) lines->noteCallEnded(line);
+    StopRingTone(ctx);
+
+    // The far end may hang up while the recording is saved; its own call end then writes the row.
+    const int farEndEndsBefore = m_farEndEnds;
+    if (!ui->EditPhoneNo->text().isEmpty() && ui->CheckStartRecording->isChecked()) {
+        QPointer<CallEnd> alive(this);
+        if (Recording* recording = ctx.subsystems.recording) recording->finishCallRecording();
+        if (!alive) return;
+    }
+
+    const QString number = ui->EditPhoneNo->text();
+    ui->EditPhoneNo->clear();
+    ui->ComboDial->setCurrentIndex(0);
+    // With the number field empty the recording boxes' handlers do nothing.
+    ui->RecThisCallCheck->setChecked(false);
+    ui->CheckStartRecording->setChecked(false);
+    ctx.timers.logCleanTimer->start();
+    ui->ListIncomingCall->clear();
+    ui->CIDTxt->clear();
+
+    if (!ui->EditAccountDisplayName->text().isEmpty()) {
+        if (m_farEndEnds == farEndEndsBefore) {
+            if (CallLog* callLog = ctx.subsystems.callLog) callLog->writeCallLogRow(number, QStringLiteral("hang up"));
+        }
+        ui->callsec->setText(QStringLiteral("0"));
+        ctx.state.CurrentNumber = ui->EditPhoneNo->text();
+        ui->EditPhoneNo->clear();
+    }
+}
+
+// --- the far end's hang-up ----------------------------------------------------------------------
+
+void CallEnd::onCallHungUp(int line) {
+    Ui::MainForm* ui = ctx.ui;
+    StopRingTone(ctx);
+    LineStatus* lines = ctx.subsystems.lines;
+    // The window has already ended this line's call (the agent's hang-up, or an earlier report of
+    // the same end): a second row would log a call that does not exist.
+    if (lines && lines->isEndedLine(line)) return;
+    addStatusLog(lineLabel(line) + QStringLiteral(": Hung up."));
+
+    const QString number = ui->EditPhoneNo->text();
+    ui->CIDTxt->clear();
+    ctx.timers.CallTimer->stop();
+    ui->ListStatusLog->clear();
+    ui->statusLb->clear();
+    ctx.timers.logCleanTimer->start();
+    if (lines) lines->noteCallEnded(line);
+    ++m_farEndEnds;
+
+    if (ui->CheckStartRecording->isChecked()) {
+        QPointer<CallEnd> alive(this);
+        FlagScope running(this, m_farEndRunning);
+        if (Recording* recording = ctx.subsystems.recording) recording->finishCallRecording();
+        if (!alive) return;
+    }
+
+    // Whatever the display name: without one the row goes to "_calllogs.csv". The number is the
+    // one the field held when the call ended, even if the field changed during the wait above.
+    if (CallLog* callLog = ctx.subsystems.callLog) callLog->writeCallLogRow(number, QString(), true);
+    ui->callsec->setText(QStringLiteral("0"));
+    ctx.state.CurrentNumber = number;
+    if (ui->EditPhoneNo->text() == number) ui->EditPhoneNo->clear();
+}
+
+// --- per-line mute ------------------------------------------------------------------------------
+
+void CallEnd::onComboMuteLineChanged(int index) {
+    if (index == -1) return;
+    // Setting a box runs its handler when the value changes, which sends that state again.
+    ctx.ui->CheckMuteLineMIC->setChecked(flagAt(ctx.state.MicMuted, index));
+    ctx.ui->CheckMuteLineSPK->setChecked(flagAt(ctx.state.SpeakerMuted, index));
+}
+
+void CallEnd::onCheckMuteLineSPKToggled(bool checked) {
+    const int line = ctx.ui->ComboMuteLine->currentIndex();
+    if (!ctx.engine->MuteLineSpeaker(line, checked)) {
+        ShowEngineError(ctx);
+        return;
+    }
+    if (line >= 0 && line < ctx.state.SpeakerMuted.size()) ctx.state.SpeakerMuted[line] = checked;
+}
+
+void CallEnd::onCheckMuteLineMICToggled(bool checked) {
+    const int line = ctx.ui->ComboMuteLine->currentIndex();
+    if (!ctx.engine->MuteLineMic(line, checked)) {
+        ShowEngineError(ctx);
+        return;
+    }
+    if (line >= 0 && line < ctx.state.MicMuted.size()) ctx.state.MicMuted[line] = checked;
+}
+
+} // namespace corvid

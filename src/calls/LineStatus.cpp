@@ -1,0 +1,130 @@
+#include "calls/LineStatus.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "app/WindowContext.h"
+#include "calls/CallEnd.h"
+#include "calls/CallRules.h"
+#include "calls/LineRules.h"
+#include "platform/Delay.h"
+#include "ui_MainForm.h"
+
+namespace corvid {
+
+namespace {
+
+constexpr int FailureHangUpDelayMs = 2000;
+constexpr int StatusColumn = 1; // of the line status table: "#", "Status"
+
+} // namespace
+
+LineStatus::LineStatus(WindowContext& context, QObject* parent) : QObject(parent), ctx(context) {
+    connect(ctx.timers.TimerTick, &QTimer::timeout, this, &LineStatus::onTimerTickTimeout);
+    connect(ctx.timers.CallTimer, &QTimer::timeout, this, &LineStatus::onCallTimerTimeout);
+    connect(ctx.ui->LineStatTxT, &QLineEdit::textChanged, this, &LineStatus::onLineStatTxTChanged);
+}
+
+void LineStatus::AddStatusLog(const QString& text) {
+    QListWidget* log = ctx.ui->ListStatusLog;
+    log->addItem(text);
+    log->scrollToItem(log->item(log->count() - 1), QAbstractItemView::PositionAtTop);
+
+    // The mirror is emptied first so that the same line twice in a row still raises its change.
+    ctx.ui->LineStatTxT->setText(QString());
+    ctx.ui->LineStatTxT->setText(statusMirrorText(text));
+}
+
+void LineStatus::FillLineLists() {
+    QComboBox* const lists[] = {ctx.ui->ComboDial,         ctx.ui->ComboRecord,       ctx.ui->ComboPlayWave,
+                                ctx.ui->ComboIncomingCall, ctx.ui->ComboTransferCall, ctx.ui->ComboConsultLineA,
+                                ctx.ui->ComboConsultLineB, ctx.ui->ComboMuteLine};
+    for (QComboBox* list : lists)
+        list->clear();
+    for (int n = 0; n < ctx.state.LineCount; ++n) {
+        const QString label = lineLabel(n);
+        for (QComboBox* list : lists)
+            list->addItem(label);
+    }
+    for (QComboBox* list : {ctx.ui->ComboDial, ctx.ui->ComboRecord, ctx.ui->ComboPlayWave, ctx.ui->ComboIncomingCall,
+                            ctx.ui->ComboTransferCall, ctx.ui->ComboMuteLine, ctx.ui->ComboConsultLineA})
+        list->setCurrentIndex(LineListStartIndex);
+    // The two consultation lists start on different lines.
+    ctx.ui->ComboConsultLineB->setCurrentIndex(ConsultLineBStartIndex);
+}
+
+void LineStatus::noteCallPlaced(int line) {
+    ++m_callGeneration;
+    m_endedLines.remove(line);
+}
+
+void LineStatus::noteCallEnded(int line) {
+    ++m_callGeneration;
+    m_endedLines.insert(line);
+}
+
+void LineStatus::noteLineActivity(int line) {
+    m_endedLines.remove(line);
+}
+
+void LineStatus::onTimerTickTimeout() {
+    QTreeWidget* table = ctx.ui->ListViewLineStatus;
+    if (table->topLevelItemCount() == 0) {
+        for (int n = 0; n < ctx.state.LineCount; ++n)
+            table->addTopLevelItem(new QTreeWidgetItem(QStringList{lineNumberText(n)}));
+    }
+
+    SipEngine* engine = ctx.engine;
+    for (int n = 0; n < ctx.state.LineCount && n < table->topLevelItemCount(); ++n) {
+        QTreeWidgetItem* row = table->topLevelItem(n);
+        const QString word =
+            lineStatusWord([&] { return engine->IsLineOpen(n); }, [&] { return engine->IsLineBusy(n); },
+                           [&] { return engine->IsLinePlayingWave(n); }, [&] { return engine->IsLineOnHold(n); });
+        // Written only when the row does not already show it, so an unchanged line is left alone.
+        if (lineStatusNeedsUpdate(row->text(StatusColumn), word)) row->setText(StatusColumn, word);
+    }
+}
+
+void LineStatus::onCallTimerTimeout() {
+    ctx.ui->callsec->setText(nextCallSeconds(ctx.ui->callsec->text()));
+}
+
+void LineStatus::onLineStatTxTChanged(const QString& text) {
+    QLineEdit* mirror = ctx.ui->LineStatTxT;
+    const QString shown = failureResultText(text.trimmed().toLower());
+    if (shown.isEmpty()) {
+        if (!mirror->text().isEmpty()) mirror->setText(QString());
+        return;
+    }
+
+    mirror->setText(QString());
+    ctx.ui->mouseMenu->setText(shown);
+    // In auto-call mode the clipboard carries the dial requests; emptying it keeps the same request
+    // from being taken again.
+    if (ctx.ui->autoCheck->isChecked() && ctx.services.clipboard) {
+        ctx.services.clipboard->clear();
+        ctx.services.clipboard->setText(QString());
+    }
+
+    // Window messages are handled during the wait: the agent, the far end or the dial automation
+    // may end this call, or place the next one, before it is over. The hang-up runs only when the
+    // refused call is still the window's call and no later refusal has taken over the job, so one
+    // refusal never ends two calls nor ends one twice.
+    const int generation = m_callGeneration;
+    const int ticket = ++m_pendingFailureHangUps;
+    QPointer<LineStatus> alive(this);
+    msDelay(FailureHangUpDelayMs);
+    if (!alive) return;
+    const bool newest = ticket == m_pendingFailureHangUps;
+    if (newest) m_pendingFailureHangUps = 0;
+    if (!newest || generation != m_callGeneration) return;
+    if (CallEnd* callEnd = ctx.subsystems.callEnd) callEnd->onBtnHangUpClicked();
+}
+
+} // namespace corvid
