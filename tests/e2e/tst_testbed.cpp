@@ -17,8 +17,7 @@ private:
     std::unique_ptr<SipTestBed> m_bed;
 
 private Q_SLOTS:
-    void initTestCase()
-    {
+    void initTestCase() {
         m_bed = std::make_unique<SipTestBed>();
         QVERIFY2(m_bed->start(), qPrintable(m_bed->errorString()));
         QVERIFY(m_bed->proxyPort() > 0);
@@ -30,8 +29,7 @@ private Q_SLOTS:
             QVERIFY(isUdpPortBound(port));
     }
 
-    void registrationIsStoredAndRemoved()
-    {
+    void registrationIsStoredAndRemoved() {
         SipProbe probe(m_bed->proxyPort(), m_bed->domain());
         QVERIFY(probe.open());
         QCOMPARE(probe.registerAccount(Account1001.user, Account1001.password, 60), 200);
@@ -48,15 +46,13 @@ private Q_SLOTS:
         QVERIFY(ok);
     }
 
-    void badCredentialsAreForbidden_data()
-    {
+    void badCredentialsAreForbidden_data() {
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("password");
         QTest::newRow("wrong password") << Account1001.user << QStringLiteral("secret1002");
         QTest::newRow("unknown user") << QStringLiteral("1003") << QStringLiteral("secret1003");
     }
-    void badCredentialsAreForbidden()
-    {
+    void badCredentialsAreForbidden() {
         QFETCH(QString, user);
         QFETCH(QString, password);
         SipProbe probe(m_bed->proxyPort(), m_bed->domain());
@@ -66,8 +62,7 @@ private Q_SLOTS:
         QVERIFY(m_bed->locationContacts(user).isEmpty());
     }
 
-    void answeringFarEnd()
-    {
+    void answeringFarEnd() {
         SipProbe probe(m_bed->proxyPort(), m_bed->domain());
         QVERIFY(probe.open());
         int byeCode = 0;
@@ -79,8 +74,7 @@ private Q_SLOTS:
         QTRY_VERIFY(m_bed->farEndLog(SipTestBed::FarEnd::Answer).contains(QLatin1String("BYE received")));
     }
 
-    void finalResponses_data()
-    {
+    void finalResponses_data() {
         QTest::addColumn<QString>("number");
         QTest::addColumn<int>("code");
         QTest::addColumn<QByteArray>("reason");
@@ -93,8 +87,7 @@ private Q_SLOTS:
         QTest::newRow("redirect") << BedNumber::Redirect << 302 << QByteArray("Moved Temporarily");
         QTest::newRow("nobody registered") << Account1002.user << 404 << QByteArray("Not Found");
     }
-    void finalResponses()
-    {
+    void finalResponses() {
         QFETCH(QString, number);
         QFETCH(int, code);
         QFETCH(QByteArray, reason);
@@ -105,8 +98,7 @@ private Q_SLOTS:
                  probe.lastResponse().left(60).constData());
     }
 
-    void registeredUserIsReachable()
-    {
+    void registeredUserIsReachable() {
         // 1002 registers; an INVITE to 1002 reaches its contact through the location table.
         SipProbe callee(m_bed->proxyPort(), m_bed->domain());
         QVERIFY(callee.open());
@@ -120,8 +112,7 @@ private Q_SLOTS:
         QCOMPARE(callee.registerAccount(Account1002.user, Account1002.password, 0), 200);
     }
 
-    void cleanupTestCase()
-    {
+    void cleanupTestCase() {
         const QList<qint64> pids = m_bed->processIds();
         const QString dir = m_bed->tempPath();
         QCOMPARE(pids.size(), 4);
@@ -135,10 +126,8 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(dir));
     }
 
-    void nullSoundCardStartsAndStops()
-    {
-        if (!NullSoundCard::available())
-            QSKIP("pulseaudio is not installed");
+    void nullSoundCardStartsAndStops() {
+        if (!NullSoundCard::available()) QSKIP("pulseaudio is not installed");
         qint64 pid = 0;
         {
             NullSoundCard card;

@@ -26,11 +26,9 @@ namespace {
 constexpr int kReadyTimeoutMs = 8000;
 constexpr int kPollMs = 20;
 
-int bindUdp(int port, int* boundPort)
-{
+int bindUdp(int port, int* boundPort) {
     int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
+    if (fd < 0) return -1;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(port));
@@ -49,48 +47,39 @@ int bindUdp(int port, int* boundPort)
     return fd;
 }
 
-bool udpPortFree(int port)
-{
+bool udpPortFree(int port) {
     int fd = bindUdp(port, nullptr);
-    if (fd < 0)
-        return false;
+    if (fd < 0) return false;
     ::close(fd);
     return true;
 }
 
-QString readFile(const QString& path)
-{
+QString readFile(const QString& path) {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
+    if (!f.open(QIODevice::ReadOnly)) return {};
     return QString::fromUtf8(f.readAll());
 }
 
-QString findProgram(const QString& name)
-{
+QString findProgram(const QString& name) {
     QString path = QStandardPaths::findExecutable(name);
     if (path.isEmpty())
         path = QStandardPaths::findExecutable(name, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
     return path;
 }
 
-QByteArray md5Hex(const QByteArray& text)
-{
+QByteArray md5Hex(const QByteArray& text) {
     return QCryptographicHash::hash(text, QCryptographicHash::Md5).toHex();
 }
 
-QByteArray digestParam(const QByteArray& header, const QByteArray& name)
-{
+QByteArray digestParam(const QByteArray& header, const QByteArray& name) {
     QRegularExpression re(QStringLiteral("\\b%1=\"?([^\",]*)\"?").arg(QString::fromLatin1(name)),
                           QRegularExpression::CaseInsensitiveOption);
     auto m = re.match(QString::fromLatin1(header));
     return m.hasMatch() ? m.captured(1).toLatin1() : QByteArray();
 }
 
-int statusCode(const QByteArray& message)
-{
-    if (!message.startsWith("SIP/2.0 "))
-        return -1;
+int statusCode(const QByteArray& message) {
+    if (!message.startsWith("SIP/2.0 ")) return -1;
     return message.mid(8, 3).toInt();
 }
 
@@ -98,30 +87,24 @@ int statusCode(const QByteArray& message)
 
 // ---------------------------------------------------------------------------------------------
 
-int freeUdpPort(int span)
-{
+int freeUdpPort(int span) {
     for (int attempt = 0; attempt < 200; ++attempt) {
         int port = 0;
         int fd = bindUdp(0, &port);
-        if (fd < 0)
-            continue;
+        if (fd < 0) continue;
         ::close(fd);
-        if (span <= 1)
-            return port;
+        if (span <= 1) return port;
         port &= ~1;
-        if (port + span > 65535)
-            continue;
+        if (port + span > 65535) continue;
         bool allFree = true;
         for (int i = 0; i < span && allFree; ++i)
             allFree = udpPortFree(port + i);
-        if (allFree)
-            return port;
+        if (allFree) return port;
     }
     return 0;
 }
 
-bool isUdpPortBound(int port)
-{
+bool isUdpPortBound(int port) {
     int fd = bindUdp(port, nullptr);
     if (fd >= 0) {
         ::close(fd);
@@ -130,36 +113,30 @@ bool isUdpPortBound(int port)
     return errno == EADDRINUSE;
 }
 
-bool processGroupAlive(qint64 pgid)
-{
+bool processGroupAlive(qint64 pgid) {
     return pgid > 0 && ::kill(-static_cast<pid_t>(pgid), 0) == 0;
 }
 
-bool processAlive(qint64 pid)
-{
-    if (pid <= 0 || ::kill(static_cast<pid_t>(pid), 0) != 0)
-        return false;
+bool processAlive(qint64 pid) {
+    if (pid <= 0 || ::kill(static_cast<pid_t>(pid), 0) != 0) return false;
     // A zombie still answers kill(0); /proc tells.
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
     if (stat.open(QIODevice::ReadOnly)) {
         const QByteArray text = stat.readAll();
         const int close = text.lastIndexOf(')');
-        if (close > 0 && close + 2 < text.size() && text.at(close + 2) == 'Z')
-            return false;
+        if (close > 0 && close + 2 < text.size() && text.at(close + 2) == 'Z') return false;
     }
     return true;
 }
 
 // ---------------------------------------------------------------------------------------------
 
-BedProcess::~BedProcess()
-{
+BedProcess::~BedProcess() {
     stop();
 }
 
 bool BedProcess::start(const QString& program, const QStringList& arguments, const QString& workDir,
-                       const QString& logFile, const QHash<QString, QString>& extraEnvironment)
-{
+                       const QString& logFile, const QHash<QString, QString>& extraEnvironment) {
     m_process = std::make_unique<QProcess>();
     m_process->setProgram(program);
     m_process->setArguments(arguments);
@@ -189,20 +166,15 @@ bool BedProcess::start(const QString& program, const QStringList& arguments, con
     return true;
 }
 
-bool BedProcess::isRunning() const
-{
-    if (!m_process)
-        return false;
+bool BedProcess::isRunning() const {
+    if (!m_process) return false;
     // Outside an event loop QProcess learns of the exit only when asked to wait.
-    if (m_process->state() == QProcess::Running)
-        m_process->waitForFinished(0);
+    if (m_process->state() == QProcess::Running) m_process->waitForFinished(0);
     return m_process->state() == QProcess::Running;
 }
 
-void BedProcess::stop(int graceMs)
-{
-    if (!m_process)
-        return;
+void BedProcess::stop(int graceMs) {
+    if (!m_process) return;
     const pid_t group = static_cast<pid_t>(m_pid);
     if (m_process->state() != QProcess::NotRunning) {
         ::kill(group, SIGTERM);
@@ -217,8 +189,7 @@ void BedProcess::stop(int graceMs)
     QDeadlineTimer deadline(graceMs);
     while (processGroupAlive(m_pid) && !deadline.hasExpired())
         QThread::msleep(kPollMs);
-    if (processGroupAlive(m_pid))
-        ::kill(-group, SIGKILL);
+    if (processGroupAlive(m_pid)) ::kill(-group, SIGKILL);
     m_process.reset();
 }
 
@@ -226,8 +197,7 @@ void BedProcess::stop(int graceMs)
 
 SipTestBed::SipTestBed() : SipTestBed(Options{}) {}
 
-SipTestBed::SipTestBed(Options options) : m_options(options), m_dir(QDir::tempPath() + "/corvid-bed-XXXXXX")
-{
+SipTestBed::SipTestBed(Options options) : m_options(options), m_dir(QDir::tempPath() + "/corvid-bed-XXXXXX") {
     m_farEnds[0].name = QStringLiteral("answer");
     m_farEnds[0].scenario = QStringLiteral("uas_answer.xml");
     m_farEnds[0].echo = true;
@@ -238,87 +208,69 @@ SipTestBed::SipTestBed(Options options) : m_options(options), m_dir(QDir::tempPa
     m_farEnds[2].scenario = QStringLiteral("uas_reject.xml");
 }
 
-SipTestBed::~SipTestBed()
-{
+SipTestBed::~SipTestBed() {
     stop();
 }
 
-QString SipTestBed::providerDomain()
-{
+QString SipTestBed::providerDomain() {
     return QStringLiteral(CORVID_PROVIDER_DOMAIN);
 }
 
-QString SipTestBed::domain() const
-{
+QString SipTestBed::domain() const {
     return QStringLiteral("pbx1234.") + providerDomain();
 }
 
-QString SipTestBed::proxyAddress() const
-{
+QString SipTestBed::proxyAddress() const {
     return QStringLiteral("127.0.0.1:%1").arg(m_proxyPort);
 }
 
-QString SipTestBed::tempPath() const
-{
+QString SipTestBed::tempPath() const {
     return m_dir.path();
 }
 
-const SipTestBed::FarEndProcess& SipTestBed::farEnd(FarEnd which) const
-{
+const SipTestBed::FarEndProcess& SipTestBed::farEnd(FarEnd which) const {
     return m_farEnds[static_cast<int>(which)];
 }
 
-int SipTestBed::farEndPort(FarEnd which) const
-{
+int SipTestBed::farEndPort(FarEnd which) const {
     return farEnd(which).port;
 }
 
-QList<qint64> SipTestBed::processIds() const
-{
+QList<qint64> SipTestBed::processIds() const {
     QList<qint64> pids;
-    if (m_proxy)
-        pids << m_proxy->pid();
+    if (m_proxy) pids << m_proxy->pid();
     for (const auto& f : m_farEnds)
-        if (f.process)
-            pids << f.process->pid();
+        if (f.process) pids << f.process->pid();
     return pids;
 }
 
-QString SipTestBed::readTemp(const QString& name) const
-{
+QString SipTestBed::readTemp(const QString& name) const {
     return readFile(m_dir.filePath(name));
 }
 
-QString SipTestBed::farEndMessages(FarEnd which) const
-{
+QString SipTestBed::farEndMessages(FarEnd which) const {
     return readTemp(farEnd(which).name + QStringLiteral(".msg"));
 }
 
-QString SipTestBed::farEndLog(FarEnd which) const
-{
+QString SipTestBed::farEndLog(FarEnd which) const {
     return readTemp(farEnd(which).name + QStringLiteral(".log"));
 }
 
-QString SipTestBed::proxyLog() const
-{
+QString SipTestBed::proxyLog() const {
     return readTemp(QStringLiteral("kamailio.log"));
 }
 
-bool SipTestBed::waitUntilBound(BedProcess& process, int port, int timeoutMs)
-{
+bool SipTestBed::waitUntilBound(BedProcess& process, int port, int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired()) {
-        if (!process.isRunning())
-            return false;
-        if (isUdpPortBound(port))
-            return true;
+        if (!process.isRunning()) return false;
+        if (isUdpPortBound(port)) return true;
         QThread::msleep(kPollMs);
     }
     return false;
 }
 
-bool SipTestBed::startFarEnd(FarEndProcess& f)
-{
+bool SipTestBed::startFarEnd(FarEndProcess& f) {
     const QString sipp = findProgram(QStringLiteral("sipp"));
     if (sipp.isEmpty()) {
         m_error = QStringLiteral("sipp is not installed");
@@ -328,28 +280,37 @@ bool SipTestBed::startFarEnd(FarEndProcess& f)
     for (int attempt = 0; attempt < 5; ++attempt) {
         f.port = freeUdpPort();
         f.mediaPort = freeUdpPort(4);
-        if (!f.port || !f.mediaPort || (f.port >= f.mediaPort && f.port < f.mediaPort + 4))
-            continue;
-        QStringList args{QStringLiteral("-sf"),    scenario,
-                         QStringLiteral("-i"),     QStringLiteral("127.0.0.1"),
-                         QStringLiteral("-p"),     QString::number(f.port),
-                         QStringLiteral("-mi"),    QStringLiteral("127.0.0.1"),
-                         QStringLiteral("-mp"),    QString::number(f.mediaPort),
+        if (!f.port || !f.mediaPort || (f.port >= f.mediaPort && f.port < f.mediaPort + 4)) continue;
+        QStringList args{QStringLiteral("-sf"),
+                         scenario,
+                         QStringLiteral("-i"),
+                         QStringLiteral("127.0.0.1"),
+                         QStringLiteral("-p"),
+                         QString::number(f.port),
+                         QStringLiteral("-mi"),
+                         QStringLiteral("127.0.0.1"),
+                         QStringLiteral("-mp"),
+                         QString::number(f.mediaPort),
                          QStringLiteral("-nostdin"),
-                         QStringLiteral("-trace_msg"), QStringLiteral("-message_file"), m_dir.filePath(f.name + ".msg"),
-                         QStringLiteral("-trace_logs"), QStringLiteral("-log_file"), m_dir.filePath(f.name + ".log"),
-                         QStringLiteral("-trace_err"), QStringLiteral("-error_file"), m_dir.filePath(f.name + ".err"),
-                         QStringLiteral("-d"),     QString::number(m_options.hangUpAfterMs)};
-        if (f.echo)
-            args << QStringLiteral("-rtp_echo");
+                         QStringLiteral("-trace_msg"),
+                         QStringLiteral("-message_file"),
+                         m_dir.filePath(f.name + ".msg"),
+                         QStringLiteral("-trace_logs"),
+                         QStringLiteral("-log_file"),
+                         m_dir.filePath(f.name + ".log"),
+                         QStringLiteral("-trace_err"),
+                         QStringLiteral("-error_file"),
+                         m_dir.filePath(f.name + ".err"),
+                         QStringLiteral("-d"),
+                         QString::number(m_options.hangUpAfterMs)};
+        if (f.echo) args << QStringLiteral("-rtp_echo");
         f.process = std::make_unique<BedProcess>();
         if (!f.process->start(sipp, args, m_dir.path(), m_dir.filePath(f.name + ".out"))) {
             m_error = QStringLiteral("cannot start sipp");
             f.process.reset();
             return false;
         }
-        if (waitUntilBound(*f.process, f.port, kReadyTimeoutMs))
-            return true;
+        if (waitUntilBound(*f.process, f.port, kReadyTimeoutMs)) return true;
         f.process->stop();
         f.process.reset();
     }
@@ -357,11 +318,9 @@ bool SipTestBed::startFarEnd(FarEndProcess& f)
     return false;
 }
 
-bool SipTestBed::proxyAnswersOptions(int timeoutMs)
-{
+bool SipTestBed::proxyAnswersOptions(int timeoutMs) {
     QUdpSocket socket;
-    if (!socket.bind(QHostAddress::LocalHost, 0))
-        return false;
+    if (!socket.bind(QHostAddress::LocalHost, 0)) return false;
     const QByteArray callId = QByteArray::number(QRandomGenerator::global()->generate64(), 16) + "@127.0.0.1";
     const QByteArray request = "OPTIONS sip:127.0.0.1:" + QByteArray::number(m_proxyPort) +
                                " SIP/2.0\r\n"
@@ -378,23 +337,20 @@ bool SipTestBed::proxyAnswersOptions(int timeoutMs)
                                "Content-Length: 0\r\n\r\n";
     QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired()) {
-        if (!m_proxy->isRunning())
-            return false;
+        if (!m_proxy->isRunning()) return false;
         socket.writeDatagram(request, QHostAddress::LocalHost, static_cast<quint16>(m_proxyPort));
         if (socket.waitForReadyRead(200)) {
             while (socket.hasPendingDatagrams()) {
                 QByteArray answer(int(socket.pendingDatagramSize()), '\0');
                 socket.readDatagram(answer.data(), answer.size());
-                if (statusCode(answer) == 200)
-                    return true;
+                if (statusCode(answer) == 200) return true;
             }
         }
     }
     return false;
 }
 
-bool SipTestBed::startProxy()
-{
+bool SipTestBed::startProxy() {
     const QString kamailio = findProgram(QStringLiteral("kamailio"));
     if (kamailio.isEmpty()) {
         m_error = QStringLiteral("kamailio is not installed");
@@ -423,17 +379,15 @@ bool SipTestBed::startProxy()
         }
         out.close();
         m_proxy = std::make_unique<BedProcess>();
-        const QStringList args{QStringLiteral("-f"), out.fileName(),      QStringLiteral("-DD"),
-                               QStringLiteral("-E"), QStringLiteral("-Y"), m_dir.path(),
-                               QStringLiteral("-w"), m_dir.path(),        QStringLiteral("-m"),
-                               QStringLiteral("32"), QStringLiteral("-M"), QStringLiteral("4")};
+        const QStringList args{QStringLiteral("-f"), out.fileName(),       QStringLiteral("-DD"), QStringLiteral("-E"),
+                               QStringLiteral("-Y"), m_dir.path(),         QStringLiteral("-w"),  m_dir.path(),
+                               QStringLiteral("-m"), QStringLiteral("32"), QStringLiteral("-M"),  QStringLiteral("4")};
         if (!m_proxy->start(kamailio, args, m_dir.path(), m_dir.filePath(QStringLiteral("kamailio.log")))) {
             m_error = QStringLiteral("cannot start kamailio");
             m_proxy.reset();
             return false;
         }
-        if (waitUntilBound(*m_proxy, m_proxyPort, kReadyTimeoutMs) && proxyAnswersOptions(kReadyTimeoutMs))
-            return true;
+        if (waitUntilBound(*m_proxy, m_proxyPort, kReadyTimeoutMs) && proxyAnswersOptions(kReadyTimeoutMs)) return true;
         m_proxy->stop();
         m_proxy.reset();
     }
@@ -441,8 +395,7 @@ bool SipTestBed::startProxy()
     return false;
 }
 
-bool SipTestBed::start()
-{
+bool SipTestBed::start() {
     if (!m_dir.isValid()) {
         m_error = QStringLiteral("no temporary folder");
         return false;
@@ -460,8 +413,7 @@ bool SipTestBed::start()
     return true;
 }
 
-void SipTestBed::stop()
-{
+void SipTestBed::stop() {
     if (m_proxy) {
         m_proxy->stop();
         m_proxy.reset();
@@ -474,13 +426,10 @@ void SipTestBed::stop()
     }
 }
 
-QStringList SipTestBed::locationContacts(const QString& user, bool* ok) const
-{
-    if (ok)
-        *ok = false;
+QStringList SipTestBed::locationContacts(const QString& user, bool* ok) const {
+    if (ok) *ok = false;
     const QString kamcmd = findProgram(QStringLiteral("kamcmd"));
-    if (kamcmd.isEmpty() || !m_proxy)
-        return {};
+    if (kamcmd.isEmpty() || !m_proxy) return {};
     QProcess p;
     p.start(kamcmd, {QStringLiteral("-s"), QStringLiteral("unix:") + m_controlSocket, QStringLiteral("ul.dump")});
     if (!p.waitForFinished(5000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
@@ -488,8 +437,7 @@ QStringList SipTestBed::locationContacts(const QString& user, bool* ok) const
         p.waitForFinished(1000);
         return {};
     }
-    if (ok)
-        *ok = true;
+    if (ok) *ok = true;
     // The dump lists "AoR: <aor>" followed by that record's "Address: <contact>" lines.
     QStringList contacts;
     bool inRecord = false;
@@ -510,23 +458,19 @@ QStringList SipTestBed::locationContacts(const QString& user, bool* ok) const
 
 NullSoundCard::NullSoundCard() : m_dir(QDir::tempPath() + "/corvid-pulse-XXXXXX") {}
 
-NullSoundCard::~NullSoundCard()
-{
+NullSoundCard::~NullSoundCard() {
     stop();
 }
 
-bool NullSoundCard::available()
-{
+bool NullSoundCard::available() {
     return !findProgram(QStringLiteral("pulseaudio")).isEmpty() && !findProgram(QStringLiteral("pactl")).isEmpty();
 }
 
-QString NullSoundCard::serverAddress() const
-{
+QString NullSoundCard::serverAddress() const {
     return QStringLiteral("unix:") + m_dir.filePath(QStringLiteral("runtime/pulse/native"));
 }
 
-bool NullSoundCard::pactl(const QStringList& arguments)
-{
+bool NullSoundCard::pactl(const QStringList& arguments) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("PULSE_SERVER"), serverAddress());
@@ -542,8 +486,7 @@ bool NullSoundCard::pactl(const QStringList& arguments)
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
-bool NullSoundCard::start()
-{
+bool NullSoundCard::start() {
     if (!available()) {
         m_error = QStringLiteral("pulseaudio is not installed");
         return false;
@@ -588,8 +531,7 @@ bool NullSoundCard::start()
     bool ready = false;
     while (!deadline.hasExpired() && m_process->isRunning() && !ready) {
         ready = pactl({QStringLiteral("info")});
-        if (!ready)
-            QThread::msleep(kPollMs);
+        if (!ready) QThread::msleep(kPollMs);
     }
     if (!ready || !pactl({QStringLiteral("set-default-sink"), QStringLiteral("spk")}) ||
         !pactl({QStringLiteral("set-default-source"), QStringLiteral("micsrc.monitor")})) {
@@ -600,8 +542,7 @@ bool NullSoundCard::start()
     return true;
 }
 
-void NullSoundCard::applyToEnvironment() const
-{
+void NullSoundCard::applyToEnvironment() const {
     auto* self = const_cast<NullSoundCard*>(this);
     if (!m_applied) {
         self->m_hadPulseServer = qEnvironmentVariableIsSet("PULSE_SERVER");
@@ -611,8 +552,7 @@ void NullSoundCard::applyToEnvironment() const
     qputenv("PULSE_SERVER", serverAddress().toLocal8Bit());
 }
 
-void NullSoundCard::stop()
-{
+void NullSoundCard::stop() {
     if (m_applied) {
         if (m_hadPulseServer)
             qputenv("PULSE_SERVER", m_savedPulseServer);
@@ -628,52 +568,43 @@ void NullSoundCard::stop()
 
 // ---------------------------------------------------------------------------------------------
 
-QList<QByteArray> sipHeaders(const QByteArray& message, const QByteArray& name)
-{
+QList<QByteArray> sipHeaders(const QByteArray& message, const QByteArray& name) {
     QList<QByteArray> values;
     const int headerEnd = message.indexOf("\r\n\r\n");
     const QList<QByteArray> lines = message.left(headerEnd < 0 ? message.size() : headerEnd).split('\n');
     const QByteArray prefix = name.toLower() + ':';
     for (const QByteArray& raw : lines) {
         const QByteArray line = raw.trimmed();
-        if (line.toLower().startsWith(prefix))
-            values << line.mid(prefix.size()).trimmed();
+        if (line.toLower().startsWith(prefix)) values << line.mid(prefix.size()).trimmed();
     }
     return values;
 }
 
-QByteArray sipHeader(const QByteArray& message, const QByteArray& name)
-{
+QByteArray sipHeader(const QByteArray& message, const QByteArray& name) {
     const QList<QByteArray> values = sipHeaders(message, name);
     return values.isEmpty() ? QByteArray() : values.first();
 }
 
 SipProbe::SipProbe(int proxyPort, const QString& domain) : m_proxyPort(proxyPort), m_domain(domain) {}
 
-bool SipProbe::open()
-{
+bool SipProbe::open() {
     return m_socket.bind(QHostAddress::LocalHost, 0);
 }
 
-int SipProbe::localPort() const
-{
+int SipProbe::localPort() const {
     return m_socket.localPort();
 }
 
-QByteArray SipProbe::newToken() const
-{
+QByteArray SipProbe::newToken() const {
     return QByteArray::number(QRandomGenerator::global()->generate64(), 36);
 }
 
-void SipProbe::send(const QByteArray& message)
-{
+void SipProbe::send(const QByteArray& message) {
     m_socket.writeDatagram(message, QHostAddress::LocalHost, static_cast<quint16>(m_proxyPort));
 }
 
-void SipProbe::answerRequest(const QByteArray& request)
-{
-    if (request.startsWith("ACK "))
-        return;
+void SipProbe::answerRequest(const QByteArray& request) {
+    if (request.startsWith("ACK ")) return;
     QByteArray answer = "SIP/2.0 200 OK\r\n";
     for (const QByteArray& via : sipHeaders(request, "Via"))
         answer += "Via: " + via + "\r\n";
@@ -685,11 +616,11 @@ void SipProbe::answerRequest(const QByteArray& request)
     send(answer);
 }
 
-SipProbe::Response SipProbe::waitFinal(const QByteArray& callId, const QByteArray& cseqMethod, int timeoutMs)
-{
+SipProbe::Response SipProbe::waitFinal(const QByteArray& callId, const QByteArray& cseqMethod, int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired()) {
-        if (!m_socket.hasPendingDatagrams() && !m_socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+        if (!m_socket.hasPendingDatagrams() &&
+            !m_socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
             continue;
         while (m_socket.hasPendingDatagrams()) {
             QByteArray message(int(m_socket.pendingDatagramSize()), '\0');
@@ -710,22 +641,19 @@ SipProbe::Response SipProbe::waitFinal(const QByteArray& callId, const QByteArra
     return {};
 }
 
-QByteArray SipProbe::receiveRequest(int timeoutMs)
-{
+QByteArray SipProbe::receiveRequest(int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
     do {
         while (m_socket.hasPendingDatagrams()) {
             QByteArray message(int(m_socket.pendingDatagramSize()), '\0');
             m_socket.readDatagram(message.data(), message.size());
-            if (statusCode(message) < 0)
-                return message;
+            if (statusCode(message) < 0) return message;
         }
     } while (!deadline.hasExpired() && m_socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))));
     return {};
 }
 
-int SipProbe::registerAccount(const QString& user, const QString& password, int expires, int timeoutMs)
-{
+int SipProbe::registerAccount(const QString& user, const QString& password, int expires, int timeoutMs) {
     const QByteArray u = user.toUtf8();
     const QByteArray domain = m_domain.toUtf8();
     const QByteArray callId = newToken() + "@127.0.0.1";
@@ -742,15 +670,13 @@ int SipProbe::registerAccount(const QString& user, const QString& password, int 
         m += "CSeq: " + QByteArray::number(cseq) + " REGISTER\r\n";
         m += "Contact: <sip:" + u + "@127.0.0.1:" + QByteArray::number(localPort()) + ">\r\n";
         m += "Expires: " + QByteArray::number(expires) + "\r\n";
-        if (!authorization.isEmpty())
-            m += "Authorization: " + authorization + "\r\n";
+        if (!authorization.isEmpty()) m += "Authorization: " + authorization + "\r\n";
         m += "Content-Length: 0\r\n\r\n";
         return m;
     };
     send(build(1, {}));
     Response r = waitFinal(callId, "REGISTER", timeoutMs);
-    if (r.code != 401)
-        return r.code;
+    if (r.code != 401) return r.code;
     const QByteArray challenge = sipHeader(r.text, "WWW-Authenticate");
     const QByteArray realm = digestParam(challenge, "realm");
     const QByteArray nonce = digestParam(challenge, "nonce");
@@ -771,10 +697,8 @@ int SipProbe::registerAccount(const QString& user, const QString& password, int 
     return waitFinal(callId, "REGISTER", timeoutMs).code;
 }
 
-int SipProbe::call(const QString& fromUser, const QString& number, int holdMs, int* byeCode, int timeoutMs)
-{
-    if (byeCode)
-        *byeCode = 0;
+int SipProbe::call(const QString& fromUser, const QString& number, int holdMs, int* byeCode, int timeoutMs) {
+    if (byeCode) *byeCode = 0;
     const QByteArray domain = m_domain.toUtf8();
     const QByteArray from = "<sip:" + fromUser.toUtf8() + "@" + domain + ">;tag=" + newToken();
     const QByteArray to = "<sip:" + number.toUtf8() + "@" + domain + ">";
@@ -792,8 +716,7 @@ int SipProbe::call(const QString& fromUser, const QString& number, int holdMs, i
     invite += "Content-Length: " + QByteArray::number(sdp.size()) + "\r\n\r\n" + sdp;
     send(invite);
     const Response r = waitFinal(callId, "INVITE", timeoutMs);
-    if (r.code == 0)
-        return 0;
+    if (r.code == 0) return 0;
     const QByteArray toTagged = sipHeader(r.text, "To");
     if (r.code >= 300) {
         // The ACK of a rejection belongs to the INVITE's transaction (same branch).
@@ -826,8 +749,7 @@ int SipProbe::call(const QString& fromUser, const QString& number, int holdMs, i
     const QByteArray answered = m_lastResponse = r.text;
     send(inDialog("BYE", 2));
     const int bye = waitFinal(callId, "BYE", timeoutMs).code;
-    if (byeCode)
-        *byeCode = bye;
+    if (byeCode) *byeCode = bye;
     m_lastResponse = answered;
     return r.code;
 }

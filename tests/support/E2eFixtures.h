@@ -23,15 +23,15 @@ namespace corvid::test {
 
 // Numbers the proxy routes to the far ends.
 namespace BedNumber {
-inline const QString Answer = QStringLiteral("9001");      // answers, echoes RTP, sends DTMF 5 by INFO
-inline const QString HangUp = QStringLiteral("9100");      // answers, then hangs up by itself
-inline const QString Busy = QStringLiteral("9486");        // 486 Busy Here
-inline const QString NotFound = QStringLiteral("9404");    // 404 Not Found
-inline const QString Unavailable = QStringLiteral("9480"); // 480 Temporarily Unavailable
-inline const QString ServerError = QStringLiteral("9500"); // 500 Server Internal Error
+inline const QString Answer = QStringLiteral("9001");       // answers, echoes RTP, sends DTMF 5 by INFO
+inline const QString HangUp = QStringLiteral("9100");       // answers, then hangs up by itself
+inline const QString Busy = QStringLiteral("9486");         // 486 Busy Here
+inline const QString NotFound = QStringLiteral("9404");     // 404 Not Found
+inline const QString Unavailable = QStringLiteral("9480");  // 480 Temporarily Unavailable
+inline const QString ServerError = QStringLiteral("9500");  // 500 Server Internal Error
 inline const QString Precondition = QStringLiteral("9580"); // 580 Precondition Failure
-inline const QString Decline = QStringLiteral("9603");     // 603 Decline
-inline const QString Redirect = QStringLiteral("9302");    // 302 to 9001
+inline const QString Decline = QStringLiteral("9603");      // 603 Decline
+inline const QString Redirect = QStringLiteral("9302");     // 302 to 9001
 } // namespace BedNumber
 
 struct BedAccount {
