@@ -1,0 +1,98 @@
+#include "app/MainForm.h"
+
+#include "app/AccountPanel.h"
+#include "app/Panels.h"
+#include "app/Shutdown.h"
+#include "app/Startup.h"
+#include "ui_MainForm.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QVBoxLayout>
+
+#ifdef CORVID_WITH_WEBENGINE
+#include <QWebEngineView>
+#endif
+
+namespace corvid {
+
+namespace {
+
+QTimer* makeTimer(QObject* owner, const char* name, int intervalMs, bool singleShot,
+                  Qt::TimerType type = Qt::CoarseTimer) {
+    auto* timer = new QTimer(owner);
+    timer->setObjectName(QString::fromLatin1(name));
+    timer->setInterval(intervalMs);
+    timer->setSingleShot(singleShot);
+    timer->setTimerType(type);
+    return timer;
+}
+
+} // namespace
+
+MainForm::MainForm(const InstallRoot& root, const Services& services, SipEngine* engine, QWidget* parent)
+    : QMainWindow(parent), m_ui(std::make_unique<Ui::MainForm>()) {
+    m_ui->setupUi(this);
+    createWebBrowser();
+    createTimers();
+
+    m_ctx.window = this;
+    m_ctx.ui = m_ui.get();
+    m_ctx.engine = engine;
+    m_ctx.root = root;
+    m_ctx.services = services;
+    m_ctx.state.settingsPath = root.settingsFile();
+
+    // Subsystems: each connects its own controls in its constructor.
+    m_panels = new Panels(m_ctx, this);
+    m_accountPanel = new AccountPanel(m_ctx, this);
+    m_shutdown = new Shutdown(m_ctx, this);
+    m_startup = new Startup(m_ctx, this);
+
+    // The window load: fill the fields, then the design-time timers run.
+    m_startup->onFormLoad();
+    m_startup->startDesignTimeTimers();
+}
+
+MainForm::~MainForm() = default;
+
+void MainForm::closeEvent(QCloseEvent* event) {
+    event->accept();
+    m_shutdown->run();
+}
+
+void MainForm::createTimers() {
+    WindowTimers& t = m_ctx.timers;
+    t.webtimer = makeTimer(this, "webtimer", 2000, true);
+    t.OnLineTimer = makeTimer(this, "OnLineTimer", 1000, true);
+    t.TapiSip = makeTimer(this, "TapiSip", 500, false);
+    t.DialTimer = makeTimer(this, "DialTimer", 500, false);
+    t.TimerTick = makeTimer(this, "TimerTick", 1000, false);
+    t.TimerProgressBar = makeTimer(this, "TimerProgressBar", 20, false, Qt::PreciseTimer);
+    t.CallTimer = makeTimer(this, "CallTimer", 1000, false);
+    t.logCleanTimer = makeTimer(this, "logCleanTimer", 500, true);
+    t.TimeTimer = makeTimer(this, "TimeTimer", 1000, false);
+}
+
+// The PBX page of active extensions: an embedded browser when the build has one, otherwise a
+// label whose link opens the page in the desktop's browser.
+void MainForm::createWebBrowser() {
+    QWidget* host = m_ui->WebBrowser1Host;
+    auto* layout = qobject_cast<QVBoxLayout*>(host->layout());
+    if (!layout) layout = new QVBoxLayout(host);
+#ifdef CORVID_WITH_WEBENGINE
+    auto* view = new QWebEngineView(host);
+    view->setAccessibleName(tr("Active extensions page"));
+#else
+    auto* view = new QLabel(host);
+    view->setTextFormat(Qt::RichText);
+    view->setOpenExternalLinks(true);
+    view->setWordWrap(true);
+    view->setAccessibleName(tr("Active extensions page link"));
+#endif
+    view->setObjectName(QStringLiteral("WebBrowser1"));
+    layout->addWidget(view);
+    m_ctx.WebBrowser1 = view;
+}
+
+} // namespace corvid
