@@ -4,6 +4,11 @@
 #include "app/Panels.h"
 #include "app/Shutdown.h"
 #include "app/Startup.h"
+#include "calls/CallEnd.h"
+#include "calls/Dialing.h"
+#include "calls/LineStatus.h"
+#include "dialer/CallLog.h"
+#include "media/Recording.h"
 #include "ui_MainForm.h"
 
 #include <QCloseEvent>
@@ -44,6 +49,11 @@ MainForm::MainForm(const InstallRoot& root, const Services& services, SipEngine*
     m_ctx.state.settingsPath = root.settingsFile();
 
     // Subsystems: each connects its own controls in its constructor.
+    m_ctx.subsystems.lines = new LineStatus(m_ctx, this);
+    m_ctx.subsystems.dialing = new Dialing(m_ctx, this);
+    m_ctx.subsystems.callEnd = new CallEnd(m_ctx, this);
+    m_ctx.subsystems.callLog = new CallLog(m_ctx, this);
+    m_ctx.subsystems.recording = new Recording(m_ctx, this);
     m_panels = new Panels(m_ctx, this);
     m_accountPanel = new AccountPanel(m_ctx, this);
     m_shutdown = new Shutdown(m_ctx, this);

@@ -158,7 +158,7 @@ void CallEnd::onBtnHangUpClicked() {
     ui->statusLb->clear();
 
     const int line = ui->ComboDial->currentIndex();
-    if (!ctx.engine->EndCall(line)) {
+    if (!ctx.engine || !ctx.engine->EndCall(line)) {
         // The call goes on; the window keeps its in-call state.
         ShowEngineError(ctx);
         return;
@@ -240,7 +240,7 @@ void CallEnd::onComboMuteLineChanged(int index) {
 
 void CallEnd::onCheckMuteLineSPKToggled(bool checked) {
     const int line = ctx.ui->ComboMuteLine->currentIndex();
-    if (!ctx.engine->MuteLineSpeaker(line, checked)) {
+    if (!ctx.engine || !ctx.engine->MuteLineSpeaker(line, checked)) {
         ShowEngineError(ctx);
         return;
     }
@@ -249,7 +249,7 @@ void CallEnd::onCheckMuteLineSPKToggled(bool checked) {
 
 void CallEnd::onCheckMuteLineMICToggled(bool checked) {
     const int line = ctx.ui->ComboMuteLine->currentIndex();
-    if (!ctx.engine->MuteLineMic(line, checked)) {
+    if (!ctx.engine || !ctx.engine->MuteLineMic(line, checked)) {
         ShowEngineError(ctx);
         return;
     }

@@ -130,7 +130,7 @@ void Dialing::pressKey(const char* control) {
 
 void Dialing::sendDigit(const QString& digit) {
     // Sent whether or not a call is up; the engine's answer is not looked at.
-    ctx.engine->SendDtmfDigit(ctx.ui->ComboDial->currentIndex(), digit);
+    if (ctx.engine) ctx.engine->SendDtmfDigit(ctx.ui->ComboDial->currentIndex(), digit);
 }
 
 void Dialing::onBtnDialPad0Clicked() {

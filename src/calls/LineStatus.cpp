@@ -81,6 +81,7 @@ void LineStatus::onTimerTickTimeout() {
     }
 
     SipEngine* engine = ctx.engine;
+    if (!engine) return;
     for (int n = 0; n < ctx.state.LineCount && n < table->topLevelItemCount(); ++n) {
         QTreeWidgetItem* row = table->topLevelItem(n);
         const QString word =
