@@ -3,6 +3,7 @@
 
 #include "settings/IniFile.h"
 #include "settings/SettingsKeys.h"
+#include "support/FileSizeLimit.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,10 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
-#include <sys/resource.h>
-
 using namespace corvid;
+using corvid::test::FileSizeLimit;
 
 namespace {
 
@@ -27,29 +26,6 @@ bool putFile(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
-
-// Lowers the file-size limit of this process for the lifetime of the object: every write past
-// `bytes` fails with EFBIG, as on a full disk, even for root.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lowered = m_old;
-        lowered.rlim_cur = bytes;
-        m_ok = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-    bool ok() const { return m_ok; }
-
-private:
-    rlimit m_old{};
-    void (*m_oldHandler)(int) = nullptr;
-    bool m_ok = false;
-};
 
 } // namespace
 
