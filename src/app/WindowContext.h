@@ -34,7 +34,8 @@ struct WindowState {
     QVector<bool> SpeakerMuted; // per line
     QVector<bool> MicMuted;     // per line
     int LineCount = 0;
-    QString callsec = QStringLiteral("0"); // seconds of the current call as decimal text
+    // The seconds of the current call live in the form's callsec field only (the agent sees and
+    // may edit it; the call-seconds tick and the call-log row read it there).
 };
 
 // The window's timers, created by MainForm with their design-time intervals.
