@@ -98,8 +98,10 @@ QByteArray writeKey(const QByteArray& text, const QByteArray& section, const QBy
         const qsizetype k = l.indexOf(keyMark, h);
         t.chop(2);
         if (k < 0 || k > nextSection) {
-            // Not in this section: the new entry goes first, right after the header's line end.
-            const qsizetype cut = afterMark + 1;
+            // Not in this section: the new entry goes first, right after the header's line end. Only an
+            // LF is taken along with the header's CR; in a file with CR-only line ends the next
+            // character is the first of the following entry and must stay in front of it.
+            const qsizetype cut = afterMark < t.size() && t.at(afterMark) == '\n' ? afterMark + 1 : afterMark;
             t = t.left(cut) + entry + CrLf + t.mid(cut);
         } else {
             // Replace the first entry of the section, keeping its LF and whatever follows its CR.

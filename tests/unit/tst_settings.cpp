@@ -161,6 +161,9 @@ void TestSettings::writeKey_data() {
     QTest::newRow("value holding [ ends the section for the writer too")
         << QByteArray("[System]\r\nA=x[y\r\nK=1\r\n") << QByteArray("System") << QByteArray("K") << QByteArray("2")
         << QByteArray("[System]\r\nK=2\r\nA=x[y\r\nK=1\r\n");
+    QTest::newRow("cr only file keeps its entries whole")
+        << QByteArray("[System]\rK=1\r") << QByteArray("System") << QByteArray("L") << QByteArray("2")
+        << QByteArray("[System]\rL=2\r\nK=1\r\n");
     QTest::newRow("lf only file gets a section of its own")
         << QByteArray("[System]\nK=1\nL=2\n") << QByteArray("System") << QByteArray("K") << QByteArray("9")
         << QByteArray("[System]\nK=1\nL=2\n\r\n\r\n[System]\r\nK=9\r\n");
