@@ -30,18 +30,19 @@ using namespace engine_rules;
 
 namespace {
 
-std::string str(const QString& s) { return s.toStdString(); }
-QString qstr(const std::string& s) { return QString::fromStdString(s); }
+std::string str(const QString& s) {
+    return s.toStdString();
+}
+QString qstr(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 // Whether a UDP port can be bound now. The library does not report a port that is already taken
 // (two processes then share it and the audio is garbage), so the engine asks the system itself.
-bool udpPortFree(const QString& address, int port)
-{
-    if (port < 1 || port > 65535)
-        return false;
+bool udpPortFree(const QString& address, int port) {
+    if (port < 1 || port > 65535) return false;
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0)
-        return false;
+    if (fd < 0) return false;
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(quint16(port));
@@ -56,17 +57,13 @@ bool udpPortFree(const QString& address, int port)
 }
 
 // The first IPv4 address of an interface that is up and not the loopback; 127.0.0.1 without one.
-QString primaryIpv4()
-{
+QString primaryIpv4() {
     QString found = QStringLiteral("127.0.0.1");
     ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0)
-        return found;
+    if (::getifaddrs(&list) != 0) return found;
     for (ifaddrs* it = list; it; it = it->ifa_next) {
-        if (!it->ifa_addr || it->ifa_addr->sa_family != AF_INET)
-            continue;
-        if (!(it->ifa_flags & IFF_UP) || (it->ifa_flags & IFF_LOOPBACK))
-            continue;
+        if (!it->ifa_addr || it->ifa_addr->sa_family != AF_INET) continue;
+        if (!(it->ifa_flags & IFF_UP) || (it->ifa_flags & IFF_LOOPBACK)) continue;
         char text[INET_ADDRSTRLEN] = {};
         const auto* in = reinterpret_cast<sockaddr_in*>(it->ifa_addr);
         if (::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text)) {
@@ -78,18 +75,15 @@ QString primaryIpv4()
     return found;
 }
 
-bool isLoopbackHost(const QString& host)
-{
+bool isLoopbackHost(const QString& host) {
     return host == QLatin1String("localhost") || host.startsWith(QLatin1String("127."));
 }
 
 // The library's log goes nowhere unless CORVID_ENGINE_LOG names a file. Log handlers are
 // process-wide, so this is done once.
-void setUpLibraryLog()
-{
+void setUpLibraryLog() {
     static bool done = false;
-    if (done)
-        return;
+    if (done) return;
     done = true;
     bctbx_list_t* handlers = bctbx_list_copy(bctbx_get_log_handlers());
     for (bctbx_list_t* it = handlers; it; it = it->next)
@@ -108,28 +102,24 @@ void setUpLibraryLog()
     service->setLogLevel(lp::LogLevel::Message);
 }
 
-bool isSettingUp(lp::Call::State s)
-{
+bool isSettingUp(lp::Call::State s) {
     using S = lp::Call::State;
     return s == S::OutgoingInit || s == S::OutgoingProgress || s == S::OutgoingRinging || s == S::OutgoingEarlyMedia;
 }
 
-bool isFinished(lp::Call::State s)
-{
+bool isFinished(lp::Call::State s) {
     using S = lp::Call::State;
     return s == S::End || s == S::Error || s == S::Released;
 }
 
-int presenceStatus(const std::shared_ptr<lp::Friend>& f)
-{
-    if (f->getConsolidatedPresence() == lp::ConsolidatedPresence::Offline)
-        return Presence::Offline;
+int presenceStatus(const std::shared_ptr<lp::Friend>& f) {
+    if (f->getConsolidatedPresence() == lp::ConsolidatedPresence::Offline) return Presence::Offline;
     // The wrapper's PresenceModel::getActivity() releases an object it does not own and crashes;
     // the activity is read through the C interface instead.
     auto model = f->getPresenceModel();
     if (model) {
-        auto* cModel = reinterpret_cast<const LinphonePresenceModel*>(
-            std::const_pointer_cast<lp::PresenceModel>(model)->cPtr());
+        auto* cModel =
+            reinterpret_cast<const LinphonePresenceModel*>(std::const_pointer_cast<lp::PresenceModel>(model)->cPtr());
         if (LinphonePresenceActivity* activity = linphone_presence_model_get_activity(cModel)) {
             switch (linphone_presence_activity_get_type(activity)) {
             case LinphonePresenceActivityOnThePhone:
@@ -255,29 +245,24 @@ struct LinphoneEngine::Impl {
     QHash<QString, std::shared_ptr<lp::Call>> incoming; // call id -> call not yet answered
     QHash<QString, std::shared_ptr<lp::Friend>> contacts;
 
-    explicit Impl(LinphoneEngine* owner) : q(owner)
-    {
+    explicit Impl(LinphoneEngine* owner) : q(owner) {
         pump.setTimerType(Qt::PreciseTimer);
         QObject::connect(&pump, &QTimer::timeout, q, [this] { iterate(); });
     }
 
     // --- results ---------------------------------------------------------------------------
-    bool fail(int code)
-    {
+    bool fail(int code) {
         lastError = code;
         return false;
     }
     bool started() const { return bool(core); }
     bool checkStarted() { return started() || fail(EngineError::NotOnline); }
-    bool checkLine(int line)
-    {
-        if (!checkStarted())
-            return false;
+    bool checkLine(int line) {
+        if (!checkStarted()) return false;
         return (line >= 0 && line < int(lines.size())) || fail(EngineError::InvalidLine);
     }
     bool checkOpenLine(int line) { return checkLine(line) && (lines[line].open || fail(EngineError::LineNotOpen)); }
-    bool checkCall(int line)
-    {
+    bool checkCall(int line) {
         return checkOpenLine(line) && (lines[line].call || fail(EngineError::NotInVoiceSession));
     }
 
@@ -285,29 +270,23 @@ struct LinphoneEngine::Impl {
     // callback has returned, never inside it.
     template <typename F> void post(F&& f) { QMetaObject::invokeMethod(q, std::forward<F>(f), Qt::QueuedConnection); }
 
-    int lineOf(const std::shared_ptr<lp::Call>& call) const
-    {
-        if (!call)
-            return -1;
+    int lineOf(const std::shared_ptr<lp::Call>& call) const {
+        if (!call) return -1;
         for (size_t i = 0; i < lines.size(); ++i)
-            if (lines[i].call && lines[i].call->cPtr() == call->cPtr())
-                return int(i);
+            if (lines[i].call && lines[i].call->cPtr() == call->cPtr()) return int(i);
         return -1;
     }
 
     // --- engine life -----------------------------------------------------------------------
-    void iterate()
-    {
-        if (!core)
-            return;
+    void iterate() {
+        if (!core) return;
         applyIncomingPort();
         core->iterate();
     }
 
     // An incoming call takes its RTP port when the library creates it: keep the port of the first
     // free open line set, so the call lands on the port of the line that will answer it.
-    void applyIncomingPort()
-    {
+    void applyIncomingPort() {
         for (const Line& l : lines) {
             if (l.open && !l.call) {
                 if (audioPortSet != l.rtpPort) {
@@ -319,8 +298,7 @@ struct LinphoneEngine::Impl {
         }
     }
 
-    void setAudioPort(int port)
-    {
+    void setAudioPort(int port) {
         core->setAudioPort(port);
         audioPortSet = port;
     }
@@ -328,8 +306,8 @@ struct LinphoneEngine::Impl {
     QString recordingDir() const { return dataDir + QStringLiteral("recording/"); }
 
     bool start(QString& localAddress, int sipPort, const QString& userName, const QString& authLogin,
-               const QString& password, const QString& displayName, const QString& domainName,
-               const QString& proxy, bool captureSoundDevice, int lineCount);
+               const QString& password, const QString& displayName, const QString& domainName, const QString& proxy,
+               bool captureSoundDevice, int lineCount);
     void stop();
     void applyCodecs();
     void applyGains();
@@ -345,56 +323,45 @@ struct LinphoneEngine::Impl {
     void onTransferState(const std::shared_ptr<lp::Call>& call, lp::Call::State state);
     void onPlayerEof(int line);
 
-    void applyCallMutes(Line& l)
-    {
-        if (!l.call)
-            return;
+    void applyCallMutes(Line& l) {
+        if (!l.call) return;
         l.call->setMicrophoneMuted(micMuted || l.micMuted);
         l.call->setSpeakerMuted(speakerMuted || l.speakerMuted);
     }
 
     // Moves what the library recorded for the line's call into the line's list of parts.
-    void collectRecording(int line)
-    {
+    void collectRecording(int line) {
         Line& l = lines[line];
-        if (l.recordPath.isEmpty() || !QFile::exists(l.recordPath))
-            return;
+        if (l.recordPath.isEmpty() || !QFile::exists(l.recordPath)) return;
         if (QFileInfo(l.recordPath).size() <= 44) {
             QFile::remove(l.recordPath);
             return;
         }
         const QString part = recordingDir() + QStringLiteral("line%1-part%2.wav").arg(line).arg(++l.partCounter);
         QFile::remove(part);
-        if (QFile::rename(l.recordPath, part))
-            l.parts << part;
+        if (QFile::rename(l.recordPath, part)) l.parts << part;
     }
 
-    void stopRecordingOf(int line)
-    {
+    void stopRecordingOf(int line) {
         Line& l = lines[line];
         l.wantRecording = false;
-        if (l.recording && l.call)
-            l.call->stopRecording();
+        if (l.recording && l.call) l.call->stopRecording();
         l.recording = false;
         collectRecording(line);
     }
 
     void forgetWave(Line& l);
 
-    qint64 wavePosition(const Line& l) const
-    {
+    qint64 wavePosition(const Line& l) const {
         qint64 pos = l.wavePosMs;
-        if (l.wavePlaying && l.waveClock.isValid())
-            pos += l.waveClock.elapsed();
+        if (l.wavePlaying && l.waveClock.isValid()) pos += l.waveClock.elapsed();
         return qBound<qint64>(0, pos, l.waveDurationMs);
     }
 
     // The call that the level meters measure: the first running call that is not on hold.
-    std::shared_ptr<lp::Call> meteredCall() const
-    {
+    std::shared_ptr<lp::Call> meteredCall() const {
         for (const Line& l : lines)
-            if (l.call && l.call->getState() == lp::Call::State::StreamsRunning)
-                return l.call;
+            if (l.call && l.call->getState() == lp::Call::State::StreamsRunning) return l.call;
         return nullptr;
     }
 };
@@ -405,60 +372,48 @@ struct LinphoneEngine::Impl::Listener : public lp::CoreListener {
     explicit Listener(Impl* impl) : d(impl) {}
 
     void onCallStateChanged(const std::shared_ptr<lp::Core>&, const std::shared_ptr<lp::Call>& call,
-                            lp::Call::State state, const std::string& message) override
-    {
+                            lp::Call::State state, const std::string& message) override {
         d->onCallState(call, state, message);
     }
-    void onAccountRegistrationStateChanged(const std::shared_ptr<lp::Core>&, const std::shared_ptr<lp::Account>& account,
-                                           lp::RegistrationState state, const std::string& message) override
-    {
-        if (account && d->account && account->cPtr() == d->account->cPtr())
-            d->onRegistration(state, message);
+    void onAccountRegistrationStateChanged(const std::shared_ptr<lp::Core>&,
+                                           const std::shared_ptr<lp::Account>& account, lp::RegistrationState state,
+                                           const std::string& message) override {
+        if (account && d->account && account->cPtr() == d->account->cPtr()) d->onRegistration(state, message);
     }
-    void onDtmfReceived(const std::shared_ptr<lp::Core>&, const std::shared_ptr<lp::Call>& call, int dtmf) override
-    {
+    void onDtmfReceived(const std::shared_ptr<lp::Core>&, const std::shared_ptr<lp::Call>& call, int dtmf) override {
         const int line = d->lineOf(call);
-        if (line < 0 || dtmf <= 0 || dtmf > 127)
-            return;
+        if (line < 0 || dtmf <= 0 || dtmf > 127) return;
         const QString digit = QString(QChar(char(dtmf)));
         d->post([q = d->q, line, digit] { emit q->DtmfDigitReceived(line, digit); });
     }
     void onTransferStateChanged(const std::shared_ptr<lp::Core>&, const std::shared_ptr<lp::Call>& call,
-                                lp::Call::State state) override
-    {
+                                lp::Call::State state) override {
         d->onTransferState(call, state);
     }
     void onMessageReceived(const std::shared_ptr<lp::Core>&, const std::shared_ptr<lp::ChatRoom>&,
-                           const std::shared_ptr<lp::ChatMessage>& message) override
-    {
-        if (!message || !message->getFromAddress())
-            return;
+                           const std::shared_ptr<lp::ChatMessage>& message) override {
+        if (!message || !message->getFromAddress()) return;
         const QString user = qstr(message->getFromAddress()->getUsername());
         const QString text = QString::fromUtf8(message->getUtf8Text().c_str());
         d->post([q = d->q, user, text] { emit q->ChatMessageReceived(user, text); });
     }
-    void onNotifyPresenceReceived(const std::shared_ptr<lp::Core>&, const std::shared_ptr<lp::Friend>& f) override
-    {
-        if (!f || !f->getAddress())
-            return;
+    void onNotifyPresenceReceived(const std::shared_ptr<lp::Core>&, const std::shared_ptr<lp::Friend>& f) override {
+        if (!f || !f->getAddress()) return;
         const QString user = qstr(f->getAddress()->getUsername());
         const int status = presenceStatus(f);
         d->post([q = d->q, user, status] { emit q->ChatContactStatus(user, status); });
     }
     void onNewSubscriptionRequested(const std::shared_ptr<lp::Core>&, const std::shared_ptr<lp::Friend>& f,
-                                    const std::string&) override
-    {
+                                    const std::string&) override {
         // Without an answer here the library accepts the SUBSCRIBE and then never sends a NOTIFY.
         // Agents of our own domain may watch us: their watcher becomes a friend that may subscribe.
         // The friend list is changed after the callback has returned.
-        if (!f || !f->getAddress())
-            return;
+        if (!f || !f->getAddress()) return;
         const bool sameDomain = qstr(f->getAddress()->getDomain()).compare(d->domain, Qt::CaseInsensitive) == 0;
         std::shared_ptr<lp::Friend> watcher = f;
         QPointer<LinphoneEngine> guard(d->q);
         d->post([guard, watcher, sameDomain] {
-            if (!guard || !guard->d->core)
-                return;
+            if (!guard || !guard->d->core) return;
             if (sameDomain) {
                 watcher->setIncSubscribePolicy(lp::SubscribePolicy::SPAccept);
                 watcher->enableSubscribes(false);
@@ -477,10 +432,8 @@ struct LinphoneEngine::Impl::PlayerEof : public lp::PlayerListener {
     void onEofReached(const std::shared_ptr<lp::Player>&) override { d->onPlayerEof(line); }
 };
 
-void LinphoneEngine::Impl::forgetWave(Line& l)
-{
-    if (l.player && l.playerListener)
-        l.player->removeListener(l.playerListener);
+void LinphoneEngine::Impl::forgetWave(Line& l) {
+    if (l.player && l.playerListener) l.player->removeListener(l.playerListener);
     l.player.reset();
     l.playerListener.reset();
     l.waveOpen = false;
@@ -491,19 +444,15 @@ void LinphoneEngine::Impl::forgetWave(Line& l)
 
 // ------------------------------------------------------------------------------------------------
 
-bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QString& userName,
-                                 const QString& authLogin, const QString& password, const QString& displayName,
-                                 const QString& domainName, const QString& proxy, bool captureSoundDevice,
-                                 int lineCount)
-{
-    if (started())
-        return fail(EngineError::InvalidValue);
+bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QString& userName, const QString& authLogin,
+                                 const QString& password, const QString& displayName, const QString& domainName,
+                                 const QString& proxy, bool captureSoundDevice, int lineCount) {
+    if (started()) return fail(EngineError::InvalidValue);
     if (lineCount < 1 || lineCount > kMaxLines || sipPort < 1 || sipPort > 65535)
         return fail(EngineError::InvalidValue);
     const QString user = userName.trimmed();
     const QString dom = domainName.trimmed();
-    if (chatUserName(user) != user || dom.isEmpty() || dom.contains(QLatin1Char(' ')) ||
-        dom.contains(QLatin1Char('@')))
+    if (chatUserName(user) != user || dom.isEmpty() || dom.contains(QLatin1Char(' ')) || dom.contains(QLatin1Char('@')))
         return fail(EngineError::InvalidUri);
     const QString outbound = options.outboundProxy.trimmed();
     const QString server = outbound.isEmpty() ? proxy.trimmed() : outbound;
@@ -513,13 +462,11 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
     bindAddress = options.bindAddress.trimmed();
     if (bindAddress.isEmpty() && !outbound.isEmpty() && isLoopbackHost(outbound.section(QLatin1Char(':'), 0, 0)))
         bindAddress = QStringLiteral("127.0.0.1");
-    if (!udpPortFree(bindAddress, sipPort))
-        return fail(EngineError::PortInUse);
+    if (!udpPortFree(bindAddress, sipPort)) return fail(EngineError::PortInUse);
 
     QString dir = options.dataDir.isEmpty() ? QDir::tempPath() + QStringLiteral("/corvid-engine") : options.dataDir;
     dir = QDir::cleanPath(QDir(dir).absolutePath());
-    if (!QDir().mkpath(dir) || !QDir().mkpath(dir + QStringLiteral("/recording")))
-        return fail(EngineError::TaskWindow);
+    if (!QDir().mkpath(dir) || !QDir().mkpath(dir + QStringLiteral("/recording"))) return fail(EngineError::TaskWindow);
     // The library joins file names straight onto these folders: the trailing slash matters.
     dataDir = dir + QLatin1Char('/');
     for (const QString& old : QDir(recordingDir()).entryList(QDir::Files))
@@ -532,13 +479,10 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
     QFile::remove(rcPath);
     {
         QFile rc(rcPath);
-        if (!rc.open(QIODevice::WriteOnly))
-            return fail(EngineError::TaskWindow);
+        if (!rc.open(QIODevice::WriteOnly)) return fail(EngineError::TaskWindow);
         QByteArray text = "[sip]\nsip_random_port=0\n";
-        if (!bindAddress.isEmpty())
-            text += "bind_address=" + bindAddress.toLatin1() + "\n";
-        if (isLoopbackHost(bindAddress))
-            text += "guess_hostname=0\n";
+        if (!bindAddress.isEmpty()) text += "bind_address=" + bindAddress.toLatin1() + "\n";
+        if (isLoopbackHost(bindAddress)) text += "guess_hostname=0\n";
         text += "[video]\nenabled=0\ncapture=0\ndisplay=0\n";
         text += "[misc]\nmax_calls=" + QByteArray::number(lineCount) + "\n";
         rc.write(text);
@@ -547,9 +491,13 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
     auto factory = lp::Factory::get();
     factory->setDataDir(str(dataDir));
     factory->setConfigDir(str(dataDir));
+    // The sound library would load its plugins from the system folder, and the one installed there
+    // is a video plugin built on Qt 5: loaded into this Qt 6 process it aborts it. No plugin is
+    // needed for audio, so the engine points the library at an empty folder of its own.
+    QDir().mkpath(dataDir + QStringLiteral("plugins"));
+    factory->setMspluginsDir(str(dataDir + QStringLiteral("plugins/")));
     core = factory->createCore(str(rcPath), "", nullptr);
-    if (!core)
-        return fail(EngineError::TaskWindow);
+    if (!core) return fail(EngineError::TaskWindow);
     listener = std::make_shared<Listener>(this);
     core->addListener(listener);
 
@@ -613,9 +561,9 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
         stop();
         return fail(EngineError::InvalidUri);
     }
-    if (!displayName.trimmed().isEmpty())
-        identity->setDisplayName(str(displayName.trimmed()));
-    auto serverAddress = factory->createAddress(str(QStringLiteral("sip:") + server + QStringLiteral(";transport=udp")));
+    if (!displayName.trimmed().isEmpty()) identity->setDisplayName(str(displayName.trimmed()));
+    auto serverAddress =
+        factory->createAddress(str(QStringLiteral("sip:") + server + QStringLiteral(";transport=udp")));
     if (!serverAddress || params->setIdentityAddress(identity) != 0 || params->setServerAddress(serverAddress) != 0) {
         stop();
         return fail(EngineError::InvalidUri);
@@ -648,23 +596,18 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
     }
     port = sipPort;
     reg = Reg::None;
-    if (localAddress.trimmed().isEmpty())
-        localAddress = bindAddress.isEmpty() ? primaryIpv4() : bindAddress;
+    if (localAddress.trimmed().isEmpty()) localAddress = bindAddress.isEmpty() ? primaryIpv4() : bindAddress;
     pump.start(pumpMs);
     return true;
 }
 
-void LinphoneEngine::Impl::stop()
-{
-    if (!core)
-        return;
+void LinphoneEngine::Impl::stop() {
+    if (!core) return;
     pump.stop();
     // Calls cut by going offline are ours: no far-end hang-up is reported for them.
     for (Line& l : lines)
-        if (l.call)
-            l.endedByUs = true;
-    if (reg == Reg::Registered || reg == Reg::Registering)
-        reg = Reg::Unregistering;
+        if (l.call) l.endedByUs = true;
+    if (reg == Reg::Registered || reg == Reg::Registering) reg = Reg::Unregistering;
     regTryingSent = false;
     core->stop(); // unregisters; its callbacks queue the unregistration events
     core->removeListener(listener);
@@ -680,27 +623,21 @@ void LinphoneEngine::Impl::stop()
     reg = Reg::None;
 }
 
-std::vector<std::shared_ptr<lp::AudioDevice>> LinphoneEngine::Impl::devices(lp::AudioDevice::Capabilities cap) const
-{
+std::vector<std::shared_ptr<lp::AudioDevice>> LinphoneEngine::Impl::devices(lp::AudioDevice::Capabilities cap) const {
     std::vector<std::shared_ptr<lp::AudioDevice>> out;
-    if (!core)
-        return out;
+    if (!core) return out;
     for (const auto& dev : core->getExtendedAudioDevices())
-        if (dev && dev->hasCapability(cap))
-            out.push_back(dev);
+        if (dev && dev->hasCapability(cap)) out.push_back(dev);
     return out;
 }
 
-std::shared_ptr<lp::Address> LinphoneEngine::Impl::identityFor(const QString& user) const
-{
+std::shared_ptr<lp::Address> LinphoneEngine::Impl::identityFor(const QString& user) const {
     return lp::Factory::get()->createAddress(str(QStringLiteral("sip:") + user + QLatin1Char('@') + domain));
 }
 
 // Enabled codecs first, in the order they were enabled (the order of the offer), then the rest.
-void LinphoneEngine::Impl::applyCodecs()
-{
-    if (!core)
-        return;
+void LinphoneEngine::Impl::applyCodecs() {
+    if (!core) return;
     std::list<std::shared_ptr<lp::PayloadType>> all = core->getAudioPayloadTypes();
     std::list<std::shared_ptr<lp::PayloadType>> ordered;
     for (int codec : codecOrder) {
@@ -721,18 +658,14 @@ void LinphoneEngine::Impl::applyCodecs()
     core->setAudioPayloadTypes(ordered);
 }
 
-bool LinphoneEngine::Impl::anyCodecEnabled()
-{
+bool LinphoneEngine::Impl::anyCodecEnabled() {
     for (const auto& pt : core->getAudioPayloadTypes())
-        if (pt->enabled())
-            return true;
+        if (pt->enabled()) return true;
     return false;
 }
 
-void LinphoneEngine::Impl::applyGains()
-{
-    if (!core)
-        return;
+void LinphoneEngine::Impl::applyGains() {
+    if (!core) return;
     core->setPlaybackGainDb(volumeToGainDb(speakerVolume));
     core->setMicGainDb(volumeToGainDb(micVolume) + (micBoost && micVolume > 0 ? kMicBoostDb : 0.0f));
 }
@@ -740,8 +673,7 @@ void LinphoneEngine::Impl::applyGains()
 // ------------------------------------------------------------------------------------------------
 
 void LinphoneEngine::Impl::onCallState(const std::shared_ptr<lp::Call>& call, lp::Call::State state,
-                                       const std::string&)
-{
+                                       const std::string&) {
     using S = lp::Call::State;
     if (state == S::IncomingReceived) {
         onIncoming(call);
@@ -792,7 +724,8 @@ void LinphoneEngine::Impl::onCallState(const std::shared_ptr<lp::Call>& call, lp
             auto params = call->getCurrentParams();
             auto pt = params ? params->getUsedAudioPayloadType() : nullptr;
             const int codec = pt ? codecNumber(qstr(pt->getMimeType())) : -1;
-            const QString remote = call->getRemoteAddress() ? qstr(call->getRemoteAddress()->asStringUriOnly()) : QString();
+            const QString remote =
+                call->getRemoteAddress() ? qstr(call->getRemoteAddress()->asStringUriOnly()) : QString();
             post([q = q, line, remote, codec] { emit q->CallConnected(line, remote, codec); });
         }
         break;
@@ -812,12 +745,10 @@ void LinphoneEngine::Impl::onCallState(const std::shared_ptr<lp::Call>& call, lp
     }
 }
 
-void LinphoneEngine::Impl::finishCall(int line)
-{
+void LinphoneEngine::Impl::finishCall(int line) {
     Line& l = lines[size_t(line)];
     std::shared_ptr<lp::Call> call = l.call;
-    if (!call)
-        return;
+    if (!call) return;
     auto info = call->getErrorInfo();
     const int code = info ? info->getProtocolCode() : 0;
     QString phrase = info ? qstr(info->getPhrase()) : QString();
@@ -833,8 +764,7 @@ void LinphoneEngine::Impl::finishCall(int line)
     l.endedByUs = false;
     l.onHold = false;
     l.callInband = false;
-    if (byUs)
-        return;
+    if (byUs) return;
     if (wasConnected) {
         post([q = q, line] { emit q->CallHungUp(line); });
         return;
@@ -860,16 +790,14 @@ void LinphoneEngine::Impl::finishCall(int line)
     post([q = q, line] { emit q->CallFailed(line); });
 }
 
-void LinphoneEngine::Impl::onIncoming(const std::shared_ptr<lp::Call>& call)
-{
+void LinphoneEngine::Impl::onIncoming(const std::shared_ptr<lp::Call>& call) {
     if (dnd) {
         call->decline(lp::Reason::Busy);
         return;
     }
     if (forwarding) {
         auto target = core->interpretUrl(str(forwardTarget));
-        if (target && call->redirectTo(target) == 0)
-            return;
+        if (target && call->redirectTo(target) == 0) return;
     }
     int free = -1;
     for (size_t i = 0; i < lines.size(); ++i) {
@@ -894,21 +822,20 @@ void LinphoneEngine::Impl::onIncoming(const std::shared_ptr<lp::Call>& call)
     const QString name = from ? qstr(from->getDisplayName()) : QString();
     const QString called = to ? qstr(to->getUsername()) : QString();
     const QString lineText = QString::number(free);
-    post([q = q, callId, lineText, number, name, called] { emit q->IncomingCall(callId, lineText, number, name, called); });
+    post([q = q, callId, lineText, number, name, called] {
+        emit q->IncomingCall(callId, lineText, number, name, called);
+    });
 }
 
-void LinphoneEngine::Impl::onRegistration(lp::RegistrationState state, const std::string& message)
-{
+void LinphoneEngine::Impl::onRegistration(lp::RegistrationState state, const std::string& message) {
     auto info = account ? account->getErrorInfo() : nullptr;
     const int code = info ? info->getProtocolCode() : 0;
     QString phrase = info ? qstr(info->getPhrase()) : QString();
-    if (phrase.isEmpty())
-        phrase = qstr(message);
+    if (phrase.isEmpty()) phrase = qstr(message);
 
     switch (state) {
     case lp::RegistrationState::Progress:
-        if (regTryingSent)
-            break;
+        if (regTryingSent) break;
         regTryingSent = true;
         if (reg == Reg::Registering)
             post([q = q] { emit q->RegisterTrying(); });
@@ -923,8 +850,7 @@ void LinphoneEngine::Impl::onRegistration(lp::RegistrationState state, const std
             post([q = q] { emit q->RegisterSucceeded(); });
         } else if (reg == Reg::Registered) {
             // A refresh shows no progress in the library: its start is reported with its outcome.
-            if (!regTryingSent)
-                post([q = q] { emit q->ReregisterTrying(); });
+            if (!regTryingSent) post([q = q] { emit q->ReregisterTrying(); });
             post([q = q] { emit q->ReregisterSucceeded(); });
         }
         regTryingSent = false;
@@ -933,8 +859,7 @@ void LinphoneEngine::Impl::onRegistration(lp::RegistrationState state, const std
         if (reg == Reg::Registering) {
             post([q = q, code, phrase] { emit q->RegisterFailed(code, phrase); });
         } else if (reg == Reg::Registered) {
-            if (!regTryingSent)
-                post([q = q] { emit q->ReregisterTrying(); });
+            if (!regTryingSent) post([q = q] { emit q->ReregisterTrying(); });
             post([q = q, code, phrase] { emit q->ReregisterFailed(code, phrase); });
         } else if (reg == Reg::Unregistering) {
             reg = Reg::None;
@@ -944,8 +869,7 @@ void LinphoneEngine::Impl::onRegistration(lp::RegistrationState state, const std
         break;
     case lp::RegistrationState::Cleared:
         if (reg == Reg::Unregistering) {
-            if (!regTryingSent)
-                post([q = q] { emit q->UnregisterTrying(); });
+            if (!regTryingSent) post([q = q] { emit q->UnregisterTrying(); });
             post([q = q] { emit q->UnregisterSucceeded(); });
         }
         reg = Reg::None;
@@ -956,11 +880,9 @@ void LinphoneEngine::Impl::onRegistration(lp::RegistrationState state, const std
     }
 }
 
-void LinphoneEngine::Impl::onTransferState(const std::shared_ptr<lp::Call>& call, lp::Call::State state)
-{
+void LinphoneEngine::Impl::onTransferState(const std::shared_ptr<lp::Call>& call, lp::Call::State state) {
     const int line = lineOf(call);
-    if (line < 0)
-        return;
+    if (line < 0) return;
     if (state == lp::Call::State::Connected) {
         // The library ends the transferred call itself; that end is the transfer's, not the far end's.
         lines[size_t(line)].endedByUs = true;
@@ -969,19 +891,15 @@ void LinphoneEngine::Impl::onTransferState(const std::shared_ptr<lp::Call>& call
         auto info = call->getErrorInfo();
         const int code = info ? info->getProtocolCode() : 0;
         QString reason = info ? qstr(info->getPhrase()) : QString();
-        if (reason.isEmpty())
-            reason = QStringLiteral("Transfer failed");
+        if (reason.isEmpty()) reason = QStringLiteral("Transfer failed");
         post([q = q, line, code, reason] { emit q->TransferFailed(line, code, reason); });
     }
 }
 
-void LinphoneEngine::Impl::onPlayerEof(int line)
-{
-    if (line < 0 || line >= int(lines.size()))
-        return;
+void LinphoneEngine::Impl::onPlayerEof(int line) {
+    if (line < 0 || line >= int(lines.size())) return;
     Line& l = lines[size_t(line)];
-    if (!l.waveOpen)
-        return;
+    if (!l.waveOpen) return;
     l.wavePlaying = false;
     l.wavePosMs = l.waveDurationMs;
     post([q = q, line] { emit q->PlayWaveDone(line); });
@@ -991,24 +909,35 @@ void LinphoneEngine::Impl::onPlayerEof(int line)
 
 LinphoneEngine::LinphoneEngine(QObject* parent) : SipEngine(parent), d(std::make_unique<Impl>(this)) {}
 
-LinphoneEngine::LinphoneEngine(const Options& options, QObject* parent) : LinphoneEngine(parent)
-{
+LinphoneEngine::LinphoneEngine(const Options& options, QObject* parent) : LinphoneEngine(parent) {
     d->options = options;
 }
 
-LinphoneEngine::~LinphoneEngine() { d->stop(); }
+LinphoneEngine::~LinphoneEngine() {
+    d->stop();
+}
 
-void LinphoneEngine::setOptions(const Options& options) { d->options = options; }
-const LinphoneEngine::Options& LinphoneEngine::options() const { return d->options; }
-bool LinphoneEngine::isStarted() const { return d->started(); }
-bool LinphoneEngine::usesSoundFiles() const { return d->started() && d->files; }
-int LinphoneEngine::sipPort() const { return d->port; }
-int LinphoneEngine::pumpIntervalMs() const { return d->pumpMs; }
+void LinphoneEngine::setOptions(const Options& options) {
+    d->options = options;
+}
+const LinphoneEngine::Options& LinphoneEngine::options() const {
+    return d->options;
+}
+bool LinphoneEngine::isStarted() const {
+    return d->started();
+}
+bool LinphoneEngine::usesSoundFiles() const {
+    return d->started() && d->files;
+}
+int LinphoneEngine::sipPort() const {
+    return d->port;
+}
+int LinphoneEngine::pumpIntervalMs() const {
+    return d->pumpMs;
+}
 
-int LinphoneEngine::lineRtpPort(int line) const
-{
-    if (line < 0 || line >= int(d->lines.size()) || !d->lines[size_t(line)].open)
-        return 0;
+int LinphoneEngine::lineRtpPort(int line) const {
+    if (line < 0 || line >= int(d->lines.size()) || !d->lines[size_t(line)].open) return 0;
     return d->lines[size_t(line)].rtpPort;
 }
 
@@ -1017,58 +946,49 @@ int LinphoneEngine::lineRtpPort(int line) const
 bool LinphoneEngine::EngineStart(bool, QString& localAddress, int sipPort, const QString& userName,
                                  const QString& authLogin, const QString& password, const QString& displayName,
                                  const QString& domain, const QString& proxy, const QString&, bool captureSoundDevice,
-                                 int lineCount)
-{
+                                 int lineCount) {
     return d->start(localAddress, sipPort, userName, authLogin, password, displayName, domain, proxy,
                     captureSoundDevice, lineCount);
 }
 
-void LinphoneEngine::EngineStop() { d->stop(); }
+void LinphoneEngine::EngineStop() {
+    d->stop();
+}
 
-int LinphoneEngine::LastErrorCode() const { return d->lastError; }
+int LinphoneEngine::LastErrorCode() const {
+    return d->lastError;
+}
 
-QString LinphoneEngine::GetLocalAddress()
-{
-    if (!d->bindAddress.isEmpty() && d->started())
-        return d->bindAddress;
-    if (!d->options.bindAddress.trimmed().isEmpty())
-        return d->options.bindAddress.trimmed();
+QString LinphoneEngine::GetLocalAddress() {
+    if (!d->bindAddress.isEmpty() && d->started()) return d->bindAddress;
+    if (!d->options.bindAddress.trimmed().isEmpty()) return d->options.bindAddress.trimmed();
     const QString outbound = d->options.outboundProxy.trimmed();
     if (!outbound.isEmpty() && isLoopbackHost(outbound.section(QLatin1Char(':'), 0, 0)))
         return QStringLiteral("127.0.0.1");
     return primaryIpv4();
 }
 
-void LinphoneEngine::SetUserAgent(const QString& text)
-{
+void LinphoneEngine::SetUserAgent(const QString& text) {
     const QString agent = text.trimmed();
-    if (agent.isEmpty())
-        return;
+    if (agent.isEmpty()) return;
     d->userAgent = agent;
-    if (d->core)
-        d->core->setUserAgent(str(agent), "");
+    if (d->core) d->core->setUserAgent(str(agent), "");
 }
 
-bool LinphoneEngine::SetEngineInterval(int ms)
-{
+bool LinphoneEngine::SetEngineInterval(int ms) {
     // The pump interval: how often the library is given time for signalling (the media run on the
     // library's own threads, unaffected).
-    if (ms < 10 || ms > 100)
-        return d->fail(EngineError::InvalidValue);
+    if (ms < 10 || ms > 100) return d->fail(EngineError::InvalidValue);
     d->pumpMs = ms;
-    if (d->pump.isActive())
-        d->pump.start(ms);
+    if (d->pump.isActive()) d->pump.start(ms);
     return true;
 }
 
 // --- registration --------------------------------------------------------------------------------
 
-bool LinphoneEngine::RegisterToProxy(int expirySeconds)
-{
-    if (!d->checkStarted())
-        return false;
-    if (expirySeconds < 1 || expirySeconds > 86400)
-        return d->fail(EngineError::InvalidValue);
+bool LinphoneEngine::RegisterToProxy(int expirySeconds) {
+    if (!d->checkStarted()) return false;
+    if (expirySeconds < 1 || expirySeconds > 86400) return d->fail(EngineError::InvalidValue);
     auto params = d->account->getParams()->clone();
     params->enableRegister(true);
     params->setExpires(expirySeconds);
@@ -1083,75 +1003,61 @@ bool LinphoneEngine::RegisterToProxy(int expirySeconds)
 
 // --- lines ---------------------------------------------------------------------------------------
 
-bool LinphoneEngine::OpenLine(int line, bool, QString& localAddress, int rtpPort)
-{
-    if (!d->checkLine(line))
-        return false;
+bool LinphoneEngine::OpenLine(int line, bool, QString& localAddress, int rtpPort) {
+    if (!d->checkLine(line)) return false;
     Impl::Line& l = d->lines[size_t(line)];
-    if (l.call)
-        return d->fail(EngineError::LineBusy);
-    if (rtpPort < 1024 || rtpPort > 65534)
-        return d->fail(EngineError::InvalidValue);
+    if (l.call) return d->fail(EngineError::LineBusy);
+    if (rtpPort < 1024 || rtpPort > 65534) return d->fail(EngineError::InvalidValue);
     // RTP takes the port, RTCP the one above it.
     for (size_t i = 0; i < d->lines.size(); ++i) {
         const Impl::Line& other = d->lines[i];
-        if (int(i) != line && other.open && qAbs(other.rtpPort - rtpPort) < 2)
-            return d->fail(EngineError::PortInUse);
+        if (int(i) != line && other.open && qAbs(other.rtpPort - rtpPort) < 2) return d->fail(EngineError::PortInUse);
     }
     if (!udpPortFree(QString(), rtpPort) || !udpPortFree(QString(), rtpPort + 1))
         return d->fail(EngineError::PortInUse);
     l.open = true;
     l.rtpPort = rtpPort;
     d->audioPortSet = -1;
-    if (localAddress.trimmed().isEmpty())
-        localAddress = GetLocalAddress();
+    if (localAddress.trimmed().isEmpty()) localAddress = GetLocalAddress();
     return true;
 }
 
-bool LinphoneEngine::IsLineOpen(int line) { return d->checkLine(line) && d->lines[size_t(line)].open; }
+bool LinphoneEngine::IsLineOpen(int line) {
+    return d->checkLine(line) && d->lines[size_t(line)].open;
+}
 
-bool LinphoneEngine::IsLineOnHold(int line)
-{
+bool LinphoneEngine::IsLineOnHold(int line) {
     return d->checkLine(line) && d->lines[size_t(line)].call && d->lines[size_t(line)].onHold;
 }
 
-bool LinphoneEngine::IsLineBusy(int line) { return d->checkLine(line) && bool(d->lines[size_t(line)].call); }
+bool LinphoneEngine::IsLineBusy(int line) {
+    return d->checkLine(line) && bool(d->lines[size_t(line)].call);
+}
 
 // --- calls ---------------------------------------------------------------------------------------
 
-bool LinphoneEngine::PlaceCall(int line, QString& number, int inputDevice, int outputDevice)
-{
-    if (!d->checkOpenLine(line))
-        return false;
+bool LinphoneEngine::PlaceCall(int line, QString& number, int inputDevice, int outputDevice) {
+    if (!d->checkOpenLine(line)) return false;
     Impl::Line& l = d->lines[size_t(line)];
-    if (l.call)
-        return d->fail(EngineError::LineBusy);
+    if (l.call) return d->fail(EngineError::LineBusy);
     const QString target = dialTarget(number);
-    if (target.isEmpty())
-        return d->fail(EngineError::InvalidUri);
+    if (target.isEmpty()) return d->fail(EngineError::InvalidUri);
     // The library sets up one outgoing call at a time ("sound resources locked"): a second one is
     // refused until the first is answered or has failed.
     for (const auto& other : d->core->getCalls())
-        if (isSettingUp(other->getState()))
-            return d->fail(EngineError::ConnectRequest);
-    if (!d->anyCodecEnabled())
-        return d->fail(EngineError::Sdp);
+        if (isSettingUp(other->getState())) return d->fail(EngineError::ConnectRequest);
+    if (!d->anyCodecEnabled()) return d->fail(EngineError::Sdp);
     std::shared_ptr<lp::AudioDevice> input, output;
     if (!d->files) {
         const auto inputs = d->devices(lp::AudioDevice::Capabilities::CapabilityRecord);
         const auto outputs = d->devices(lp::AudioDevice::Capabilities::CapabilityPlay);
-        if (inputDevice < -1 || inputDevice >= int(inputs.size()))
-            return d->fail(EngineError::InputDevice);
-        if (outputDevice < -1 || outputDevice >= int(outputs.size()))
-            return d->fail(EngineError::OutputDevice);
-        if (inputDevice >= 0)
-            input = inputs[size_t(inputDevice)];
-        if (outputDevice >= 0)
-            output = outputs[size_t(outputDevice)];
+        if (inputDevice < -1 || inputDevice >= int(inputs.size())) return d->fail(EngineError::InputDevice);
+        if (outputDevice < -1 || outputDevice >= int(outputs.size())) return d->fail(EngineError::OutputDevice);
+        if (inputDevice >= 0) input = inputs[size_t(inputDevice)];
+        if (outputDevice >= 0) output = outputs[size_t(outputDevice)];
     }
     auto address = d->core->interpretUrl(str(target));
-    if (!address)
-        return d->fail(EngineError::InvalidUri);
+    if (!address) return d->fail(EngineError::InvalidUri);
 
     d->collectRecording(line);
     d->setAudioPort(l.rtpPort);
@@ -1163,8 +1069,7 @@ bool LinphoneEngine::PlaceCall(int line, QString& number, int inputDevice, int o
     params->setRecordFile(str(l.recordPath));
     auto call = d->core->inviteAddressWithParams(address, params);
     d->core->setUseRfc2833ForDtmf(true);
-    if (!call)
-        return d->fail(EngineError::ConnectRequest);
+    if (!call) return d->fail(EngineError::ConnectRequest);
     l.call = call;
     l.callInband = l.forceInband;
     l.connectingSent = false;
@@ -1172,25 +1077,19 @@ bool LinphoneEngine::PlaceCall(int line, QString& number, int inputDevice, int o
     l.connected = false;
     l.endedByUs = false;
     l.onHold = false;
-    if (input)
-        call->setInputAudioDevice(input);
-    if (output)
-        call->setOutputAudioDevice(output);
+    if (input) call->setInputAudioDevice(input);
+    if (output) call->setOutputAudioDevice(output);
     // The invite may already have failed inside the library (its state then says so).
-    if (isFinished(call->getState()) && !l.call)
-        return d->fail(EngineError::ConnectRequest);
+    if (isFinished(call->getState()) && !l.call) return d->fail(EngineError::ConnectRequest);
     number = target;
     return true;
 }
 
-bool LinphoneEngine::EndCall(int line)
-{
-    if (!d->checkOpenLine(line))
-        return false;
+bool LinphoneEngine::EndCall(int line) {
+    if (!d->checkOpenLine(line)) return false;
     Impl::Line& l = d->lines[size_t(line)];
     // A line whose call has already ended (a failed call, a far-end hang-up) has nothing to end.
-    if (!l.call)
-        return true;
+    if (!l.call) return true;
     l.endedByUs = true;
     d->stopRecordingOf(line);
     auto call = l.call;
@@ -1205,16 +1104,12 @@ bool LinphoneEngine::EndCall(int line)
     return true;
 }
 
-bool LinphoneEngine::AnswerCall(int line, const QString& callId, int inputDevice, int outputDevice)
-{
-    if (!d->checkOpenLine(line))
-        return false;
+bool LinphoneEngine::AnswerCall(int line, const QString& callId, int inputDevice, int outputDevice) {
+    if (!d->checkOpenLine(line)) return false;
     Impl::Line& l = d->lines[size_t(line)];
-    if (l.call)
-        return d->fail(EngineError::LineBusy);
+    if (l.call) return d->fail(EngineError::LineBusy);
     auto call = d->incoming.value(callId);
-    if (!call || call->getState() != lp::Call::State::IncomingReceived)
-        return d->fail(EngineError::InvalidCallId);
+    if (!call || call->getState() != lp::Call::State::IncomingReceived) return d->fail(EngineError::InvalidCallId);
     d->collectRecording(line);
     auto params = d->core->createCallParams(call);
     params->enableVideo(false);
@@ -1222,14 +1117,10 @@ bool LinphoneEngine::AnswerCall(int line, const QString& callId, int inputDevice
     if (!d->files) {
         const auto inputs = d->devices(lp::AudioDevice::Capabilities::CapabilityRecord);
         const auto outputs = d->devices(lp::AudioDevice::Capabilities::CapabilityPlay);
-        if (inputDevice < -1 || inputDevice >= int(inputs.size()))
-            return d->fail(EngineError::InputDevice);
-        if (outputDevice < -1 || outputDevice >= int(outputs.size()))
-            return d->fail(EngineError::OutputDevice);
-        if (inputDevice >= 0)
-            call->setInputAudioDevice(inputs[size_t(inputDevice)]);
-        if (outputDevice >= 0)
-            call->setOutputAudioDevice(outputs[size_t(outputDevice)]);
+        if (inputDevice < -1 || inputDevice >= int(inputs.size())) return d->fail(EngineError::InputDevice);
+        if (outputDevice < -1 || outputDevice >= int(outputs.size())) return d->fail(EngineError::OutputDevice);
+        if (inputDevice >= 0) call->setInputAudioDevice(inputs[size_t(inputDevice)]);
+        if (outputDevice >= 0) call->setOutputAudioDevice(outputs[size_t(outputDevice)]);
     }
     d->incoming.remove(callId);
     l.call = call;
@@ -1245,75 +1136,54 @@ bool LinphoneEngine::AnswerCall(int line, const QString& callId, int inputDevice
     return true;
 }
 
-bool LinphoneEngine::RefuseCall(const QString& callId)
-{
-    if (!d->checkStarted())
-        return false;
+bool LinphoneEngine::RefuseCall(const QString& callId) {
+    if (!d->checkStarted()) return false;
     auto call = d->incoming.take(callId);
-    if (!call)
-        return d->fail(EngineError::InvalidCallId);
-    if (call->decline(lp::Reason::Declined) != 0)
-        return d->fail(EngineError::DisconnectRequest);
+    if (!call) return d->fail(EngineError::InvalidCallId);
+    if (call->decline(lp::Reason::Declined) != 0) return d->fail(EngineError::DisconnectRequest);
     return true;
 }
 
-bool LinphoneEngine::HoldCall(int line)
-{
-    if (!d->checkCall(line))
-        return false;
+bool LinphoneEngine::HoldCall(int line) {
+    if (!d->checkCall(line)) return false;
     auto call = d->lines[size_t(line)].call;
     const auto state = call->getState();
-    if (state == lp::Call::State::Paused || state == lp::Call::State::Pausing)
-        return true;
+    if (state == lp::Call::State::Paused || state == lp::Call::State::Pausing) return true;
     if (state != lp::Call::State::StreamsRunning && state != lp::Call::State::PausedByRemote)
         return d->fail(EngineError::NotInVoiceSession);
-    if (call->pause() != 0)
-        return d->fail(EngineError::NotInVoiceSession);
+    if (call->pause() != 0) return d->fail(EngineError::NotInVoiceSession);
     d->lines[size_t(line)].onHold = true;
     return true;
 }
 
-bool LinphoneEngine::ResumeCall(int line)
-{
-    if (!d->checkCall(line))
-        return false;
+bool LinphoneEngine::ResumeCall(int line) {
+    if (!d->checkCall(line)) return false;
     auto call = d->lines[size_t(line)].call;
     const auto state = call->getState();
-    if (state == lp::Call::State::StreamsRunning || state == lp::Call::State::Resuming)
-        return true;
-    if (state != lp::Call::State::Paused)
-        return d->fail(EngineError::NotInVoiceSession);
-    if (call->resume() != 0)
-        return d->fail(EngineError::NotInVoiceSession);
+    if (state == lp::Call::State::StreamsRunning || state == lp::Call::State::Resuming) return true;
+    if (state != lp::Call::State::Paused) return d->fail(EngineError::NotInVoiceSession);
+    if (call->resume() != 0) return d->fail(EngineError::NotInVoiceSession);
     return true;
 }
 
-bool LinphoneEngine::TransferCall(int line, const QString& number)
-{
-    if (!d->checkCall(line))
-        return false;
+bool LinphoneEngine::TransferCall(int line, const QString& number) {
+    if (!d->checkCall(line)) return false;
     const QString target = dialTarget(number);
-    if (target.isEmpty())
-        return d->fail(EngineError::InvalidUri);
+    if (target.isEmpty()) return d->fail(EngineError::InvalidUri);
     auto call = d->lines[size_t(line)].call;
     const auto state = call->getState();
     if (state != lp::Call::State::StreamsRunning && state != lp::Call::State::Paused &&
         state != lp::Call::State::PausedByRemote)
         return d->fail(EngineError::NotInVoiceSession);
     auto address = d->core->interpretUrl(str(target));
-    if (!address)
-        return d->fail(EngineError::InvalidUri);
-    if (call->transferTo(address) != 0)
-        return d->fail(EngineError::ConnectRequest);
+    if (!address) return d->fail(EngineError::InvalidUri);
+    if (call->transferTo(address) != 0) return d->fail(EngineError::ConnectRequest);
     return true;
 }
 
-bool LinphoneEngine::JoinLines(int lineA, int lineB)
-{
-    if (!d->checkCall(lineA) || !d->checkCall(lineB))
-        return false;
-    if (lineA == lineB)
-        return d->fail(EngineError::InvalidValue);
+bool LinphoneEngine::JoinLines(int lineA, int lineB) {
+    if (!d->checkCall(lineA) || !d->checkCall(lineB)) return false;
+    if (lineA == lineB) return d->fail(EngineError::InvalidValue);
     auto a = d->lines[size_t(lineA)].call;
     auto b = d->lines[size_t(lineB)].call;
     for (const auto& call : {a, b}) {
@@ -1330,34 +1200,32 @@ bool LinphoneEngine::JoinLines(int lineA, int lineB)
         params->enableLocalParticipant(true);
         conference = d->core->createConferenceWithParams(params);
     }
-    if (!conference)
-        return d->fail(EngineError::ConnectRequest);
+    if (!conference) return d->fail(EngineError::ConnectRequest);
     // addParticipant answers 1 on success in this library version: only -1 is a failure.
     for (const auto& call : {a, b}) {
-        if (call->getConference())
-            continue;
-        if (int(conference->addParticipant(call)) < 0)
-            return d->fail(EngineError::ConnectRequest);
+        if (call->getConference()) continue;
+        if (int(conference->addParticipant(call)) < 0) return d->fail(EngineError::ConnectRequest);
     }
     d->lines[size_t(lineA)].onHold = false;
     d->lines[size_t(lineB)].onHold = false;
     return true;
 }
 
-void LinphoneEngine::DndOn() { d->dnd = true; }
-void LinphoneEngine::DndOff() { d->dnd = false; }
+void LinphoneEngine::DndOn() {
+    d->dnd = true;
+}
+void LinphoneEngine::DndOff() {
+    d->dnd = false;
+}
 
-bool LinphoneEngine::ForwardCalls(bool enable, const QString& number)
-{
-    if (!d->checkStarted())
-        return false;
+bool LinphoneEngine::ForwardCalls(bool enable, const QString& number) {
+    if (!d->checkStarted()) return false;
     if (!enable) {
         d->forwarding = false;
         return true;
     }
     const QString target = dialTarget(number);
-    if (target.isEmpty() || !d->core->interpretUrl(str(target)))
-        return d->fail(EngineError::InvalidUri);
+    if (target.isEmpty() || !d->core->interpretUrl(str(target))) return d->fail(EngineError::InvalidUri);
     d->forwarding = true;
     d->forwardTarget = target;
     return true;
@@ -1365,58 +1233,43 @@ bool LinphoneEngine::ForwardCalls(bool enable, const QString& number)
 
 // --- DTMF ----------------------------------------------------------------------------------------
 
-bool LinphoneEngine::SendDtmfDigit(int line, const QString& digit)
-{
-    if (!d->checkCall(line))
-        return false;
+bool LinphoneEngine::SendDtmfDigit(int line, const QString& digit) {
+    if (!d->checkCall(line)) return false;
     const char c = dtmfDigit(digit);
-    if (!c)
-        return d->fail(EngineError::InvalidValue);
+    if (!c) return d->fail(EngineError::InvalidValue);
     Impl::Line& l = d->lines[size_t(line)];
-    if (l.call->getState() != lp::Call::State::StreamsRunning)
-        return d->fail(EngineError::NotInVoiceSession);
+    if (l.call->getState() != lp::Call::State::StreamsRunning) return d->fail(EngineError::NotInVoiceSession);
     // The core's flags choose the method when a digit is sent: set them for this call.
     d->core->setUseRfc2833ForDtmf(!l.callInband);
     d->core->setUseInfoForDtmf(false);
     const auto status = l.call->sendDtmf(c);
     d->core->setUseRfc2833ForDtmf(true);
-    if (status != 0)
-        return d->fail(EngineError::NotInVoiceSession);
+    if (status != 0) return d->fail(EngineError::NotInVoiceSession);
     return true;
 }
 
-void LinphoneEngine::ForceInbandDtmfOn(int line)
-{
-    if (d->checkLine(line))
-        d->lines[size_t(line)].forceInband = true;
+void LinphoneEngine::ForceInbandDtmfOn(int line) {
+    if (d->checkLine(line)) d->lines[size_t(line)].forceInband = true;
 }
 
-void LinphoneEngine::ForceInbandDtmfOff(int line)
-{
-    if (d->checkLine(line))
-        d->lines[size_t(line)].forceInband = false;
+void LinphoneEngine::ForceInbandDtmfOff(int line) {
+    if (d->checkLine(line)) d->lines[size_t(line)].forceInband = false;
 }
 
 // --- audio ---------------------------------------------------------------------------------------
 
-int LinphoneEngine::InputDeviceCount()
-{
-    if (!d->checkStarted())
-        return 0;
+int LinphoneEngine::InputDeviceCount() {
+    if (!d->checkStarted()) return 0;
     return int(d->devices(lp::AudioDevice::Capabilities::CapabilityRecord).size());
 }
 
-int LinphoneEngine::OutputDeviceCount()
-{
-    if (!d->checkStarted())
-        return 0;
+int LinphoneEngine::OutputDeviceCount() {
+    if (!d->checkStarted()) return 0;
     return int(d->devices(lp::AudioDevice::Capabilities::CapabilityPlay).size());
 }
 
-QString LinphoneEngine::InputDeviceName(int index)
-{
-    if (!d->checkStarted())
-        return QString();
+QString LinphoneEngine::InputDeviceName(int index) {
+    if (!d->checkStarted()) return QString();
     const auto list = d->devices(lp::AudioDevice::Capabilities::CapabilityRecord);
     if (index < 0 || index >= int(list.size())) {
         d->fail(EngineError::InvalidValue);
@@ -1425,10 +1278,8 @@ QString LinphoneEngine::InputDeviceName(int index)
     return qstr(list[size_t(index)]->getDeviceName());
 }
 
-QString LinphoneEngine::OutputDeviceName(int index)
-{
-    if (!d->checkStarted())
-        return QString();
+QString LinphoneEngine::OutputDeviceName(int index) {
+    if (!d->checkStarted()) return QString();
     const auto list = d->devices(lp::AudioDevice::Capabilities::CapabilityPlay);
     if (index < 0 || index >= int(list.size())) {
         d->fail(EngineError::InvalidValue);
@@ -1437,10 +1288,8 @@ QString LinphoneEngine::OutputDeviceName(int index)
     return qstr(list[size_t(index)]->getDeviceName());
 }
 
-bool LinphoneEngine::SetMicMute(bool mute)
-{
-    if (!d->checkStarted())
-        return false;
+bool LinphoneEngine::SetMicMute(bool mute) {
+    if (!d->checkStarted()) return false;
     d->micMuted = mute;
     d->core->enableMic(!mute);
     for (Impl::Line& l : d->lines)
@@ -1448,149 +1297,120 @@ bool LinphoneEngine::SetMicMute(bool mute)
     return true;
 }
 
-bool LinphoneEngine::SetSpeakerMute(bool mute)
-{
-    if (!d->checkStarted())
-        return false;
+bool LinphoneEngine::SetSpeakerMute(bool mute) {
+    if (!d->checkStarted()) return false;
     d->speakerMuted = mute;
     for (Impl::Line& l : d->lines)
         d->applyCallMutes(l);
     return true;
 }
 
-bool LinphoneEngine::MuteLineSpeaker(int line, bool mute)
-{
-    if (!d->checkOpenLine(line))
-        return false;
+bool LinphoneEngine::MuteLineSpeaker(int line, bool mute) {
+    if (!d->checkOpenLine(line)) return false;
     d->lines[size_t(line)].speakerMuted = mute;
     d->applyCallMutes(d->lines[size_t(line)]);
     return true;
 }
 
-bool LinphoneEngine::MuteLineMic(int line, bool mute)
-{
-    if (!d->checkOpenLine(line))
-        return false;
+bool LinphoneEngine::MuteLineMic(int line, bool mute) {
+    if (!d->checkOpenLine(line)) return false;
     d->lines[size_t(line)].micMuted = mute;
     d->applyCallMutes(d->lines[size_t(line)]);
     return true;
 }
 
-int LinphoneEngine::MicVolume() { return d->micVolume; }
-int LinphoneEngine::SpeakerVolume() { return d->speakerVolume; }
+int LinphoneEngine::MicVolume() {
+    return d->micVolume;
+}
+int LinphoneEngine::SpeakerVolume() {
+    return d->speakerVolume;
+}
 
-bool LinphoneEngine::SetMicVolume(int volume)
-{
-    if (!d->checkStarted())
-        return false;
-    if (volume < 0 || volume > kVolumeMax)
-        return d->fail(EngineError::InvalidValue);
+bool LinphoneEngine::SetMicVolume(int volume) {
+    if (!d->checkStarted()) return false;
+    if (volume < 0 || volume > kVolumeMax) return d->fail(EngineError::InvalidValue);
     d->micVolume = volume;
     d->applyGains();
     return true;
 }
 
-bool LinphoneEngine::SetSpeakerVolume(int volume)
-{
-    if (!d->checkStarted())
-        return false;
-    if (volume < 0 || volume > kVolumeMax)
-        return d->fail(EngineError::InvalidValue);
+bool LinphoneEngine::SetSpeakerVolume(int volume) {
+    if (!d->checkStarted()) return false;
+    if (volume < 0 || volume > kVolumeMax) return d->fail(EngineError::InvalidValue);
     d->speakerVolume = volume;
     d->applyGains();
     return true;
 }
 
-int LinphoneEngine::MicLevel()
-{
-    if (!d->started())
-        return 0;
+int LinphoneEngine::MicLevel() {
+    if (!d->started()) return 0;
     auto call = d->meteredCall();
     return call ? levelFromDbm0(call->getRecordVolume()) : 0;
 }
 
-int LinphoneEngine::SpeakerLevel()
-{
-    if (!d->started())
-        return 0;
+int LinphoneEngine::SpeakerLevel() {
+    if (!d->started()) return 0;
     auto call = d->meteredCall();
     return call ? levelFromDbm0(call->getPlayVolume()) : 0;
 }
 
-void LinphoneEngine::MicBoostOn()
-{
+void LinphoneEngine::MicBoostOn() {
     d->micBoost = true;
     d->applyGains();
 }
 
-void LinphoneEngine::MicBoostOff()
-{
+void LinphoneEngine::MicBoostOff() {
     d->micBoost = false;
     d->applyGains();
 }
 
-bool LinphoneEngine::IsMicBoostOn() { return d->micBoost; }
+bool LinphoneEngine::IsMicBoostOn() {
+    return d->micBoost;
+}
 
-bool LinphoneEngine::AgcOn(int level)
-{
+bool LinphoneEngine::AgcOn(int level) {
     // The library's gain control has no target level: any positive level switches it on. It acts
     // on the microphone path of calls set up from now on.
-    if (!d->checkStarted())
-        return false;
-    if (level <= 0 || level > 32767)
-        return d->fail(EngineError::InvalidValue);
+    if (!d->checkStarted()) return false;
+    if (level <= 0 || level > 32767) return d->fail(EngineError::InvalidValue);
     d->agc = true;
     linphone_core_enable_agc(reinterpret_cast<LinphoneCore*>(d->core->cPtr()), true);
     return true;
 }
 
-void LinphoneEngine::AgcOff()
-{
+void LinphoneEngine::AgcOff() {
     d->agc = false;
-    if (d->core)
-        linphone_core_enable_agc(reinterpret_cast<LinphoneCore*>(d->core->cPtr()), false);
+    if (d->core) linphone_core_enable_agc(reinterpret_cast<LinphoneCore*>(d->core->cPtr()), false);
 }
 
-void LinphoneEngine::EchoCancelOn()
-{
+void LinphoneEngine::EchoCancelOn() {
     d->echoCancel = true;
-    if (d->core)
-        d->core->enableEchoCancellation(true);
+    if (d->core) d->core->enableEchoCancellation(true);
 }
 
-void LinphoneEngine::EchoCancelOff()
-{
+void LinphoneEngine::EchoCancelOff() {
     d->echoCancel = false;
-    if (d->core)
-        d->core->enableEchoCancellation(false);
+    if (d->core) d->core->enableEchoCancellation(false);
 }
 
-void LinphoneEngine::DeselectAllCodecs()
-{
+void LinphoneEngine::DeselectAllCodecs() {
     d->codecOrder.clear();
     d->applyCodecs();
 }
 
-bool LinphoneEngine::EnableCodec(int codec)
-{
-    if (!d->checkStarted())
-        return false;
+bool LinphoneEngine::EnableCodec(int codec) {
+    if (!d->checkStarted()) return false;
     const QString mime = codecMimeName(codec);
-    if (mime.isEmpty() || !d->core->getPayloadType(str(mime), 8000, -1))
-        return d->fail(EngineError::CodecUnsupported);
-    if (!d->codecOrder.contains(codec))
-        d->codecOrder << codec;
+    if (mime.isEmpty() || !d->core->getPayloadType(str(mime), 8000, -1)) return d->fail(EngineError::CodecUnsupported);
+    if (!d->codecOrder.contains(codec)) d->codecOrder << codec;
     d->applyCodecs();
     return true;
 }
 
-bool LinphoneEngine::DisableCodec(int codec)
-{
-    if (!d->checkStarted())
-        return false;
+bool LinphoneEngine::DisableCodec(int codec) {
+    if (!d->checkStarted()) return false;
     const QString mime = codecMimeName(codec);
-    if (mime.isEmpty() || !d->core->getPayloadType(str(mime), 8000, -1))
-        return d->fail(EngineError::CodecUnsupported);
+    if (mime.isEmpty() || !d->core->getPayloadType(str(mime), 8000, -1)) return d->fail(EngineError::CodecUnsupported);
     d->codecOrder.removeAll(codec);
     d->applyCodecs();
     return true;
@@ -1598,14 +1418,11 @@ bool LinphoneEngine::DisableCodec(int codec)
 
 // --- recording -----------------------------------------------------------------------------------
 
-bool LinphoneEngine::StartRecording(int line, int, bool)
-{
+bool LinphoneEngine::StartRecording(int line, int, bool) {
     // Mode and flag are fixed values of the window's call: the library records both sides mixed.
-    if (!d->checkCall(line))
-        return false;
+    if (!d->checkCall(line)) return false;
     Impl::Line& l = d->lines[size_t(line)];
-    if (l.recording || l.wantRecording)
-        return true;
+    if (l.recording || l.wantRecording) return true;
     if (l.call->getState() == lp::Call::State::StreamsRunning) {
         // A new start writes a new part: what was recorded before is kept in the parts.
         d->collectRecording(line);
@@ -1617,18 +1434,14 @@ bool LinphoneEngine::StartRecording(int line, int, bool)
     return true;
 }
 
-bool LinphoneEngine::StopRecording(int line)
-{
-    if (!d->checkOpenLine(line))
-        return false;
+bool LinphoneEngine::StopRecording(int line) {
+    if (!d->checkOpenLine(line)) return false;
     d->stopRecordingOf(line);
     return true;
 }
 
-void LinphoneEngine::ResetRecording(int line)
-{
-    if (!d->checkOpenLine(line))
-        return;
+void LinphoneEngine::ResetRecording(int line) {
+    if (!d->checkOpenLine(line)) return;
     Impl::Line& l = d->lines[size_t(line)];
     const bool wasRecording = l.recording;
     d->stopRecordingOf(line);
@@ -1642,16 +1455,13 @@ void LinphoneEngine::ResetRecording(int line)
     }
 }
 
-bool LinphoneEngine::SaveRecording(int line, const QString& path)
-{
-    if (!d->checkOpenLine(line))
-        return false;
+bool LinphoneEngine::SaveRecording(int line, const QString& path) {
+    if (!d->checkOpenLine(line)) return false;
     if (path.trimmed().isEmpty() || QFileInfo(path).isDir() || !QFileInfo(QFileInfo(path).absolutePath()).isDir())
         return d->fail(EngineError::WaveWrite);
     Impl::Line& l = d->lines[size_t(line)];
     const bool wasRecording = l.recording;
-    if (wasRecording)
-        d->stopRecordingOf(line);
+    if (wasRecording) d->stopRecordingOf(line);
     const WaveJoin result = joinWaves(l.parts, path);
     if (wasRecording && l.call && l.call->getState() == lp::Call::State::StreamsRunning) {
         l.call->startRecording();
@@ -1668,20 +1478,16 @@ bool LinphoneEngine::SaveRecording(int line, const QString& path)
     return d->fail(EngineError::WaveWrite);
 }
 
-bool LinphoneEngine::RecordingLineOp(int line)
-{
-    if (!d->checkLine(line))
-        return false;
+bool LinphoneEngine::RecordingLineOp(int line) {
+    if (!d->checkLine(line)) return false;
     const Impl::Line& l = d->lines[size_t(line)];
     return l.recording || l.wantRecording;
 }
 
 // --- wave playback -------------------------------------------------------------------------------
 
-bool LinphoneEngine::PlayWaveOpen(int line, const QString& path)
-{
-    if (!d->checkOpenLine(line))
-        return false;
+bool LinphoneEngine::PlayWaveOpen(int line, const QString& path) {
+    if (!d->checkOpenLine(line)) return false;
     WaveInfo info;
     switch (readWaveInfo(path, &info)) {
     case WaveCheck::Ok:
@@ -1693,20 +1499,15 @@ bool LinphoneEngine::PlayWaveOpen(int line, const QString& path)
     case WaveCheck::Unsupported:
         return d->fail(EngineError::WaveFormat);
     }
-    if (!d->checkCall(line))
-        return false;
+    if (!d->checkCall(line)) return false;
     Impl::Line& l = d->lines[size_t(line)];
     // The call's player crashes when it is opened before the media run.
-    if (l.call->getState() != lp::Call::State::StreamsRunning)
-        return d->fail(EngineError::NotInVoiceSession);
+    if (l.call->getState() != lp::Call::State::StreamsRunning) return d->fail(EngineError::NotInVoiceSession);
     auto player = l.call->getPlayer();
-    if (!player)
-        return d->fail(EngineError::NotInVoiceSession);
-    if (l.waveOpen && l.player)
-        l.player->close();
+    if (!player) return d->fail(EngineError::NotInVoiceSession);
+    if (l.waveOpen && l.player) l.player->close();
     d->forgetWave(l);
-    if (player->open(str(path)) != 0)
-        return d->fail(EngineError::WaveOpen);
+    if (player->open(str(path)) != 0) return d->fail(EngineError::WaveOpen);
     l.player = player;
     l.playerListener = std::make_shared<Impl::PlayerEof>(d.get(), line);
     player->addListener(l.playerListener);
@@ -1716,81 +1517,60 @@ bool LinphoneEngine::PlayWaveOpen(int line, const QString& path)
     return true;
 }
 
-bool LinphoneEngine::PlayWaveStart(int line, bool)
-{
+bool LinphoneEngine::PlayWaveStart(int line, bool) {
     // The wave is mixed into what the far end hears; the agent's own speaker does not play it.
-    if (!d->checkOpenLine(line))
-        return false;
+    if (!d->checkOpenLine(line)) return false;
     Impl::Line& l = d->lines[size_t(line)];
-    if (!l.waveOpen || !l.player)
-        return d->fail(EngineError::WaveOpen);
-    if (l.wavePlaying)
-        return true;
+    if (!l.waveOpen || !l.player) return d->fail(EngineError::WaveOpen);
+    if (l.wavePlaying) return true;
     if (l.wavePosMs >= l.waveDurationMs) {
         // Played to its end: start again from the beginning.
         l.player->seek(0);
         l.wavePosMs = 0;
     }
-    if (l.player->start() != 0)
-        return d->fail(EngineError::WaveRead);
+    if (l.player->start() != 0) return d->fail(EngineError::WaveRead);
     l.wavePlaying = true;
     l.waveClock.start();
     return true;
 }
 
-bool LinphoneEngine::PlayWavePause(int line)
-{
-    if (!d->checkOpenLine(line))
-        return false;
+bool LinphoneEngine::PlayWavePause(int line) {
+    if (!d->checkOpenLine(line)) return false;
     Impl::Line& l = d->lines[size_t(line)];
-    if (!l.waveOpen || !l.player)
-        return d->fail(EngineError::WaveOpen);
-    if (!l.wavePlaying)
-        return true;
+    if (!l.waveOpen || !l.player) return d->fail(EngineError::WaveOpen);
+    if (!l.wavePlaying) return true;
     l.wavePosMs = d->wavePosition(l);
     l.wavePlaying = false;
-    if (l.player->pause() != 0)
-        return d->fail(EngineError::WaveRead);
+    if (l.player->pause() != 0) return d->fail(EngineError::WaveRead);
     return true;
 }
 
-bool LinphoneEngine::PlayWaveStop(int line)
-{
-    if (!d->checkOpenLine(line))
-        return false;
+bool LinphoneEngine::PlayWaveStop(int line) {
+    if (!d->checkOpenLine(line)) return false;
     Impl::Line& l = d->lines[size_t(line)];
-    if (!l.waveOpen || !l.player)
-        return d->fail(EngineError::WaveOpen);
+    if (!l.waveOpen || !l.player) return d->fail(EngineError::WaveOpen);
     // Stopping rewinds: the file stays open and the next start plays it from the beginning.
-    if (l.wavePlaying)
-        l.player->pause();
+    if (l.wavePlaying) l.player->pause();
     l.wavePlaying = false;
     l.player->seek(0);
     l.wavePosMs = 0;
     return true;
 }
 
-bool LinphoneEngine::PlayWavePosition(int line, int positionMs)
-{
-    if (!d->checkOpenLine(line))
-        return false;
+bool LinphoneEngine::PlayWavePosition(int line, int positionMs) {
+    if (!d->checkOpenLine(line)) return false;
     Impl::Line& l = d->lines[size_t(line)];
-    if (!l.waveOpen || !l.player)
-        return d->fail(EngineError::WaveOpen);
+    if (!l.waveOpen || !l.player) return d->fail(EngineError::WaveOpen);
     // Positions outside the file are brought to its start or its end.
     const qint64 pos = qBound<qint64>(0, qint64(positionMs), l.waveDurationMs);
-    if (l.player->seek(int(pos)) != 0)
-        return d->fail(EngineError::WaveRead);
+    if (l.player->seek(int(pos)) != 0) return d->fail(EngineError::WaveRead);
     l.wavePosMs = pos;
-    if (l.wavePlaying)
-        l.waveClock.start();
+    if (l.wavePlaying) l.waveClock.start();
     return true;
 }
 
-int LinphoneEngine::PlayWaveGetPosition(int line)
-{
-    if (!d->checkOpenLine(line))
-        return 0;
+int LinphoneEngine::PlayWaveGetPosition(int line) {
+    if (!d->checkOpenLine(line)) return 0;
     const Impl::Line& l = d->lines[size_t(line)];
     if (!l.waveOpen) {
         d->fail(EngineError::WaveOpen);
@@ -1799,38 +1579,29 @@ int LinphoneEngine::PlayWaveGetPosition(int line)
     return int(d->wavePosition(l));
 }
 
-bool LinphoneEngine::IsLinePlayingWave(int line)
-{
-    if (!d->checkLine(line))
-        return false;
+bool LinphoneEngine::IsLinePlayingWave(int line) {
+    if (!d->checkLine(line)) return false;
     const Impl::Line& l = d->lines[size_t(line)];
     return l.waveOpen && l.wavePlaying;
 }
 
 // --- chat and presence ---------------------------------------------------------------------------
 
-bool LinphoneEngine::ChatAddContact(const QString& userName)
-{
-    if (!d->checkStarted())
-        return false;
+bool LinphoneEngine::ChatAddContact(const QString& userName) {
+    if (!d->checkStarted()) return false;
     const QString user = chatUserName(userName);
-    if (user.isEmpty() || user != userName.trimmed())
-        return d->fail(EngineError::InvalidUri);
-    if (d->contacts.contains(user))
-        return true;
+    if (user.isEmpty() || user != userName.trimmed()) return d->fail(EngineError::InvalidUri);
+    if (d->contacts.contains(user)) return true;
     auto address = d->identityFor(user);
-    if (!address)
-        return d->fail(EngineError::InvalidUri);
+    if (!address) return d->fail(EngineError::InvalidUri);
     auto list = d->core->getDefaultFriendList();
     auto contact = list->findFriendByAddress(address);
     if (!contact) {
         contact = d->core->createFriendWithAddress(address->asStringUriOnly());
-        if (!contact)
-            return d->fail(EngineError::InvalidUri);
+        if (!contact) return d->fail(EngineError::InvalidUri);
         contact->setIncSubscribePolicy(lp::SubscribePolicy::SPAccept);
         contact->enableSubscribes(true);
-        if (list->addFriend(contact) != lp::FriendList::Status::OK)
-            return d->fail(EngineError::InvalidValue);
+        if (list->addFriend(contact) != lp::FriendList::Status::OK) return d->fail(EngineError::InvalidValue);
     } else {
         contact->setIncSubscribePolicy(lp::SubscribePolicy::SPAccept);
         contact->enableSubscribes(true);
@@ -1839,26 +1610,20 @@ bool LinphoneEngine::ChatAddContact(const QString& userName)
     return true;
 }
 
-bool LinphoneEngine::ChatRemoveContact(const QString& userName)
-{
-    if (!d->checkStarted())
-        return false;
+bool LinphoneEngine::ChatRemoveContact(const QString& userName) {
+    if (!d->checkStarted()) return false;
     // The window passes the entry as shown, perhaps with the presence text after the name.
     const QString user = chatUserName(userName);
-    if (user.isEmpty())
-        return d->fail(EngineError::InvalidUri);
+    if (user.isEmpty()) return d->fail(EngineError::InvalidUri);
     auto contact = d->contacts.take(user);
-    if (!contact)
-        return d->fail(EngineError::InvalidValue);
+    if (!contact) return d->fail(EngineError::InvalidValue);
     contact->enableSubscribes(false);
     d->core->getDefaultFriendList()->removeFriend(contact);
     return true;
 }
 
-bool LinphoneEngine::ChatSetStatus(int status)
-{
-    if (!d->checkStarted())
-        return false;
+bool LinphoneEngine::ChatSetStatus(int status) {
+    if (!d->checkStarted()) return false;
     auto& core = d->core;
     switch (status) {
     case Presence::Online:
@@ -1881,26 +1646,19 @@ bool LinphoneEngine::ChatSetStatus(int status)
     }
 }
 
-bool LinphoneEngine::ChatSendMessage(const QString& userName, const QString& text, int, int)
-{
+bool LinphoneEngine::ChatSendMessage(const QString& userName, const QString& text, int, int) {
     // The two numbers are fixed values of the window's call; a message is plain text.
-    if (!d->checkStarted())
-        return false;
+    if (!d->checkStarted()) return false;
     const QString user = chatUserName(userName);
-    if (user.isEmpty() || user != userName.trimmed())
-        return d->fail(EngineError::InvalidUri);
+    if (user.isEmpty() || user != userName.trimmed()) return d->fail(EngineError::InvalidUri);
     const QByteArray utf8 = text.toUtf8();
-    if (utf8.size() > kMaxChatBytes)
-        return d->fail(EngineError::InvalidValue);
+    if (utf8.size() > kMaxChatBytes) return d->fail(EngineError::InvalidValue);
     auto address = d->identityFor(user);
-    if (!address)
-        return d->fail(EngineError::InvalidUri);
+    if (!address) return d->fail(EngineError::InvalidUri);
     auto room = d->core->getChatRoom(address);
-    if (!room)
-        return d->fail(EngineError::ConnectRequest);
+    if (!room) return d->fail(EngineError::ConnectRequest);
     auto message = room->createMessageFromUtf8(std::string(utf8.constData(), size_t(utf8.size())));
-    if (!message)
-        return d->fail(EngineError::ConnectRequest);
+    if (!message) return d->fail(EngineError::ConnectRequest);
     message->send();
     return true;
 }

@@ -51,8 +51,8 @@ public:
 
     // --- SipEngine -------------------------------------------------------------------------
     bool EngineStart(bool flag, QString& localAddress, int sipPort, const QString& userName, const QString& authLogin,
-                     const QString& password, const QString& displayName, const QString& domain,
-                     const QString& proxy, const QString& empty, bool captureSoundDevice, int lineCount) override;
+                     const QString& password, const QString& displayName, const QString& domain, const QString& proxy,
+                     const QString& empty, bool captureSoundDevice, int lineCount) override;
     void EngineStop() override;
     int LastErrorCode() const override;
     QString GetLocalAddress() override;

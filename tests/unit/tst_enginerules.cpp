@@ -1,0 +1,273 @@
+// The engine adapter's pure rules: volume and level scales, status-code routing, the checks on
+// numbers, names and digits, and the wave files it reads, writes and joins.
+
+#include "engine/linphone/EngineRules.h"
+#include "engine/linphone/WaveFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+#include <sys/stat.h>
+
+using namespace corvid;
+using namespace corvid::engine_rules;
+
+namespace {
+
+// A 16-bit PCM file whose samples all have the given value.
+QString writeWave(const QString& path, int rate, int channels, int frames, qint16 value) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly)) return QString();
+    const qint64 bytes = qint64(frames) * channels * 2;
+    f.write(waveHeader(rate, channels, bytes));
+    QByteArray samples;
+    for (int i = 0; i < frames * channels; ++i) {
+        char b[2];
+        qToLittleEndian<qint16>(value, reinterpret_cast<uchar*>(b));
+        samples.append(b, 2);
+    }
+    f.write(samples);
+    return path;
+}
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestEngineRules : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void volumeScale() {
+        QCOMPARE(volumeToGainDb(kVolumeUnity), 0.0f);
+        QCOMPARE(volumeToGainDb(0), kSilenceDb);
+        QCOMPARE(volumeToGainDb(-5), kSilenceDb);
+        QVERIFY(qAbs(volumeToGainDb(100) - -6.02f) < 0.01f);
+        QVERIFY(qAbs(volumeToGainDb(250) - 1.94f) < 0.01f);
+        // Above the top of the scale the gain stays at the top.
+        QCOMPARE(volumeToGainDb(1000), volumeToGainDb(kVolumeMax));
+        // Louder volumes never give less gain.
+        for (int v = 1; v <= kVolumeMax; ++v)
+            QVERIFY(volumeToGainDb(v) > volumeToGainDb(v - 1));
+    }
+
+    void levelScale() {
+        QCOMPARE(levelFromDbm0(-120.0f), 0);
+        QCOMPARE(levelFromDbm0(0.0f), kLevelMax);
+        QCOMPARE(levelFromDbm0(3.0f), kLevelMax);
+        QCOMPARE(levelFromDbm0(-6.0206f), kLevelMax / 2 + 1);
+        QCOMPARE(levelFromDbm0(std::numeric_limits<float>::quiet_NaN()), 0);
+        QCOMPARE(levelFromDbm0(-std::numeric_limits<float>::infinity()), 0);
+    }
+
+    void statusRouting_data() {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("kind");
+        QTest::newRow("180") << 180 << int(ResponseClass::None);
+        QTest::newRow("302") << 302 << int(ResponseClass::Redirection);
+        QTest::newRow("404") << 404 << int(ResponseClass::RequestFailure);
+        QTest::newRow("486") << 486 << int(ResponseClass::RequestFailure);
+        QTest::newRow("500") << 500 << int(ResponseClass::ServerFailure);
+        QTest::newRow("580") << 580 << int(ResponseClass::ServerFailure);
+        QTest::newRow("603") << 603 << int(ResponseClass::GlobalFailure);
+        QTest::newRow("0 (no response)") << 0 << int(ResponseClass::None);
+        QTest::newRow("700") << 700 << int(ResponseClass::None);
+    }
+    void statusRouting() {
+        QFETCH(int, code);
+        QFETCH(int, kind);
+        QCOMPARE(int(classifyStatus(code)), kind);
+    }
+
+    void provisionalReasons() {
+        QCOMPARE(provisionalReason(180), QStringLiteral("Ringing"));
+        QCOMPARE(provisionalReason(183), QStringLiteral("Session Progress"));
+        QCOMPARE(provisionalReason(100), QString());
+    }
+
+    void codecNumbers() {
+        QCOMPARE(codecMimeName(0), QStringLiteral("GSM"));
+        QCOMPARE(codecMimeName(1), QStringLiteral("iLBC"));
+        QCOMPARE(codecMimeName(2), QStringLiteral("PCMA"));
+        QCOMPARE(codecMimeName(3), QStringLiteral("PCMU"));
+        QCOMPARE(codecMimeName(4), QStringLiteral("G729"));
+        QCOMPARE(codecMimeName(5), QString());
+        QCOMPARE(codecMimeName(-1), QString());
+        for (int c = 0; c <= 4; ++c)
+            QCOMPARE(codecNumber(codecMimeName(c)), c);
+        QCOMPARE(codecNumber(QStringLiteral("pcmu")), 3);
+        QCOMPARE(codecNumber(QStringLiteral("opus")), -1);
+    }
+
+    void dialTargets_data() {
+        QTest::addColumn<QString>("number");
+        QTest::addColumn<QString>("target");
+        QTest::newRow("digits") << "5551234567"
+                                << "5551234567";
+        QTest::newRow("blanks around") << "  9001 "
+                                       << "9001";
+        QTest::newRow("feature code") << "*551001"
+                                      << "*551001";
+        QTest::newRow("plus and hash") << "+4930#"
+                                       << "+4930#";
+        QTest::newRow("sip address") << "sip:1002@pbx1234.example.test"
+                                     << "sip:1002@pbx1234.example.test";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("blank") << " "
+                               << "";
+        QTest::newRow("inner blank") << "555 1234"
+                                     << "";
+        QTest::newRow("letters") << "abc"
+                                 << "";
+        QTest::newRow("digits and letters") << "555x"
+                                            << "";
+        QTest::newRow("200 digits") << QString(200, QLatin1Char('5')) << "";
+        QTest::newRow("64 digits") << QString(64, QLatin1Char('5')) << QString(64, QLatin1Char('5'));
+        QTest::newRow("control character") << QStringLiteral("555\n1") << "";
+        QTest::newRow("sip without host") << "sip:1002"
+                                          << "";
+        QTest::newRow("sip with blank") << "sip:10 02@host"
+                                        << "";
+        QTest::newRow("header injection") << "sip:1@h>\r\nX: y"
+                                          << "";
+    }
+    void dialTargets() {
+        QFETCH(QString, number);
+        QFETCH(QString, target);
+        QCOMPARE(dialTarget(number), target);
+    }
+
+    void chatNames_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("user");
+        QTest::newRow("plain") << "ann"
+                               << "ann";
+        QTest::newRow("extension") << "1002"
+                                   << "1002";
+        QTest::newRow("shown with presence") << "ann [Online]"
+                                             << "ann";
+        QTest::newRow("blanks around") << " ann "
+                                       << "ann";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("address characters") << "ann@host"
+                                            << "";
+        QTest::newRow("too long") << QString(65, QLatin1Char('a')) << "";
+    }
+    void chatNames() {
+        QFETCH(QString, text);
+        QFETCH(QString, user);
+        QCOMPARE(chatUserName(text), user);
+    }
+
+    void dtmfDigits() {
+        for (const char* ok : {"0", "9", "*", "#", "A", "d"})
+            QVERIFY2(dtmfDigit(QString::fromLatin1(ok)) != 0, ok);
+        QCOMPARE(dtmfDigit(QStringLiteral("d")), 'D');
+        for (const char* bad : {"", "12", "E", " ", "x"})
+            QVERIFY2(dtmfDigit(QString::fromLatin1(bad)) == 0, bad);
+    }
+
+    void waveHeaderCheck() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        WaveInfo info;
+        const QString good = writeWave(dir.filePath(QStringLiteral("good.wav")), 8000, 1, 16000, 100);
+        QCOMPARE(readWaveInfo(good, &info), WaveCheck::Ok);
+        QCOMPARE(info.sampleRate, 8000);
+        QCOMPARE(info.channels, 1);
+        QCOMPARE(info.dataOffset, qint64(44));
+        QCOMPARE(info.dataBytes, qint64(32000));
+        QCOMPARE(info.durationMs(), qint64(2000));
+
+        QCOMPARE(readWaveInfo(dir.filePath(QStringLiteral("missing.wav")), &info), WaveCheck::CannotOpen);
+        QCOMPARE(readWaveInfo(QString(), &info), WaveCheck::CannotOpen);
+        QCOMPARE(readWaveInfo(dir.path(), &info), WaveCheck::CannotOpen);
+
+        auto write = [&](const char* name, const QByteArray& bytes) {
+            QFile f(dir.filePath(QString::fromLatin1(name)));
+            f.open(QIODevice::WriteOnly);
+            f.write(bytes);
+            return f.fileName();
+        };
+        QCOMPARE(readWaveInfo(write("text.wav", "hello, not a wave file at all, honestly"), &info),
+                 WaveCheck::Unsupported);
+        QCOMPARE(readWaveInfo(write("short.wav", "RIFF"), &info), WaveCheck::ReadError);
+        QByteArray header = waveHeader(8000, 1, 1000);
+        QCOMPARE(readWaveInfo(write("cut.wav", header.left(30)), &info), WaveCheck::ReadError);
+        // 8-bit samples and compressed formats are refused.
+        QByteArray eightBit = header;
+        eightBit[34] = 8;
+        QCOMPARE(readWaveInfo(write("8bit.wav", eightBit + QByteArray(100, 0)), &info), WaveCheck::Unsupported);
+        QByteArray alaw = header;
+        alaw[20] = 6;
+        QCOMPARE(readWaveInfo(write("alaw.wav", alaw + QByteArray(100, 0)), &info), WaveCheck::Unsupported);
+        // A recording that was never closed has a zero data size: its samples run to the end.
+        QByteArray open = waveHeader(8000, 1, 0);
+        QCOMPARE(readWaveInfo(write("unclosed.wav", open + QByteArray(1600, 0)), &info), WaveCheck::Ok);
+        QCOMPARE(info.dataBytes, qint64(1600));
+        // A data size beyond the end of the file is cut to what is there.
+        QCOMPARE(readWaveInfo(write("liar.wav", header + QByteArray(10, 0)), &info), WaveCheck::Ok);
+        QCOMPARE(info.dataBytes, qint64(10));
+        // Chunks before the samples are skipped.
+        QByteArray withList = header.left(36) + QByteArray("LIST\x04\x00\x00\x00", 8) + QByteArray("abcd") +
+                              header.mid(36) + QByteArray(1000, 0);
+        withList.replace(4, 4, QByteArray("\x00\x00\x00\x00", 4));
+        QCOMPARE(readWaveInfo(write("list.wav", withList), &info), WaveCheck::Ok);
+        QCOMPARE(info.dataOffset, qint64(56));
+        QCOMPARE(info.dataBytes, qint64(1000));
+    }
+
+    void silentWaveCostsNoSpace() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("silence.wav"));
+        QVERIFY(writeSilentWave(path, 8000, 3600));
+        WaveInfo info;
+        QCOMPARE(readWaveInfo(path, &info), WaveCheck::Ok);
+        QCOMPARE(info.durationMs(), qint64(3600 * 1000));
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        // 57.6 MB of samples, stored as a hole.
+        QVERIFY2(qint64(st.st_blocks) * 512 < 1024 * 1024, qPrintable(QString::number(st.st_blocks)));
+    }
+
+    void joiningParts() {
+        QTemporaryDir dir;
+        const QString a = writeWave(dir.filePath(QStringLiteral("a.wav")), 8000, 1, 800, 1000);
+        const QString b = writeWave(dir.filePath(QStringLiteral("b.wav")), 8000, 1, 400, -1000);
+        const QString wide = writeWave(dir.filePath(QStringLiteral("wide.wav")), 48000, 1, 480, 7);
+        const QString target = dir.filePath(QStringLiteral("out/saved.wav"));
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("out"))));
+
+        int skipped = -1;
+        QCOMPARE(joinWaves({a, b, wide}, target, &skipped), WaveJoin::Ok);
+        QCOMPARE(skipped, 1);
+        WaveInfo info;
+        QCOMPARE(readWaveInfo(target, &info), WaveCheck::Ok);
+        QCOMPARE(info.dataBytes, qint64(2400));
+        const QByteArray bytes = readAll(target);
+        QCOMPARE(bytes.size(), 44 + 2400);
+        QCOMPARE(qFromLittleEndian<qint16>(reinterpret_cast<const uchar*>(bytes.constData() + 44)), qint16(1000));
+        QCOMPARE(qFromLittleEndian<qint16>(reinterpret_cast<const uchar*>(bytes.constData() + 44 + 1600)),
+                 qint16(-1000));
+        // Only the target is left in its folder: no temporary file stays behind.
+        QCOMPARE(QDir(dir.filePath(QStringLiteral("out"))).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("saved.wav")});
+
+        QCOMPARE(joinWaves({}, target), WaveJoin::NothingToJoin);
+        QCOMPARE(joinWaves({dir.filePath(QStringLiteral("gone.wav"))}, target), WaveJoin::NothingToJoin);
+        QCOMPARE(joinWaves({a}, dir.filePath(QStringLiteral("no/such/folder/x.wav"))), WaveJoin::WriteFailed);
+        // A failed save leaves an existing file at the target untouched.
+        QCOMPARE(readAll(target).size(), 44 + 2400);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEngineRules)
+#include "tst_enginerules.moc"
