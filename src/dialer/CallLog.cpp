@@ -1,0 +1,81 @@
+#include "dialer/CallLog.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+
+#include "app/WindowContext.h"
+#include "dialer/LogRecords.h"
+#include "ui_MainForm.h"
+
+namespace corvid {
+
+CallLog::CallLog(WindowContext& context, QObject* parent) : QObject(parent), ctx(context) {
+    connect(ctx.ui->BtnClearLog, &QPushButton::clicked, this, &CallLog::onBtnClearLogClicked);
+    connect(ctx.timers.logCleanTimer, &QTimer::timeout, this, &CallLog::onLogCleanTimerTimeout);
+}
+
+bool CallLog::appendRecord(const QString& path, const QByteArray& line) {
+    if (path.isEmpty()) return false;
+    // The logs and datalink folders are made at start-up; one removed while the program runs is
+    // made again rather than losing the record. No other folder is ever created here.
+    const QString folder = QFileInfo(path).absolutePath();
+    if ((folder == ctx.root.logs() || folder == ctx.root.datalink()) && !QFileInfo(folder).isDir())
+        QDir().mkpath(folder);
+    return appendLogLine(path, line);
+}
+
+bool CallLog::writeOUTEntry(const QString& path, const QString& number, const QString& agent, const QString& seconds,
+                            const QString& time, const QString& date, const QString& result) {
+    return appendRecord(path, callLogRow(number, agent, seconds, time, date, result));
+}
+
+bool CallLog::writePlacedCalls(const QString& path, const QString& number, const QString& when) {
+    return appendRecord(path, printRecord(number, when));
+}
+
+bool CallLog::writeIMFile(const QString& path, const QString& line) {
+    return appendRecord(path, printRecord(line));
+}
+
+bool CallLog::writeInFile(const QString& path, const QString& text) {
+    return appendRecord(path, writeRecord({text}));
+}
+
+bool CallLog::writeCallLogRow(const QString& number, const QString& result, bool evenWithoutDisplayName) {
+    const QString displayName = ctx.ui->EditAccountDisplayName->text();
+    if (displayName.isEmpty() && !evenWithoutDisplayName) return false; // not due: callsec keeps counting
+
+    const QDateTime now = ctx.services.clock->now();
+    const QString fileName = callLogFileName(displayName);
+    bool written = false;
+    if (!fileName.isEmpty()) {
+        written = writeOUTEntry(ctx.root.logFile(fileName), number, displayName, ctx.ui->callsec->text(),
+                                callLogTimeText(now.time()), callLogDateText(now.date()), result);
+    }
+    ctx.ui->callsec->setText(QStringLiteral("0"));
+    return written;
+}
+
+QString CallLog::placedCallsPath() const {
+    return ctx.root.logFile(PlacedCallsFileName);
+}
+
+QString CallLog::chatLogPath() const {
+    return ctx.root.logFile(chatLogFileName(ctx.services.clock->now().date()));
+}
+
+void CallLog::onBtnClearLogClicked() {
+    ctx.ui->ListStatusLog->clear();
+    ctx.ui->EditPhoneNo->clear();
+}
+
+void CallLog::onLogCleanTimerTimeout() {
+    ctx.timers.logCleanTimer->stop();
+    ctx.ui->ListStatusLog->clear();
+}
+
+} // namespace corvid

@@ -1,0 +1,212 @@
+#include "media/Recording.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalBlocker>
+
+#include "app/WindowContext.h"
+#include "engine/EngineErrors.h"
+#include "engine/RingTone.h"
+#include "media/RecordingFileName.h"
+#include "platform/Delay.h"
+#include "settings/IniFile.h"
+#include "settings/SettingsKeys.h"
+#include "ui_MainForm.h"
+
+namespace corvid {
+
+namespace {
+
+const QString kTrue = QStringLiteral("True");
+constexpr int kRecordingMode = 2;
+constexpr int kFinishWaitMs = 500;
+constexpr int kBackupWaitMs = 5000;
+
+// Leading and trailing blanks removed (only blanks: other characters are the number's own).
+QString withoutBlanks(const QString& text) {
+    int first = 0;
+    int last = text.size();
+    while (first < last && text.at(first) == QLatin1Char(' '))
+        ++first;
+    while (last > first && text.at(last - 1) == QLatin1Char(' '))
+        --last;
+    return text.mid(first, last - first);
+}
+
+} // namespace
+
+Recording::Recording(WindowContext& context, QObject* parent) : QObject(parent), ctx(context) {
+    Ui::MainForm* ui = ctx.ui;
+    connect(ui->CheckStartRecording, &QCheckBox::toggled, this, &Recording::onCheckStartRecordingToggled);
+    connect(ui->RecThisCallCheck, &QCheckBox::toggled, this, &Recording::onRecThisCallCheckToggled);
+    connect(ui->ComboRecord, &QComboBox::activated, this, &Recording::onComboRecordActivated);
+    connect(ui->BtnResetRecordingBuffer, &QPushButton::clicked, this, &Recording::onBtnResetRecordingBufferClicked);
+    connect(ui->recCheck2, &QCheckBox::toggled, this, &Recording::onRecCheck2Toggled);
+    connect(ui->ctPush2, &QPushButton::clicked, this, &Recording::onCtPush2Clicked);
+    connect(ui->backupwav, &QPushButton::clicked, this, &Recording::onBackupwavClicked);
+}
+
+QString Recording::recordingFileName(const QString& number) const {
+    return RecordingFileName(ctx.root.messages(), number, ctx.services.clock->now());
+}
+
+int Recording::currentLine() const {
+    return ctx.ui->ComboDial->currentIndex();
+}
+
+bool Recording::numberFieldHoldsNumber() const {
+    const QString number = ctx.ui->EditPhoneNo->text();
+    return !number.isEmpty() && number != QLatin1String(" ");
+}
+
+void Recording::replaceStatusLog(const QString& line) {
+    ctx.ui->ListStatusLog->clear();
+    ctx.ui->ListStatusLog->addItem(line);
+}
+
+void Recording::appendStatusLog(const QString& line) {
+    ctx.ui->ListStatusLog->addItem(line);
+}
+
+bool Recording::readRecordAll() {
+    ctx.state.RecordAllSetting =
+        ReadIniKey(ctx.root.settingsFile(), QLatin1String(keys::System), QLatin1String(keys::recordAll));
+    return ctx.state.RecordAllSetting == kTrue;
+}
+
+void Recording::onCheckStartRecordingToggled(bool checked) {
+    if (!numberFieldHoldsNumber()) return;
+
+    ctx.ui->CheckStartRecording->setText(checked ? QStringLiteral("Stop Recording Call")
+                                                 : QStringLiteral("Start Recording Call"));
+    const QString number = ctx.ui->EditPhoneNo->text();
+    ctx.ui->EditSaveFileName->setText(recordingFileName(withoutBlanks(number)));
+    replaceStatusLog(QStringLiteral("Recording -") + number);
+
+    const int line = currentLine();
+    if (checked) {
+        if (!ctx.engine || !ctx.engine->StartRecording(line, kRecordingMode, true)) ShowEngineError(ctx);
+    } else {
+        if (ctx.engine) ctx.engine->StopRecording(line);
+        replaceStatusLog(QStringLiteral("Recording Paused -") + number);
+    }
+}
+
+void Recording::onRecThisCallCheckToggled(bool checked) {
+    ctx.ui->CheckStartRecording->setChecked(checked);
+}
+
+void Recording::onComboRecordActivated(int) {
+    // The engine is asked about the current line, not the line chosen in the list.
+    ctx.ui->CheckStartRecording->setChecked(ctx.engine && ctx.engine->RecordingLineOp(currentLine()));
+}
+
+void Recording::onBtnResetRecordingBufferClicked() {
+    if (ctx.engine) ctx.engine->ResetRecording(currentLine());
+}
+
+void Recording::stopAndSaveRecording() {
+    // Unticking stops the line's recording through the switch handler (when it was ticked).
+    ctx.ui->RecThisCallCheck->setChecked(false);
+    ctx.ui->CheckStartRecording->setChecked(false);
+
+    const QString number = ctx.ui->EditPhoneNo->text();
+    if (ctx.ui->EditSaveFileName->text().isEmpty() || number.isEmpty() || ctx.state.TransferMark == QLatin1String("1"))
+        return;
+
+    // The name carries the time recording stopped; a name already taken gets the next free suffix
+    // (with no free name at all nothing is saved and the buffer is kept).
+    QDir().mkpath(ctx.root.messages());
+    const QString composed = recordingFileName(withoutBlanks(number));
+    const QString path = uniqueRecordingPath(composed);
+    ctx.ui->EditSaveFileName->setText(path.isEmpty() ? composed : path);
+    if (path.isEmpty()) return;
+
+    const int line = currentLine();
+    if (!ctx.engine || !ctx.engine->SaveRecording(line, path)) {
+        ShowEngineError(ctx);
+        return; // the buffer keeps its content
+    }
+    appendStatusLog(QStringLiteral("Stopped Recording -") + number);
+    ctx.engine->ResetRecording(line);
+}
+
+void Recording::finishCallRecording() {
+    if (readRecordAll()) {
+        stopAndSaveRecording();
+        ctx.ui->RecThisCallCheck->setChecked(false);
+    }
+    if (ctx.ui->RecThisCallCheck->isChecked()) stopAndSaveRecording();
+    msDelay(kFinishWaitMs);
+}
+
+void Recording::startRecordingIfRecordAll() {
+    if (readRecordAll()) ctx.ui->CheckStartRecording->setChecked(true);
+}
+
+void Recording::onRecCheck2Toggled(bool checked) {
+    const QString target = ctx.state.MonitorTarget;
+    if (!numberFieldHoldsNumber() || target.isEmpty()) return;
+
+    // The monitoring call's name carries the time recording started.
+    MonitorRecordingFile.clear();
+    MonitorRecordingFile = recordingFileName(target);
+    replaceStatusLog(QStringLiteral("Recording -") + target);
+
+    const int line = currentLine();
+    if (checked) {
+        if (!ctx.engine || !ctx.engine->StartRecording(line, kRecordingMode, true)) ShowEngineError(ctx);
+    } else {
+        if (ctx.engine) ctx.engine->StopRecording(line);
+        replaceStatusLog(QStringLiteral("Recording Paused -") + target);
+    }
+}
+
+void Recording::onCtPush2Clicked() {
+    // Failures here are silent: a monitoring call that cannot be ended or saved is skipped.
+    int line = currentLine();
+    if (!ctx.engine || !ctx.engine->EndCall(line)) return;
+    if (!ctx.ui->recCheck2->isChecked()) {
+        ctx.engine->ResetRecording(line);
+        return;
+    }
+
+    StopRingTone(ctx);
+    line = currentLine();
+    if (!numberFieldHoldsNumber()) return;
+
+    // With no name composed at the start (the box was ticked before a number or target was
+    // there), the recording is saved under a name composed now rather than lost.
+    if (MonitorRecordingFile.isEmpty() && !ctx.state.MonitorTarget.isEmpty())
+        MonitorRecordingFile = recordingFileName(ctx.state.MonitorTarget);
+    if (MonitorRecordingFile.isEmpty()) return;
+    QDir().mkpath(ctx.root.messages());
+    const QString path = uniqueRecordingPath(MonitorRecordingFile);
+    if (path.isEmpty()) return;
+    MonitorRecordingFile = path;
+    if (!ctx.engine->SaveRecording(line, path)) return;
+
+    appendStatusLog(QStringLiteral("Stopped Recording -") + ctx.state.MonitorTarget);
+    ctx.engine->ResetRecording(line);
+    // The save is complete; unticking must not run the switch's stop-and-log steps again.
+    const QSignalBlocker blocker(ctx.ui->recCheck2);
+    ctx.ui->recCheck2->setChecked(false);
+}
+
+void Recording::onBackupwavClicked() {
+    // The window may go away during the wait; only touch the button if it is still there.
+    QPointer<QWidget> button = ctx.ui->backupwav;
+    button->setEnabled(false);
+    const QString tool = ctx.root.appTool(QStringLiteral("recbackup"));
+    if (ctx.services.processes) ctx.services.processes->startDetached(tool); // a missing tool is not reported
+    msDelay(kBackupWaitMs);
+    if (button) button->setEnabled(true);
+}
+
+} // namespace corvid

@@ -1,0 +1,66 @@
+#pragma once
+// Call recording. The engine keeps one recording buffer per line; this class decides when the
+// buffer of the current line (the entry selected in ComboDial) is started, stopped, saved to a
+// wave file in root/messages and cleared. Three ways in: the agent's recording switch
+// (CheckStartRecording, or RecThisCallCheck which drives it), the recordAll setting (every call
+// from connection to hang-up), and the monitoring call of the monitor panel (recCheck2, ctPush2).
+// Also the backup button that starts the sibling tool copying recordings to a server.
+//
+// The status lines written here go straight into ListStatusLog, without the status mirror.
+// The check boxes are wired to toggled(), so a value set from code runs the handler only when the
+// value really changes.
+//
+// A saved recording never replaces an existing file: when the composed name is taken, "_2",
+// "_3", ... goes before ".wav".
+
+#include <QObject>
+#include <QString>
+
+namespace corvid {
+
+struct WindowContext;
+
+class Recording : public QObject {
+    Q_OBJECT
+public:
+    explicit Recording(WindowContext& ctx, QObject* parent = nullptr);
+
+    // The messages folder + number + "_" + DDMMYY + "_" + hhmmss + ".wav", the clock read now.
+    // The number is used as given (callers trim it); characters that cannot be part of a file
+    // name become "_" so that the file always lands in the messages folder.
+    QString recordingFileName(const QString& number) const;
+
+    // Stops the current line's recording through the two boxes and, unless nothing may be saved
+    // (no file name, no number, after a supervised transfer), saves the buffer under a name
+    // composed now and clears it.
+    void stopAndSaveRecording();
+    // At call end and before hold: saves the call's recording once when recordAll is "True" or
+    // RecThisCallCheck is ticked, then waits 500 ms (handling window events meanwhile).
+    void finishCallRecording();
+    // On connection and after resume: ticks CheckStartRecording when recordAll is "True".
+    void startRecordingIfRecordAll();
+
+    // The full path of the monitoring call's recording, composed when recCheck2 is ticked.
+    QString monitorRecordingFile() const { return MonitorRecordingFile; }
+
+    // Handlers.
+    void onCheckStartRecordingToggled(bool checked);
+    void onRecThisCallCheckToggled(bool checked);
+    void onComboRecordActivated(int index);
+    void onBtnResetRecordingBufferClicked();
+    void onRecCheck2Toggled(bool checked);
+    void onCtPush2Clicked();
+    void onBackupwavClicked();
+
+private:
+    int currentLine() const;
+    bool numberFieldHoldsNumber() const; // neither empty nor exactly one blank
+    void replaceStatusLog(const QString& line);
+    void appendStatusLog(const QString& line);
+    bool readRecordAll();
+
+    WindowContext& ctx;
+    QString MonitorRecordingFile;
+};
+
+} // namespace corvid
