@@ -4,8 +4,6 @@
 #include "app/Panels.h"
 #include "app/Shutdown.h"
 #include "app/Startup.h"
-#include "dialer/CallLog.h"
-#include "media/Recording.h"
 #include "calls/CallEnd.h"
 #include "calls/Dialing.h"
 #include "calls/LineStatus.h"
@@ -54,8 +52,6 @@ MainForm::MainForm(const InstallRoot& root, const Services& services, SipEngine*
     m_ctx.subsystems.lines = new LineStatus(m_ctx, this);
     m_ctx.subsystems.dialing = new Dialing(m_ctx, this);
     m_ctx.subsystems.callEnd = new CallEnd(m_ctx, this);
-    m_ctx.subsystems.callLog = new CallLog(m_ctx, this);
-    m_ctx.subsystems.recording = new Recording(m_ctx, this);
     m_ctx.subsystems.callLog = new CallLog(m_ctx, this);
     m_ctx.subsystems.recording = new Recording(m_ctx, this);
     m_panels = new Panels(m_ctx, this);
