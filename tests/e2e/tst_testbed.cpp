@@ -4,6 +4,7 @@
 #include "support/E2eFixtures.h"
 
 #include <QFileInfo>
+#include <QProcess>
 #include <QTest>
 
 #include <memory>
@@ -110,6 +111,30 @@ private Q_SLOTS:
         QVERIFY2(invite.startsWith("INVITE sip:1002@127.0.0.1:" + QByteArray::number(callee.localPort())),
                  invite.left(80).constData());
         QCOMPARE(callee.registerAccount(Account1002.user, Account1002.password, 0), 200);
+    }
+
+    void foldersOfDeadTestsAreSwept() {
+        // A folder left by a test process that died: marked with a pid that no longer runs.
+        QProcess gone;
+        gone.start(QStringLiteral("true"));
+        QVERIFY(gone.waitForStarted(5000));
+        const qint64 deadPid = gone.processId();
+        QVERIFY(gone.waitForFinished(5000));
+        QVERIFY(!processAlive(deadPid));
+        OwnedTempDir ours(QStringLiteral("corvid-e2e-"));
+        OwnedTempDir left(QStringLiteral("corvid-e2e-"));
+        left.setAutoRemove(false);
+        const QString stale = left.path();
+        {
+            QFile owner(left.filePath(QStringLiteral("owner.pid")));
+            QVERIFY(owner.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            owner.write(QByteArray::number(deadPid));
+        }
+        QVERIFY(QFileInfo::exists(stale));
+        sweepStaleTestFolders();
+        QVERIFY(!QFileInfo::exists(stale));
+        QVERIFY(QFileInfo::exists(ours.path()));
+        QVERIFY(QFileInfo::exists(m_bed->tempPath()));
     }
 
     void cleanupTestCase() {

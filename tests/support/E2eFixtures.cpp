@@ -1,5 +1,6 @@
 #include "E2eFixtures.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -13,8 +14,10 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -131,6 +134,37 @@ bool processAlive(qint64 pid) {
 
 // ---------------------------------------------------------------------------------------------
 
+OwnedTempDir::OwnedTempDir(const QString& prefix)
+    : QTemporaryDir(
+          (sweepStaleTestFolders(), QDir::tempPath() + QLatin1Char('/') + prefix + QStringLiteral("XXXXXX"))) {
+    QFile owner(filePath(QStringLiteral("owner.pid")));
+    if (isValid() && owner.open(QIODevice::WriteOnly))
+        owner.write(QByteArray::number(QCoreApplication::applicationPid()));
+}
+
+void sweepStaleTestFolders() {
+    const QDir temp(QDir::tempPath());
+    const QStringList folders = temp.entryList({QStringLiteral("corvid-bed-*"), QStringLiteral("corvid-pulse-*"),
+                                                QStringLiteral("corvid-e2e-*"), QStringLiteral("corvid-bench-*")},
+                                               QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& name : folders) {
+        const QString path = temp.filePath(name);
+        const qint64 owner = readFile(path + QStringLiteral("/owner.pid")).trimmed().toLongLong();
+        if (owner <= 0 || processAlive(owner)) continue;
+        // Its processes should have gone with their owner; any left are ended, but only when
+        // their command line names this folder.
+        const QStringList pids = readFile(path + QStringLiteral("/pids")).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        for (const QString& text : pids) {
+            const qint64 pid = text.trimmed().toLongLong();
+            if (pid <= 0 || !processGroupAlive(pid)) continue;
+            QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+            if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(path.toLocal8Bit()))
+                ::kill(-static_cast<pid_t>(pid), SIGKILL);
+        }
+        QDir(path).removeRecursively();
+    }
+}
+
 BedProcess::~BedProcess() {
     stop();
 }
@@ -155,14 +189,22 @@ bool BedProcess::start(const QString& program, const QStringList& arguments, con
             env.insert(it.key(), it.value());
         m_process->setProcessEnvironment(env);
     }
-    // Its own process group, so that its children (kamailio forks workers) go with it.
-    m_process->setChildProcessModifier([] { ::setsid(); });
+    // Its own process group, so that its children (kamailio forks workers) go with it; and it is
+    // told to end when the test process dies without stopping it.
+    const pid_t parent = ::getpid();
+    m_process->setChildProcessModifier([parent] {
+        ::setsid();
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) ::_exit(1);
+    });
     m_process->start();
     if (!m_process->waitForStarted(5000)) {
         m_process.reset();
         return false;
     }
     m_pid = m_process->processId();
+    QFile registry(workDir + QStringLiteral("/pids"));
+    if (registry.open(QIODevice::Append)) registry.write(QByteArray::number(m_pid) + '\n');
     return true;
 }
 
@@ -197,7 +239,7 @@ void BedProcess::stop(int graceMs) {
 
 SipTestBed::SipTestBed() : SipTestBed(Options{}) {}
 
-SipTestBed::SipTestBed(Options options) : m_options(options), m_dir(QDir::tempPath() + "/corvid-bed-XXXXXX") {
+SipTestBed::SipTestBed(Options options) : m_options(options), m_dir(QStringLiteral("corvid-bed-")) {
     m_farEnds[0].name = QStringLiteral("answer");
     m_farEnds[0].scenario = QStringLiteral("uas_answer.xml");
     m_farEnds[0].echo = true;
@@ -456,7 +498,7 @@ QStringList SipTestBed::locationContacts(const QString& user, bool* ok) const {
 
 // ---------------------------------------------------------------------------------------------
 
-NullSoundCard::NullSoundCard() : m_dir(QDir::tempPath() + "/corvid-pulse-XXXXXX") {}
+NullSoundCard::NullSoundCard() : m_dir(QStringLiteral("corvid-pulse-")) {}
 
 NullSoundCard::~NullSoundCard() {
     stop();
@@ -517,9 +559,9 @@ bool NullSoundCard::start() {
                            QStringLiteral("module-null-sink sink_name=spk rate=8000 channels=1"),
                            QStringLiteral("-L"),
                            QStringLiteral("module-null-sink sink_name=micsrc rate=8000 channels=1"),
-                           QStringLiteral("--log-target=stderr")};
+                           QStringLiteral("--log-target=file:") + m_dir.filePath(QStringLiteral("pulse.log"))};
     m_process = std::make_unique<BedProcess>();
-    if (!m_process->start(findProgram(QStringLiteral("pulseaudio")), args, home, m_dir.filePath("pulse.log"), env)) {
+    if (!m_process->start(findProgram(QStringLiteral("pulseaudio")), args, m_dir.path(), QString(), env)) {
         m_error = QStringLiteral("cannot start pulseaudio");
         m_process.reset();
         return false;
@@ -564,6 +606,111 @@ void NullSoundCard::stop() {
         m_process->stop();
         m_process.reset();
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+struct Pcm {
+    int rate = 0;
+    int channels = 0;
+    QByteArray data;
+};
+
+bool readPcm(const QString& path, Pcm* pcm) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    const QByteArray all = f.readAll();
+    if (all.size() < 12 || !all.startsWith("RIFF") || all.mid(8, 4) != "WAVE") return false;
+    auto u16 = [&](int at) { return quint16(uchar(all[at]) | (uchar(all[at + 1]) << 8)); };
+    auto u32 = [&](int at) { return quint32(u16(at)) | (quint32(u16(at + 2)) << 16); };
+    int pos = 12;
+    bool haveFormat = false;
+    while (pos + 8 <= all.size()) {
+        const QByteArray id = all.mid(pos, 4);
+        const qint64 size = u32(pos + 4);
+        const int body = pos + 8;
+        if (id == "fmt " && size >= 16 && body + 16 <= all.size()) {
+            if (u16(body) != 1 || u16(body + 14) != 16) return false;
+            pcm->channels = u16(body + 2);
+            pcm->rate = int(u32(body + 4));
+            haveFormat = pcm->channels > 0 && pcm->rate > 0;
+        } else if (id == "data") {
+            pcm->data = all.mid(body, int(qMin<qint64>(size, all.size() - body)));
+            return haveFormat;
+        }
+        pos = int(body + size + (size & 1));
+    }
+    return false;
+}
+
+} // namespace
+
+bool writeToneWave(const QString& path, double hz, int durationMs, int sampleRate, double amplitude) {
+    const int samples = int(qint64(sampleRate) * durationMs / 1000);
+    QByteArray data;
+    data.reserve(samples * 2);
+    for (int i = 0; i < samples; ++i) {
+        const auto v = qint16(qRound(amplitude * 32767.0 * std::sin(2.0 * M_PI * hz * i / sampleRate)));
+        data.append(char(v & 0xff));
+        data.append(char((v >> 8) & 0xff));
+    }
+    QByteArray w("RIFF");
+    auto le32 = [&w](quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            w.append(char((v >> (8 * i)) & 0xff));
+    };
+    auto le16 = [&w](quint16 v) {
+        w.append(char(v & 0xff));
+        w.append(char(v >> 8));
+    };
+    le32(quint32(36 + data.size()));
+    w += "WAVEfmt ";
+    le32(16);
+    le16(1);
+    le16(1);
+    le32(quint32(sampleRate));
+    le32(quint32(sampleRate * 2));
+    le16(2);
+    le16(16);
+    w += "data";
+    le32(quint32(data.size()));
+    w += data;
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(w) == w.size();
+}
+
+double toneLevel(const QString& path, double hz, int skipMs) {
+    Pcm pcm;
+    if (!readPcm(path, &pcm)) return -1;
+    const int frame = 2 * pcm.channels;
+    const qint64 frames = pcm.data.size() / frame;
+    const qint64 first = qint64(pcm.rate) * skipMs / 1000;
+    const int block = pcm.rate / 10; // 100 ms: 10 Hz bins
+    const double coeff = 2.0 * std::cos(2.0 * M_PI * hz / pcm.rate);
+    double sum = 0;
+    int blocks = 0;
+    for (qint64 start = first; start + block <= frames; start += block) {
+        double s1 = 0, s2 = 0;
+        for (int i = 0; i < block; ++i) {
+            const auto* p = reinterpret_cast<const uchar*>(pcm.data.constData() + (start + i) * frame);
+            const double x = qint16(quint16(p[0] | (p[1] << 8))) / 32768.0;
+            const double s0 = x + coeff * s1 - s2;
+            s2 = s1;
+            s1 = s0;
+        }
+        const double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
+        sum += 2.0 * std::sqrt(qMax(0.0, power)) / block;
+        ++blocks;
+    }
+    return blocks ? sum / blocks : -1;
+}
+
+int waveDurationMs(const QString& path) {
+    Pcm pcm;
+    if (!readPcm(path, &pcm)) return -1;
+    return int(qint64(pcm.data.size() / (2 * pcm.channels)) * 1000 / pcm.rate);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -51,7 +51,18 @@ bool processGroupAlive(qint64 pgid);
 // Whether the process pid exists (and is not a zombie).
 bool processAlive(qint64 pid);
 
-// One child process of the bed, in its own process group.
+// A temporary folder under the system's temporary folder named prefix + random letters, marked
+// with this process's pid. Folders of that kind whose process has died (a crashed test) are
+// removed, with any process still running from them, by sweepStaleTestFolders(), which every
+// fixture runs when it is created.
+class OwnedTempDir : public QTemporaryDir {
+public:
+    explicit OwnedTempDir(const QString& prefix);
+};
+void sweepStaleTestFolders();
+
+// One child process of the bed, in its own process group. It gets SIGTERM when the test process
+// dies, so a crash leaves no far end behind.
 class BedProcess {
 public:
     BedProcess() = default;
@@ -59,6 +70,7 @@ public:
     BedProcess(const BedProcess&) = delete;
     BedProcess& operator=(const BedProcess&) = delete;
 
+    // The pid is added to workDir/pids, so that a sweep after a crash can find it.
     bool start(const QString& program, const QStringList& arguments, const QString& workDir, const QString& logFile,
                const QHash<QString, QString>& extraEnvironment = {});
     qint64 pid() const { return m_pid; }
@@ -127,7 +139,7 @@ private:
     QString readTemp(const QString& name) const;
 
     Options m_options;
-    QTemporaryDir m_dir;
+    OwnedTempDir m_dir;
     QString m_error;
     int m_proxyPort = 0;
     QString m_controlSocket;
@@ -152,7 +164,7 @@ public:
 
 private:
     bool pactl(const QStringList& arguments);
-    QTemporaryDir m_dir;
+    OwnedTempDir m_dir;
     QString m_error;
     std::unique_ptr<BedProcess> m_process;
     QByteArray m_savedPulseServer;
@@ -197,6 +209,14 @@ private:
     QUdpSocket m_socket;
     QByteArray m_lastResponse;
 };
+
+// Writes a 16-bit mono PCM wave holding a sine tone of hz at the given amplitude (0..1).
+bool writeToneWave(const QString& path, double hz, int durationMs, int sampleRate = 8000, double amplitude = 0.4);
+// The amplitude (0..1 of full scale) of the hz component of a 16-bit PCM wave (first channel),
+// averaged over 100 ms blocks after skipMs; -1 when the file is not such a wave or too short.
+double toneLevel(const QString& path, double hz, int skipMs = 0);
+// The length in milliseconds of a 16-bit PCM wave; -1 when unreadable.
+int waveDurationMs(const QString& path);
 
 // Header value helpers on raw SIP text (first occurrence; compact forms not handled).
 QByteArray sipHeader(const QByteArray& message, const QByteArray& name);
