@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -39,6 +40,7 @@ private slots:
     void writeKey();
     void profileKey_data();
     void profileKey();
+    void writeThenReadOnRandomFiles();
 
     void readCreatesMissingFile();
     void writeCreatesMissingFile();
@@ -243,6 +245,58 @@ void TestSettings::profileKey() {
     const QByteArray actual = ini::profileKey(text, section, key);
     QCOMPARE(actual.isNull(), expected.isNull());
     QCOMPARE(actual, expected);
+}
+
+// Many generated files: after a write, both lookups find the new value, every other key reads as
+// before, and the file has the writer's shape.
+void TestSettings::writeThenReadOnRandomFiles() {
+    QRandomGenerator rng(20261206);
+    const QList<QByteArray> sections = {"System", "SYSTEM", "Other", "web"};
+    const QList<QByteArray> keyNames = {"Login", "login", "MON", "a", "LastNumber"};
+    const QList<QByteArray> pieces = {"x", "7", " ", "True", "\xc3\xb6", "\xe9", "=", ";", "a b"};
+    const auto pick = [&](const QList<QByteArray>& from) { return from.at(rng.bounded(int(from.size()))); };
+    const auto randomValue = [&] {
+        QByteArray v;
+        for (int n = rng.bounded(4); n > 0; --n)
+            v += pick(pieces);
+        return v;
+    };
+    const QList<QByteArray> distinctSections = {"system", "other", "web"};
+    const QList<QByteArray> distinctKeys = {"login", "mon", "a", "lastnumber"};
+
+    for (int round = 0; round < 2000; ++round) {
+        QByteArray text;
+        for (int lines = rng.bounded(10); lines > 0; --lines) {
+            switch (rng.bounded(4)) {
+            case 0:
+                text += "[" + pick(sections) + "]";
+                break;
+            case 1:
+                break; // a blank line
+            default:
+                text += pick(keyNames) + "=" + randomValue();
+            }
+            if (lines > 1 || rng.bounded(2)) text += "\r\n";
+        }
+        const QByteArray section = pick(sections);
+        const QByteArray key = pick(keyNames);
+        const QByteArray value = randomValue();
+        const QByteArray out = ini::writeKey(text, section, key, value);
+        const QByteArray context = "file: " + text.toPercentEncoding() + " write " + section + "/" + key;
+
+        const QByteArray readBack = ini::readKey(out, section, key);
+        QVERIFY2(!readBack.isNull() && readBack == value, context.constData());
+        QVERIFY2(ini::profileKey(out, section, key) == value.trimmed(), context.constData());
+        QVERIFY2(out.endsWith("\r\n") && !out.contains("\r\n\r\n\r\n") && static_cast<unsigned char>(out.at(0)) > 13,
+                 context.constData());
+        for (const QByteArray& s : distinctSections) {
+            for (const QByteArray& k : distinctKeys) {
+                if (s == section.toLower() && k == key.toLower()) continue;
+                QVERIFY2(ini::readKey(out, s, k) == ini::readKey(text, s, k),
+                         (context + " read " + s + "/" + k).constData());
+            }
+        }
+    }
 }
 
 void TestSettings::readCreatesMissingFile() {
