@@ -15,15 +15,13 @@ namespace {
 
 const QDateTime kAt(QDate(2026, 12, 4), QTime(9, 5, 7));
 
-QByteArray readAll(const QString& path)
-{
+QByteArray readAll(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // Every file and folder below dir (relative paths), sorted.
-QStringList treeOf(const QString& dir)
-{
+QStringList treeOf(const QString& dir) {
     QStringList entries;
     QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
                     QDirIterator::Subdirectories);
@@ -33,7 +31,9 @@ QStringList treeOf(const QString& dir)
     return entries;
 }
 
-QByteArray shortDate() { return QLocale::system().toString(kAt.date(), QLocale::ShortFormat).toLocal8Bit(); }
+QByteArray shortDate() {
+    return QLocale::system().toString(kAt.date(), QLocale::ShortFormat).toLocal8Bit();
+}
 
 } // namespace
 
@@ -53,15 +53,15 @@ private slots:
     void logCleanTickEmptiesStatusLogAfterCallEnd();
 };
 
-void TestCallLog::writerRecords()
-{
+void TestCallLog::writerRecords() {
     CallsWindow w;
     w.fakes.clock.set(kAt);
     const QString csv = w.ctx.root.logFile(QStringLiteral("Agent7_calllogs.csv"));
 
     // Write style: quoted values, commas between, nothing escaped, CR LF; appended, never rewritten.
     QVERIFY(w.callLog->writeOUTEntry(csv, QStringLiteral("555,0100"), QStringLiteral("Ag\"ent7"), QStringLiteral("12"),
-                                     QStringLiteral("09:05:07"), QStringLiteral("4/12/26"), QStringLiteral("Blind Transfer")));
+                                     QStringLiteral("09:05:07"), QStringLiteral("4/12/26"),
+                                     QStringLiteral("Blind Transfer")));
     QVERIFY(w.callLog->writeOUTEntry(csv, QString(), QStringLiteral("Agent7"), QStringLiteral("0"),
                                      QStringLiteral("09:05:08"), QStringLiteral("4/12/26"), QString()));
     QCOMPARE(readAll(csv), QByteArray("\"555,0100\",\"Ag\"ent7\",\"12\",\"09:05:07\",\"4/12/26\",\"Blind Transfer\"\r\n"
@@ -84,25 +84,31 @@ void TestCallLog::writerRecords()
     QCOMPARE(readAll(w.callLog->placedCallsPath()), QByteArray("5551234567    04/12/2026 09:05\r\n"));
 }
 
-void TestCallLog::rowOfCallLogTriggers_data()
-{
+void TestCallLog::rowOfCallLogTriggers_data() {
     QTest::addColumn<QString>("displayName");
     QTest::addColumn<QString>("result");
     QTest::addColumn<bool>("evenWithoutDisplayName");
     QTest::addColumn<bool>("written");
 
-    QTest::newRow("blind transfer") << "Agent7" << "Blind Transfer" << false << true;
-    QTest::newRow("supervised transfer") << "Agent7" << "Supervised Transfer" << false << true;
-    QTest::newRow("message drop") << "Agent7" << "Answering Machine" << false << true;
-    QTest::newRow("agent's hang-up") << "Agent7" << "hang up" << false << true;
-    QTest::newRow("far end") << "Agent7" << "" << true << true;
-    QTest::newRow("no display name: no row") << "" << "Blind Transfer" << false << false;
-    QTest::newRow("no display name, hang-up: no row") << "" << "hang up" << false << false;
-    QTest::newRow("no display name, far end: _calllogs.csv") << "" << "" << true << true;
+    QTest::newRow("blind transfer") << "Agent7"
+                                    << "Blind Transfer" << false << true;
+    QTest::newRow("supervised transfer") << "Agent7"
+                                         << "Supervised Transfer" << false << true;
+    QTest::newRow("message drop") << "Agent7"
+                                  << "Answering Machine" << false << true;
+    QTest::newRow("agent's hang-up") << "Agent7"
+                                     << "hang up" << false << true;
+    QTest::newRow("far end") << "Agent7"
+                             << "" << true << true;
+    QTest::newRow("no display name: no row") << ""
+                                             << "Blind Transfer" << false << false;
+    QTest::newRow("no display name, hang-up: no row") << ""
+                                                      << "hang up" << false << false;
+    QTest::newRow("no display name, far end: _calllogs.csv") << ""
+                                                             << "" << true << true;
 }
 
-void TestCallLog::rowOfCallLogTriggers()
-{
+void TestCallLog::rowOfCallLogTriggers() {
     QFETCH(QString, displayName);
     QFETCH(QString, result);
     QFETCH(bool, evenWithoutDisplayName);
@@ -122,13 +128,12 @@ void TestCallLog::rowOfCallLogTriggers()
                                     shortDate() + "\",\"" + result.toLocal8Bit() + "\"\r\n");
         QCOMPARE(w.ui.callsec->text(), QStringLiteral("0"));
     } else {
-        QCOMPARE(treeOf(w.fixture.rootPath()), before); // no file at all
+        QCOMPARE(treeOf(w.fixture.rootPath()), before);       // no file at all
         QCOMPARE(w.ui.callsec->text(), QStringLiteral("42")); // keeps counting
     }
 }
 
-void TestCallLog::displayNameThatNamesNoFile_data()
-{
+void TestCallLog::displayNameThatNamesNoFile_data() {
     QTest::addColumn<QString>("displayName");
     QTest::newRow("parent folder") << "../x";
     QTest::newRow("two levels up") << "../../x";
@@ -142,8 +147,7 @@ void TestCallLog::displayNameThatNamesNoFile_data()
 
 // Such a name would put the row into another folder or a file no other program looks for: the
 // row is not written anywhere, and the answer says so.
-void TestCallLog::displayNameThatNamesNoFile()
-{
+void TestCallLog::displayNameThatNamesNoFile() {
     QFETCH(QString, displayName);
     CallsWindow w;
     w.fakes.clock.set(kAt);
@@ -163,8 +167,7 @@ void TestCallLog::displayNameThatNamesNoFile()
     QCOMPARE(w.ui.callsec->text(), QStringLiteral("0"));
 }
 
-void TestCallLog::logsFolderRemovedWhileRunning()
-{
+void TestCallLog::logsFolderRemovedWhileRunning() {
     CallsWindow w;
     w.fakes.clock.set(kAt);
     w.ui.EditAccountDisplayName->setText(QStringLiteral("Agent7"));
@@ -174,20 +177,19 @@ void TestCallLog::logsFolderRemovedWhileRunning()
     QCOMPARE(CallsWindow::fileLines(w.ctx.root.logFile(QStringLiteral("Agent7_calllogs.csv"))).size(), 1);
 
     QVERIFY(QDir(w.ctx.root.logs()).removeRecursively());
-    QVERIFY(w.callLog->writePlacedCalls(w.callLog->placedCallsPath(), QStringLiteral("5551234567"), QStringLiteral("x")));
+    QVERIFY(
+        w.callLog->writePlacedCalls(w.callLog->placedCallsPath(), QStringLiteral("5551234567"), QStringLiteral("x")));
     QVERIFY(QFileInfo::exists(w.callLog->placedCallsPath()));
 }
 
-void TestCallLog::refusedWriteIsNotReportedWritten_data()
-{
+void TestCallLog::refusedWriteIsNotReportedWritten_data() {
     QTest::addColumn<QString>("how");
     QTest::newRow("logs folder replaced by a file") << "logs is a file";
     QTest::newRow("file name taken by a folder") << "csv is a folder";
     QTest::newRow("disk full") << "disk full";
 }
 
-void TestCallLog::refusedWriteIsNotReportedWritten()
-{
+void TestCallLog::refusedWriteIsNotReportedWritten() {
     QFETCH(QString, how);
     CallsWindow w;
     w.fakes.clock.set(kAt);
@@ -221,8 +223,7 @@ void TestCallLog::refusedWriteIsNotReportedWritten()
 
 // The far end's hang-up writes its row whatever the display name, through the window's own
 // call end.
-void TestCallLog::farEndHangUpWithoutDisplayName()
-{
+void TestCallLog::farEndHangUpWithoutDisplayName() {
     CallsWindow w;
     w.fakes.clock.set(kAt);
     w.goOnline(2);
@@ -233,13 +234,11 @@ void TestCallLog::farEndHangUpWithoutDisplayName()
 
     w.engine.fireCallHungUp(0);
     QTRY_COMPARE(w.callLogRows(QString()).size(), 1);
-    QCOMPARE(w.callLogRows(QString()).first(),
-             "\"5551234567\",\"\",\"17\",\"09:05:07\",\"" + shortDate() + "\",\"\"");
+    QCOMPARE(w.callLogRows(QString()).first(), "\"5551234567\",\"\",\"17\",\"09:05:07\",\"" + shortDate() + "\",\"\"");
     QCOMPARE(w.ui.callsec->text(), QStringLiteral("0"));
 }
 
-void TestCallLog::clearButton()
-{
+void TestCallLog::clearButton() {
     CallsWindow w;
     w.fixture.writeFile(QStringLiteral("logs/callsout.txt"), "5551234567    x\r\n");
     w.ui.ListStatusLog->addItems({QStringLiteral("Line- 1: Dialing - 5551234567"), QStringLiteral("Ringing")});
@@ -256,8 +255,7 @@ void TestCallLog::clearButton()
 
 // Half a second after a call ends the status log is empty, even when late events added lines
 // after the end; the tick is a one-shot.
-void TestCallLog::logCleanTickEmptiesStatusLogAfterCallEnd()
-{
+void TestCallLog::logCleanTickEmptiesStatusLogAfterCallEnd() {
     CallsWindow w;
     w.goOnline(2);
     w.ui.EditAccountDisplayName->setText(QStringLiteral("Agent7"));

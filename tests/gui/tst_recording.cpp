@@ -17,8 +17,7 @@ namespace {
 const QString kNumber = QStringLiteral("5551234567");
 const QDateTime kSaveTime(QDate(2026, 12, 4), QTime(9, 5, 7));
 
-QStringList filesBelow(const QString& dir)
-{
+QStringList filesBelow(const QString& dir) {
     QStringList files;
     QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext())
@@ -29,8 +28,7 @@ QStringList filesBelow(const QString& dir)
 
 // A window online with two lines and a connected call on line, its number in the number field.
 struct RecordingWindow : CallsWindow {
-    explicit RecordingWindow(int line = 0, const QString& number = kNumber)
-    {
+    explicit RecordingWindow(int line = 0, const QString& number = kNumber) {
         goOnline(2);
         engine.lineRef(line).busy = true;
         engine.lineRef(line).connected = true;
@@ -67,15 +65,13 @@ private slots:
     void backupButtonDisabledForItsWait();
 };
 
-void TestRecording::switchWithoutNumberDoesNothing_data()
-{
+void TestRecording::switchWithoutNumberDoesNothing_data() {
     QTest::addColumn<QString>("number");
     QTest::newRow("empty") << "";
     QTest::newRow("one blank") << " ";
 }
 
-void TestRecording::switchWithoutNumberDoesNothing()
-{
+void TestRecording::switchWithoutNumberDoesNothing() {
     QFETCH(QString, number);
     RecordingWindow w(0, number);
     w.ui.ListStatusLog->addItem(QStringLiteral("earlier line"));
@@ -91,8 +87,7 @@ void TestRecording::switchWithoutNumberDoesNothing()
     QCOMPARE(w.statusLog(), QStringList{QStringLiteral("earlier line")});
 }
 
-void TestRecording::switchStartsAndPausesCurrentLine()
-{
+void TestRecording::switchStartsAndPausesCurrentLine() {
     RecordingWindow w(1, QStringLiteral(" 5551234567 "));
     w.fakes.clock.set(kSaveTime);
 
@@ -121,8 +116,7 @@ void TestRecording::switchStartsAndPausesCurrentLine()
 }
 
 // Number with blanks around it, recording saved at 09:05:07 on 4 December 2026.
-void TestRecording::recordThisCallSavedAtCallEnd()
-{
+void TestRecording::recordThisCallSavedAtCallEnd() {
     RecordingWindow w(0, QStringLiteral(" 5551234567 "));
     w.fakes.clock.set(kSaveTime.addSecs(-300));
     w.ui.RecThisCallCheck->setChecked(true);
@@ -146,8 +140,7 @@ void TestRecording::recordThisCallSavedAtCallEnd()
     QVERIFY(!w.ui.CheckStartRecording->isChecked());
 }
 
-void TestRecording::transferMarkSavesNothing()
-{
+void TestRecording::transferMarkSavesNothing() {
     RecordingWindow w;
     w.setSetting(QStringLiteral("recordAll"), QStringLiteral("True"));
     w.ui.RecThisCallCheck->setChecked(true);
@@ -163,8 +156,7 @@ void TestRecording::transferMarkSavesNothing()
     QVERIFY(w.recordings().isEmpty());
 }
 
-void TestRecording::failedSaveKeepsBuffer()
-{
+void TestRecording::failedSaveKeepsBuffer() {
     RecordingWindow w;
     w.ui.RecThisCallCheck->setChecked(true);
     w.fakes.clock.set(kSaveTime);
@@ -180,8 +172,7 @@ void TestRecording::failedSaveKeepsBuffer()
 }
 
 // Every call recorded: connect, hold, resume, hang up gives two files, named at hold and hang-up.
-void TestRecording::recordAllWithHoldGivesTwoFiles()
-{
+void TestRecording::recordAllWithHoldGivesTwoFiles() {
     RecordingWindow w;
     w.setSetting(QStringLiteral("recordAll"), QStringLiteral("True"));
     w.fakes.clock.set(QDateTime(QDate(2026, 12, 4), QTime(9, 0, 0)));
@@ -190,7 +181,7 @@ void TestRecording::recordAllWithHoldGivesTwoFiles()
     QCOMPARE(w.ctx.state.RecordAllSetting, QStringLiteral("True"));
 
     w.fakes.clock.set(QDateTime(QDate(2026, 12, 4), QTime(9, 1, 30)));
-    w.recording->finishCallRecording(); // hold
+    w.recording->finishCallRecording();       // hold
     w.recording->startRecordingIfRecordAll(); // resume
     QVERIFY(w.ui.CheckStartRecording->isChecked());
     w.fakes.clock.set(QDateTime(QDate(2026, 12, 4), QTime(9, 4, 2)));
@@ -202,8 +193,7 @@ void TestRecording::recordAllWithHoldGivesTwoFiles()
     QCOMPARE(w.engine.count(QStringLiteral("SaveRecording")), 2);
 }
 
-void TestRecording::nothingWantedSavesNothing()
-{
+void TestRecording::nothingWantedSavesNothing() {
     RecordingWindow w;
     w.setSetting(QStringLiteral("recordAll"), QStringLiteral("False"));
     w.recording->startRecordingIfRecordAll();
@@ -215,8 +205,7 @@ void TestRecording::nothingWantedSavesNothing()
 }
 
 // Without recordAll, a call recorded on demand is saved before hold and not restarted on resume.
-void TestRecording::recordThisCallOnlyBeforeHold()
-{
+void TestRecording::recordThisCallOnlyBeforeHold() {
     RecordingWindow w;
     w.ui.RecThisCallCheck->setChecked(true);
     w.recording->finishCallRecording(); // hold
@@ -230,8 +219,7 @@ void TestRecording::recordThisCallOnlyBeforeHold()
 }
 
 // Two saves within one second: the second takes the next free name, the first file is kept.
-void TestRecording::saveNeverReplacesAFile()
-{
+void TestRecording::saveNeverReplacesAFile() {
     RecordingWindow w;
     w.fakes.clock.set(kSaveTime);
     w.ui.RecThisCallCheck->setChecked(true);
@@ -256,17 +244,18 @@ void TestRecording::saveNeverReplacesAFile()
     QCOMPARE(w.ui.EditSaveFileName->text(), w.messagesFile(QStringLiteral("5551234567_041226_090507_3.wav")));
 }
 
-void TestRecording::numberCannotLeaveMessagesFolder_data()
-{
+void TestRecording::numberCannotLeaveMessagesFolder_data() {
     QTest::addColumn<QString>("number");
     QTest::addColumn<QString>("fileName");
-    QTest::newRow("parent folder") << "../evil" << ".._evil_041226_090507.wav";
-    QTest::newRow("absolute") << "/tmp/evil" << "_tmp_evil_041226_090507.wav";
-    QTest::newRow("backslash") << "..\\evil" << ".._evil_041226_090507.wav";
+    QTest::newRow("parent folder") << "../evil"
+                                   << ".._evil_041226_090507.wav";
+    QTest::newRow("absolute") << "/tmp/evil"
+                              << "_tmp_evil_041226_090507.wav";
+    QTest::newRow("backslash") << "..\\evil"
+                               << ".._evil_041226_090507.wav";
 }
 
-void TestRecording::numberCannotLeaveMessagesFolder()
-{
+void TestRecording::numberCannotLeaveMessagesFolder() {
     QFETCH(QString, number);
     QFETCH(QString, fileName);
     RecordingWindow w(0, number);
@@ -283,8 +272,7 @@ void TestRecording::numberCannotLeaveMessagesFolder()
     QVERIFY(!QFileInfo::exists(QStringLiteral("/tmp/evil_041226_090507.wav")));
 }
 
-void TestRecording::lineChooserAndReset()
-{
+void TestRecording::lineChooserAndReset() {
     RecordingWindow w(1);
     w.ui.ComboRecord->setCurrentIndex(0);
 
@@ -305,8 +293,7 @@ void TestRecording::lineChooserAndReset()
 }
 
 // Ticked at 10:00:00, hung up at 10:03:00: the file carries the start time.
-void TestRecording::monitoringRecordingCarriesStartTime()
-{
+void TestRecording::monitoringRecordingCarriesStartTime() {
     RecordingWindow w(0, QStringLiteral("199201"));
     w.ctx.state.MonitorTarget = QStringLiteral("201");
     w.fakes.clock.set(QDateTime(QDate(2026, 12, 4), QTime(10, 0, 0)));
@@ -321,8 +308,8 @@ void TestRecording::monitoringRecordingCarriesStartTime()
     w.engine.clearCalls();
     QTest::mouseClick(w.ui.ctPush2, Qt::LeftButton);
 
-    QCOMPARE(w.engine.callNames(),
-             (QStringList{QStringLiteral("EndCall"), QStringLiteral("SaveRecording"), QStringLiteral("ResetRecording")}));
+    QCOMPARE(w.engine.callNames(), (QStringList{QStringLiteral("EndCall"), QStringLiteral("SaveRecording"),
+                                                QStringLiteral("ResetRecording")}));
     QCOMPARE(w.engine.last(QStringLiteral("SaveRecording")), (QVariantList{0, file}));
     QCOMPARE(w.recordings(), QStringList{QStringLiteral("201_041226_100000.wav")});
     QCOMPARE(w.statusLog(), (QStringList{QStringLiteral("Recording -201"), QStringLiteral("Stopped Recording -201")}));
@@ -334,12 +321,11 @@ void TestRecording::monitoringRecordingCarriesStartTime()
     w.engine.lineRef(0).connected = true;
     w.ui.recCheck2->setChecked(true);
     QTest::mouseClick(w.ui.ctPush2, Qt::LeftButton);
-    QCOMPARE(w.recordings(), (QStringList{QStringLiteral("201_041226_100000.wav"),
-                                          QStringLiteral("201_041226_100000_2.wav")}));
+    QCOMPARE(w.recordings(),
+             (QStringList{QStringLiteral("201_041226_100000.wav"), QStringLiteral("201_041226_100000_2.wav")}));
 }
 
-void TestRecording::monitorHangUpWithoutRecording()
-{
+void TestRecording::monitorHangUpWithoutRecording() {
     RecordingWindow w(1, QStringLiteral("199201"));
     w.ctx.state.MonitorTarget = QStringLiteral("201");
     QTest::mouseClick(w.ui.ctPush2, Qt::LeftButton);
@@ -348,8 +334,7 @@ void TestRecording::monitorHangUpWithoutRecording()
     QVERIFY(w.recordings().isEmpty());
 }
 
-void TestRecording::monitorHangUpRefused()
-{
+void TestRecording::monitorHangUpRefused() {
     RecordingWindow w(0, QStringLiteral("199201"));
     w.ctx.state.MonitorTarget = QStringLiteral("201");
     w.ui.recCheck2->setChecked(true);
@@ -364,8 +349,7 @@ void TestRecording::monitorHangUpRefused()
 }
 
 // The button is disabled for the 5 s the tool gets to start, even when the tool is missing.
-void TestRecording::backupButtonDisabledForItsWait()
-{
+void TestRecording::backupButtonDisabledForItsWait() {
     CallsWindow w;
     w.fakes.processes.nextResult = false; // the tool is not there
     bool disabledDuring = false;
