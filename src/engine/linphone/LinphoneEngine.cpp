@@ -92,7 +92,7 @@ void setUpLibraryLog() {
     const QString logFile = qEnvironmentVariable("CORVID_ENGINE_LOG");
     auto service = lp::LoggingService::get();
     if (logFile.isEmpty()) {
-        service->setLogLevel(lp::LogLevel::Fatal);
+        service->setLogLevel(lp::LogLevel::Error);
         return;
     }
     const QFileInfo info(logFile);
@@ -160,6 +160,19 @@ int presenceStatus(const std::shared_ptr<lp::Friend>& f) {
     default:
         return Presence::Offline;
     }
+}
+
+// The library parses addresses with grammar files installed beside it (on Debian by the package
+// linphone-common). Without them chat, presence and conferences end the process with an abort, so
+// the engine refuses those operations instead.
+bool addressGrammarPresent() {
+#ifdef Q_OS_LINUX
+    for (const char* dir : {"/usr/share/belr/grammars/", "/usr/local/share/belr/grammars/"})
+        if (QFile::exists(QString::fromLatin1(dir) + QStringLiteral("identity_grammar"))) return true;
+    return false;
+#else
+    return true;
+#endif
 }
 
 constexpr int kMaxLines = 8;
@@ -239,6 +252,8 @@ struct LinphoneEngine::Impl {
     int port = 0;
     bool files = false;
     int audioPortSet = -1;
+    int placingLine = -1; // the line whose call the library is creating right now
+    bool grammarsPresent = true;
     std::vector<Line> lines;
     enum class Reg { None, Registering, Registered, Unregistering } reg = Reg::None;
     bool regTryingSent = false;
@@ -261,6 +276,7 @@ struct LinphoneEngine::Impl {
         if (!checkStarted()) return false;
         return (line >= 0 && line < int(lines.size())) || fail(EngineError::InvalidLine);
     }
+    bool checkGrammars() { return grammarsPresent || fail(EngineError::TaskWindow); }
     bool checkOpenLine(int line) { return checkLine(line) && (lines[line].open || fail(EngineError::LineNotOpen)); }
     bool checkCall(int line) {
         return checkOpenLine(line) && (lines[line].call || fail(EngineError::NotInVoiceSession));
@@ -473,6 +489,7 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
         QFile::remove(recordingDir() + old);
 
     setUpLibraryLog();
+    grammarsPresent = addressGrammarPresent();
 
     // The library reads and rewrites its configuration file: start from a fresh one each time.
     const QString rcPath = dataDir + QStringLiteral("engine.rc");
@@ -679,7 +696,12 @@ void LinphoneEngine::Impl::onCallState(const std::shared_ptr<lp::Call>& call, lp
         onIncoming(call);
         return;
     }
-    const int line = lineOf(call);
+    int line = lineOf(call);
+    if (line < 0 && placingLine >= 0 && !lines[size_t(placingLine)].call) {
+        // The first states of an outgoing call are reported while the library creates it.
+        line = placingLine;
+        lines[size_t(line)].call = call;
+    }
     if (line < 0) {
         if (isFinished(state)) {
             for (auto it = incoming.begin(); it != incoming.end(); ++it) {
@@ -1067,21 +1089,28 @@ bool LinphoneEngine::PlaceCall(int line, QString& number, int inputDevice, int o
     auto params = d->core->createCallParams(nullptr);
     params->enableVideo(false);
     params->setRecordFile(str(l.recordPath));
-    auto call = d->core->inviteAddressWithParams(address, params);
-    d->core->setUseRfc2833ForDtmf(true);
-    if (!call) return d->fail(EngineError::ConnectRequest);
-    l.call = call;
     l.callInband = l.forceInband;
     l.connectingSent = false;
     l.provisionalSent = 0;
     l.connected = false;
     l.endedByUs = false;
     l.onHold = false;
+    d->placingLine = line;
+    auto call = d->core->inviteAddressWithParams(address, params);
+    d->placingLine = -1;
+    d->core->setUseRfc2833ForDtmf(true);
+    if (!call) {
+        // Refused before anything was sent: no event follows.
+        l.call.reset();
+        l.connectingSent = false;
+        return d->fail(EngineError::ConnectRequest);
+    }
+    number = target;
+    // A call that failed while it was created has left the line already; its events are queued.
+    if (!l.call) return true;
+    l.call = call;
     if (input) call->setInputAudioDevice(input);
     if (output) call->setOutputAudioDevice(output);
-    // The invite may already have failed inside the library (its state then says so).
-    if (isFinished(call->getState()) && !l.call) return d->fail(EngineError::ConnectRequest);
-    number = target;
     return true;
 }
 
@@ -1184,6 +1213,7 @@ bool LinphoneEngine::TransferCall(int line, const QString& number) {
 bool LinphoneEngine::JoinLines(int lineA, int lineB) {
     if (!d->checkCall(lineA) || !d->checkCall(lineB)) return false;
     if (lineA == lineB) return d->fail(EngineError::InvalidValue);
+    if (!d->checkGrammars()) return false;
     auto a = d->lines[size_t(lineA)].call;
     auto b = d->lines[size_t(lineB)].call;
     for (const auto& call : {a, b}) {
@@ -1588,7 +1618,7 @@ bool LinphoneEngine::IsLinePlayingWave(int line) {
 // --- chat and presence ---------------------------------------------------------------------------
 
 bool LinphoneEngine::ChatAddContact(const QString& userName) {
-    if (!d->checkStarted()) return false;
+    if (!d->checkStarted() || !d->checkGrammars()) return false;
     const QString user = chatUserName(userName);
     if (user.isEmpty() || user != userName.trimmed()) return d->fail(EngineError::InvalidUri);
     if (d->contacts.contains(user)) return true;
@@ -1611,7 +1641,7 @@ bool LinphoneEngine::ChatAddContact(const QString& userName) {
 }
 
 bool LinphoneEngine::ChatRemoveContact(const QString& userName) {
-    if (!d->checkStarted()) return false;
+    if (!d->checkStarted() || !d->checkGrammars()) return false;
     // The window passes the entry as shown, perhaps with the presence text after the name.
     const QString user = chatUserName(userName);
     if (user.isEmpty()) return d->fail(EngineError::InvalidUri);
@@ -1623,7 +1653,7 @@ bool LinphoneEngine::ChatRemoveContact(const QString& userName) {
 }
 
 bool LinphoneEngine::ChatSetStatus(int status) {
-    if (!d->checkStarted()) return false;
+    if (!d->checkStarted() || !d->checkGrammars()) return false;
     auto& core = d->core;
     switch (status) {
     case Presence::Online:
@@ -1648,7 +1678,7 @@ bool LinphoneEngine::ChatSetStatus(int status) {
 
 bool LinphoneEngine::ChatSendMessage(const QString& userName, const QString& text, int, int) {
     // The two numbers are fixed values of the window's call; a message is plain text.
-    if (!d->checkStarted()) return false;
+    if (!d->checkStarted() || !d->checkGrammars()) return false;
     const QString user = chatUserName(userName);
     if (user.isEmpty() || user != userName.trimmed()) return d->fail(EngineError::InvalidUri);
     const QByteArray utf8 = text.toUtf8();
