@@ -1,0 +1,49 @@
+#include "MainFormFixture.h"
+
+#include "app/Shutdown.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTest>
+
+namespace corvid::test {
+
+MainFormFixture::MainFormFixture() : m_root(m_dir.path()) {
+    m_root.createMissingFolders();
+}
+
+MainFormFixture::~MainFormFixture() = default;
+
+void MainFormFixture::writeFile(const QString& relativePath, const QByteArray& bytes) const {
+    const QString path = m_dir.filePath(relativePath);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(bytes);
+}
+
+QByteArray MainFormFixture::readFile(const QString& relativePath) const {
+    QFile file(m_dir.filePath(relativePath));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool MainFormFixture::fileExists(const QString& relativePath) const {
+    return QFileInfo::exists(m_dir.filePath(relativePath));
+}
+
+void MainFormFixture::writeSettings(const QList<QPair<QString, QString>>& entries) const {
+    QByteArray text = "[System]\r\n";
+    for (const auto& entry : entries)
+        text += entry.first.toUtf8() + '=' + entry.second.toUtf8() + "\r\n";
+    writeFile(QStringLiteral("bin/corvidapp.ini"), text);
+}
+
+MainForm& MainFormFixture::create(SipEngine* engine) {
+    m_window = std::make_unique<MainForm>(m_root, fakes.services(), engine);
+    m_window->shutdown().setForceQuit([this] { ++forceQuitCalls; });
+    m_window->show();
+    if (!QTest::qWaitForWindowExposed(m_window.get())) qWarning("the main window was not exposed");
+    return *m_window;
+}
+
+} // namespace corvid::test

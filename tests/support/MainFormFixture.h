@@ -1,0 +1,53 @@
+#pragma once
+// The real MainForm, built offscreen on a temporary install root with the fake desktop services
+// and an optional engine. Prepare the root's files first, then create() the window: its start-up
+// reads them. ForceQuit is observed (forceQuitCalls) instead of ending the test process.
+
+#include "FakePlatform.h"
+
+#include "app/MainForm.h"
+#include "platform/InstallRoot.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace corvid::test {
+
+class MainFormFixture {
+public:
+    MainFormFixture();
+    ~MainFormFixture();
+
+    // Writes bytes to root/relativePath (folders made as needed).
+    void writeFile(const QString& relativePath, const QByteArray& bytes) const;
+    QByteArray readFile(const QString& relativePath) const;
+    bool fileExists(const QString& relativePath) const;
+    // Writes settings as "[System]" and "key=value" lines ending in CR LF to bin/corvidapp.ini.
+    void writeSettings(const QList<QPair<QString, QString>>& entries) const;
+
+    // Builds and shows the window (start-up runs). engine may be null.
+    MainForm& create(SipEngine* engine = nullptr);
+    MainForm& window() const { return *m_window; }
+    WindowContext& ctx() const { return m_window->context(); }
+    Ui::MainForm& ui() const { return *m_window->form(); }
+
+    template <typename T = QObject> T* find(const QString& objectName) const {
+        return m_window ? m_window->findChild<T*>(objectName) : nullptr;
+    }
+
+    QString rootPath() const { return m_dir.path(); }
+    const InstallRoot& root() const { return m_root; }
+
+    FakeServices fakes;
+    int forceQuitCalls = 0;
+
+private:
+    QTemporaryDir m_dir;
+    InstallRoot m_root;
+    std::unique_ptr<MainForm> m_window;
+};
+
+} // namespace corvid::test
