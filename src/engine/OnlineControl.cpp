@@ -115,12 +115,20 @@ void OnlineControl::goOnline() {
     m_ctx.state.LineCount = WholeNumberFromText(ui->EditTotalLine->text());
     engine->SetUserAgent(UserAgent);
     QString address = engine->GetLocalAddress();
+    if (m_outboundProxyHook) m_outboundProxyHook(SipOutboundProxySetting(m_ctx.state.settingsPath));
     if (!StartEngine(address)) return;
-    if (!OpenLines(address, m_ctx.state.LineCount)) return;
+    // A going-online attempt that stops after the engine started stops the engine again: the
+    // caption still offers going online, and a second start on a running engine would only find
+    // every SIP port taken.
+    if (!OpenLines(address, m_ctx.state.LineCount)) {
+        engine->EngineStop();
+        return;
+    }
 
     if (ui->CheckRegisterToProxy->isChecked()) {
         if (!engine->RegisterToProxy(RegisterExpirySeconds)) {
             ShowEngineError(m_ctx);
+            engine->EngineStop();
             return;
         }
         addStatusLog(QStringLiteral("Registering to SIP Proxy."));

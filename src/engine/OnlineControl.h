@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 namespace corvid {
 
 struct WindowContext;
@@ -58,6 +60,11 @@ public:
     void onReregisterSucceeded();
     void onReregisterFailed(int code, const QString& reason);
 
+    // Called before the engine starts with the SipOutboundProxy setting (empty when unset), so the
+    // code that created the engine can route its SIP traffic through that address.
+    using OutboundProxyHook = std::function<void(const QString& hostPort)>;
+    void setOutboundProxyHook(OutboundProxyHook hook) { m_outboundProxyHook = std::move(hook); }
+
     // The SIP port the engine was last started on (0 before).
     int sipPort() const { return m_sipPort; }
 
@@ -75,6 +82,7 @@ private:
     void message(const QString& text);
 
     WindowContext& m_ctx;
+    OutboundProxyHook m_outboundProxyHook;
     int m_sipPort = 0;
     // Counts goings online and offline, so a handler that waited can tell that the phone went
     // offline (or online again) under it.
