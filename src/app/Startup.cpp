@@ -17,7 +17,8 @@ const QString kSystem = QString::fromLatin1(keys::System);
 
 Startup::Startup(WindowContext& ctx, QObject* parent) : QObject(parent), m_ctx(ctx) {
     connect(m_ctx.timers.TimeTimer, &QTimer::timeout, this, &Startup::onTimeTimerTimeout);
-    connect(m_ctx.timers.webtimer, &QTimer::timeout, this, &Startup::onWebtimerTimeout);
+    // The PBX page, when the window has one, makes the start-up decision itself.
+    if (!m_ctx.subsystems.pbxPage) connect(m_ctx.timers.webtimer, &QTimer::timeout, this, &Startup::onWebtimerTimeout);
 }
 
 QString Startup::windowTitle(const QString& customerNumber, const QString& version) {

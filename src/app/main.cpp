@@ -6,9 +6,12 @@
 // as the web engine's own) are left alone.
 
 #include "app/MainForm.h"
+#include "engine/linphone/LinphoneEngine.h"
 #include "platform/InstallRoot.h"
 #include "platform/QtServices.h"
 #include "platform/SingleInstance.h"
+#include "settings/IniFile.h"
+#include "settings/SettingsKeys.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -49,8 +52,13 @@ int main(int argc, char* argv[]) {
     root.createMissingFolders();
 
     corvid::QtServices services;
-    corvid::SipEngine* engine = nullptr;
-    corvid::MainForm window(root, services.services(), engine);
+    corvid::LinphoneEngine::Options engineOptions;
+    engineOptions.dataDir = root.engineDataDir();
+    engineOptions.outboundProxy = corvid::ReadIniKey(root.settingsFile(), QString::fromLatin1(corvid::keys::System),
+                                                     QString::fromLatin1(corvid::keys::SipOutboundProxy))
+                                      .trimmed();
+    corvid::LinphoneEngine engine(engineOptions);
+    corvid::MainForm window(root, services.services(), &engine);
     window.show();
     return app.exec();
 }
