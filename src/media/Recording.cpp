@@ -191,6 +191,8 @@ void Recording::onCtPush2Clicked() {
     if (path.isEmpty()) return;
     MonitorRecordingFile = path;
     if (!ctx.engine->SaveRecording(line, path)) return;
+    // A later monitoring call never reuses this call's name (and start time).
+    MonitorRecordingFile.clear();
 
     appendStatusLog(QStringLiteral("Stopped Recording -") + ctx.state.MonitorTarget);
     ctx.engine->ResetRecording(line);

@@ -40,7 +40,8 @@ public:
     // On connection and after resume: ticks CheckStartRecording when recordAll is "True".
     void startRecordingIfRecordAll();
 
-    // The full path of the monitoring call's recording, composed when recCheck2 is ticked.
+    // The full path of the monitoring call's recording, composed when recCheck2 is ticked and
+    // emptied once it is saved.
     QString monitorRecordingFile() const { return MonitorRecordingFile; }
 
     // Handlers.

@@ -314,6 +314,7 @@ void TestRecording::monitoringRecordingCarriesStartTime() {
     QCOMPARE(w.recordings(), QStringList{QStringLiteral("201_041226_100000.wav")});
     QCOMPARE(w.statusLog(), (QStringList{QStringLiteral("Recording -201"), QStringLiteral("Stopped Recording -201")}));
     QVERIFY(!w.ui.recCheck2->isChecked());
+    QCOMPARE(w.recording->monitorRecordingFile(), QString());
 
     // The next monitoring recording that starts within the same second keeps the first file.
     w.fakes.clock.set(QDateTime(QDate(2026, 12, 4), QTime(10, 0, 0)));
