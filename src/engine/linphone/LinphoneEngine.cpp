@@ -329,6 +329,20 @@ struct LinphoneEngine::Impl {
     void applyGains();
     bool anyCodecEnabled();
     std::vector<std::shared_ptr<lp::AudioDevice>> devices(lp::AudioDevice::Capabilities cap) const;
+
+    // Device indexes of the lists (-1: the default device). An index outside its list is refused
+    // also in file mode, where the devices themselves are not used.
+    bool pickDevices(int inputIndex, int outputIndex, std::shared_ptr<lp::AudioDevice>& input,
+                     std::shared_ptr<lp::AudioDevice>& output) {
+        const auto inputs = devices(lp::AudioDevice::Capabilities::CapabilityRecord);
+        const auto outputs = devices(lp::AudioDevice::Capabilities::CapabilityPlay);
+        if (inputIndex < -1 || inputIndex >= int(inputs.size())) return fail(EngineError::InputDevice);
+        if (outputIndex < -1 || outputIndex >= int(outputs.size())) return fail(EngineError::OutputDevice);
+        if (files) return true;
+        if (inputIndex >= 0) input = inputs[size_t(inputIndex)];
+        if (outputIndex >= 0) output = outputs[size_t(outputIndex)];
+        return true;
+    }
     std::shared_ptr<lp::Address> identityFor(const QString& user) const;
 
     // --- call events -----------------------------------------------------------------------
@@ -1070,14 +1084,7 @@ bool LinphoneEngine::PlaceCall(int line, QString& number, int inputDevice, int o
         if (isSettingUp(other->getState())) return d->fail(EngineError::ConnectRequest);
     if (!d->anyCodecEnabled()) return d->fail(EngineError::Sdp);
     std::shared_ptr<lp::AudioDevice> input, output;
-    if (!d->files) {
-        const auto inputs = d->devices(lp::AudioDevice::Capabilities::CapabilityRecord);
-        const auto outputs = d->devices(lp::AudioDevice::Capabilities::CapabilityPlay);
-        if (inputDevice < -1 || inputDevice >= int(inputs.size())) return d->fail(EngineError::InputDevice);
-        if (outputDevice < -1 || outputDevice >= int(outputs.size())) return d->fail(EngineError::OutputDevice);
-        if (inputDevice >= 0) input = inputs[size_t(inputDevice)];
-        if (outputDevice >= 0) output = outputs[size_t(outputDevice)];
-    }
+    if (!d->pickDevices(inputDevice, outputDevice, input, output)) return false;
     auto address = d->core->interpretUrl(str(target));
     if (!address) return d->fail(EngineError::InvalidUri);
 
@@ -1143,14 +1150,10 @@ bool LinphoneEngine::AnswerCall(int line, const QString& callId, int inputDevice
     auto params = d->core->createCallParams(call);
     params->enableVideo(false);
     params->setRecordFile(str(l.recordPath));
-    if (!d->files) {
-        const auto inputs = d->devices(lp::AudioDevice::Capabilities::CapabilityRecord);
-        const auto outputs = d->devices(lp::AudioDevice::Capabilities::CapabilityPlay);
-        if (inputDevice < -1 || inputDevice >= int(inputs.size())) return d->fail(EngineError::InputDevice);
-        if (outputDevice < -1 || outputDevice >= int(outputs.size())) return d->fail(EngineError::OutputDevice);
-        if (inputDevice >= 0) call->setInputAudioDevice(inputs[size_t(inputDevice)]);
-        if (outputDevice >= 0) call->setOutputAudioDevice(outputs[size_t(outputDevice)]);
-    }
+    std::shared_ptr<lp::AudioDevice> input, output;
+    if (!d->pickDevices(inputDevice, outputDevice, input, output)) return false;
+    if (input) call->setInputAudioDevice(input);
+    if (output) call->setOutputAudioDevice(output);
     d->incoming.remove(callId);
     l.call = call;
     l.connectingSent = true;

@@ -1,0 +1,301 @@
+// The real engine's line table against the loopback test bed: two lines and the library's one call
+// in set-up at a time, the automatic hold of the first line and joining both; re-registration; the
+// recording buffer across a pause; wave playback with the adapter's own position; forced in-band
+// DTMF per call; and real sound devices on a null sound card.
+
+#include "engine/linphone/LinphoneEngine.h"
+#include "support/E2eFixtures.h"
+#include "support/EngineEventLog.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace corvid;
+using namespace corvid::test;
+
+namespace {
+
+constexpr int kEventMs = 8000;
+
+struct Phone {
+    std::unique_ptr<LinphoneEngine> engine;
+    std::unique_ptr<EngineEventLog> log;
+
+    bool waitFor(const QString& text, int ms = kEventMs) const {
+        const bool seen = QTest::qWaitFor([&] { return log->has(text); }, ms);
+        if (!seen) qWarning("no %s; events: %s", qPrintable(text), qPrintable(log->texts().join(" | ")));
+        return seen;
+    }
+};
+
+// The SDP of the last INVITE in a far end's message trace.
+QString lastInviteBody(const QString& trace) {
+    const int at = trace.lastIndexOf(QRegularExpression(QStringLiteral("\\nINVITE sip:")));
+    return at < 0 ? QString() : trace.mid(at).section(QStringLiteral("\r\n\r\n"), 1, 1);
+}
+
+} // namespace
+
+class TestLinphoneLines : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<SipTestBed> m_bed;
+    QTemporaryDir m_work{QDir::tempPath() + "/corvid-lines-XXXXXX"};
+    QList<Phone*> m_phones;
+    int m_counter = 0;
+
+    QString tone(int hz) const { return m_work.filePath(QStringLiteral("tone%1.wav").arg(hz)); }
+
+    Phone* phone(const QString& playFile = QString(), bool soundCard = false, int expiry = 60) {
+        auto* p = new Phone;
+        m_phones << p;
+        LinphoneEngine::Options options;
+        options.dataDir = m_work.filePath(QStringLiteral("engine%1").arg(++m_counter));
+        options.outboundProxy = m_bed->proxyAddress();
+        options.playFile = playFile;
+        p->engine = std::make_unique<LinphoneEngine>(options);
+        p->log = std::make_unique<EngineEventLog>(p->engine.get());
+        QString address;
+        bool started = false;
+        for (int attempt = 0; attempt < 5 && !started; ++attempt)
+            started = p->engine->EngineStart(false, address, freeUdpPort(), Account1001.user, Account1001.user,
+                                             Account1001.password, QStringLiteral("Agent"), m_bed->domain(),
+                                             m_bed->domain(), QString(), soundCard, 2);
+        if (!started) return nullptr;
+        for (int line = 0; line < 2; ++line) {
+            bool opened = false;
+            for (int attempt = 0; attempt < 5 && !opened; ++attempt)
+                opened = p->engine->OpenLine(line, false, address, freeUdpPort(2));
+            if (!opened) return nullptr;
+        }
+        p->engine->EchoCancelOff();
+        if (!p->engine->RegisterToProxy(expiry) || !p->waitFor(QStringLiteral("RegisterSucceeded()"))) return nullptr;
+        return p;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(m_work.isValid());
+        m_bed = std::make_unique<SipTestBed>();
+        QVERIFY2(m_bed->start(), qPrintable(m_bed->errorString()));
+        QVERIFY(writeToneWave(tone(500), 500, 20000));
+        QVERIFY(writeToneWave(tone(1000), 1000, 2000));
+    }
+
+    void cleanup() {
+        for (Phone* p : m_phones) {
+            p->engine->EngineStop();
+            delete p;
+        }
+        m_phones.clear();
+    }
+
+    void cleanupTestCase() {
+        const QList<qint64> pids = m_bed->processIds();
+        m_bed.reset();
+        for (qint64 pid : pids)
+            QVERIFY(!processGroupAlive(pid));
+    }
+
+    void oneCallInSetUpThenAutoHoldAndJoin() {
+        Phone* p = phone();
+        QVERIFY(p);
+        QString first = BedNumber::Answer;
+        QVERIFY(p->engine->PlaceCall(0, first, -1, -1));
+        // The library sets up one call at a time: the second line is refused while the first rings.
+        QString second = QStringLiteral("9002");
+        QVERIFY(!p->engine->PlaceCall(1, second, -1, -1));
+        QCOMPARE(p->engine->LastErrorCode(), int(EngineError::ConnectRequest));
+        QVERIFY(!p->engine->IsLineBusy(1));
+        // The busy line itself says so.
+        QString again = BedNumber::Answer;
+        QVERIFY(!p->engine->PlaceCall(0, again, -1, -1));
+        QCOMPARE(p->engine->LastErrorCode(), int(EngineError::LineBusy));
+
+        QVERIFY(p->waitFor(QStringLiteral("CallConnected(0, sip:9001@%1, 3)").arg(m_bed->domain())));
+        QVERIFY(p->engine->PlaceCall(1, second, -1, -1));
+        QVERIFY(p->waitFor(QStringLiteral("CallConnected(1, sip:9002@%1, 3)").arg(m_bed->domain())));
+        // Starting the second call put the first on hold by itself; the line table shows it.
+        QTRY_VERIFY_WITH_TIMEOUT(p->engine->IsLineOnHold(0), kEventMs);
+        QVERIFY(!p->engine->IsLineOnHold(1));
+
+        QVERIFY(!p->engine->JoinLines(0, 0));
+        QCOMPARE(p->engine->LastErrorCode(), int(EngineError::InvalidValue));
+        QVERIFY(p->engine->JoinLines(0, 1));
+        QTRY_VERIFY_WITH_TIMEOUT(!p->engine->IsLineOnHold(0), kEventMs);
+        QVERIFY(p->engine->IsLineBusy(0));
+        QVERIFY(p->engine->IsLineBusy(1));
+        QTest::qWait(500);
+        QVERIFY(!p->log->hasName("CallHungUp"));
+        QVERIFY(!p->log->hasName("CallFailed"));
+
+        QVERIFY(p->engine->EndCall(0));
+        QVERIFY(p->engine->EndCall(1));
+        QTRY_VERIFY_WITH_TIMEOUT(!p->engine->IsLineBusy(0) && !p->engine->IsLineBusy(1), kEventMs);
+    }
+
+    void refreshIsReportedAsReregistration() {
+        // The proxy's shortest expiry is 10 s; the library refreshes at about 90 % of it.
+        Phone* p = phone(QString(), false, 10);
+        QVERIFY(p);
+        QVERIFY(p->waitFor(QStringLiteral("ReregisterSucceeded()"), 15000));
+        const QStringList names = p->log->names();
+        QCOMPARE(names,
+                 (QStringList{"RegisterTrying", "RegisterSucceeded", "ReregisterTrying", "ReregisterSucceeded"}));
+    }
+
+    void recordingBufferSurvivesAPause() {
+        Phone* p = phone(tone(500));
+        QVERIFY(p);
+        QString number = BedNumber::Answer;
+        QVERIFY(p->engine->PlaceCall(0, number, -1, -1));
+        QVERIFY(p->waitFor(QStringLiteral("CallConnected(0, sip:9001@%1, 3)").arg(m_bed->domain())));
+
+        QVERIFY(p->engine->StartRecording(0, 2, true));
+        QVERIFY(p->engine->RecordingLineOp(0));
+        QTest::qWait(1000);
+        QVERIFY(p->engine->StopRecording(0));
+        QVERIFY(!p->engine->RecordingLineOp(0));
+        QTest::qWait(1000); // not recorded
+        QVERIFY(p->engine->StartRecording(0, 2, true));
+        QTest::qWait(1000);
+
+        const QString folder = m_work.filePath(QStringLiteral("messages"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString saved = folder + QStringLiteral("/9001_rec.wav");
+        QVERIFY(p->engine->SaveRecording(0, saved));
+        const int ms = waveDurationMs(saved);
+        QVERIFY2(ms >= 1700 && ms <= 2600, qPrintable(QString::number(ms)));
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("9001_rec.wav")});
+        // Saving does not stop a running recording.
+        QVERIFY(p->engine->RecordingLineOp(0));
+
+        p->engine->ResetRecording(0);
+        QVERIFY(p->engine->StopRecording(0));
+        QVERIFY(!p->engine->SaveRecording(0, folder + QStringLiteral("/x.wav")) ||
+                waveDurationMs(folder + QStringLiteral("/x.wav")) < 500);
+
+        // After the call has ended, what was recorded until then can still be saved.
+        QVERIFY(p->engine->StartRecording(0, 2, true));
+        QTest::qWait(500);
+        QVERIFY(p->engine->EndCall(0));
+        QTRY_VERIFY(!p->engine->IsLineBusy(0));
+        QVERIFY(!p->engine->RecordingLineOp(0));
+        const QString afterEnd = folder + QStringLiteral("/after_end.wav");
+        QVERIFY(p->engine->SaveRecording(0, afterEnd));
+        QVERIFY(waveDurationMs(afterEnd) >= 300);
+    }
+
+    void wavePlaybackKeepsItsOwnPosition() {
+        Phone* p = phone(tone(500));
+        QVERIFY(p);
+        QString number = BedNumber::Answer;
+        QVERIFY(p->engine->PlaceCall(0, number, -1, -1));
+        // Opening before the media run would crash the library's player: refused.
+        QVERIFY(!p->engine->PlayWaveOpen(0, tone(1000)));
+        QCOMPARE(p->engine->LastErrorCode(), int(EngineError::NotInVoiceSession));
+        QVERIFY(p->waitFor(QStringLiteral("CallConnected(0, sip:9001@%1, 3)").arg(m_bed->domain())));
+
+        QVERIFY(p->engine->PlayWaveOpen(0, tone(1000)));
+        QVERIFY(!p->engine->IsLinePlayingWave(0));
+        QCOMPARE(p->engine->PlayWaveGetPosition(0), 0);
+        QVERIFY(p->engine->PlayWaveStart(0, false));
+        QVERIFY(p->engine->IsLinePlayingWave(0));
+        QTest::qWait(500);
+        QVERIFY(p->engine->PlayWavePause(0));
+        QVERIFY(!p->engine->IsLinePlayingWave(0));
+        const int paused = p->engine->PlayWaveGetPosition(0);
+        QVERIFY2(paused >= 400 && paused <= 900, qPrintable(QString::number(paused)));
+        QTest::qWait(300);
+        QCOMPARE(p->engine->PlayWaveGetPosition(0), paused);
+
+        // Positions outside the file are brought inside it.
+        QVERIFY(p->engine->PlayWavePosition(0, -2));
+        QCOMPARE(p->engine->PlayWaveGetPosition(0), 0);
+        QVERIFY(p->engine->PlayWavePosition(0, 1500));
+        QCOMPARE(p->engine->PlayWaveGetPosition(0), 1500);
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(p->engine->PlayWaveStart(0, false));
+        QVERIFY(p->waitFor(QStringLiteral("PlayWaveDone(0)"), 3000));
+        QVERIFY2(timer.elapsed() >= 300 && timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(!p->engine->IsLinePlayingWave(0));
+        QCOMPARE(p->engine->PlayWaveGetPosition(0), 2000);
+
+        // Stop rewinds; the file plays again from the start.
+        QVERIFY(p->engine->PlayWaveStop(0));
+        QCOMPARE(p->engine->PlayWaveGetPosition(0), 0);
+        QVERIFY(p->engine->PlayWaveStart(0, false));
+        QVERIFY(p->engine->IsLinePlayingWave(0));
+
+        // The level meter hears the far end's echo of our tone.
+        QTRY_VERIFY_WITH_TIMEOUT(p->engine->SpeakerLevel() > 1000, 3000);
+
+        QVERIFY(p->engine->EndCall(0));
+        QTRY_VERIFY(!p->engine->IsLineBusy(0));
+        QVERIFY(!p->engine->IsLinePlayingWave(0));
+        QVERIFY(!p->engine->PlayWaveStart(0, false));
+        QCOMPARE(p->engine->LastErrorCode(), int(EngineError::WaveOpen));
+    }
+
+    void inbandDtmfAppliesToTheLinesNextCall() {
+        Phone* p = phone();
+        QVERIFY(p);
+        p->engine->ForceInbandDtmfOn(0);
+        QString number = BedNumber::Answer;
+        QVERIFY(p->engine->PlaceCall(0, number, -1, -1));
+        QVERIFY(p->waitFor(QStringLiteral("CallConnected(0, sip:9001@%1, 3)").arg(m_bed->domain())));
+        const QString inbandOffer = lastInviteBody(m_bed->farEndMessages(SipTestBed::FarEnd::Answer));
+        QVERIFY2(inbandOffer.contains(QStringLiteral("m=audio")), qPrintable(inbandOffer));
+        QVERIFY2(!inbandOffer.contains(QStringLiteral("telephone-event")), qPrintable(inbandOffer));
+        QVERIFY(p->engine->SendDtmfDigit(0, QStringLiteral("7")));
+        QVERIFY(p->engine->EndCall(0));
+        QTRY_VERIFY(!p->engine->IsLineBusy(0));
+
+        p->engine->ForceInbandDtmfOff(0);
+        p->log->clear();
+        QVERIFY(p->engine->PlaceCall(0, number, -1, -1));
+        QVERIFY(p->waitFor(QStringLiteral("CallConnected(0, sip:9001@%1, 3)").arg(m_bed->domain())));
+        const QString offer = lastInviteBody(m_bed->farEndMessages(SipTestBed::FarEnd::Answer));
+        QVERIFY2(offer.contains(QStringLiteral("telephone-event")), qPrintable(offer));
+        QVERIFY(p->engine->SendDtmfDigit(0, QStringLiteral("#")));
+        QVERIFY(p->waitFor(QStringLiteral("DtmfDigitReceived(0, #)")));
+        QVERIFY(p->engine->EndCall(0));
+    }
+
+    void soundCardDevices() {
+        if (!NullSoundCard::available()) QSKIP("pulseaudio is not installed");
+        NullSoundCard card;
+        QVERIFY2(card.start(), qPrintable(card.errorString()));
+        card.applyToEnvironment();
+        Phone* p = phone(QString(), true);
+        QVERIFY(p);
+        // A sound card that cannot record leaves the engine in file mode; its play devices are listed.
+        const bool canRecord = p->engine->InputDeviceCount() > 0;
+        QCOMPARE(p->engine->usesSoundFiles(), !canRecord);
+        QVERIFY(p->engine->OutputDeviceCount() >= 1);
+        for (int i = 0; i < p->engine->OutputDeviceCount(); ++i)
+            QVERIFY(!p->engine->OutputDeviceName(i).isEmpty());
+        QString number = BedNumber::Answer;
+        QVERIFY(!p->engine->PlaceCall(0, number, 99, -1));
+        QCOMPARE(p->engine->LastErrorCode(), int(EngineError::InputDevice));
+        QVERIFY(!p->engine->PlaceCall(0, number, -1, 99));
+        QCOMPARE(p->engine->LastErrorCode(), int(EngineError::OutputDevice));
+        QVERIFY(p->engine->PlaceCall(0, number, canRecord ? 0 : -1, 0));
+        QVERIFY(p->waitFor(QStringLiteral("CallConnected(0, sip:9001@%1, 3)").arg(m_bed->domain())));
+        QVERIFY(p->engine->SetSpeakerVolume(250));
+        QVERIFY(p->engine->MuteLineMic(0, true));
+        QVERIFY(p->engine->EndCall(0));
+        QTRY_VERIFY(!p->engine->IsLineBusy(0));
+        p->engine->EngineStop();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLinphoneLines)
+#include "tst_linphone_lines.moc"
