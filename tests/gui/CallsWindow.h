@@ -33,31 +33,25 @@ struct CallsWindow {
     CallLog* callLog = nullptr;
     Recording* recording = nullptr;
 
-    CallsWindow()
-        : fakes(fixture.fakes), window(fixture.create(&engine)), ctx(fixture.ctx()), ui(fixture.ui())
-    {
+    CallsWindow() : fakes(fixture.fakes), window(fixture.create(&engine)), ctx(fixture.ctx()), ui(fixture.ui()) {
         lines = ctx.subsystems.lines;
         dialing = ctx.subsystems.dialing;
         callEnd = ctx.subsystems.callEnd;
         // The two subsystems the call handlers call by name, for as long as the window does not
         // make its own.
-        if (!ctx.subsystems.callLog)
-            ctx.subsystems.callLog = new CallLog(ctx, &window);
-        if (!ctx.subsystems.recording)
-            ctx.subsystems.recording = new Recording(ctx, &window);
+        if (!ctx.subsystems.callLog) ctx.subsystems.callLog = new CallLog(ctx, &window);
+        if (!ctx.subsystems.recording) ctx.subsystems.recording = new Recording(ctx, &window);
         callLog = ctx.subsystems.callLog;
         recording = ctx.subsystems.recording;
     }
 
     QString settingsFile() const { return ctx.root.settingsFile(); }
-    void setSetting(const QString& key, const QString& value)
-    {
+    void setSetting(const QString& key, const QString& value) {
         WriteIniKey(settingsFile(), QStringLiteral("System"), key, value);
     }
     QString setting(const QString& key) const { return ReadIniKey(settingsFile(), QStringLiteral("System"), key); }
 
-    QStringList statusLog() const
-    {
+    QStringList statusLog() const {
         QStringList lines;
         for (int i = 0; i < ui.ListStatusLog->count(); ++i)
             lines << ui.ListStatusLog->item(i)->text();
@@ -66,8 +60,7 @@ struct CallsWindow {
 
     // What going online does for the lines: the engine started with every line open, the mute
     // flags sized and cleared, the device and line lists filled.
-    void goOnline(int lineCount)
-    {
+    void goOnline(int lineCount) {
         QString address = QStringLiteral("127.0.0.1");
         engine.EngineStart(false, address, 5782, QStringLiteral("1001"), QStringLiteral("1001"),
                            QStringLiteral("secret"), QString(), QStringLiteral("pbx"), QStringLiteral("pbx"), QString(),
@@ -87,30 +80,24 @@ struct CallsWindow {
     }
 
     // The agent types a number and presses "Call".
-    void dial(const QString& number)
-    {
+    void dial(const QString& number) {
         ui.EditPhoneNo->setText(number);
         QTest::mouseClick(ui.BtnDial, Qt::LeftButton);
     }
 
     // The rows of an agent's CSV call log ("_calllogs.csv" for an empty display name).
-    QByteArrayList callLogRows(const QString& displayName) const
-    {
+    QByteArrayList callLogRows(const QString& displayName) const {
         return fileLines(ctx.root.logFile(displayName + QStringLiteral("_calllogs.csv")));
     }
     QByteArrayList placedCalls() const { return fileLines(ctx.root.logFile(QStringLiteral("callsout.txt"))); }
 
-    static QByteArrayList fileLines(const QString& path)
-    {
+    static QByteArrayList fileLines(const QString& path) {
         QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
+        if (!file.open(QIODevice::ReadOnly)) return {};
         QByteArrayList lines = file.readAll().split('\n');
-        if (!lines.isEmpty() && lines.last().isEmpty())
-            lines.removeLast();
+        if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
         for (QByteArray& line : lines) {
-            if (line.endsWith('\r'))
-                line.chop(1);
+            if (line.endsWith('\r')) line.chop(1);
         }
         return lines;
     }

@@ -34,6 +34,9 @@ private Q_SLOTS:
     void farEndHangUpWritesItsRowWhateverTheDisplayName_data();
     void farEndHangUpWritesItsRowWhateverTheDisplayName();
     void callEndIsWrittenOnce();
+    void farEndHangUpKeepsTheNumberOfTheEndedCall();
+    void callEndsMeetingDuringTheRecordingWaitWriteOneRow();
+    void secondHangUpDuringTheRecordingWaitIsIgnored();
     void perLineMute();
     void perLineMuteRefused();
 };
@@ -41,8 +44,7 @@ private Q_SLOTS:
 using Fire = std::function<void(FakeEngine&)>;
 Q_DECLARE_METATYPE(Fire)
 
-void TestCallEnd::progressEvents_data()
-{
+void TestCallEnd::progressEvents_data() {
     QTest::addColumn<Fire>("fire");
     QTest::addColumn<QString>("line");
     QTest::addColumn<int>("ringStarts");
@@ -53,27 +55,30 @@ void TestCallEnd::progressEvents_data()
                          << QStringLiteral("Ringing") << 1 << 0;
     QTest::newRow("183") << Fire([](FakeEngine& e) {
         e.fireProvisionalResponse(0, 183, QStringLiteral("Session Progress"));
-    }) << QStringLiteral("Session Progress") << 0 << 1;
+    }) << QStringLiteral("Session Progress")
+                         << 0 << 1;
     QTest::newRow("redirection") << Fire([](FakeEngine& e) {
         e.fireRedirectionResponse(0, 302, QStringLiteral("Moved Temporarily"), QStringLiteral("sip:9001@pbx"));
-    }) << QStringLiteral("Moved Temporarily") << 0 << 1;
+    }) << QStringLiteral("Moved Temporarily")
+                                 << 0 << 1;
     QTest::newRow("request failure") << Fire([](FakeEngine& e) {
         e.fireRequestFailureResponse(0, 480, QStringLiteral("Temporarily Unavailable Now"));
-    }) << QStringLiteral("Temporarily Unavailable Now") << 0 << 1;
+    }) << QStringLiteral("Temporarily Unavailable Now")
+                                     << 0 << 1;
     QTest::newRow("server failure") << Fire([](FakeEngine& e) {
         e.fireServerFailureResponse(0, 500, QStringLiteral("Internal Server Error"));
-    }) << QStringLiteral("Internal Server Error") << 0 << 1;
-    QTest::newRow("global failure, busy words") << Fire([](FakeEngine& e) {
-        e.fireGlobalFailureResponse(1, 600, QStringLiteral("Busy Here"));
-    }) << QStringLiteral("Line- 2 Response: Busy Here") << 0 << 1;
+    }) << QStringLiteral("Internal Server Error")
+                                    << 0 << 1;
+    QTest::newRow("global failure, busy words")
+        << Fire([](FakeEngine& e) { e.fireGlobalFailureResponse(1, 600, QStringLiteral("Busy Here")); })
+        << QStringLiteral("Line- 2 Response: Busy Here") << 0 << 1;
     QTest::newRow("failed") << Fire([](FakeEngine& e) { e.fireCallFailed(0); })
                             << QStringLiteral("Line- 1: Fail to connect.") << 0 << 1;
     QTest::newRow("dtmf") << Fire([](FakeEngine& e) { e.fireDtmfDigitReceived(1, QStringLiteral("#")); })
                           << QStringLiteral("Line- 2: Key-pressed: #") << 0 << 0;
 }
 
-void TestCallEnd::progressEvents()
-{
+void TestCallEnd::progressEvents() {
     QFETCH(Fire, fire);
     QFETCH(QString, line);
     QFETCH(int, ringStarts);
@@ -85,14 +90,12 @@ void TestCallEnd::progressEvents()
     QTRY_COMPARE(w.statusLog(), QStringList{line});
     QCOMPARE(w.fakes.ring.starts.size(), ringStarts);
     QCOMPARE(w.fakes.ring.stops, ringStops);
-    if (ringStarts)
-        QCOMPARE(w.fakes.ring.starts.at(0), QStringLiteral("ring.wav"));
+    if (ringStarts) QCOMPARE(w.fakes.ring.starts.at(0), QStringLiteral("ring.wav"));
     // None of these is a refusal the status mirror reacts to.
     QCOMPARE(w.ui.mouseMenu->text(), QStringLiteral("Click Right Mouse Button for Menu"));
 }
 
-void TestCallEnd::ringToneFollowsTheDialToneOption()
-{
+void TestCallEnd::ringToneFollowsTheDialToneOption() {
     CallsWindow w;
     w.goOnline(2);
     w.engine.setDefaultScript(FakeEngine::answer(200));
@@ -111,8 +114,7 @@ void TestCallEnd::ringToneFollowsTheDialToneOption()
     QVERIFY(w.statusLog().contains(QStringLiteral("Line- 1: Success to connect.")));
 }
 
-void TestCallEnd::sliderRounding()
-{
+void TestCallEnd::sliderRounding() {
     QCOMPARE(sliderFromEngineVolume(0), 0);
     QCOMPARE(sliderFromEngineVolume(12), 0);
     QCOMPARE(sliderFromEngineVolume(13), 1);
@@ -122,8 +124,7 @@ void TestCallEnd::sliderRounding()
     QCOMPARE(sliderFromEngineVolume(255), 10);
 }
 
-void TestCallEnd::connectedReadsVolumesBoostAndStartsRecording_data()
-{
+void TestCallEnd::connectedReadsVolumesBoostAndStartsRecording_data() {
     QTest::addColumn<QString>("number");
     QTest::addColumn<QString>("recordAll");
     QTest::addColumn<bool>("recording");
@@ -133,8 +134,7 @@ void TestCallEnd::connectedReadsVolumesBoostAndStartsRecording_data()
     QTest::newRow("empty") << QString() << QStringLiteral("True") << false;
 }
 
-void TestCallEnd::connectedReadsVolumesBoostAndStartsRecording()
-{
+void TestCallEnd::connectedReadsVolumesBoostAndStartsRecording() {
     QFETCH(QString, number);
     QFETCH(QString, recordAll);
     QFETCH(bool, recording);
@@ -159,8 +159,7 @@ void TestCallEnd::connectedReadsVolumesBoostAndStartsRecording()
     QCOMPARE(w.ctx.state.RecordAllSetting, number.trimmed().isEmpty() ? QString() : recordAll);
 }
 
-void TestCallEnd::hangUpWithDisplayName()
-{
+void TestCallEnd::hangUpWithDisplayName() {
     CallsWindow w;
     w.goOnline(2);
     w.ui.EditAccountDisplayName->setText(QStringLiteral("Agent7"));
@@ -197,15 +196,13 @@ void TestCallEnd::hangUpWithDisplayName()
     const QByteArrayList rows = w.callLogRows(QStringLiteral("Agent7"));
     QCOMPARE(rows.size(), 1);
     const QDateTime now = w.fakes.clock.now();
-    const QByteArray expected = "\"" + kNumber.toUtf8() + "\",\"Agent7\",\"17\",\"" +
-                                now.toString(QStringLiteral("HH:mm:ss")).toUtf8() + "\",\"" +
-                                QLocale::system().toString(now.date(), QLocale::ShortFormat).toLocal8Bit() +
-                                "\",\"hang up\"";
+    const QByteArray expected =
+        "\"" + kNumber.toUtf8() + "\",\"Agent7\",\"17\",\"" + now.toString(QStringLiteral("HH:mm:ss")).toUtf8() +
+        "\",\"" + QLocale::system().toString(now.date(), QLocale::ShortFormat).toLocal8Bit() + "\",\"hang up\"";
     QCOMPARE(rows.at(0), expected);
 }
 
-void TestCallEnd::hangUpWithoutDisplayName()
-{
+void TestCallEnd::hangUpWithoutDisplayName() {
     CallsWindow w;
     w.goOnline(2);
     w.dial(kNumber);
@@ -216,7 +213,7 @@ void TestCallEnd::hangUpWithoutDisplayName()
     QCOMPARE(w.engine.count(QStringLiteral("EndCall")), 1);
     QVERIFY(w.ui.EditPhoneNo->text().isEmpty());
     QCOMPARE(w.ui.callsec->text(), QStringLiteral("17")); // keeps its count
-    QCOMPARE(w.ctx.state.CurrentNumber, kNumber);          // not reset either
+    QCOMPARE(w.ctx.state.CurrentNumber, kNumber);         // not reset either
     QVERIFY(w.callLogRows(QString()).isEmpty());
     QVERIFY(QDir(w.ctx.root.logs()).entryList({QStringLiteral("*.csv")}).isEmpty());
     // 500 ms later the log-clean tick empties the status log again.
@@ -224,8 +221,7 @@ void TestCallEnd::hangUpWithoutDisplayName()
     QTRY_VERIFY(w.statusLog().isEmpty());
 }
 
-void TestCallEnd::hangUpRefusedKeepsTheCall()
-{
+void TestCallEnd::hangUpRefusedKeepsTheCall() {
     CallsWindow w;
     w.goOnline(2);
     w.ui.EditAccountDisplayName->setText(QStringLiteral("Agent7"));
@@ -251,15 +247,13 @@ void TestCallEnd::hangUpRefusedKeepsTheCall()
     QCOMPARE(w.callLogRows(QStringLiteral("Agent7")).size(), 1);
 }
 
-void TestCallEnd::farEndHangUpWritesItsRowWhateverTheDisplayName_data()
-{
+void TestCallEnd::farEndHangUpWritesItsRowWhateverTheDisplayName_data() {
     QTest::addColumn<QString>("displayName");
     QTest::newRow("display name") << QStringLiteral("Agent7");
     QTest::newRow("no display name") << QString();
 }
 
-void TestCallEnd::farEndHangUpWritesItsRowWhateverTheDisplayName()
-{
+void TestCallEnd::farEndHangUpWritesItsRowWhateverTheDisplayName() {
     QFETCH(QString, displayName);
     CallsWindow w;
     w.goOnline(2);
@@ -286,8 +280,7 @@ void TestCallEnd::farEndHangUpWritesItsRowWhateverTheDisplayName()
     QCOMPARE(w.engine.count(QStringLiteral("EndCall")), 0);
 }
 
-void TestCallEnd::callEndIsWrittenOnce()
-{
+void TestCallEnd::callEndIsWrittenOnce() {
     CallsWindow w;
     w.goOnline(2);
     w.ui.EditAccountDisplayName->setText(QStringLiteral("Agent7"));
@@ -315,8 +308,61 @@ void TestCallEnd::callEndIsWrittenOnce()
     QTRY_COMPARE(w.callLogRows(QStringLiteral("Agent7")).size(), 3);
 }
 
-void TestCallEnd::perLineMute()
-{
+// The recording is saved with a 500 ms wait; what happens "during" it is scheduled on a timer.
+void TestCallEnd::farEndHangUpKeepsTheNumberOfTheEndedCall() {
+    CallsWindow w;
+    w.goOnline(2);
+    w.ui.EditAccountDisplayName->setText(QStringLiteral("Agent7"));
+    w.dial(kNumber);
+    QTRY_VERIFY(w.statusLog().contains(QStringLiteral("Line- 1: Success to connect.")));
+    w.ui.RecThisCallCheck->setChecked(true);
+    QVERIFY(w.ui.CheckStartRecording->isChecked());
+
+    // The dial automation puts the next number into the field while the recording is saved.
+    QTimer::singleShot(200, &w.window, [&] { w.ui.EditPhoneNo->setText(QStringLiteral("5550001111")); });
+    w.engine.fireCallHungUp(0);
+    QTRY_COMPARE(w.callLogRows(QStringLiteral("Agent7")).size(), 1);
+    QCOMPARE(w.engine.count(QStringLiteral("SaveRecording")), 1);
+    QVERIFY(w.callLogRows(QStringLiteral("Agent7")).at(0).startsWith("\"" + kNumber.toUtf8() + "\","));
+    QCOMPARE(w.ctx.state.CurrentNumber, kNumber);
+    QCOMPARE(w.ui.EditPhoneNo->text(), QStringLiteral("5550001111"));
+}
+
+void TestCallEnd::callEndsMeetingDuringTheRecordingWaitWriteOneRow() {
+    CallsWindow w;
+    w.goOnline(2);
+    w.ui.EditAccountDisplayName->setText(QStringLiteral("Agent7"));
+    w.dial(kNumber);
+    QTRY_VERIFY(w.statusLog().contains(QStringLiteral("Line- 1: Success to connect.")));
+    w.ui.RecThisCallCheck->setChecked(true);
+    // While the agent's hang-up saves the recording, the engine reports a far-end hang-up.
+    QTimer::singleShot(100, &w.window, [&] { w.engine.fireCallHungUp(1); });
+    QTest::mouseClick(w.ui.BtnHangUp, Qt::LeftButton);
+
+    const QByteArrayList rows = w.callLogRows(QStringLiteral("Agent7"));
+    QCOMPARE(rows.size(), 1);
+    QVERIFY2(rows.at(0).startsWith("\"" + kNumber.toUtf8() + "\","), rows.at(0).constData());
+    QVERIFY(w.ui.EditPhoneNo->text().isEmpty());
+    QCOMPARE(w.ui.callsec->text(), QStringLiteral("0"));
+}
+
+void TestCallEnd::secondHangUpDuringTheRecordingWaitIsIgnored() {
+    CallsWindow w;
+    w.goOnline(2);
+    w.ui.EditAccountDisplayName->setText(QStringLiteral("Agent7"));
+    w.dial(kNumber);
+    QTRY_VERIFY(w.statusLog().contains(QStringLiteral("Line- 1: Success to connect.")));
+    w.ui.RecThisCallCheck->setChecked(true);
+    QTimer::singleShot(100, &w.window, [&] { w.callEnd->onBtnHangUpClicked(); });
+    QTest::mouseClick(w.ui.BtnHangUp, Qt::LeftButton);
+
+    QCOMPARE(w.engine.count(QStringLiteral("EndCall")), 1);
+    QVERIFY(w.fakes.messages.texts().isEmpty());
+    QCOMPARE(w.callLogRows(QStringLiteral("Agent7")).size(), 1);
+    QCOMPARE(w.engine.count(QStringLiteral("SaveRecording")), 1);
+}
+
+void TestCallEnd::perLineMute() {
     CallsWindow w;
     w.goOnline(2);
     w.ui.ComboMuteLine->setCurrentIndex(1);
@@ -342,8 +388,7 @@ void TestCallEnd::perLineMute()
     QVERIFY(w.ui.CheckMuteLineMIC->isChecked());
 }
 
-void TestCallEnd::perLineMuteRefused()
-{
+void TestCallEnd::perLineMuteRefused() {
     CallsWindow w;
     w.goOnline(2);
     w.engine.failNext(QStringLiteral("MuteLineMic"), EngineError::NotInVoiceSession);

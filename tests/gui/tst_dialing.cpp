@@ -26,8 +26,7 @@ private Q_SLOTS:
     void redial();
 };
 
-void TestDialing::callPlacesAndRecordsTheCall()
-{
+void TestDialing::callPlacesAndRecordsTheCall() {
     CallsWindow w;
     w.goOnline(2);
     w.ctx.state.TransferMark = QStringLiteral("1");
@@ -35,8 +34,7 @@ void TestDialing::callPlacesAndRecordsTheCall()
     w.dial(QStringLiteral("5551234567"));
 
     QCOMPARE(w.engine.count(QStringLiteral("PlaceCall")), 1);
-    QCOMPARE(w.engine.last(QStringLiteral("PlaceCall")),
-             (QVariantList{1, QStringLiteral("5551234567"), -1, -1}));
+    QCOMPARE(w.engine.last(QStringLiteral("PlaceCall")), (QVariantList{1, QStringLiteral("5551234567"), -1, -1}));
     QCOMPARE(w.ctx.state.TransferMark, QStringLiteral("0"));
     QCOMPARE(w.statusLog(), QStringList{QStringLiteral("Line- 2: Dialing - 5551234567")});
     QCOMPARE(w.ctx.state.CurrentNumber, QStringLiteral("5551234567"));
@@ -58,8 +56,7 @@ void TestDialing::callPlacesAndRecordsTheCall()
     QCOMPARE(w.setting(QStringLiteral("LastNumber")), QStringLiteral("5559876543"));
 }
 
-void TestDialing::emptyNumberShowsTheMessageAndWritesNothing()
-{
+void TestDialing::emptyNumberShowsTheMessageAndWritesNothing() {
     CallsWindow w;
     w.goOnline(2);
     w.setSetting(QStringLiteral("InBand"), QStringLiteral("True"));
@@ -79,8 +76,7 @@ void TestDialing::emptyNumberShowsTheMessageAndWritesNothing()
     QVERIFY(!w.ctx.timers.CallTimer->isActive());
 }
 
-void TestDialing::refusedCallShowsTheEngineErrorAndWritesNothing()
-{
+void TestDialing::refusedCallShowsTheEngineErrorAndWritesNothing() {
     CallsWindow w;
     w.goOnline(2);
     w.ui.callsec->setText(QStringLiteral("12"));
@@ -98,8 +94,7 @@ void TestDialing::refusedCallShowsTheEngineErrorAndWritesNothing()
     QCOMPARE(w.ui.mouseMenu->text(), QStringLiteral("Click Right Mouse Button for Menu"));
 }
 
-void TestDialing::inBandSetting_data()
-{
+void TestDialing::inBandSetting_data() {
     QTest::addColumn<QString>("value"); // "-" : the key is missing
     QTest::addColumn<bool>("before");
     QTest::addColumn<bool>("after");
@@ -110,23 +105,20 @@ void TestDialing::inBandSetting_data()
     QTest::newRow("other value leaves it") << QStringLiteral("true") << false << false;
 }
 
-void TestDialing::inBandSetting()
-{
+void TestDialing::inBandSetting() {
     QFETCH(QString, value);
     QFETCH(bool, before);
     QFETCH(bool, after);
     CallsWindow w;
     w.goOnline(2);
-    if (value != QLatin1String("-"))
-        w.setSetting(QStringLiteral("InBand"), value);
+    if (value != QLatin1String("-")) w.setSetting(QStringLiteral("InBand"), value);
     w.ui.CheckForceInbandDTMF->setChecked(before);
     w.dial(QStringLiteral("5551234567"));
     QCOMPARE(w.ui.CheckForceInbandDTMF->isChecked(), after);
     QCOMPARE(w.ctx.state.InBandSetting, value == QLatin1String("-") ? QString() : value);
 }
 
-void TestDialing::devicesAreTheListRowsMinusOne()
-{
+void TestDialing::devicesAreTheListRowsMinusOne() {
     CallsWindow w;
     w.goOnline(2);
     w.ui.ListAudioIn->setCurrentRow(2);
@@ -136,8 +128,7 @@ void TestDialing::devicesAreTheListRowsMinusOne()
     QCOMPARE(w.engine.last(QStringLiteral("PlaceCall")).value(3).toInt(), 0);
 }
 
-void TestDialing::dialPad_data()
-{
+void TestDialing::dialPad_data() {
     QTest::addColumn<QString>("control");
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("expected");
@@ -145,31 +136,56 @@ void TestDialing::dialPad_data()
     const QString nine = QStringLiteral("555123456");
     const QString ten = QStringLiteral("5551234567");
     const QString eleven = QStringLiteral("15551234567");
-    QTest::newRow("0") << "BtnDialPad0" << QString() << "0" << "0";
-    QTest::newRow("Corvid appends 2") << "BtnDialPad1" << QString() << "2" << "2";
-    QTest::newRow("2") << "BtnDialPad2" << "9" << "92" << "2";
-    QTest::newRow("Barge In appends 3") << "BtnDialPad3" << QString() << "3" << "3";
-    QTest::newRow("9 chars extended") << "BtnDialPad4" << nine << nine + "4" << "4";
+    QTest::newRow("0") << "BtnDialPad0" << QString() << "0"
+                       << "0";
+    QTest::newRow("Corvid appends 2") << "BtnDialPad1" << QString() << "2"
+                                      << "2";
+    QTest::newRow("2") << "BtnDialPad2"
+                       << "9"
+                       << "92"
+                       << "2";
+    QTest::newRow("Barge In appends 3") << "BtnDialPad3" << QString() << "3"
+                                        << "3";
+    QTest::newRow("9 chars extended") << "BtnDialPad4" << nine << nine + "4"
+                                      << "4";
     QTest::newRow("10 chars kept") << "BtnDialPad5" << ten << ten << "5";
-    QTest::newRow("11 chars extended") << "BtnDialPad6" << eleven << eleven + "6" << "6";
-    QTest::newRow("7") << "BtnDialPad7" << "1" << "17" << "7";
-    QTest::newRow("8") << "BtnDialPad8" << "1" << "18" << "8";
+    QTest::newRow("11 chars extended") << "BtnDialPad6" << eleven << eleven + "6"
+                                       << "6";
+    QTest::newRow("7") << "BtnDialPad7"
+                       << "1"
+                       << "17"
+                       << "7";
+    QTest::newRow("8") << "BtnDialPad8"
+                       << "1"
+                       << "18"
+                       << "8";
     QTest::newRow("9") << "BtnDialPad9" << ten << ten << "9";
-    QTest::newRow("star always") << "BtnDialPadStar" << ten << ten + "*" << "*";
-    QTest::newRow("hash never") << "BtnDialPadNo" << "12" << "12" << "#";
-    QTest::newRow("ABC") << "abctxt" << QString() << "2" << "2";
-    QTest::newRow("DEF") << "ctText1" << QString() << "3" << "3";
-    QTest::newRow("GHI") << "ctText2" << QString() << "4" << "4";
-    QTest::newRow("JKL") << "ctText3" << QString() << "5" << "5";
-    QTest::newRow("MNO") << "ctText4" << QString() << "6" << "6";
-    QTest::newRow("PQRS") << "ctText5" << QString() << "7" << "7";
-    QTest::newRow("TUV") << "ctText6" << QString() << "8" << "8";
+    QTest::newRow("star always") << "BtnDialPadStar" << ten << ten + "*"
+                                 << "*";
+    QTest::newRow("hash never") << "BtnDialPadNo"
+                                << "12"
+                                << "12"
+                                << "#";
+    QTest::newRow("ABC") << "abctxt" << QString() << "2"
+                         << "2";
+    QTest::newRow("DEF") << "ctText1" << QString() << "3"
+                         << "3";
+    QTest::newRow("GHI") << "ctText2" << QString() << "4"
+                         << "4";
+    QTest::newRow("JKL") << "ctText3" << QString() << "5"
+                         << "5";
+    QTest::newRow("MNO") << "ctText4" << QString() << "6"
+                         << "6";
+    QTest::newRow("PQRS") << "ctText5" << QString() << "7"
+                          << "7";
+    QTest::newRow("TUV") << "ctText6" << QString() << "8"
+                         << "8";
     QTest::newRow("WXYZ") << "ctText7" << ten << ten << "9";
-    QTest::newRow("OPER") << "ctText8" << QString() << "0" << "0";
+    QTest::newRow("OPER") << "ctText8" << QString() << "0"
+                          << "0";
 }
 
-void TestDialing::dialPad()
-{
+void TestDialing::dialPad() {
     QFETCH(QString, control);
     QFETCH(QString, field);
     QFETCH(QString, expected);
@@ -187,8 +203,7 @@ void TestDialing::dialPad()
     QCOMPARE(w.engine.last(QStringLiteral("SendDtmfDigit")), (QVariantList{1, digit}));
 }
 
-void TestDialing::mailboxKeySendsItsCodeAfterAbout1900Ms()
-{
+void TestDialing::mailboxKeySendsItsCodeAfterAbout1900Ms() {
     CallsWindow w;
     w.goOnline(2);
     w.ui.EditPhoneNo->setText(QStringLiteral("5551234567"));
@@ -217,8 +232,7 @@ void TestDialing::mailboxKeySendsItsCodeAfterAbout1900Ms()
     QCOMPARE(w.ui.EditPhoneNo->text(), QStringLiteral("5551234567"));
 }
 
-void TestDialing::redial()
-{
+void TestDialing::redial() {
     CallsWindow w;
     w.goOnline(2);
     QTest::mouseClick(w.ui.redialPush, Qt::LeftButton);

@@ -34,15 +34,14 @@ private Q_SLOTS:
     void callTimerCountsIntoTheField();
 };
 
-void TestLines::lineListsHoldOneEntryPerLine()
-{
+void TestLines::lineListsHoldOneEntryPerLine() {
     CallsWindow w;
     w.ctx.state.LineCount = 3;
     w.lines->FillLineLists();
     const QStringList labels{QStringLiteral("Line- 1"), QStringLiteral("Line- 2"), QStringLiteral("Line- 3")};
-    for (QComboBox* list : {w.ui.ComboDial, w.ui.ComboRecord, w.ui.ComboPlayWave, w.ui.ComboIncomingCall,
-                            w.ui.ComboTransferCall, w.ui.ComboConsultLineA, w.ui.ComboConsultLineB,
-                            w.ui.ComboMuteLine}) {
+    for (QComboBox* list :
+         {w.ui.ComboDial, w.ui.ComboRecord, w.ui.ComboPlayWave, w.ui.ComboIncomingCall, w.ui.ComboTransferCall,
+          w.ui.ComboConsultLineA, w.ui.ComboConsultLineB, w.ui.ComboMuteLine}) {
         QStringList items;
         for (int i = 0; i < list->count(); ++i)
             items << list->itemText(i);
@@ -57,16 +56,15 @@ void TestLines::lineListsHoldOneEntryPerLine()
     QCOMPARE(w.ui.ComboDial->itemText(1), QStringLiteral("Line- 2"));
 }
 
-void TestLines::statusTableShowsEachLinesWord()
-{
+void TestLines::statusTableShowsEachLinesWord() {
     CallsWindow w;
     w.ctx.state.LineCount = 5;
-    w.engine.lineRef(0).open = false;                      // close
-    w.engine.lineRef(1).open = true;                       // free
-    w.engine.lineRef(2) = {};                              // busy
+    w.engine.lineRef(0).open = false; // close
+    w.engine.lineRef(1).open = true;  // free
+    w.engine.lineRef(2) = {};         // busy
     w.engine.lineRef(2).open = w.engine.lineRef(2).busy = true;
     w.engine.lineRef(3).open = w.engine.lineRef(3).busy = w.engine.lineRef(3).onHold = true; // hold
-    FakeEngine::Line& playing = w.engine.lineRef(4);       // playing, even while held
+    FakeEngine::Line& playing = w.engine.lineRef(4);                                         // playing, even while held
     playing.open = playing.busy = playing.onHold = playing.playing = true;
 
     w.lines->onTimerTickTimeout();
@@ -86,8 +84,7 @@ void TestLines::statusTableShowsEachLinesWord()
         QVERIFY(call.args.value(0).toInt() != 0);
 }
 
-void TestLines::unchangedStatusIsNotRewritten()
-{
+void TestLines::unchangedStatusIsNotRewritten() {
     CallsWindow w;
     w.ctx.state.LineCount = 2;
     w.engine.lineRef(0).open = w.engine.lineRef(0).busy = true;
@@ -114,8 +111,7 @@ void TestLines::unchangedStatusIsNotRewritten()
     QCOMPARE(w.ui.ListViewLineStatus->topLevelItem(1)->text(1), QStringLiteral("free"));
 }
 
-void TestLines::firstTickAfterGoingOnlineFillsTheTable()
-{
+void TestLines::firstTickAfterGoingOnlineFillsTheTable() {
     CallsWindow w;
     w.goOnline(2);
     w.ctx.timers.TimerTick->start();
@@ -127,8 +123,7 @@ void TestLines::firstTickAfterGoingOnlineFillsTheTable()
     QCOMPARE(w.ui.ListViewLineStatus->topLevelItem(1)->text(1), QStringLiteral("free"));
 }
 
-void TestLines::statusLogScrollsAndMirrorsFiftyCharacters()
-{
+void TestLines::statusLogScrollsAndMirrorsFiftyCharacters() {
     CallsWindow w;
     QSignalSpy mirror(w.ui.LineStatTxT, &QLineEdit::textChanged);
     for (int i = 0; i < 40; ++i)
@@ -139,8 +134,7 @@ void TestLines::statusLogScrollsAndMirrorsFiftyCharacters()
     auto mirrored = [&mirror] {
         QStringList texts;
         for (const QList<QVariant>& change : mirror) {
-            if (!change.at(0).toString().isEmpty())
-                texts << change.at(0).toString();
+            if (!change.at(0).toString().isEmpty()) texts << change.at(0).toString();
         }
         return texts;
     };
@@ -162,8 +156,7 @@ void TestLines::statusLogScrollsAndMirrorsFiftyCharacters()
     QCOMPARE(w.ui.mouseMenu->text(), QStringLiteral("BUSY"));
 }
 
-void TestLines::classification_data()
-{
+void TestLines::classification_data() {
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("caption");
     const QString idle = QStringLiteral("Dialing - 5551234567"); // the caption of the call, unchanged
@@ -175,8 +168,7 @@ void TestLines::classification_data()
     QTest::newRow("empty") << QString() << idle;
 }
 
-void TestLines::classification()
-{
+void TestLines::classification() {
     QFETCH(QString, line);
     QFETCH(QString, caption);
     CallsWindow w;
@@ -195,8 +187,7 @@ void TestLines::classification()
 
 // The reaction waits inside a handler: whatever happens "during the wait" is scheduled on a timer,
 // which fires inside that wait, as a click or an engine event would.
-void TestLines::busyReactionEndsTheCallOnTheLineSelectedWhenTheWaitEnds()
-{
+void TestLines::busyReactionEndsTheCallOnTheLineSelectedWhenTheWaitEnds() {
     CallsWindow w;
     w.goOnline(2);
     w.ui.EditAccountDisplayName->setText(QStringLiteral("Agent7"));
@@ -237,8 +228,7 @@ void TestLines::busyReactionEndsTheCallOnTheLineSelectedWhenTheWaitEnds()
     QCOMPARE(w.fakes.clipboard.current(), QStringLiteral("5550000000"));
 }
 
-void TestLines::busyReactionEmptiesTheClipboardInAutoCallMode()
-{
+void TestLines::busyReactionEmptiesTheClipboardInAutoCallMode() {
     CallsWindow w;
     w.goOnline(2);
     w.fakes.clipboard.put(QStringLiteral("5551234567"));
@@ -253,8 +243,7 @@ void TestLines::busyReactionEmptiesTheClipboardInAutoCallMode()
     QCOMPARE(w.engine.count(QStringLiteral("EndCall")), 1);
 }
 
-void TestLines::secondRefusalDuringTheWaitHangsUpOnce()
-{
+void TestLines::secondRefusalDuringTheWaitHangsUpOnce() {
     CallsWindow w;
     w.goOnline(2);
     w.engine.setDefaultScript(FakeEngine::noAnswer());
@@ -273,8 +262,7 @@ void TestLines::secondRefusalDuringTheWaitHangsUpOnce()
     QVERIFY(w.fakes.messages.texts().isEmpty());
 }
 
-void TestLines::callEndedDuringTheWaitIsNotEndedAgain()
-{
+void TestLines::callEndedDuringTheWaitIsNotEndedAgain() {
     CallsWindow w;
     w.goOnline(2);
     w.ui.EditAccountDisplayName->setText(QStringLiteral("Agent7"));
@@ -290,8 +278,7 @@ void TestLines::callEndedDuringTheWaitIsNotEndedAgain()
     QCOMPARE(w.callLogRows(QStringLiteral("Agent7")).size(), 1);
 }
 
-void TestLines::nextCallPlacedDuringTheWaitIsLeftAlone()
-{
+void TestLines::nextCallPlacedDuringTheWaitIsLeftAlone() {
     CallsWindow w;
     w.goOnline(2);
     w.engine.setDefaultScript(FakeEngine::noAnswer());
@@ -310,8 +297,7 @@ void TestLines::nextCallPlacedDuringTheWaitIsLeftAlone()
     QCOMPARE(w.ui.EditPhoneNo->text(), QStringLiteral("5559876543"));
 }
 
-void TestLines::callSeconds_data()
-{
+void TestLines::callSeconds_data() {
     QTest::addColumn<QString>("before");
     QTest::addColumn<QString>("after");
     QTest::newRow("text") << QStringLiteral("abc") << QStringLiteral("1");
@@ -322,15 +308,13 @@ void TestLines::callSeconds_data()
     QTest::newRow("negative") << QStringLiteral("-3") << QStringLiteral("-2");
 }
 
-void TestLines::callSeconds()
-{
+void TestLines::callSeconds() {
     QFETCH(QString, before);
     QFETCH(QString, after);
     QCOMPARE(nextCallSeconds(before), after);
 }
 
-void TestLines::callTimerCountsIntoTheField()
-{
+void TestLines::callTimerCountsIntoTheField() {
     CallsWindow w;
     w.ui.callsec->setText(QStringLiteral("abc"));
     w.ctx.timers.CallTimer->start();
