@@ -80,6 +80,8 @@ private slots:
     void shutdownTakesThePhoneOfflineAndEnds();
     void shutdownWhileOfflineDoesNotGoOnline();
     void secondInstanceEndsBeforeTouchingAnyFile();
+    void captionsAndToolTips_data();
+    void captionsAndToolTips();
     void everyNamedControlExists_data();
     void everyNamedControlExists();
     void cleanupTestCase() { m_shared.reset(); }
@@ -410,6 +412,142 @@ void TestStartup::secondInstanceEndsBeforeTouchingAnyFile() {
     QCOMPARE(second.exitCode(), 1);
     QCOMPARE(listing(root.path()), before);
     QCOMPARE(first.state(), QProcess::Running);
+}
+
+void TestStartup::captionsAndToolTips_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("caption"); // a button's or box's text, a frame's title
+    QTest::addColumn<QString>("toolTip");
+    QTest::newRow("expChk") << "expChk"
+                            << "Keys"
+                            << "shows the key pad and saves the dialer's location on the screen";
+    QTest::newRow("topCheck") << "topCheck"
+                              << "Top"
+                              << "";
+    QTest::newRow("audioFrm") << "audioFrm"
+                              << "Audio OUT/ IN"
+                              << "Double-click to hide";
+    QTest::newRow("InBoundFrm") << "InBoundFrm"
+                                << " Incoming Call(s) "
+                                << "Double-click for the CID settings";
+    QTest::newRow("Frame2") << "Frame2"
+                            << " Chat Message(s) "
+                            << "";
+    QTest::newRow("SysStatFrm") << "SysStatFrm"
+                                << "Play a Recorded Message:"
+                                << "";
+    QTest::newRow("LMFrame") << "LMFrame"
+                             << "Lead Master CID Settings:"
+                             << "";
+    QTest::newRow("Frame10") << "Frame10"
+                             << "Transfer Number:"
+                             << "DblClick here to clear Transfer Number.";
+    QTest::newRow("Label1") << "Label1"
+                            << "..."
+                            << "Show the incoming-call panel";
+    QTest::newRow("ctPush1") << "ctPush1"
+                             << "Close"
+                             << "Log In Information";
+    QTest::newRow("mouseMenu") << "mouseMenu"
+                               << "Click Right Mouse Button for Menu"
+                               << "Click Right Mouse Button for Menu";
+    QTest::newRow("MonCheck") << "MonCheck"
+                              << "Chat"
+                              << "Click to show  IM Chat screen.";
+    QTest::newRow("IMCap") << "IMCap"
+                           << "IM"
+                           << "Click to clear missed calls.";
+    QTest::newRow("BtnOnline") << "BtnOnline"
+                               << "OffLine"
+                               << "";
+    QTest::newRow("autoCheck") << "autoCheck"
+                               << "Click Off"
+                               << "To automatically dial any highlighted or clicked phone number.";
+    QTest::newRow("CheckStartRecording")
+        << "CheckStartRecording"
+        << "Start Recording Call"
+        << "Requires a large amount of disk space. Important: See Buyer/User Agreement note # 4.";
+    QTest::newRow("RecThisCallCheck") << "RecThisCallCheck"
+                                      << "Start Recording Call"
+                                      << "Requires a large amount of disk space. ";
+    QTest::newRow("recCheck2") << "recCheck2"
+                               << " Record Call"
+                               << "";
+    QTest::newRow("CorvidCheck") << "CorvidCheck"
+                                 << " Corvid"
+                                 << "";
+    QTest::newRow("MonList") << "MonList"
+                             << ""
+                             << "DblClick to connect the call.";
+    QTest::newRow("backupwav") << "backupwav"
+                               << "BK"
+                               << "Back up call recordings to a server.";
+    QTest::newRow("vmclick") << "vmclick"
+                             << "VM"
+                             << "Access your Voice Mail.";
+    QTest::newRow("PreDialTxT") << "PreDialTxT"
+                                << ""
+                                << "Sample: *2";
+    QTest::newRow("EditForwardCallPhoneNo") << "EditForwardCallPhoneNo"
+                                            << ""
+                                            << "Click to save changes.";
+    QTest::newRow("StopPlayPush") << "StopPlayPush"
+                                  << "Stop"
+                                  << "Stop Playing Message.";
+    QTest::newRow("PlayMsg2") << "PlayMsg2"
+                              << "2"
+                              << "Play message 2";
+    QTest::newRow("BtnDialPad1") << "BtnDialPad1"
+                                 << "Corvid"
+                                 << "";
+    QTest::newRow("BtnDialPad3") << "BtnDialPad3"
+                                 << "Barge In"
+                                 << "";
+    QTest::newRow("ctText5") << "ctText5"
+                             << "PQRS"
+                             << "";
+    QTest::newRow("BtnPlayPause") << "BtnPlayPause"
+                                  << "||"
+                                  << "";
+    QTest::newRow("CheckPlayRingTone") << "CheckPlayRingTone"
+                                       << "Play ringtone"
+                                       << "";
+    QTest::newRow("CheckPlayDialTone") << "CheckPlayDialTone"
+                                       << "Play Ring Tone"
+                                       << "";
+    QTest::newRow("CheckG711U") << "CheckG711U"
+                                << "G711 U-LAW"
+                                << "";
+    QTest::newRow("DDECorvid") << "DDECorvid"
+                               << "DDECorvid"
+                               << "";
+    QTest::newRow("EditPlayFileName3") << "EditPlayFileName3"
+                                       << "C:\\CallDeck\\PreRecordedMessages\\msg3.wav"
+                                       << "";
+}
+
+void TestStartup::captionsAndToolTips() {
+    QFETCH(QString, name);
+    QFETCH(QString, caption);
+    QFETCH(QString, toolTip);
+    if (!m_shared) {
+        m_shared = std::make_unique<MainFormFixture>();
+        m_shared->create();
+    }
+    QWidget* widget = m_shared->find<QWidget>(name);
+    QVERIFY(widget);
+    QString text;
+    if (auto* button = qobject_cast<QAbstractButton*>(widget))
+        text = button->text();
+    else if (auto* group = qobject_cast<QGroupBox*>(widget))
+        text = group->title();
+    else if (auto* label = qobject_cast<QLabel*>(widget))
+        text = label->text();
+    else if (auto* field = qobject_cast<QLineEdit*>(widget))
+        text = field->text();
+    QCOMPARE(text, caption);
+    QCOMPARE(widget->toolTip(), toolTip);
+    QCOMPARE(m_shared->window().size(), QSize(515, 375));
 }
 
 void TestStartup::everyNamedControlExists_data() {
