@@ -16,6 +16,7 @@
 #include "calls/LineRules.h"
 #include "calls/LineStatus.h"
 #include "dialer/CallLog.h"
+#include "dialer/LogRecords.h"
 #include "engine/EngineErrors.h"
 #include "engine/RingTone.h"
 #include "media/Recording.h"
@@ -186,7 +187,7 @@ void CallEnd::onBtnHangUpClicked() {
 
     if (!ui->EditAccountDisplayName->text().isEmpty()) {
         if (m_farEndEnds == farEndEndsBefore) {
-            if (CallLog* callLog = ctx.subsystems.callLog) callLog->writeCallLogRow(number, QStringLiteral("hang up"));
+            if (CallLog* callLog = ctx.subsystems.callLog) callLog->writeCallLogRow(number, callresult::HangUp);
         }
         ui->callsec->setText(QStringLiteral("0"));
         ctx.state.CurrentNumber = ui->EditPhoneNo->text();
@@ -223,7 +224,7 @@ void CallEnd::onCallHungUp(int line) {
 
     // Whatever the display name: without one the row goes to "_calllogs.csv". The number is the
     // one the field held when the call ended, even if the field changed during the wait above.
-    if (CallLog* callLog = ctx.subsystems.callLog) callLog->writeCallLogRow(number, QString(), true);
+    if (CallLog* callLog = ctx.subsystems.callLog) callLog->writeCallLogRow(number, callresult::FarEndHungUp, true);
     ui->callsec->setText(QStringLiteral("0"));
     ctx.state.CurrentNumber = number;
     if (ui->EditPhoneNo->text() == number) ui->EditPhoneNo->clear();

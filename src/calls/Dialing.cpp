@@ -5,7 +5,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QLocale>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
@@ -15,6 +14,7 @@
 #include "calls/LineRules.h"
 #include "calls/LineStatus.h"
 #include "dialer/CallLog.h"
+#include "dialer/LogRecords.h"
 #include "engine/EngineErrors.h"
 #include "platform/Delay.h"
 #include "settings/IniFile.h"
@@ -79,13 +79,8 @@ void Dialing::onBtnDialClicked() {
     lines->noteCallPlaced(line);
     lines->AddStatusLog(dialingStatusLogLine(line, number));
     ctx.state.CurrentNumber = number;
-    if (CallLog* callLog = ctx.subsystems.callLog) {
-        const QDateTime now = ctx.services.clock->now();
-        const QLocale locale = QLocale::system();
-        callLog->writePlacedCalls(callLog->placedCallsPath(), number,
-                                  locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
-                                      locale.toString(now.time(), QLocale::ShortFormat));
-    }
+    if (CallLog* callLog = ctx.subsystems.callLog)
+        callLog->writePlacedCalls(callLog->placedCallsPath(), number, placedCallsWhen(ctx.services.clock->now()));
     ui->callsec->setText(QStringLiteral("0"));
     ctx.timers.CallTimer->start();
     ui->mouseMenu->setText(dialingCaption(number));
