@@ -2,6 +2,7 @@
 
 #include "app/Panels.h"
 #include "app/WindowContext.h"
+#include "platform/ProviderDomain.h"
 #include "settings/IniFile.h"
 #include "settings/ListFile.h"
 #include "settings/SettingsKeys.h"
@@ -45,6 +46,7 @@ void Startup::onFormLoad() {
     const QString path = m_ctx.state.settingsPath;
     auto profile = [&](const char* key) { return GetProfileKey(kSystem, QString::fromLatin1(key), path); };
     auto read = [&](const char* key) { return ReadIniKey(path, kSystem, QString::fromLatin1(key)); };
+    m_ctx.state.providerDomain = providerDomain(read(keys::ProviderDomain));
 
     // The account fields.
     const QString customerNumber = profile(keys::customerNumber);

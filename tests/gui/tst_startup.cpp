@@ -108,7 +108,8 @@ void TestStartup::startupFillsEveryFieldFromTheSettings() {
                      {"LMUser", "lmuser"},
                      {"LMPass", "lmpass"},
                      {"LMWGroup", "lmgroup"},
-                     {"TransferNumber", "5559876543 Desk"}});
+                     {"TransferNumber", "5559876543 Desk"},
+                     {"ProviderDomain", " example.org "}});
     QStringList agents;
     for (int i = 0; i < 60; ++i)
         agents << QStringLiteral("%1_Agent %1").arg(100 + i);
@@ -131,6 +132,7 @@ void TestStartup::startupFillsEveryFieldFromTheSettings() {
     QVERIFY(ui.topCheck->isChecked());
     QVERIFY(!ui.SysStatFrm->isHidden());
     QCOMPARE(f.ctx().state.version, QStringLiteral("6.0.22a"));
+    QCOMPARE(f.ctx().state.providerDomain, QStringLiteral("example.org"));
     QCOMPARE(f.ctx().state.InBandSetting, QStringLiteral("True"));
     QVERIFY(ui.CheckForceInbandDTMF->isChecked());
     QCOMPARE(ui.EditForwardCallPhoneNo->text(), QStringLiteral("5551234567"));
