@@ -11,12 +11,16 @@ QByteArray quoted(const QString& value) {
     return '"' + value.toLocal8Bit() + '"';
 }
 
+// Path separators and control characters never; the characters Windows refuses in a file name
+// only there (elsewhere an agent called Bob "The Closer" keeps his own log file name).
 bool canBePartOfFileName(const QString& text) {
     for (const QChar c : text) {
         if (c.unicode() < 32 || c.unicode() == 127) return false;
         switch (c.unicode()) {
         case '/':
         case '\\':
+            return false;
+#ifdef Q_OS_WIN
         case ':':
         case '*':
         case '?':
@@ -25,6 +29,7 @@ bool canBePartOfFileName(const QString& text) {
         case '>':
         case '|':
             return false;
+#endif
         default:
             break;
         }

@@ -45,6 +45,7 @@ private slots:
     void rowOfCallLogTriggers();
     void displayNameThatNamesNoFile_data();
     void displayNameThatNamesNoFile();
+    void displayNameWithQuote();
     void logsFolderRemovedWhileRunning();
     void refusedWriteIsNotReportedWritten_data();
     void refusedWriteIsNotReportedWritten();
@@ -141,8 +142,29 @@ void TestCallLog::displayNameThatNamesNoFile_data() {
     QTest::newRow("absolute") << "/tmp/corvid-calllog-x";
     QTest::newRow("backslash") << "..\\x";
     QTest::newRow("line break") << "Agent\r\n7";
+#ifdef Q_OS_WIN
     QTest::newRow("quote") << "Ag\"ent7";
     QTest::newRow("colon") << "a:b";
+#endif
+}
+
+// Where the system allows a quote in a file name, the agent's own file gets the row, and the
+// quote stands unescaped inside the second value.
+void TestCallLog::displayNameWithQuote() {
+#ifdef Q_OS_WIN
+    QSKIP("Windows file names cannot hold a double quote");
+#else
+    CallsWindow w;
+    w.fakes.clock.set(kAt);
+    w.ui.EditAccountDisplayName->setText(QStringLiteral("Ag\"ent7"));
+    w.ui.callsec->setText(QStringLiteral("5"));
+    QVERIFY(w.callLog->writeCallLogRow(QStringLiteral("5551234567"), QStringLiteral("hang up")));
+    QFile f(w.ctx.root.logs() + QStringLiteral("/Ag\"ent7_calllogs.csv"));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray row = f.readAll();
+    QVERIFY2(row.startsWith("\"5551234567\",\"Ag\"ent7\",\"5\",\""), row.constData());
+    QVERIFY(row.endsWith(",\"hang up\"\r\n"));
+#endif
 }
 
 // Such a name would put the row into another folder or a file no other program looks for: the
