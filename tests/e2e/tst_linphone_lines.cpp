@@ -119,8 +119,11 @@ private Q_SLOTS:
         QCOMPARE(p->engine->LastErrorCode(), int(EngineError::LineBusy));
 
         QVERIFY(p->waitFor(QStringLiteral("CallConnected(0, sip:9001@%1, 3)").arg(m_bed->domain())));
+        // The far end takes re-INVITEs once its INFO (the digit 5) has been answered.
+        QVERIFY(p->waitFor(QStringLiteral("DtmfDigitReceived(0, 5)")));
         QVERIFY(p->engine->PlaceCall(1, second, -1, -1));
         QVERIFY(p->waitFor(QStringLiteral("CallConnected(1, sip:9002@%1, 3)").arg(m_bed->domain())));
+        QVERIFY(p->waitFor(QStringLiteral("DtmfDigitReceived(1, 5)")));
         // Starting the second call put the first on hold by itself; the line table shows it.
         QTRY_VERIFY_WITH_TIMEOUT(p->engine->IsLineOnHold(0), kEventMs);
         QVERIFY(!p->engine->IsLineOnHold(1));
@@ -289,6 +292,17 @@ private Q_SLOTS:
         QCOMPARE(p->engine->LastErrorCode(), int(EngineError::OutputDevice));
         QVERIFY(p->engine->PlaceCall(0, number, canRecord ? 0 : -1, 0));
         QVERIFY(p->waitFor(QStringLiteral("CallConnected(0, sip:9001@%1, 3)").arg(m_bed->domain())));
+        // Listening to a wave plays it on the speaker as well, following pause, position and stop.
+        QVERIFY(p->engine->PlayWaveOpen(0, tone(1000)));
+        QVERIFY(p->engine->PlayWaveStart(0, true));
+        QVERIFY(p->engine->IsLinePlayingWave(0));
+        QTest::qWait(300);
+        QVERIFY(p->engine->PlayWavePause(0));
+        QVERIFY(p->engine->PlayWavePosition(0, 1000));
+        QVERIFY(p->engine->PlayWaveStart(0, true));
+        QVERIFY(p->waitFor(QStringLiteral("PlayWaveDone(0)"), 3000));
+        QVERIFY(p->engine->PlayWaveStart(0, false));
+        QVERIFY(p->engine->PlayWaveStop(0));
         QVERIFY(p->engine->SetSpeakerVolume(250));
         QVERIFY(p->engine->MuteLineMic(0, true));
         QVERIFY(p->engine->EndCall(0));

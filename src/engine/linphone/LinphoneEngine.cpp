@@ -215,6 +215,8 @@ struct LinphoneEngine::Impl {
         // (both crash), so the adapter counts them.
         std::shared_ptr<lp::Player> player;
         std::shared_ptr<PlayerEof> playerListener;
+        std::shared_ptr<lp::Player> localPlayer; // the same wave on the agent's speaker ("listen")
+        QString wavePath;
         bool waveOpen = false;
         bool wavePlaying = false;
         qint64 waveDurationMs = 0;
@@ -382,6 +384,26 @@ struct LinphoneEngine::Impl {
 
     void forgetWave(Line& l);
 
+    // "Listen": the call's player feeds only the far end, so a second player of the library plays
+    // the wave on the speaker, kept at the same position. Without a playback device it stays silent.
+    void startListening(Line& l) {
+        if (!l.localPlayer) {
+            auto out = core->getOutputAudioDevice();
+            if (!out) out = core->getDefaultOutputAudioDevice();
+            if (!out || !out->hasCapability(lp::AudioDevice::Capabilities::CapabilityPlay)) return;
+            auto player = core->createLocalPlayer(out->getId(), "", nullptr);
+            if (!player || player->open(str(l.wavePath)) != 0) return;
+            l.localPlayer = player;
+        }
+        l.localPlayer->seek(int(wavePosition(l)));
+        l.localPlayer->start();
+    }
+    void stopListening(Line& l) {
+        if (!l.localPlayer) return;
+        l.localPlayer->close();
+        l.localPlayer.reset();
+    }
+
     qint64 wavePosition(const Line& l) const {
         qint64 pos = l.wavePosMs;
         if (l.wavePlaying && l.waveClock.isValid()) pos += l.waveClock.elapsed();
@@ -463,6 +485,7 @@ struct LinphoneEngine::Impl::PlayerEof : public lp::PlayerListener {
 };
 
 void LinphoneEngine::Impl::forgetWave(Line& l) {
+    stopListening(l);
     if (l.player && l.playerListener) l.player->removeListener(l.playerListener);
     l.player.reset();
     l.playerListener.reset();
@@ -546,6 +569,10 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
     core->enableKeepAlive(false);
     core->setUserAgent(str(userAgent), "");
     core->getImNotifPolicy()->clear();
+    // The window plays its own ring-back tone (when the agent wants one) and rings for nothing:
+    // the library's ring-back and ring stay silent.
+    linphone_core_set_ringback(reinterpret_cast<LinphoneCore*>(core->cPtr()), nullptr);
+    linphone_core_set_ring(reinterpret_cast<LinphoneCore*>(core->cPtr()), nullptr);
     core->removeSupportedTag("gruu");
     if (!outbound.isEmpty()) {
         // Nothing may be looked up: the proxy is given by address.
@@ -938,6 +965,7 @@ void LinphoneEngine::Impl::onPlayerEof(int line) {
     if (!l.waveOpen) return;
     l.wavePlaying = false;
     l.wavePosMs = l.waveDurationMs;
+    stopListening(l);
     post([q = q, line] { emit q->PlayWaveDone(line); });
 }
 
@@ -1545,17 +1573,22 @@ bool LinphoneEngine::PlayWaveOpen(int line, const QString& path) {
     l.playerListener = std::make_shared<Impl::PlayerEof>(d.get(), line);
     player->addListener(l.playerListener);
     l.waveOpen = true;
+    l.wavePath = path;
     l.waveDurationMs = info.durationMs();
     l.wavePosMs = 0;
     return true;
 }
 
-bool LinphoneEngine::PlayWaveStart(int line, bool) {
-    // The wave is mixed into what the far end hears; the agent's own speaker does not play it.
+bool LinphoneEngine::PlayWaveStart(int line, bool listen) {
+    // The wave is mixed into what the far end hears; with listen the agent hears it too.
     if (!d->checkOpenLine(line)) return false;
     Impl::Line& l = d->lines[size_t(line)];
     if (!l.waveOpen || !l.player) return d->fail(EngineError::WaveOpen);
-    if (l.wavePlaying) return true;
+    if (!listen) d->stopListening(l);
+    if (l.wavePlaying) {
+        if (listen && !l.localPlayer) d->startListening(l);
+        return true;
+    }
     if (l.wavePosMs >= l.waveDurationMs) {
         // Played to its end: start again from the beginning.
         l.player->seek(0);
@@ -1564,6 +1597,7 @@ bool LinphoneEngine::PlayWaveStart(int line, bool) {
     if (l.player->start() != 0) return d->fail(EngineError::WaveRead);
     l.wavePlaying = true;
     l.waveClock.start();
+    if (listen) d->startListening(l);
     return true;
 }
 
@@ -1574,6 +1608,7 @@ bool LinphoneEngine::PlayWavePause(int line) {
     if (!l.wavePlaying) return true;
     l.wavePosMs = d->wavePosition(l);
     l.wavePlaying = false;
+    if (l.localPlayer) l.localPlayer->pause();
     if (l.player->pause() != 0) return d->fail(EngineError::WaveRead);
     return true;
 }
@@ -1587,6 +1622,7 @@ bool LinphoneEngine::PlayWaveStop(int line) {
     l.wavePlaying = false;
     l.player->seek(0);
     l.wavePosMs = 0;
+    d->stopListening(l);
     return true;
 }
 
@@ -1599,6 +1635,7 @@ bool LinphoneEngine::PlayWavePosition(int line, int positionMs) {
     if (l.player->seek(int(pos)) != 0) return d->fail(EngineError::WaveRead);
     l.wavePosMs = pos;
     if (l.wavePlaying) l.waveClock.start();
+    if (l.localPlayer) l.localPlayer->seek(int(pos));
     return true;
 }
 
