@@ -7,6 +7,7 @@
 #include "engine/linphone/WaveFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
@@ -178,8 +179,13 @@ private Q_SLOTS:
         other.close();
         expectAllRefused(engine);
 
-        // And it starts again after a stop.
+        // And it starts again after a stop, without the files of the last run.
+        const QString leftover = m_dir.filePath(QStringLiteral("start/linphone.db"));
+        QFile db(leftover);
+        QVERIFY(db.open(QIODevice::WriteOnly));
+        db.close();
         QVERIFY(start(engine, freeUdpPort()));
+        QVERIFY(QFileInfo(leftover).size() != 0 || !QFile::exists(leftover));
         engine.EngineStop();
     }
 

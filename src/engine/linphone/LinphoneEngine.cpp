@@ -524,6 +524,11 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
     dataDir = dir + QLatin1Char('/');
     for (const QString& old : QDir(recordingDir()).entryList(QDir::Files))
         QFile::remove(recordingDir() + old);
+    // The library's databases (chat and call history, friends) would only grow: the window keeps its
+    // own logs, and contacts are added again each session.
+    const QStringList databases{QStringLiteral("*.db"), QStringLiteral("*.db-journal")};
+    for (const QString& db : QDir(dataDir).entryList(databases, QDir::Files))
+        QFile::remove(dataDir + db);
 
     setUpLibraryLog();
     grammarsPresent = addressGrammarPresent();
