@@ -8,6 +8,9 @@
 #include "calls/Dialing.h"
 #include "calls/LineStatus.h"
 #include "dialer/CallLog.h"
+#include "engine/AudioControls.h"
+#include "engine/OnlineControl.h"
+#include "integrations/PbxPage.h"
 #include "media/Recording.h"
 #include "ui_MainForm.h"
 
@@ -54,6 +57,9 @@ MainForm::MainForm(const InstallRoot& root, const Services& services, SipEngine*
     m_ctx.subsystems.callEnd = new CallEnd(m_ctx, this);
     m_ctx.subsystems.callLog = new CallLog(m_ctx, this);
     m_ctx.subsystems.recording = new Recording(m_ctx, this);
+    m_ctx.subsystems.audio = new AudioControls(m_ctx, this);
+    m_ctx.subsystems.online = new OnlineControl(m_ctx, this);
+    m_ctx.subsystems.pbxPage = new PbxPage(m_ctx, this); // before Startup: the start-up tick is the page's
     m_panels = new Panels(m_ctx, this);
     m_accountPanel = new AccountPanel(m_ctx, this);
     m_shutdown = new Shutdown(m_ctx, this);

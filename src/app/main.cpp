@@ -6,6 +6,7 @@
 // as the web engine's own) are left alone.
 
 #include "app/MainForm.h"
+#include "engine/OnlineControl.h"
 #include "engine/linphone/LinphoneEngine.h"
 #include "platform/InstallRoot.h"
 #include "platform/QtServices.h"
@@ -59,6 +60,12 @@ int main(int argc, char* argv[]) {
                                       .trimmed();
     corvid::LinphoneEngine engine(engineOptions);
     corvid::MainForm window(root, services.services(), &engine);
+    // Every going online reads the outbound proxy again, like the rest of the account.
+    window.context().subsystems.online->setOutboundProxyHook([&engine](const QString& hostPort) {
+        corvid::LinphoneEngine::Options options = engine.options();
+        options.outboundProxy = hostPort;
+        engine.setOptions(options);
+    });
     window.show();
     return app.exec();
 }
