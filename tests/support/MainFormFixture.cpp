@@ -1,6 +1,7 @@
 #include "MainFormFixture.h"
 
 #include "app/Shutdown.h"
+#include "integrations/PbxPage.h"
 
 #include <QDir>
 #include <QFile>
@@ -41,6 +42,8 @@ void MainFormFixture::writeSettings(const QList<QPair<QString, QString>>& entrie
 MainForm& MainFormFixture::create(SipEngine* engine) {
     m_window = std::make_unique<MainForm>(m_root, fakes.services(), engine);
     m_window->shutdown().setForceQuit([this] { ++forceQuitCalls; });
+    // No page leaves the machine in tests; PbxPage::lastRequestedUrl() tells which one was asked for.
+    if (PbxPage* page = m_window->context().subsystems.pbxPage) page->setPageLoader([](const QUrl&) {});
     m_window->show();
     if (!QTest::qWaitForWindowExposed(m_window.get())) qWarning("the main window was not exposed");
     return *m_window;
