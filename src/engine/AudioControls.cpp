@@ -14,8 +14,11 @@ constexpr int AgcLevel = 8000;
 const QString DefaultDevice = QStringLiteral("Default Device");
 
 void setBar(QProgressBar* bar, int level) {
-    // The engine's level scale is its own; the bar shows what fits into its range.
-    bar->setValue(std::clamp(level, bar->minimum(), bar->maximum()));
+    // The engine's levels run from 0 to EngineLevelMax; the bar shows the same share of its own
+    // range, rounded. Values outside the engine's scale show as an empty or a full bar.
+    const qint64 clamped = std::clamp(level, 0, EngineLevelMax);
+    const qint64 span = qint64(bar->maximum()) - bar->minimum();
+    bar->setValue(bar->minimum() + int((clamped * span + EngineLevelMax / 2) / EngineLevelMax));
 }
 } // namespace
 

@@ -11,6 +11,8 @@ struct WindowContext;
 
 // Engine volume per slider step (slider 0..10 → volume 0..250).
 constexpr int VolumePerSliderStep = 25;
+// The top of the engine's level scale (MicLevel / SpeakerLevel); the level bars show 0..100 of it.
+constexpr int EngineLevelMax = 32767;
 
 class AudioControls : public QObject {
     Q_OBJECT

@@ -120,9 +120,12 @@ void TestAudio::levelBarsFollowTheEngineWithinTheirRange_data() {
     QTest::addColumn<int>("mic");
     QTest::addColumn<int>("speakerBar");
     QTest::addColumn<int>("micBar");
-    QTest::newRow("in range") << 42 << 7 << 42 << 7;
-    QTest::newRow("above") << 32767 << 101 << 100 << 100;
-    QTest::newRow("below") << -120 << -1 << 0 << 0;
+    // The engine's 0..32767 shown as the bar's 0..100.
+    QTest::newRow("silence") << 0 << 0 << 0 << 0;
+    QTest::newRow("half and a tenth") << 16384 << 3277 << 50 << 10;
+    QTest::newRow("full") << 32767 << 32767 << 100 << 100;
+    QTest::newRow("smallest steps") << 163 << 164 << 0 << 1;
+    QTest::newRow("outside the scale") << 40000 << -120 << 100 << 0;
 }
 
 void TestAudio::levelBarsFollowTheEngineWithinTheirRange() {
@@ -161,13 +164,13 @@ void TestAudio::levelTimerReadsTwoLevelsPerTick() {
     CountingEngine engine;
     w.ctx.engine = &engine;
     AudioControls audio(w.ctx);
-    engine.setLevels(12, 34);
+    engine.setLevels(3277, 9830);
     w.ctx.timers.TimerProgressBar->start();
     QTRY_VERIFY(engine.speakerReads >= 3);
     w.ctx.timers.TimerProgressBar->stop();
     QCOMPARE(engine.micReads, engine.speakerReads);
-    QCOMPARE(w.ui.SpkProgress->value(), 34);
-    QCOMPARE(w.ui.MicProgress->value(), 12);
+    QCOMPARE(w.ui.SpkProgress->value(), 30);
+    QCOMPARE(w.ui.MicProgress->value(), 10);
     QCOMPARE(engine.calls().size(), 0); // nothing else is asked for
 }
 
