@@ -172,7 +172,7 @@ void OnlineControl::goOnline() {
     if (m_ctx.timers.TimerTick) m_ctx.timers.TimerTick->start();
     if (m_ctx.timers.TimerProgressBar) m_ctx.timers.TimerProgressBar->start();
 
-    // The button waits with the phone; registration events and ticks run meanwhile.
+    // The button is disabled for the time of its wait; registration events and ticks run meanwhile.
     ui->BtnOnline->setEnabled(false);
     QPointer<OnlineControl> self(this);
     msDelay(1000);
