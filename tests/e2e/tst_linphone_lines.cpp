@@ -305,9 +305,16 @@ private Q_SLOTS:
         QVERIFY(p->engine->PlayWaveStop(0));
         QVERIFY(p->engine->SetSpeakerVolume(250));
         QVERIFY(p->engine->MuteLineMic(0, true));
-        QVERIFY(p->engine->EndCall(0));
-        QTRY_VERIFY(!p->engine->IsLineBusy(0));
+        // Going offline in the middle of a call that plays, listens and records.
+        QVERIFY(p->engine->PlayWaveOpen(0, tone(1000)));
+        QVERIFY(p->engine->PlayWaveStart(0, true));
+        QVERIFY(p->engine->StartRecording(0, 2, true));
         p->engine->EngineStop();
+        QVERIFY(!p->engine->isStarted());
+        QVERIFY(p->waitFor(QStringLiteral("UnregisterSucceeded()")));
+        QVERIFY(!p->log->hasName("CallHungUp"));
+        QVERIFY(!p->engine->IsLineBusy(0));
+        QCOMPARE(p->engine->LastErrorCode(), int(EngineError::NotOnline));
     }
 };
 

@@ -672,10 +672,12 @@ void LinphoneEngine::Impl::stop() {
         if (l.call) l.endedByUs = true;
     if (reg == Reg::Registered || reg == Reg::Registering) reg = Reg::Unregistering;
     regTryingSent = false;
-    core->stop(); // unregisters; its callbacks queue the unregistration events
-    core->removeListener(listener);
+    // Players are closed while the library still runs: a local player outliving the core would
+    // close into a stopped sound system.
     for (Line& l : lines)
         forgetWave(l);
+    core->stop(); // unregisters; its callbacks queue the unregistration events
+    core->removeListener(listener);
     lines.clear();
     incoming.clear();
     contacts.clear();
@@ -1354,9 +1356,11 @@ QString LinphoneEngine::OutputDeviceName(int index) {
     return qstr(list[size_t(index)]->getDeviceName());
 }
 
+// The global mutes are kept also while the engine is stopped (the answer is then False, code 10):
+// a mute box ticked while offline still mutes once the engine runs.
 bool LinphoneEngine::SetMicMute(bool mute) {
-    if (!d->checkStarted()) return false;
     d->micMuted = mute;
+    if (!d->checkStarted()) return false;
     d->core->enableMic(!mute);
     for (Impl::Line& l : d->lines)
         d->applyCallMutes(l);
@@ -1364,8 +1368,8 @@ bool LinphoneEngine::SetMicMute(bool mute) {
 }
 
 bool LinphoneEngine::SetSpeakerMute(bool mute) {
-    if (!d->checkStarted()) return false;
     d->speakerMuted = mute;
+    if (!d->checkStarted()) return false;
     for (Impl::Line& l : d->lines)
         d->applyCallMutes(l);
     return true;
