@@ -37,10 +37,6 @@ struct CallsWindow {
         lines = ctx.subsystems.lines;
         dialing = ctx.subsystems.dialing;
         callEnd = ctx.subsystems.callEnd;
-        // The two subsystems the call handlers call by name, for as long as the window does not
-        // make its own.
-        if (!ctx.subsystems.callLog) ctx.subsystems.callLog = new CallLog(ctx, &window);
-        if (!ctx.subsystems.recording) ctx.subsystems.recording = new Recording(ctx, &window);
         callLog = ctx.subsystems.callLog;
         recording = ctx.subsystems.recording;
     }
