@@ -52,7 +52,8 @@ private:
 
     QString tone(int hz) const { return m_work.filePath(QStringLiteral("tone%1.wav").arg(hz)); }
 
-    Phone* phone(const QString& playFile = QString(), bool soundCard = false, int expiry = 60) {
+    Phone* phone(const QString& playFile = QString(), bool soundCard = false, int expiry = 60,
+                 const BedAccount& account = Account1001) {
         auto* p = new Phone;
         m_phones << p;
         LinphoneEngine::Options options;
@@ -64,8 +65,8 @@ private:
         QString address;
         bool started = false;
         for (int attempt = 0; attempt < 5 && !started; ++attempt)
-            started = p->engine->EngineStart(false, address, freeUdpPort(), Account1001.user, Account1001.user,
-                                             Account1001.password, QStringLiteral("Agent"), m_bed->domain(),
+            started = p->engine->EngineStart(false, address, freeUdpPort(), account.user, account.user,
+                                             account.password, QStringLiteral("Agent"), m_bed->domain(),
                                              m_bed->domain(), QString(), soundCard, 2);
         if (!started) return nullptr;
         for (int line = 0; line < 2; ++line) {
@@ -270,6 +271,50 @@ private Q_SLOTS:
         QVERIFY(p->engine->SendDtmfDigit(0, QStringLiteral("#")));
         QVERIFY(p->waitFor(QStringLiteral("DtmfDigitReceived(0, #)")));
         QVERIFY(p->engine->EndCall(0));
+    }
+
+    void transferAskedByTheFarEnd() {
+        Phone* a = phone(QString(), false, 60, Account1001);
+        Phone* b = phone(QString(), false, 60, Account1002);
+        QVERIFY(a && b);
+        // A calls B; B answers; A hands B over to another number.
+        QString number = Account1002.user;
+        QVERIFY(a->engine->PlaceCall(0, number, -1, -1));
+        QTRY_VERIFY_WITH_TIMEOUT(b->log->hasName("IncomingCall"), kEventMs);
+        QVERIFY(b->engine->AnswerCall(0, b->log->first("IncomingCall").value(0).toString(), -1, -1));
+        QVERIFY(a->waitFor(QStringLiteral("CallConnected(0, sip:1002@%1, 3)").arg(m_bed->domain())));
+        QTRY_VERIFY_WITH_TIMEOUT(b->log->hasName("CallConnected"), kEventMs);
+        b->log->clear();
+
+        QVERIFY(a->engine->TransferCall(0, BedNumber::Answer));
+        // B's library follows the REFER: the new call is B's line 0 call, the old one ends quietly.
+        QVERIFY(b->waitFor(QStringLiteral("CallConnected(0, sip:9001@%1, 3)").arg(m_bed->domain())));
+        QVERIFY(a->waitFor(QStringLiteral("TransferAccepted(0)")));
+        QTRY_VERIFY_WITH_TIMEOUT(!a->engine->IsLineBusy(0), kEventMs);
+        QVERIFY(b->engine->IsLineBusy(0));
+        QVERIFY(!b->log->hasName("CallHungUp"));
+        QVERIFY(!a->log->hasName("CallHungUp"));
+        QVERIFY(b->engine->EndCall(0));
+        QTRY_VERIFY_WITH_TIMEOUT(!b->engine->IsLineBusy(0), kEventMs);
+
+        // A transfer to a busy number fails: A hears of it, B's new call fails on its line.
+        a->log->clear();
+        b->log->clear();
+        QVERIFY(a->engine->PlaceCall(0, number, -1, -1));
+        QTRY_VERIFY_WITH_TIMEOUT(b->log->hasName("IncomingCall"), kEventMs);
+        QVERIFY(b->engine->AnswerCall(0, b->log->first("IncomingCall").value(0).toString(), -1, -1));
+        QVERIFY(a->waitFor(QStringLiteral("CallConnected(0, sip:1002@%1, 3)").arg(m_bed->domain())));
+        QVERIFY(a->engine->TransferCall(0, BedNumber::Busy));
+        QVERIFY(b->waitFor(QStringLiteral("RequestFailureResponse(0, 486, Busy Here)")));
+        QVERIFY(b->waitFor(QStringLiteral("CallFailed(0)")));
+        QVERIFY(a->waitFor(QStringLiteral("TransferFailed(0, 0, Transfer failed)")));
+        // The call between A and B goes on, on both lines.
+        QTRY_VERIFY_WITH_TIMEOUT(!b->engine->IsLineOnHold(0), kEventMs);
+        QVERIFY(a->engine->IsLineBusy(0));
+        QVERIFY(b->engine->IsLineBusy(0));
+        QVERIFY(a->engine->EndCall(0));
+        QVERIFY(b->waitFor(QStringLiteral("CallHungUp(0)")));
+        QVERIFY(!b->engine->IsLineBusy(0));
     }
 
     void soundCardDevices() {

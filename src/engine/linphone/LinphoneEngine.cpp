@@ -217,6 +217,8 @@ struct LinphoneEngine::Impl {
         std::shared_ptr<PlayerEof> playerListener;
         std::shared_ptr<lp::Player> localPlayer; // the same wave on the agent's speaker ("listen")
         QString wavePath;
+
+        std::shared_ptr<lp::Call> replacedCall; // the call a far-end-requested transfer is replacing
         bool waveOpen = false;
         bool wavePlaying = false;
         qint64 waveDurationMs = 0;
@@ -350,6 +352,25 @@ struct LinphoneEngine::Impl {
     // --- call events -----------------------------------------------------------------------
     void onCallState(const std::shared_ptr<lp::Call>& call, lp::Call::State state, const std::string& message);
     void onIncoming(const std::shared_ptr<lp::Call>& call);
+
+    // The far end asked us to transfer (REFER): the library ends our call and places the new one by
+    // itself. The new call takes over the line of the call it replaces, as a call of that line.
+    int takeOverTransferredLine(const std::shared_ptr<lp::Call>& call) {
+        const int line = lineOf(call->getTransfererCall());
+        if (line < 0) return -1;
+        Line& l = lines[size_t(line)];
+        stopRecordingOf(line);
+        forgetWave(l);
+        l.replacedCall = l.call;
+        l.call = call;
+        l.connectingSent = false;
+        l.provisionalSent = 0;
+        l.connected = false;
+        l.endedByUs = false;
+        l.onHold = false;
+        l.callInband = false;
+        return line;
+    }
     void finishCall(int line);
     void onRegistration(lp::RegistrationState state, const std::string& message);
     void onTransferState(const std::shared_ptr<lp::Call>& call, lp::Call::State state);
@@ -750,6 +771,7 @@ void LinphoneEngine::Impl::onCallState(const std::shared_ptr<lp::Call>& call, lp
         line = placingLine;
         lines[size_t(line)].call = call;
     }
+    if (line < 0 && state == lp::Call::State::OutgoingInit) line = takeOverTransferredLine(call);
     if (line < 0) {
         if (isFinished(state)) {
             for (auto it = incoming.begin(); it != incoming.end(); ++it) {
@@ -791,6 +813,7 @@ void LinphoneEngine::Impl::onCallState(const std::shared_ptr<lp::Call>& call, lp
         }
         if (!l.connected) {
             l.connected = true;
+            l.replacedCall.reset();
             auto params = call->getCurrentParams();
             auto pt = params ? params->getUsedAudioPayloadType() : nullptr;
             const int codec = pt ? codecNumber(qstr(pt->getMimeType())) : -1;
@@ -834,6 +857,17 @@ void LinphoneEngine::Impl::finishCall(int line) {
     l.endedByUs = false;
     l.onHold = false;
     l.callInband = false;
+    // A call placed for a transfer the far end asked for has failed: the library takes the call it
+    // was to replace off hold again, and that call is the line's call once more.
+    std::shared_ptr<lp::Call> replaced = std::move(l.replacedCall);
+    l.replacedCall.reset();
+    if (replaced && !isFinished(replaced->getState())) {
+        l.call = replaced;
+        l.connected = true;
+        l.connectingSent = true;
+        const auto state = replaced->getState();
+        l.onHold = state == lp::Call::State::Paused || state == lp::Call::State::Pausing;
+    }
     if (byUs) return;
     if (wasConnected) {
         post([q = q, line] { emit q->CallHungUp(line); });
