@@ -273,6 +273,27 @@ private Q_SLOTS:
         QVERIFY(p->engine->EndCall(0));
     }
 
+    void incomingCallRefused() {
+        Phone* a = phone(QString(), false, 60, Account1001);
+        Phone* b = phone(QString(), false, 60, Account1002);
+        QVERIFY(a && b);
+        QString number = Account1002.user;
+        QVERIFY(a->engine->PlaceCall(0, number, -1, -1));
+        QTRY_VERIFY_WITH_TIMEOUT(b->log->hasName("IncomingCall"), kEventMs);
+        // A waiting incoming call takes no line.
+        QVERIFY(!b->engine->IsLineBusy(0));
+        const QString callId = b->log->first("IncomingCall").value(0).toString();
+        QVERIFY(!b->engine->RefuseCall(QStringLiteral("not-") + callId));
+        QCOMPARE(b->engine->LastErrorCode(), int(EngineError::InvalidCallId));
+        QVERIFY(b->engine->RefuseCall(callId));
+        QVERIFY(a->waitFor(QStringLiteral("CallFailed(0)")));
+        QCOMPARE(a->log->first("GlobalFailureResponse").value(1).toInt(), 603);
+        // Refused once, the call is gone: neither refused nor answered again.
+        QVERIFY(!b->engine->RefuseCall(callId));
+        QVERIFY(!b->engine->AnswerCall(0, callId, -1, -1));
+        QCOMPARE(b->engine->LastErrorCode(), int(EngineError::InvalidCallId));
+    }
+
     void transferAskedByTheFarEnd() {
         Phone* a = phone(QString(), false, 60, Account1001);
         Phone* b = phone(QString(), false, 60, Account1002);
