@@ -298,6 +298,10 @@ QString SipTestBed::farEndLog(FarEnd which) const {
     return readTemp(farEnd(which).name + QStringLiteral(".log"));
 }
 
+QString SipTestBed::farEndErrors(FarEnd which) const {
+    return readTemp(farEnd(which).name + QStringLiteral(".err"));
+}
+
 QString SipTestBed::proxyLog() const {
     return readTemp(QStringLiteral("kamailio.log"));
 }

@@ -115,6 +115,8 @@ public:
     // The far end's SIP message trace and its scenario log (lines like "REINVITE sendonly (...)").
     QString farEndMessages(FarEnd farEnd) const;
     QString farEndLog(FarEnd farEnd) const;
+    // Messages sipp did not expect, and why.
+    QString farEndErrors(FarEnd farEnd) const;
     // The proxy's own log (stderr).
     QString proxyLog() const;
 
