@@ -1,0 +1,331 @@
+// corvid-app-bench: resource use and call-setup speed of the whole dialer window on the real engine,
+// over the loopback test bed.
+//
+//   corvid-app-bench [--idle-seconds N] [--calls N] [--call-seconds N]
+//
+// 1. Starts the test bed and the real MainForm (offscreen unless a display is there) on a
+//    temporary install root set up for account 1001; start-up goes online and registers by itself.
+// 2. Idle: the process's CPU time over N seconds (default 60) online and registered, as a share of
+//    one core (goal <= 0.5 %: the 20 ms level bars, the 1 s ticks and the engine pump must stay
+//    cheap). The PBX page is kept out of this measurement.
+// 3. Memory: resident size of the dialer without the PBX page, then with a page shown in the
+//    embedded browser (the web engine's own helper processes counted separately).
+// 4. Call setup: for each call, the time from the Call button's click to the INVITE's arrival at
+//    the far end (through the proxy), read from the far end's message trace (goal <= 20 ms).
+// 5. One G.711 call to the far end that echoes: CPU share over N seconds (default 10) of talk.
+// Exit code 0 when the idle and call-setup goals are met, 1 when one is missed, 2 when the bench
+// could not run.
+
+#include "engine/SipEngine.h"
+#include "engine/linphone/LinphoneEngine.h"
+#include "support/E2eFixtures.h"
+#include "support/MainFormFixture.h"
+#include "ui_MainForm.h"
+
+#ifdef CORVID_WITH_WEBENGINE
+#include "integrations/PbxPage.h"
+#include <QWebEngineView>
+#endif
+#include "engine/OnlineControl.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDateTime>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using namespace corvid;
+using namespace corvid::test;
+
+namespace {
+
+constexpr double kIdleGoalPercent = 0.5;
+constexpr double kInviteGoalMs = 20.0;
+
+qint64 cpuMicros() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return qint64(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000 + usage.ru_utime.tv_usec +
+           usage.ru_stime.tv_usec;
+}
+
+qint64 wallMicros() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return qint64(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+qint64 monotonicMicros() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+QByteArray readProc(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+long rssKiBOf(qint64 pid) {
+    for (const QByteArray& line : readProc(QStringLiteral("/proc/%1/status").arg(pid)).split('\n'))
+        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return 0;
+}
+
+qint64 parentOf(qint64 pid) {
+    const QByteArray stat = readProc(QStringLiteral("/proc/%1/stat").arg(pid));
+    const int close = stat.lastIndexOf(')');
+    if (close < 0) return 0;
+    // After "pid (name) ": state, then the parent's pid.
+    const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
+    return fields.value(1).toLongLong();
+}
+
+// Resident memory of this process's descendants whose command line names the web engine's helper
+// (the test bed's processes are descendants too, and are not counted).
+long webHelpersRssKiB(int* count) {
+    const qint64 self = getpid();
+    long total = 0;
+    *count = 0;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool numeric = false;
+        const qint64 pid = entry.toLongLong(&numeric);
+        if (!numeric || pid == self) continue;
+        qint64 ancestor = parentOf(pid);
+        for (int depth = 0; depth < 4 && ancestor > 1 && ancestor != self; ++depth)
+            ancestor = parentOf(ancestor);
+        if (ancestor != self) continue;
+        if (!readProc(QStringLiteral("/proc/%1/cmdline").arg(pid)).contains("QtWebEngineProcess")) continue;
+        total += rssKiBOf(pid);
+        ++*count;
+    }
+    return total;
+}
+
+// Arrival times (wall clock, microseconds) of the initial INVITEs to number in a sipp message trace.
+QList<qint64> inviteArrivals(const QString& trace, const QString& number) {
+    QList<qint64> times;
+    static const QRegularExpression stamp(
+        QStringLiteral("^-+ (\\d{4}-\\d\\d-\\d\\d)[ \\t](\\d\\d:\\d\\d:\\d\\d)\\.(\\d{6})"),
+        QRegularExpression::MultilineOption);
+    auto it = stamp.globalMatch(trace);
+    while (it.hasNext()) {
+        const auto m = it.next();
+        const qsizetype bodyStart = m.capturedEnd();
+        const qsizetype next = trace.indexOf(QStringLiteral("\n-----"), bodyStart);
+        const QString entry = trace.mid(bodyStart, next < 0 ? -1 : next - bodyStart);
+        if (!entry.contains(QLatin1String("message received")) ||
+            !entry.contains(QStringLiteral("\nINVITE sip:%1@").arg(number)))
+            continue;
+        const QDateTime at = QDateTime::fromString(m.captured(1) + QLatin1Char(' ') + m.captured(2),
+                                                   QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        times << at.toMSecsSinceEpoch() * 1000 + m.captured(3).toLongLong();
+    }
+    return times;
+}
+
+// The event loop alone for ms (QTest::qWait would wake every 10 ms and count in the measurement).
+void runEventLoop(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+QStringList statusLog(const Ui::MainForm& ui) {
+    QStringList lines;
+    for (int i = 0; i < ui.ListStatusLog->count(); ++i)
+        lines << ui.ListStatusLog->item(i)->text();
+    return lines;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const bool noDisplay = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && noDisplay) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (getuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    qputenv("QT_LOGGING_RULES", "qt.qpa.*=false");
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Idle CPU, memory and call-setup time of the dialer window"));
+    parser.addHelpOption();
+    QCommandLineOption idleOption(QStringLiteral("idle-seconds"), QStringLiteral("Idle measurement length."),
+                                  QStringLiteral("N"), QStringLiteral("60"));
+    QCommandLineOption callsOption(QStringLiteral("calls"), QStringLiteral("Calls to time."), QStringLiteral("N"),
+                                   QStringLiteral("10"));
+    QCommandLineOption talkOption(QStringLiteral("call-seconds"), QStringLiteral("Length of the measured call."),
+                                  QStringLiteral("N"), QStringLiteral("10"));
+    parser.addOptions({idleOption, callsOption, talkOption});
+    parser.process(app);
+    const int idleSeconds = qMax(1, parser.value(idleOption).toInt());
+    const int calls = qMax(1, parser.value(callsOption).toInt());
+    const int talkSeconds = qMax(1, parser.value(talkOption).toInt());
+
+    SipTestBed bed;
+    if (!bed.start()) {
+        std::fprintf(stderr, "test bed: %s\n", qPrintable(bed.errorString()));
+        return 2;
+    }
+
+    // The window as the program builds it, on a root set up for the bed.
+    MainFormFixture fixture;
+    const QString provider = SipTestBed::providerDomain();
+    const QString customer = QStringLiteral("BN1234") + Account1001.user + Account1001.password;
+    fixture.writeSettings({{QStringLiteral("customerNumber"), customer},
+                           {QStringLiteral("Password"), Account1001.password},
+                           {QStringLiteral("Login"), Account1001.user},
+                           {QStringLiteral("AuthLogin"), Account1001.user},
+                           {QStringLiteral("OutBoundProxy"), QStringLiteral("1234.") + provider},
+                           {QStringLiteral("SIPProxy"), QStringLiteral("1234.") + provider},
+                           {QStringLiteral("Mon"), QStringLiteral("True")},
+                           {QStringLiteral("ProviderDomain"), provider},
+                           {QStringLiteral("SipOutboundProxy"), bed.proxyAddress()},
+                           {QStringLiteral("DisplayName"), QStringLiteral("Bench Agent")}});
+    LinphoneEngine::Options options;
+    options.dataDir = fixture.root().engineDataDir();
+    options.outboundProxy = bed.proxyAddress();
+    LinphoneEngine engine(options);
+    MainForm& window = fixture.create(&engine);
+    WindowContext& ctx = window.context();
+    Ui::MainForm& ui = fixture.ui();
+#ifdef CORVID_WITH_WEBENGINE
+    // The PBX page is shown later, on purpose; until then nothing is loaded.
+    if (ctx.subsystems.pbxPage) ctx.subsystems.pbxPage->setPageLoader([](const QUrl&) {});
+#endif
+    if (!ctx.subsystems.online) {
+        std::fprintf(stderr, "the window has no online control\n");
+        return 2;
+    }
+    if (!QTest::qWaitFor([&] { return statusLog(ui) == QStringList{QStringLiteral("Ready...")}; }, 20000)) {
+        std::fprintf(stderr, "the window did not register: %s | %s\n",
+                     qPrintable(statusLog(ui).join(QStringLiteral(" | "))),
+                     qPrintable(fixture.fakes.messages.texts().join(QStringLiteral(" | "))));
+        return 2;
+    }
+#ifdef NDEBUG
+    std::printf("optimised build\n");
+#else
+    std::printf("debug build: figures are higher than a release build's\n");
+#endif
+    std::printf("window online and registered as 1001 at %s (SIP port %d, engine pump every %d ms)\n",
+                qPrintable(bed.proxyAddress()), ctx.subsystems.online->sipPort(), engine.pumpIntervalMs());
+
+    // --- idle ---------------------------------------------------------------------------------
+    runEventLoop(2000); // the registration's own waits end, the caption settles
+    const qint64 cpu0 = cpuMicros(), wall0 = monotonicMicros();
+    runEventLoop(idleSeconds * 1000);
+    const qint64 cpu = cpuMicros() - cpu0, wall = monotonicMicros() - wall0;
+    const double idlePercent = 100.0 * double(cpu) / double(wall);
+    std::printf("idle, online and registered: %.3f %% of one core over %.1f s (%.1f ms CPU; goal <= %.1f %%)\n",
+                idlePercent, wall / 1e6, cpu / 1e3, kIdleGoalPercent);
+    {
+        // Where it goes: the same wait with the 20 ms level-bar timer stopped.
+        ctx.timers.TimerProgressBar->stop();
+        const qint64 c0 = cpuMicros(), w0 = monotonicMicros();
+        runEventLoop(qMin(idleSeconds, 20) * 1000);
+        const double withoutBars = 100.0 * double(cpuMicros() - c0) / double(monotonicMicros() - w0);
+        ctx.timers.TimerProgressBar->start();
+        std::printf("  of which the 20 ms level bars: %.3f %% (idle without them: %.3f %%)\n",
+                    idlePercent - withoutBars, withoutBars);
+    }
+    std::printf("resident memory without the PBX page: %.1f MiB\n", rssKiBOf(getpid()) / 1024.0);
+
+    // --- the PBX page ---------------------------------------------------------------------------
+#ifdef CORVID_WITH_WEBENGINE
+    {
+        QWebEngineView* view = nullptr;
+        if (ctx.subsystems.pbxPage) view = qobject_cast<QWebEngineView*>(ctx.subsystems.pbxPage->browser());
+        if (!view) view = qobject_cast<QWebEngineView*>(ctx.WebBrowser1);
+        if (view) {
+            // A page shaped like the PBX's list of active extensions, from a local file.
+            QString rows;
+            for (int i = 0; i < 40; ++i)
+                rows += QStringLiteral("<tr><td>%1</td><td>Agent %1</td><td>idle</td></tr>").arg(1000 + i);
+            const QString page = fixture.rootPath() + QStringLiteral("/active_extensions.html");
+            fixture.writeFile(QStringLiteral("active_extensions.html"),
+                              ("<html><body><table><tr><th>Extension</th><th>Name</th><th>State</th></tr>" + rows +
+                               "</table></body></html>")
+                                  .toUtf8());
+            bool loaded = false;
+            QObject::connect(view, &QWebEngineView::loadFinished, view, [&loaded](bool) { loaded = true; });
+            view->setVisible(true);
+            view->load(QUrl::fromLocalFile(page));
+            (void)QTest::qWaitFor([&] { return loaded; }, 30000);
+            runEventLoop(2000);
+            int helpers = 0;
+            const long helpersKiB = webHelpersRssKiB(&helpers);
+            std::printf("resident memory with the PBX page: %.1f MiB (page %s), plus %.1f MiB in %d web engine "
+                        "helper process(es)\n",
+                        rssKiBOf(getpid()) / 1024.0, loaded ? "loaded" : "NOT loaded", helpersKiB / 1024.0, helpers);
+            const qint64 webCpu0 = cpuMicros(), webWall0 = monotonicMicros();
+            runEventLoop(qMin(idleSeconds, 10) * 1000);
+            std::printf("idle with the page shown: %.3f %% of one core over %.1f s (dialer process only)\n",
+                        100.0 * double(cpuMicros() - webCpu0) / double(monotonicMicros() - webWall0),
+                        (monotonicMicros() - webWall0) / 1e6);
+        } else {
+            std::printf("resident memory with the PBX page: not measured (no embedded browser)\n");
+        }
+    }
+#else
+    std::printf("resident memory with the PBX page: not measured (built without the web engine)\n");
+#endif
+
+    // --- Call click to INVITE -------------------------------------------------------------------
+    QList<double> latencies;
+    for (int i = 0; i < calls; ++i) {
+        const QString trace = bed.farEndMessages(SipTestBed::FarEnd::Answer);
+        const qsizetype invitesBefore = inviteArrivals(trace, BedNumber::Answer).size();
+        ui.EditPhoneNo->setText(BedNumber::Answer);
+        const qint64 t0 = wallMicros();
+        ui.BtnDial->click();
+        if (!QTest::qWaitFor([&] { return statusLog(ui).contains(QStringLiteral("Line- 1: Success to connect.")); },
+                             10000)) {
+            std::fprintf(stderr, "call %d not connected: %s\n", i + 1,
+                         qPrintable(statusLog(ui).join(QStringLiteral(" | "))));
+            return 2;
+        }
+        const QList<qint64> arrivals =
+            inviteArrivals(bed.farEndMessages(SipTestBed::FarEnd::Answer), BedNumber::Answer);
+        if (arrivals.size() <= invitesBefore) {
+            std::fprintf(stderr, "call %d: no INVITE in the far end's trace\n", i + 1);
+            return 2;
+        }
+        latencies << (arrivals.at(invitesBefore) - t0) / 1000.0;
+
+        if (i == calls - 1) {
+            // --- one G.711 call: CPU while talking ------------------------------------------
+            runEventLoop(1000);
+            const qint64 callCpu0 = cpuMicros(), callWall0 = monotonicMicros();
+            runEventLoop(talkSeconds * 1000);
+            const qint64 callCpu = cpuMicros() - callCpu0, callWall = monotonicMicros() - callWall0;
+            std::printf("one G.711 call (far end echoing): %.2f %% of one core over %.1f s\n",
+                        100.0 * double(callCpu) / double(callWall), callWall / 1e6);
+        }
+        ui.BtnHangUp->click();
+        (void)QTest::qWaitFor([&] { return !engine.IsLineBusy(0); }, 5000);
+        runEventLoop(700); // the status log's clean-up after the call
+    }
+    std::sort(latencies.begin(), latencies.end());
+    const double median = latencies.at(latencies.size() / 2);
+    std::printf("Call click to INVITE at the far end (through the proxy), %d calls: min %.2f ms, median %.2f ms, "
+                "max %.2f ms (goal <= %.0f ms)\n",
+                calls, latencies.first(), median, latencies.last(), kInviteGoalMs);
+
+    engine.EngineStop();
+    QTest::qWait(200);
+    const bool ok = idlePercent <= kIdleGoalPercent && median <= kInviteGoalMs;
+    std::printf("%s\n", ok ? "goals met" : "goal missed");
+    return ok ? 0 : 1;
+}
