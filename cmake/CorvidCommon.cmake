@@ -20,6 +20,7 @@ function(corvid_add_library name)
         # A folder whose code has not been written yet still yields a (empty) library.
         file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp "")
         set(ARG_SOURCES ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
+        set_source_files_properties(${ARG_SOURCES} PROPERTIES SKIP_AUTOGEN ON)
     endif()
     add_library(${name} STATIC ${ARG_SOURCES})
     target_link_libraries(${name} PUBLIC corvid_common ${ARG_LIBS})
