@@ -37,6 +37,8 @@ class TestLinphoneEngine : public QObject {
 private:
     std::unique_ptr<SipTestBed> m_bed;
     OwnedTempDir m_work{QStringLiteral("corvid-e2e-")};
+    // Started before any engine: the sound library looks for its sound server once per process.
+    std::unique_ptr<NullSoundCard> m_soundCard;
     QList<Phone*> m_phones;
     int m_phoneCounter = 0;
 
@@ -44,7 +46,7 @@ private:
 
     // A started engine for account (lines opened on free RTP ports), registered unless told not to.
     Phone* phone(const BedAccount& account, const QString& playFile = QString(), bool registerIt = true,
-                 const QString& password = QString()) {
+                 const QString& password = QString(), bool captureSound = false) {
         auto* p = new Phone;
         m_phones << p;
         LinphoneEngine::Options options;
@@ -58,7 +60,7 @@ private:
             const int port = freeUdpPort();
             if (p->engine->EngineStart(false, addr, port, account.user, account.user,
                                        password.isEmpty() ? account.password : password, "Agent " + account.user,
-                                       m_bed->domain(), m_bed->domain(), QString(), false, 2))
+                                       m_bed->domain(), m_bed->domain(), QString(), captureSound, 2))
                 p->sipPort = port;
         }
         if (!p->sipPort) {
@@ -100,6 +102,11 @@ private Q_SLOTS:
         QVERIFY2(m_bed->start(), qPrintable(m_bed->errorString()));
         for (int hz : {500, 1000, 1500})
             QVERIFY(writeToneWave(tone(hz), hz, 20000));
+        if (NullSoundCard::available()) {
+            m_soundCard = std::make_unique<NullSoundCard>();
+            QVERIFY2(m_soundCard->start(), qPrintable(m_soundCard->errorString()));
+            m_soundCard->applyToEnvironment();
+        }
     }
 
     void cleanup() {
@@ -112,7 +119,9 @@ private Q_SLOTS:
     }
 
     void cleanupTestCase() {
-        const QList<qint64> pids = m_bed->processIds();
+        QList<qint64> pids = m_bed->processIds();
+        if (m_soundCard) pids << m_soundCard->pid();
+        m_soundCard.reset();
         m_bed.reset();
         for (qint64 pid : pids)
             QVERIFY(!processGroupAlive(pid));
@@ -349,6 +358,24 @@ private Q_SLOTS:
         QVERIFY(!b->log->hasName("IncomingCall"));
         QCOMPARE(invitesToAnswer(), before + 1); // the caller followed B's redirect to the far end
         QVERIFY(a->engine->EndCall(0));
+    }
+
+    void callThroughNullSoundCard() {
+        if (!NullSoundCard::available()) QSKIP("pulseaudio is not installed");
+        NullSoundCard card;
+        QVERIFY2(card.start(), qPrintable(card.errorString()));
+        card.applyToEnvironment();
+        Phone* p = phone(Account1001, QString(), true, QString(), true);
+        QVERIFY(p);
+        QVERIFY(!p->engine->usesSoundFiles());
+        QVERIFY(p->engine->InputDeviceCount() >= 1);
+        QVERIFY(p->engine->OutputDeviceCount() >= 1);
+        QString number = BedNumber::Answer;
+        QVERIFY(p->engine->PlaceCall(0, number, 0, 0));
+        QVERIFY(waitForName(p, "CallConnected"));
+        QVERIFY(p->engine->EndCall(0));
+        QTRY_VERIFY(!p->engine->IsLineBusy(0));
+        cleanup(); // the engine lets go of the sound server before it stops
     }
 
     void chatAndPresenceBothWays() {
