@@ -232,8 +232,9 @@ private:
         });
         connect(phone->ui().callsec, &QLineEdit::textChanged, this,
                 [p](const QString& text) { p->callSeconds << text; });
-        // Sound and echo options the calls need; the caption and default of the boxes are the window's.
+        // The window's own defaults register and offer G.711; the sound options suit the tone.
         phone->ui().CheckEchoCancel->setChecked(false); // it would cut the steady test tone into bursts
+        phone->ui().CheckCaptureSoundDevice->setChecked(false); // the tone file, whatever sound card is there
         return phone;
     }
 

@@ -105,7 +105,7 @@ void TestOnline::goingOnlineRunsEveryStepInOrder() {
              (QVariantList{false, QStringLiteral("127.0.0.1"), 5782, QStringLiteral("1001"), QStringLiteral("1001"),
                            QStringLiteral("secret1001"), QStringLiteral("Ann Agent"),
                            QStringLiteral("pbx1234.corvidvoice.net"), QStringLiteral("pbx1234.corvidvoice.net"),
-                           QString(), false, 2}));
+                           QString(), true, 2}));
     QCOMPARE(o.ports(QStringLiteral("EnableCodec"), 0), (QVariantList{3, 4, 2, 0, 1}));
     QCOMPARE(o.w.engine.last(QStringLiteral("RegisterToProxy")), QVariantList{1800});
     QCOMPARE(o.w.engine.last(QStringLiteral("SetEngineInterval")), QVariantList{30});
