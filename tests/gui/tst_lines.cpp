@@ -26,6 +26,8 @@ private Q_SLOTS:
     void classification();
     void busyReactionEndsTheCallOnTheLineSelectedWhenTheWaitEnds();
     void busyReactionEmptiesTheClipboardInAutoCallMode();
+    void refusedNumberIsHungUpAfterTwoSeconds_data();
+    void refusedNumberIsHungUpAfterTwoSeconds();
     void secondRefusalDuringTheWaitHangsUpOnce();
     void callEndedDuringTheWaitIsNotEndedAgain();
     void nextCallPlacedDuringTheWaitIsLeftAlone();
@@ -226,6 +228,31 @@ void TestLines::busyReactionEndsTheCallOnTheLineSelectedWhenTheWaitEnds() {
     // Click-to-dial is off: the clipboard is not touched.
     QCOMPARE(w.fakes.clipboard.clears, 0);
     QCOMPARE(w.fakes.clipboard.current(), QStringLiteral("5550000000"));
+}
+
+void TestLines::refusedNumberIsHungUpAfterTwoSeconds_data() {
+    QTest::addColumn<bool>("busy");
+    QTest::addColumn<QString>("caption");
+    QTest::newRow("486") << true << QStringLiteral("BUSY");
+    QTest::newRow("404") << false << QStringLiteral("Bad Number");
+}
+
+// The whole road as the engine drives it: the far end refuses, the call fails and the line is
+// free again; two seconds later the hang-up still runs as the agent's and writes its row.
+void TestLines::refusedNumberIsHungUpAfterTwoSeconds() {
+    QFETCH(bool, busy);
+    QFETCH(QString, caption);
+    CallsWindow w;
+    w.goOnline(2);
+    w.ui.EditAccountDisplayName->setText(QStringLiteral("Agent7"));
+    w.engine.setDefaultScript(busy ? FakeEngine::busy(50) : FakeEngine::notFound(50));
+    w.dial(QStringLiteral("5551234567"));
+    QTRY_COMPARE(w.ui.mouseMenu->text(), caption);
+    QTRY_COMPARE_WITH_TIMEOUT(w.callLogRows(QStringLiteral("Agent7")).size(), 1, 5000);
+    QVERIFY(w.callLogRows(QStringLiteral("Agent7")).at(0).endsWith(",\"hang up\""));
+    QVERIFY2(w.fakes.messages.texts().isEmpty(), qPrintable(w.fakes.messages.texts().join('|')));
+    QVERIFY(w.ui.EditPhoneNo->text().isEmpty());
+    QCOMPARE(w.ui.callsec->text(), QStringLiteral("0"));
 }
 
 void TestLines::busyReactionEmptiesTheClipboardInAutoCallMode() {

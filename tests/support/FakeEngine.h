@@ -400,9 +400,9 @@ public:
     }
     bool EndCall(int line) override {
         record("EndCall", {line});
-        if (scriptedFailure("EndCall")) return false;
-        if (!m_lines.contains(line)) return fail(EngineError::InvalidLine);
-        if (!m_lines[line].busy) return fail(EngineError::NotInVoiceSession);
+        if (scriptedFailure("EndCall") || !checkLine(line, true)) return false;
+        // Like the real engine: a line whose call already ended (failed, hung up) has nothing to end.
+        if (!m_lines[line].busy) return ok();
         endLine(line); // a local hang-up raises no CallHungUp
         return ok();
     }
