@@ -115,7 +115,6 @@ void TestPbxPage::notSetUpLoadsTheProbeAndShowsTheAccountPanel_data() {
     QTest::addColumn<QString>("probeSetting");
     QTest::addColumn<QUrl>("expected");
     QTest::newRow("missing") << QString() << QString() << QUrl("http://example.com/");
-    QTest::newRow("empty") << "" << QString() << QUrl("http://example.com/");
     QTest::newRow("lower case") << "true" << QString() << QUrl("http://example.com/");
     QTest::newRow("probe from the settings") << "False"
                                              << "http://127.0.0.1:9/probe" << QUrl("http://127.0.0.1:9/probe");
@@ -160,9 +159,6 @@ void TestPbxPage::setUpOpensTheDirectoryAndGoesOnline_data() {
                                                        << "http://pbx1234.voice.example.org" + kPagePath + query;
     QTest::newRow("no customer number") << QString() << QString() << QString() << ""
                                         << "http://pbx.corvidvoice.net" + kPagePath;
-    QTest::newRow("short customer number") << "AB12"
-                                           << "AB12" << QString() << "12"
-                                           << "http://pbx12.corvidvoice.net" + kPagePath + query;
     QTest::newRow("two characters") << "AB"
                                     << "AB" << QString() << ""
                                     << "http://pbx.corvidvoice.net" + kPagePath + query;

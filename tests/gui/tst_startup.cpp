@@ -66,7 +66,6 @@ class TestStartup : public QObject {
 private slots:
     void startupFillsEveryFieldFromTheSettings();
     void firstStartWithoutSettingsShowsTheAccountPanel();
-    void customerSetUpOffersTheOnlineButton();
     void monitorListNamedByAPathIsNotRead();
     void accountSaveWritesTheKeysInOrder();
     void accountSaveCutsTheUntrimmedCode_data();
@@ -170,16 +169,6 @@ void TestStartup::firstStartWithoutSettingsShowsTheAccountPanel() {
     QVERIFY(!f.ctx().timers.webtimer->isActive());
     QVERIFY(ui.BtnOnline->isHidden());
     QCOMPARE(ui.RightPages->currentWidget(), ui.PageAccount);
-}
-
-void TestStartup::customerSetUpOffersTheOnlineButton() {
-    MainFormFixture f;
-    f.writeSettings({{"customerNumber", "01234567890123456789"}, {"Mon", "True"}});
-    f.create();
-    QVERIFY(f.ui().BtnOnline->isHidden());
-    QTRY_VERIFY_WITH_TIMEOUT(f.ui().BtnOnline->isVisible(), 3000);
-    QCOMPARE(f.ui().BtnOnline->text(), QStringLiteral("OffLine"));
-    QVERIFY(f.ui().Frame7->isHidden());
 }
 
 void TestStartup::monitorListNamedByAPathIsNotRead() {
