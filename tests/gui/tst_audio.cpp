@@ -40,7 +40,6 @@ private Q_SLOTS:
     void codecBoxes_data();
     void codecBoxes();
     void inbandDtmfReachesEveryOpenLine();
-    void inbandDtmfBeforeOnlineReachesNoLine();
     void clearingPlayRingToneWhilePlayingStops();
     void clearingPlayringtoneSilencesOnly();
 };
@@ -67,9 +66,7 @@ void TestAudio::sliders_data() {
     QTest::addColumn<int>("value");
     QTest::addColumn<int>("volume");
     QTest::newRow("full") << 10 << 250;
-    QTest::newRow("middle") << 5 << 125;
     QTest::newRow("one") << 1 << 25;
-    QTest::newRow("zero") << 0 << 0;
 }
 
 void TestAudio::sliders() {
@@ -121,9 +118,7 @@ void TestAudio::levelBarsFollowTheEngineWithinTheirRange_data() {
     QTest::addColumn<int>("speakerBar");
     QTest::addColumn<int>("micBar");
     // The engine's 0..32767 shown as the bar's 0..100.
-    QTest::newRow("silence") << 0 << 0 << 0 << 0;
     QTest::newRow("half and a tenth") << 16384 << 3277 << 50 << 10;
-    QTest::newRow("full") << 32767 << 32767 << 100 << 100;
     QTest::newRow("smallest steps") << 163 << 164 << 0 << 1;
     QTest::newRow("outside the scale") << 40000 << -120 << 100 << 0;
 }
@@ -198,9 +193,6 @@ void TestAudio::codecBoxes_data() {
     QTest::addColumn<QString>("box");
     QTest::addColumn<int>("codec");
     QTest::newRow("GSM 6.10") << "CheckGSM610" << 0;
-    QTest::newRow("iLBC") << "CheckiLBC" << 1;
-    QTest::newRow("G711 A-LAW") << "CheckG711A" << 2;
-    QTest::newRow("G711 U-LAW") << "CheckG711U" << 3;
     QTest::newRow("G729") << "CheckG729" << 4;
 }
 
@@ -221,6 +213,9 @@ void TestAudio::codecBoxes() {
 
 void TestAudio::inbandDtmfReachesEveryOpenLine() {
     Audio a;
+    a.w.ui.CheckForceInbandDTMF->setChecked(true); // before going online: no line to reach
+    a.w.ui.CheckForceInbandDTMF->setChecked(false);
+    QCOMPARE(a.w.engine.callNames(), QStringList());
     a.w.ctx.state.LineCount = 2;
     a.w.ui.CheckForceInbandDTMF->setChecked(true);
     a.w.ui.CheckForceInbandDTMF->setChecked(false);
@@ -228,14 +223,6 @@ void TestAudio::inbandDtmfReachesEveryOpenLine() {
              (QStringList{"ForceInbandDtmfOn", "ForceInbandDtmfOn", "ForceInbandDtmfOff", "ForceInbandDtmfOff"}));
     QCOMPARE(a.w.engine.callsTo(QStringLiteral("ForceInbandDtmfOn")).at(0).args, QVariantList{0});
     QCOMPARE(a.w.engine.callsTo(QStringLiteral("ForceInbandDtmfOn")).at(1).args, QVariantList{1});
-}
-
-void TestAudio::inbandDtmfBeforeOnlineReachesNoLine() {
-    Audio a;
-    QCOMPARE(a.w.ctx.state.LineCount, 0);
-    a.w.ui.CheckForceInbandDTMF->setChecked(true);
-    a.w.ui.CheckForceInbandDTMF->setChecked(false);
-    QCOMPARE(a.w.engine.callNames(), QStringList());
 }
 
 void TestAudio::clearingPlayRingToneWhilePlayingStops() {

