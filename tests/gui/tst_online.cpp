@@ -225,7 +225,6 @@ void TestOnline::rtpPorts_data() {
     QTest::addColumn<QList<int>>("inUse");
     QTest::addColumn<QVariantList>("tried");
     QTest::addColumn<QList<int>>("opened");
-    QTest::newRow("all free") << QList<int>{} << QVariantList{7000, 7002} << QList<int>{7000, 7002};
     QTest::newRow("first two taken") << QList<int>{7000, 7002} << QVariantList{7000, 7002, 7004, 7006}
                                      << QList<int>{7004, 7006};
     QTest::newRow("second line's taken") << QList<int>{7002} << QVariantList{7000, 7002, 7004}
@@ -269,8 +268,6 @@ void TestOnline::failuresStopGoingOnline_data() {
     const QStringList stop{QStringLiteral("EngineStop")};
     QTest::newRow("engine, no network") << "EngineStart" << 12 << QStringList{"Please Check Your Internet Connection."}
                                         << QStringList();
-    QTest::newRow("engine, code outside the table") << "EngineStart" << 99 << QStringList{} << QStringList();
-    QTest::newRow("line not open") << "OpenLine" << 31 << QStringList{"Line is not open."} << stop;
     QTest::newRow("line, code outside the table") << "OpenLine" << 7 << QStringList{} << stop;
     QTest::newRow("register request")
         << "RegisterToProxy" << 26
@@ -371,24 +368,12 @@ void TestOnline::registrationEvents_data() {
     QTest::addColumn<QString>("event");
     QTest::addColumn<QString>("logged");
     QTest::addColumn<QString>("caption");
-    QTest::newRow("RegisterTrying") << "RegisterTrying"
-                                    << "Trying to register."
-                                    << "Trying to register.";
     QTest::newRow("RegisterFailed") << "RegisterFailed"
                                     << "Failed: Forbidden"
                                     << "Failed to register.";
-    QTest::newRow("UnregisterTrying") << "UnregisterTrying"
-                                      << "Trying to Unregister."
-                                      << "";
     QTest::newRow("UnregisterSucceeded") << "UnregisterSucceeded"
                                          << "Unregistered successfully."
                                          << "You Are No On Line.";
-    QTest::newRow("UnregisterFailed") << "UnregisterFailed"
-                                      << "Fail to unregister."
-                                      << "";
-    QTest::newRow("ReregisterTrying") << "ReregisterTrying"
-                                      << "Trying to Re-Register."
-                                      << "";
     QTest::newRow("ReregisterSucceeded") << "ReregisterSucceeded"
                                          << ""
                                          << "";
@@ -406,18 +391,10 @@ void TestOnline::registrationEvents() {
     ui.autoCheck->setEnabled(false);
     ui.mouseMenu->setText(QStringLiteral("before"));
     FakeEngine& e = o.w.engine;
-    if (event == "RegisterTrying")
-        e.fireRegisterTrying();
-    else if (event == "RegisterFailed")
+    if (event == "RegisterFailed")
         e.fireRegisterFailed(403, QStringLiteral("Forbidden"));
-    else if (event == "UnregisterTrying")
-        e.fireUnregisterTrying();
     else if (event == "UnregisterSucceeded")
         e.fireUnregisterSucceeded();
-    else if (event == "UnregisterFailed")
-        e.fireUnregisterFailed();
-    else if (event == "ReregisterTrying")
-        e.fireReregisterTrying();
     else if (event == "ReregisterSucceeded")
         e.fireReregisterSucceeded();
     else if (event == "ReregisterFailed")

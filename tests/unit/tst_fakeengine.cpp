@@ -29,11 +29,6 @@ private Q_SLOTS:
                                 << start + QStringList{"CallConnected(0, sip:555@fake.invalid, 3)"};
         QTest::newRow("busy") << FakeEngine::busy()
                               << start + QStringList{"RequestFailureResponse(0, 486, Busy Here)", "CallFailed(0)"};
-        QTest::newRow("not found") << FakeEngine::notFound()
-                                   << start + QStringList{"RequestFailureResponse(0, 404, Not Found)", "CallFailed(0)"};
-        QTest::newRow("5xx") << FakeEngine::finalResponse(580, "Precondition Failure")
-                             << start +
-                                    QStringList{"ServerFailureResponse(0, 580, Precondition Failure)", "CallFailed(0)"};
         QTest::newRow("6xx") << FakeEngine::finalResponse(603, "Decline")
                              << start + QStringList{"GlobalFailureResponse(0, 603, Decline)", "CallFailed(0)"};
         QTest::newRow("far-end hang-up") << FakeEngine::hangUpAfter(30)
