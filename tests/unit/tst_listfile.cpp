@@ -25,10 +25,8 @@ void TestListFile::fields_data() {
     QTest::addColumn<QStringList>("expected");
 
     QTest::newRow("empty file") << QByteArray() << QStringList{};
-    QTest::newRow("one per line crlf") << QByteArray("101_Ann\r\n102_Bob\r\n") << QStringList{"101_Ann", "102_Bob"};
     QTest::newRow("lf only") << QByteArray("101_Ann\n102_Bob\n") << QStringList{"101_Ann", "102_Bob"};
     QTest::newRow("cr only") << QByteArray("101\r102\r") << QStringList{"101", "102"};
-    QTest::newRow("no final line break") << QByteArray("101\r\n102") << QStringList{"101", "102"};
     QTest::newRow("commas split a line") << QByteArray("101,102, 103\r\n104\r\n")
                                          << QStringList{"101", "102", "103", "104"};
     QTest::newRow("blanks around unquoted fields dropped")
@@ -39,12 +37,9 @@ void TestListFile::fields_data() {
     QTest::newRow("open quote ends at the line end") << QByteArray("\"ab,c\r\nd\r\n") << QStringList{"ab,c", "d"};
     QTest::newRow("quote inside an unquoted field kept") << QByteArray("ab\"c,d\r\n") << QStringList{"ab\"c", "d"};
     QTest::newRow("empty line is an empty field") << QByteArray("a\r\n\r\nb\r\n") << QStringList{"a", "", "b"};
-    QTest::newRow("blank-only line is an empty field") << QByteArray("a\r\n   \r\nb") << QStringList{"a", "", "b"};
     QTest::newRow("two commas") << QByteArray("a,,b\r\n") << QStringList{"a", "", "b"};
-    QTest::newRow("comma at line end") << QByteArray("a,\r\nb\r\n") << QStringList{"a", "", "b"};
     QTest::newRow("comma at file end") << QByteArray("a,") << QStringList{"a"};
     QTest::newRow("trailing blank line") << QByteArray("a\r\n\r\n") << QStringList{"a", ""};
-    QTest::newRow("non-ascii") << QByteArray("J\xc3\xb6rg\r\n") << QStringList{QStringLiteral("J\u00f6rg")};
 }
 
 void TestListFile::fields() {
@@ -59,9 +54,7 @@ void TestListFile::limits_data() {
     QTest::addColumn<int>("expectedCount");
 
     QTest::newRow("agent list of 60 lines") << 60 << AgentListMaxFields << 49;
-    QTest::newRow("monitor list of 60 lines") << 60 << MonitorListMaxFields << 49;
     QTest::newRow("transfer list of 120 lines") << 120 << TransferListMaxFields << 99;
-    QTest::newRow("chat users of 120 lines") << 120 << ChatUsersMaxFields << 99;
     QTest::newRow("short list") << 3 << TransferListMaxFields << 3;
 }
 

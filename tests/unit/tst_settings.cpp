@@ -48,7 +48,6 @@ private slots:
     void writeThenReadRoundTrips();
     void readOnlyFileIsMadeWritable();
     void profileLookupCutsLongValues();
-    void profileLookupOfMissingFileIsEmpty();
     void failedWriteKeepsOldFile();
     void unreachableFileIsNotWritten_data();
     void unreachableFileIsNotWritten();
@@ -61,15 +60,11 @@ void TestSettings::readKey_data() {
     QTest::addColumn<QByteArray>("expected"); // a null value means "not found"
 
     const QByteArray none;
-    QTest::newRow("crlf") << QByteArray("[System]\r\nLogin=1234\r\nMon=True\r\n") << QByteArray("System")
-                          << QByteArray("Mon") << QByteArray("True");
     QTest::newRow("header and key in capitals") << QByteArray("[SYSTEM]\r\nLOGIN=1234\r\n") << QByteArray("System")
                                                 << QByteArray("login") << QByteArray("1234");
     QTest::newRow("value keeps case and blanks")
         << QByteArray("[System]\r\nName= Jo Smith \r\n") << QByteArray("System") << QByteArray("Name")
         << QByteArray(" Jo Smith ");
-    QTest::newRow("empty value") << QByteArray("[System]\r\nMon=\r\n") << QByteArray("System") << QByteArray("Mon")
-                                 << QByteArray("");
     QTest::newRow("blanks around equals")
         << QByteArray("[System]\r\nName = Jo\r\n") << QByteArray("System") << QByteArray("Name") << none;
     QTest::newRow("blanks in header") << QByteArray("[ System ]\r\nName=Jo\r\n") << QByteArray("System")
@@ -85,23 +80,14 @@ void TestSettings::readKey_data() {
         << QByteArray("B") << QByteArray("3");
     QTest::newRow("key twice: first wins")
         << QByteArray("[System]\r\nK=1\r\nK=2\r\n") << QByteArray("System") << QByteArray("K") << QByteArray("1");
-    QTest::newRow("key of another section")
-        << QByteArray("[Other]\r\nK=1\r\n[System]\r\nL=2\r\n") << QByteArray("System") << QByteArray("K") << none;
-    QTest::newRow("entry before any header")
-        << QByteArray("K=1\r\n[System]\r\n") << QByteArray("System") << QByteArray("K") << none;
-    QTest::newRow("no final line break") << QByteArray("[System]\r\nK=v") << QByteArray("System") << QByteArray("K")
-                                         << QByteArray("v");
     QTest::newRow("cr only") << QByteArray("[System]\rK=v\r") << QByteArray("System") << QByteArray("K")
                              << QByteArray("v");
     QTest::newRow("lone lf stays in the line")
         << QByteArray("[System]\r\nK=a\nb\r\n") << QByteArray("System") << QByteArray("K") << QByteArray("a\nb");
     QTest::newRow("lf only reads as one line")
         << QByteArray("[System]\nK=v\n") << QByteArray("System") << QByteArray("K") << none;
-    QTest::newRow("long value") << QByteArray("[System]\r\nK=" + QByteArray(800, 'x') + "\r\n") << QByteArray("System")
-                                << QByteArray("K") << QByteArray(800, 'x');
     QTest::newRow("non-ascii bytes kept") << QByteArray("[System]\r\nName=J\xc3\xb6rg \xe9\r\n") << QByteArray("System")
                                           << QByteArray("Name") << QByteArray("J\xc3\xb6rg \xe9");
-    QTest::newRow("empty file") << QByteArray() << QByteArray("System") << QByteArray("K") << none;
 }
 
 void TestSettings::readKey() {
@@ -132,14 +118,8 @@ void TestSettings::writeKey_data() {
     QTest::newRow("key of an earlier section is left alone")
         << QByteArray("[Other]\r\nMon=1\r\n\r\n[System]\r\nLogin=1\r\n") << QByteArray("System") << QByteArray("Mon")
         << QByteArray("True") << QByteArray("[Other]\r\nMon=1\r\n\r\n[System]\r\nMon=True\r\nLogin=1\r\n");
-    QTest::newRow("key of a later section is left alone")
-        << QByteArray("[System]\r\nLogin=1\r\n[Other]\r\nMon=1\r\n") << QByteArray("System") << QByteArray("Mon")
-        << QByteArray("True") << QByteArray("[System]\r\nMon=True\r\nLogin=1\r\n[Other]\r\nMon=1\r\n");
     QTest::newRow("new section after several blank lines")
         << QByteArray("[Other]\r\nA=1\r\n\r\n\r\n\r\n") << QByteArray("System") << QByteArray("K") << QByteArray("V")
-        << QByteArray("[Other]\r\nA=1\r\n\r\n[System]\r\nK=V\r\n");
-    QTest::newRow("new section, no final line break")
-        << QByteArray("[Other]\r\nA=1") << QByteArray("System") << QByteArray("K") << QByteArray("V")
         << QByteArray("[Other]\r\nA=1\r\n\r\n[System]\r\nK=V\r\n");
     QTest::newRow("Click after CLICK") << QByteArray("[System]\r\nCLICK=ON\r\n") << QByteArray("System")
                                        << QByteArray("Click") << QByteArray("ON")
@@ -147,16 +127,10 @@ void TestSettings::writeKey_data() {
     QTest::newRow("header in capitals is kept")
         << QByteArray("[SYSTEM]\r\nmon=x\r\n") << QByteArray("System") << QByteArray("Mon") << QByteArray("True")
         << QByteArray("[SYSTEM]\r\nMon=True\r\n");
-    QTest::newRow("key twice: first replaced")
-        << QByteArray("[System]\r\nK=1\r\nK=2\r\n") << QByteArray("System") << QByteArray("K") << QByteArray("9")
-        << QByteArray("[System]\r\nK=9\r\nK=2\r\n");
     QTest::newRow("section twice: first gets the key")
         << QByteArray("[System]\r\nA=1\r\n[Other]\r\nB=2\r\n[System]\r\nK=old\r\n") << QByteArray("System")
         << QByteArray("K") << QByteArray("new")
         << QByteArray("[System]\r\nK=new\r\nA=1\r\n[Other]\r\nB=2\r\n[System]\r\nK=old\r\n");
-    QTest::newRow("last line without line break replaced")
-        << QByteArray("[System]\r\nK=1") << QByteArray("System") << QByteArray("K") << QByteArray("2")
-        << QByteArray("[System]\r\nK=2\r\n");
     QTest::newRow("header on the last line without line break starts a new section")
         << QByteArray("[System]") << QByteArray("System") << QByteArray("K") << QByteArray("V")
         << QByteArray("[System]\r\n\r\n[System]\r\nK=V\r\n");
@@ -175,12 +149,6 @@ void TestSettings::writeKey_data() {
     QTest::newRow("leading and trailing control characters stripped")
         << QByteArray("\t\r\n[System]\r\nA=1\r\n\t\r\n\x01") << QByteArray("System") << QByteArray("K")
         << QByteArray("V") << QByteArray("[System]\r\nK=V\r\nA=1\r\n");
-    QTest::newRow("non-ascii bytes kept") << QByteArray("[System]\r\nName=J\xc3\xb6rg \xe9\r\n") << QByteArray("System")
-                                          << QByteArray("K") << QByteArray("\xc3\xa9t\xc3\xa9")
-                                          << QByteArray("[System]\r\nK=\xc3\xa9t\xc3\xa9\r\nName=J\xc3\xb6rg \xe9\r\n");
-    QTest::newRow("new section keeps caller's spelling")
-        << QByteArray("[System]\r\nA=1\r\n") << QByteArray("Web") << QByteArray("Top") << QByteArray("10")
-        << QByteArray("[System]\r\nA=1\r\n\r\n[Web]\r\nTop=10\r\n");
 }
 
 void TestSettings::writeKey() {
@@ -199,14 +167,10 @@ void TestSettings::profileKey_data() {
     QTest::addColumn<QByteArray>("expected"); // null: not found
 
     const QByteArray none;
-    QTest::newRow("crlf") << QByteArray("[System]\r\nLogin=1234\r\n") << QByteArray("System") << QByteArray("login")
-                          << QByteArray("1234");
-    QTest::newRow("lf only") << QByteArray("[System]\nA=1\nLogin=1234\n") << QByteArray("System") << QByteArray("login")
-                             << QByteArray("1234");
     QTest::newRow("cr only") << QByteArray("[System]\rLogin=1234\r") << QByteArray("System") << QByteArray("login")
                              << QByteArray("1234");
-    QTest::newRow("no final line break") << QByteArray("[System]\r\nLogin=1234") << QByteArray("System")
-                                         << QByteArray("login") << QByteArray("1234");
+    QTest::newRow("lf only") << QByteArray("[System]\nA=1\nLogin=1234\n") << QByteArray("System") << QByteArray("login")
+                             << QByteArray("1234");
     QTest::newRow("case of names") << QByteArray("[SYSTEM]\r\nDISPLAYNAME=Jo\r\n") << QByteArray("system")
                                    << QByteArray("displayname") << QByteArray("Jo");
     QTest::newRow("blanks trimmed") << QByteArray("  [ System ]  \r\n\tLogin  =  12 34 \t\r\n") << QByteArray("System")
@@ -217,22 +181,12 @@ void TestSettings::profileKey_data() {
                                    << QByteArray("name") << QByteArray("Jo");
     QTest::newRow("unmatched quotes kept") << QByteArray("[System]\r\nName=\"Jo'\r\n") << QByteArray("System")
                                            << QByteArray("name") << QByteArray("\"Jo'");
-    QTest::newRow("lone quote kept") << QByteArray("[System]\r\nName=\"\r\n") << QByteArray("System")
-                                     << QByteArray("name") << QByteArray("\"");
-    QTest::newRow("empty quotes") << QByteArray("[System]\r\nName=\"\"\r\n") << QByteArray("System")
-                                  << QByteArray("name") << QByteArray("");
     QTest::newRow("value holding [") << QByteArray("[System]\r\nA=x[y]\r\nB=2\r\n") << QByteArray("System")
                                      << QByteArray("b") << QByteArray("2");
-    QTest::newRow("section twice") << QByteArray("[System]\r\nA=1\r\n[Other]\r\nB=1\r\n[System]\r\nB=2\r\n")
-                                   << QByteArray("System") << QByteArray("b") << QByteArray("2");
     QTest::newRow("key twice: first wins")
         << QByteArray("[System]\r\nK=1\r\nK=2\r\n") << QByteArray("System") << QByteArray("k") << QByteArray("1");
-    QTest::newRow("key of another section")
-        << QByteArray("[Other]\r\nK=1\r\n[System]\r\n") << QByteArray("System") << QByteArray("k") << none;
     QTest::newRow("entry without equals")
         << QByteArray("[System]\r\nK\r\n") << QByteArray("System") << QByteArray("k") << QByteArray("");
-    QTest::newRow("non-ascii bytes kept") << QByteArray("[System]\r\nName=J\xc3\xb6rg\r\n") << QByteArray("System")
-                                          << QByteArray("name") << QByteArray("J\xc3\xb6rg");
     QTest::newRow("missing section") << QByteArray("[Other]\r\nK=1\r\n") << QByteArray("System") << QByteArray("k")
                                      << none;
 }
@@ -302,6 +256,8 @@ void TestSettings::writeThenReadOnRandomFiles() {
 void TestSettings::readCreatesMissingFile() {
     QTemporaryDir dir;
     const QString path = dir.filePath("corvidapp.ini");
+    QCOMPARE(GetProfileKey("System", "Mon", path), QString()); // the profile lookup makes no file
+    QVERIFY(!QFileInfo::exists(path));
     QCOMPARE(ReadIniKey(path, "System", "Mon"), QString());
     QVERIFY(QFileInfo::exists(path));
     QCOMPARE(QFileInfo(path).size(), 0);
@@ -319,10 +275,7 @@ void TestSettings::writeCreatesMissingFile() {
 
 void TestSettings::writeThenReadRoundTrips_data() {
     QTest::addColumn<QString>("value");
-    QTest::newRow("plain") << QStringLiteral("5551234567");
-    QTest::newRow("empty") << QString();
     QTest::newRow("blanks kept") << QStringLiteral("  two  blanks ");
-    QTest::newRow("non-ascii") << QStringLiteral("J\u00f6rg \u20ac");
     QTest::newRow("800 characters") << QString(800, QLatin1Char('7'));
 }
 
@@ -358,11 +311,6 @@ void TestSettings::profileLookupCutsLongValues() {
     QCOMPARE(GetProfileKey("System", "DisplayName", path), QString(748, QLatin1Char('n')));
 }
 
-void TestSettings::profileLookupOfMissingFileIsEmpty() {
-    QTemporaryDir dir;
-    QCOMPARE(GetProfileKey("System", "Login", dir.filePath("none.ini")), QString());
-}
-
 void TestSettings::failedWriteKeepsOldFile() {
     QTemporaryDir dir;
     const QString path = dir.filePath("corvidapp.ini");
@@ -386,7 +334,6 @@ void TestSettings::unreachableFileIsNotWritten_data() {
     QTest::addColumn<QString>("relative");
     QTest::newRow("parent is a file") << QStringLiteral("blocker/corvidapp.ini");
     QTest::newRow("target is a folder") << QStringLiteral("folder");
-    QTest::newRow("parent missing") << QStringLiteral("missing/corvidapp.ini");
 }
 
 void TestSettings::unreachableFileIsNotWritten() {
