@@ -134,10 +134,11 @@ void TestDialing::everyDialPadKeyTypesAndSendsItsDigit() {
     w.goOnline(2);
     w.ui.ComboDial->setCurrentIndex(1);
     Ui::MainForm& ui = w.ui;
-    for (QPushButton* key : {ui.BtnDialPad0, ui.BtnDialPad1, ui.BtnDialPad2, ui.BtnDialPad3, ui.BtnDialPad4,
-                             ui.BtnDialPad5, ui.BtnDialPad6, ui.BtnDialPad7, ui.BtnDialPad8, ui.BtnDialPad9,
-                             ui.BtnDialPadStar, ui.BtnDialPadNo, ui.abctxt, ui.ctText1, ui.ctText2, ui.ctText3,
-                             ui.ctText4, ui.ctText5, ui.ctText6, ui.ctText7, ui.ctText8}) {
+    for (QPushButton* key :
+         {ui.BtnDialPad0, ui.BtnDialPad1, ui.BtnDialPad2, ui.BtnDialPad3, ui.BtnDialPad4,    ui.BtnDialPad5,
+          ui.BtnDialPad6, ui.BtnDialPad7, ui.BtnDialPad8, ui.BtnDialPad9, ui.BtnDialPadStar, ui.BtnDialPadNo,
+          ui.abctxt,      ui.ctText1,     ui.ctText2,     ui.ctText3,     ui.ctText4,        ui.ctText5,
+          ui.ctText6,     ui.ctText7,     ui.ctText8}) {
         const DialPadKey* rule = findDialPadKey(key->objectName());
         QVERIFY2(rule, qPrintable(key->objectName()));
         QVERIFY(rule->dtmf != QLatin1Char('1') && rule->appended != QLatin1Char('1'));

