@@ -132,8 +132,8 @@ QString quoted(const QStringList& values) {
 
 // The window and its engine, built as the program builds them.
 struct Phone {
+    std::unique_ptr<LinphoneEngine> engine; // declared first: it outlives the window
     MainFormFixture fixture;
-    std::unique_ptr<LinphoneEngine> engine;
     QStringList logLines;    // every line the status log received, in order
     QStringList callSeconds; // every text callsec took, in order
     QElapsedTimer sinceCreated;
@@ -233,7 +233,7 @@ private:
         connect(phone->ui().callsec, &QLineEdit::textChanged, this,
                 [p](const QString& text) { p->callSeconds << text; });
         // The window's own defaults register and offer G.711; the sound options suit the tone.
-        phone->ui().CheckEchoCancel->setChecked(false); // it would cut the steady test tone into bursts
+        phone->ui().CheckEchoCancel->setChecked(false);         // it would cut the steady test tone into bursts
         phone->ui().CheckCaptureSoundDevice->setChecked(false); // the tone file, whatever sound card is there
         return phone;
     }
@@ -377,8 +377,7 @@ private Q_SLOTS:
         const double seconds16 = double(info.dataBytes) / (2.0 * info.channels * info.rate);
         qInfo("recording: %d Hz, %d channel(s), %.2f s, peak %.3f, rms %.4f, %d Hz tone %.4f", info.rate, info.channels,
               seconds16, info.peak, info.rms, kToneHz, toneLevel(wave, kToneHz, 300));
-        QVERIFY2(seconds16 >= (kFarEndCallMs - 1500) / 1000.0 && seconds16 <= kFarEndCallMs / 1000.0 + 2,
-                 qPrintable(QString::number(seconds16)));
+        QVERIFY2(qAbs(seconds16 - kFarEndCallMs / 1000.0) < 0.7, qPrintable(QString::number(seconds16)));
         QVERIFY(info.rms > 0.01);
         const double tone = toneLevel(wave, kToneHz, 300);
         QVERIFY(tone > 0.02 && tone > 10 * toneLevel(wave, 700, 300));
