@@ -86,13 +86,6 @@ private Q_SLOTS:
         QVERIFY(!engine.OpenLine(2, false, addr, 7006));
         QCOMPARE(engine.LastErrorCode(), int(EngineError::InvalidLine));
 
-        QCOMPARE(engine.callNames(),
-                 (QStringList{"EngineStart", "EngineStart", "OpenLine", "OpenLine", "OpenLine", "OpenLine"}));
-        QCOMPARE(engine.last("EngineStart").at(2).toInt(), 5783);
-        QCOMPARE(engine.last("EngineStart").at(11).toInt(), 2);
-        QCOMPARE(engine.callsTo("OpenLine").at(2).args, (QVariantList{0, false, "127.0.0.1", 7004}));
-        QCOMPARE(engine.line(0).rtpPort, 7004);
-
         // The line table answers like the real one.
         QString n = "1";
         QVERIFY(!engine.PlaceCall(1, n, -1, -1));
