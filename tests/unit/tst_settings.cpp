@@ -53,49 +53,47 @@ private slots:
     void unreachableFileIsNotWritten();
 };
 
-void TestSettings::readKey_data() {
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<QByteArray>("section");
-    QTest::addColumn<QByteArray>("key");
-    QTest::addColumn<QByteArray>("expected"); // a null value means "not found"
+// One row of a lookup table: the file's text, the key looked up in section "System" and the value
+// expected (nullptr: not found).
+struct LookupRow {
+    const char* tag;
+    const char* text;
+    const char* key;
+    const char* expected;
+};
 
-    const QByteArray none;
-    QTest::newRow("header and key in capitals") << QByteArray("[SYSTEM]\r\nLOGIN=1234\r\n") << QByteArray("System")
-                                                << QByteArray("login") << QByteArray("1234");
-    QTest::newRow("value keeps case and blanks")
-        << QByteArray("[System]\r\nName= Jo Smith \r\n") << QByteArray("System") << QByteArray("Name")
-        << QByteArray(" Jo Smith ");
-    QTest::newRow("blanks around equals")
-        << QByteArray("[System]\r\nName = Jo\r\n") << QByteArray("System") << QByteArray("Name") << none;
-    QTest::newRow("blanks in header") << QByteArray("[ System ]\r\nName=Jo\r\n") << QByteArray("System")
-                                      << QByteArray("Name") << none;
-    QTest::newRow("key is a prefix of another") << QByteArray("[System]\r\nLoginX=1\r\nLogin=2\r\n")
-                                                << QByteArray("System") << QByteArray("Login") << QByteArray("2");
-    QTest::newRow("value holding [ is never found")
-        << QByteArray("[System]\r\nA=x[y\r\nB=2\r\n") << QByteArray("System") << QByteArray("A") << none;
-    QTest::newRow("value holding [ ends the section")
-        << QByteArray("[System]\r\nA=x[y\r\nB=2\r\n") << QByteArray("System") << QByteArray("B") << none;
-    QTest::newRow("section twice is searched twice")
-        << QByteArray("[System]\r\nA=x[y\r\nB=2\r\n[Other]\r\nC=1\r\n[system]\r\nB=3\r\n") << QByteArray("System")
-        << QByteArray("B") << QByteArray("3");
-    QTest::newRow("key twice: first wins")
-        << QByteArray("[System]\r\nK=1\r\nK=2\r\n") << QByteArray("System") << QByteArray("K") << QByteArray("1");
-    QTest::newRow("cr only") << QByteArray("[System]\rK=v\r") << QByteArray("System") << QByteArray("K")
-                             << QByteArray("v");
-    QTest::newRow("lone lf stays in the line")
-        << QByteArray("[System]\r\nK=a\nb\r\n") << QByteArray("System") << QByteArray("K") << QByteArray("a\nb");
-    QTest::newRow("lf only reads as one line")
-        << QByteArray("[System]\nK=v\n") << QByteArray("System") << QByteArray("K") << none;
-    QTest::newRow("non-ascii bytes kept") << QByteArray("[System]\r\nName=J\xc3\xb6rg \xe9\r\n") << QByteArray("System")
-                                          << QByteArray("Name") << QByteArray("J\xc3\xb6rg \xe9");
+static void addLookupRows(std::initializer_list<LookupRow> rows) {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<QByteArray>("expected");
+    for (const LookupRow& row : rows)
+        QTest::newRow(row.tag) << QByteArray(row.text) << QByteArray(row.key) << QByteArray(row.expected);
+}
+
+void TestSettings::readKey_data() {
+    addLookupRows({
+        {"header and key in capitals", "[SYSTEM]\r\nLOGIN=1234\r\n", "login", "1234"},
+        {"value keeps case and blanks", "[System]\r\nName= Jo Smith \r\n", "Name", " Jo Smith "},
+        {"blanks around equals", "[System]\r\nName = Jo\r\n", "Name", nullptr},
+        {"blanks in header", "[ System ]\r\nName=Jo\r\n", "Name", nullptr},
+        {"key is a prefix of another", "[System]\r\nLoginX=1\r\nLogin=2\r\n", "Login", "2"},
+        {"value holding [ is never found", "[System]\r\nA=x[y\r\nB=2\r\n", "A", nullptr},
+        {"value holding [ ends the section", "[System]\r\nA=x[y\r\nB=2\r\n", "B", nullptr},
+        {"section twice is searched twice", "[System]\r\nA=x[y\r\nB=2\r\n[Other]\r\nC=1\r\n[system]\r\nB=3\r\n", "B",
+         "3"},
+        {"key twice: first wins", "[System]\r\nK=1\r\nK=2\r\n", "K", "1"},
+        {"cr only", "[System]\rK=v\r", "K", "v"},
+        {"lone lf stays in the line", "[System]\r\nK=a\nb\r\n", "K", "a\nb"},
+        {"lf only reads as one line", "[System]\nK=v\n", "K", nullptr},
+        {"non-ascii bytes kept", "[System]\r\nName=J\xc3\xb6rg \xe9\r\n", "Name", "J\xc3\xb6rg \xe9"},
+    });
 }
 
 void TestSettings::readKey() {
     QFETCH(QByteArray, text);
-    QFETCH(QByteArray, section);
     QFETCH(QByteArray, key);
     QFETCH(QByteArray, expected);
-    const QByteArray actual = ini::readKey(text, section, key);
+    const QByteArray actual = ini::readKey(text, "System", key);
     QCOMPARE(actual.isNull(), expected.isNull());
     QCOMPARE(actual, expected);
 }
@@ -106,49 +104,44 @@ void TestSettings::writeKey_data() {
     QTest::addColumn<QByteArray>("key");
     QTest::addColumn<QByteArray>("value");
     QTest::addColumn<QByteArray>("expected");
-
-    QTest::newRow("empty file") << QByteArray() << QByteArray("System") << QByteArray("K") << QByteArray("V")
-                                << QByteArray("[System]\r\nK=V\r\n");
-    QTest::newRow("replace a value") << QByteArray("[System]\r\nLogin=1234\r\nMon=True\r\n") << QByteArray("System")
-                                     << QByteArray("Mon") << QByteArray("")
-                                     << QByteArray("[System]\r\nLogin=1234\r\nMon=\r\n");
-    QTest::newRow("new key goes first") << QByteArray("[System]\r\nLogin=1234\r\n") << QByteArray("System")
-                                        << QByteArray("Mon") << QByteArray("True")
-                                        << QByteArray("[System]\r\nMon=True\r\nLogin=1234\r\n");
-    QTest::newRow("key of an earlier section is left alone")
-        << QByteArray("[Other]\r\nMon=1\r\n\r\n[System]\r\nLogin=1\r\n") << QByteArray("System") << QByteArray("Mon")
-        << QByteArray("True") << QByteArray("[Other]\r\nMon=1\r\n\r\n[System]\r\nMon=True\r\nLogin=1\r\n");
-    QTest::newRow("new section after several blank lines")
-        << QByteArray("[Other]\r\nA=1\r\n\r\n\r\n\r\n") << QByteArray("System") << QByteArray("K") << QByteArray("V")
-        << QByteArray("[Other]\r\nA=1\r\n\r\n[System]\r\nK=V\r\n");
-    QTest::newRow("Click after CLICK") << QByteArray("[System]\r\nCLICK=ON\r\n") << QByteArray("System")
-                                       << QByteArray("Click") << QByteArray("ON")
-                                       << QByteArray("[System]\r\nClick=ON\r\n");
-    QTest::newRow("header in capitals is kept")
-        << QByteArray("[SYSTEM]\r\nmon=x\r\n") << QByteArray("System") << QByteArray("Mon") << QByteArray("True")
-        << QByteArray("[SYSTEM]\r\nMon=True\r\n");
-    QTest::newRow("section twice: first gets the key")
-        << QByteArray("[System]\r\nA=1\r\n[Other]\r\nB=2\r\n[System]\r\nK=old\r\n") << QByteArray("System")
-        << QByteArray("K") << QByteArray("new")
-        << QByteArray("[System]\r\nK=new\r\nA=1\r\n[Other]\r\nB=2\r\n[System]\r\nK=old\r\n");
-    QTest::newRow("header on the last line without line break starts a new section")
-        << QByteArray("[System]") << QByteArray("System") << QByteArray("K") << QByteArray("V")
-        << QByteArray("[System]\r\n\r\n[System]\r\nK=V\r\n");
-    QTest::newRow("value holding [ ends the section for the writer too")
-        << QByteArray("[System]\r\nA=x[y\r\nK=1\r\n") << QByteArray("System") << QByteArray("K") << QByteArray("2")
-        << QByteArray("[System]\r\nK=2\r\nA=x[y\r\nK=1\r\n");
-    QTest::newRow("cr only file keeps its entries whole")
-        << QByteArray("[System]\rK=1\r") << QByteArray("System") << QByteArray("L") << QByteArray("2")
-        << QByteArray("[System]\rL=2\r\nK=1\r\n");
-    QTest::newRow("lf only file gets a section of its own")
-        << QByteArray("[System]\nK=1\nL=2\n") << QByteArray("System") << QByteArray("K") << QByteArray("9")
-        << QByteArray("[System]\nK=1\nL=2\n\r\n\r\n[System]\r\nK=9\r\n");
-    QTest::newRow("blank-line runs collapse")
-        << QByteArray("[System]\r\nA=1\r\n\r\n\r\n\r\n[Other]\r\nB=2\r\n") << QByteArray("System") << QByteArray("A")
-        << QByteArray("3") << QByteArray("[System]\r\nA=3\r\n\r\n[Other]\r\nB=2\r\n");
-    QTest::newRow("leading and trailing control characters stripped")
-        << QByteArray("\t\r\n[System]\r\nA=1\r\n\t\r\n\x01") << QByteArray("System") << QByteArray("K")
-        << QByteArray("V") << QByteArray("[System]\r\nK=V\r\nA=1\r\n");
+    const struct {
+        const char* tag;
+        const char* text;
+        const char* section;
+        const char* key;
+        const char* value;
+        const char* expected;
+    } rows[] = {
+        {"empty file", "", "System", "K", "V", "[System]\r\nK=V\r\n"},
+        {"replace a value", "[System]\r\nLogin=1234\r\nMon=True\r\n", "System", "Mon", "",
+         "[System]\r\nLogin=1234\r\nMon=\r\n"},
+        {"new key goes first", "[System]\r\nLogin=1234\r\n", "System", "Mon", "True",
+         "[System]\r\nMon=True\r\nLogin=1234\r\n"},
+        {"key of an earlier section is left alone", "[Other]\r\nMon=1\r\n\r\n[System]\r\nLogin=1\r\n", "System", "Mon",
+         "True", "[Other]\r\nMon=1\r\n\r\n[System]\r\nMon=True\r\nLogin=1\r\n"},
+        {"new section after several blank lines", "[Other]\r\nA=1\r\n\r\n\r\n\r\n", "System", "K", "V",
+         "[Other]\r\nA=1\r\n\r\n[System]\r\nK=V\r\n"},
+        {"Click after CLICK", "[System]\r\nCLICK=ON\r\n", "System", "Click", "ON", "[System]\r\nClick=ON\r\n"},
+        {"header in capitals is kept", "[SYSTEM]\r\nmon=x\r\n", "System", "Mon", "True", "[SYSTEM]\r\nMon=True\r\n"},
+        {"section twice: first gets the key", "[System]\r\nA=1\r\n[Other]\r\nB=2\r\n[System]\r\nK=old\r\n", "System",
+         "K", "new", "[System]\r\nK=new\r\nA=1\r\n[Other]\r\nB=2\r\n[System]\r\nK=old\r\n"},
+        {"header on the last line without line break starts a new section", "[System]", "System", "K", "V",
+         "[System]\r\n\r\n[System]\r\nK=V\r\n"},
+        {"value holding [ ends the section for the writer too", "[System]\r\nA=x[y\r\nK=1\r\n", "System", "K", "2",
+         "[System]\r\nK=2\r\nA=x[y\r\nK=1\r\n"},
+        {"cr only file keeps its entries whole", "[System]\rK=1\r", "System", "L", "2", "[System]\rL=2\r\nK=1\r\n"},
+        {"lf only file gets a section of its own", "[System]\nK=1\nL=2\n", "System", "K", "9",
+         "[System]\nK=1\nL=2\n\r\n\r\n[System]\r\nK=9\r\n"},
+        {"blank-line runs collapse", "[System]\r\nA=1\r\n\r\n\r\n\r\n[Other]\r\nB=2\r\n", "System", "A", "3",
+         "[System]\r\nA=3\r\n\r\n[Other]\r\nB=2\r\n"},
+        {"leading and trailing control characters stripped", "\t\r\n[System]\r\nA=1\r\n\t\r\n\x01", "System", "K", "V",
+         "[System]\r\nK=V\r\nA=1\r\n"},
+        {"new section keeps the caller's spelling", "[System]\r\nA=1\r\n", "Web", "Top", "10",
+         "[System]\r\nA=1\r\n\r\n[Web]\r\nTop=10\r\n"},
+    };
+    for (const auto& row : rows)
+        QTest::newRow(row.tag) << QByteArray(row.text) << QByteArray(row.section) << QByteArray(row.key)
+                               << QByteArray(row.value) << QByteArray(row.expected);
 }
 
 void TestSettings::writeKey() {
@@ -161,42 +154,26 @@ void TestSettings::writeKey() {
 }
 
 void TestSettings::profileKey_data() {
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<QByteArray>("section");
-    QTest::addColumn<QByteArray>("key");
-    QTest::addColumn<QByteArray>("expected"); // null: not found
-
-    const QByteArray none;
-    QTest::newRow("cr only") << QByteArray("[System]\rLogin=1234\r") << QByteArray("System") << QByteArray("login")
-                             << QByteArray("1234");
-    QTest::newRow("lf only") << QByteArray("[System]\nA=1\nLogin=1234\n") << QByteArray("System") << QByteArray("login")
-                             << QByteArray("1234");
-    QTest::newRow("case of names") << QByteArray("[SYSTEM]\r\nDISPLAYNAME=Jo\r\n") << QByteArray("system")
-                                   << QByteArray("displayname") << QByteArray("Jo");
-    QTest::newRow("blanks trimmed") << QByteArray("  [ System ]  \r\n\tLogin  =  12 34 \t\r\n") << QByteArray("System")
-                                    << QByteArray("login") << QByteArray("12 34");
-    QTest::newRow("double quotes") << QByteArray("[System]\r\nName=\" Jo, Smith \"\r\n") << QByteArray("System")
-                                   << QByteArray("name") << QByteArray(" Jo, Smith ");
-    QTest::newRow("single quotes") << QByteArray("[System]\r\nName='Jo'\r\n") << QByteArray("System")
-                                   << QByteArray("name") << QByteArray("Jo");
-    QTest::newRow("unmatched quotes kept") << QByteArray("[System]\r\nName=\"Jo'\r\n") << QByteArray("System")
-                                           << QByteArray("name") << QByteArray("\"Jo'");
-    QTest::newRow("value holding [") << QByteArray("[System]\r\nA=x[y]\r\nB=2\r\n") << QByteArray("System")
-                                     << QByteArray("b") << QByteArray("2");
-    QTest::newRow("key twice: first wins")
-        << QByteArray("[System]\r\nK=1\r\nK=2\r\n") << QByteArray("System") << QByteArray("k") << QByteArray("1");
-    QTest::newRow("entry without equals")
-        << QByteArray("[System]\r\nK\r\n") << QByteArray("System") << QByteArray("k") << QByteArray("");
-    QTest::newRow("missing section") << QByteArray("[Other]\r\nK=1\r\n") << QByteArray("System") << QByteArray("k")
-                                     << none;
+    addLookupRows({
+        {"cr only", "[System]\rLogin=1234\r", "login", "1234"},
+        {"lf only", "[System]\nA=1\nLogin=1234\n", "login", "1234"},
+        {"case of names", "[SYSTEM]\r\nDISPLAYNAME=Jo\r\n", "displayname", "Jo"},
+        {"blanks trimmed", "  [ System ]  \r\n\tLogin  =  12 34 \t\r\n", "login", "12 34"},
+        {"double quotes", "[System]\r\nName=\" Jo, Smith \"\r\n", "name", " Jo, Smith "},
+        {"single quotes", "[System]\r\nName='Jo'\r\n", "name", "Jo"},
+        {"unmatched quotes kept", "[System]\r\nName=\"Jo'\r\n", "name", "\"Jo'"},
+        {"value holding [", "[System]\r\nA=x[y]\r\nB=2\r\n", "b", "2"},
+        {"key twice: first wins", "[System]\r\nK=1\r\nK=2\r\n", "k", "1"},
+        {"entry without equals", "[System]\r\nK\r\n", "k", ""},
+        {"missing section", "[Other]\r\nK=1\r\n", "k", nullptr},
+    });
 }
 
 void TestSettings::profileKey() {
     QFETCH(QByteArray, text);
-    QFETCH(QByteArray, section);
     QFETCH(QByteArray, key);
     QFETCH(QByteArray, expected);
-    const QByteArray actual = ini::profileKey(text, section, key);
+    const QByteArray actual = ini::profileKey(text, "System", key);
     QCOMPARE(actual.isNull(), expected.isNull());
     QCOMPARE(actual, expected);
 }
