@@ -90,14 +90,10 @@ void TestCallLog::rowOfCallLogTriggers_data() {
     QTest::addColumn<bool>("evenWithoutDisplayName");
     QTest::addColumn<bool>("written");
 
-    QTest::newRow("blind transfer") << "Agent7"
-                                    << "Blind Transfer" << false << true;
-    QTest::newRow("far end") << "Agent7"
-                             << "" << true << true;
-    QTest::newRow("no display name: no row") << ""
-                                             << "Blind Transfer" << false << false;
-    QTest::newRow("no display name, far end: _calllogs.csv") << ""
-                                                             << "" << true << true;
+    QTest::newRow("blind transfer") << QStringLiteral("Agent7") << QStringLiteral("Blind Transfer") << false << true;
+    QTest::newRow("far end") << QStringLiteral("Agent7") << QString() << true << true;
+    QTest::newRow("no display name: no row") << QString() << QStringLiteral("Blind Transfer") << false << false;
+    QTest::newRow("no display name, far end: _calllogs.csv") << QString() << QString() << true << true;
 }
 
 void TestCallLog::rowOfCallLogTriggers() {
@@ -127,11 +123,11 @@ void TestCallLog::rowOfCallLogTriggers() {
 
 void TestCallLog::displayNameThatNamesNoFile_data() {
     QTest::addColumn<QString>("displayName");
-    QTest::newRow("parent folder") << "../x";
-    QTest::newRow("absolute") << "/tmp/corvid-calllog-x";
+    QTest::newRow("parent folder") << QStringLiteral("../x");
+    QTest::newRow("absolute") << QStringLiteral("/tmp/corvid-calllog-x");
 #ifdef Q_OS_WIN
-    QTest::newRow("quote") << "Ag\"ent7";
-    QTest::newRow("colon") << "a:b";
+    QTest::newRow("quote") << QStringLiteral("Ag\"ent7");
+    QTest::newRow("colon") << QStringLiteral("a:b");
 #endif
 }
 
@@ -193,8 +189,8 @@ void TestCallLog::logsFolderRemovedWhileRunning() {
 
 void TestCallLog::refusedWriteIsNotReportedWritten_data() {
     QTest::addColumn<QString>("how");
-    QTest::newRow("logs folder replaced by a file") << "logs is a file";
-    QTest::newRow("disk full") << "disk full";
+    QTest::newRow("logs folder replaced by a file") << QStringLiteral("logs is a file");
+    QTest::newRow("disk full") << QStringLiteral("disk full");
 }
 
 void TestCallLog::refusedWriteIsNotReportedWritten() {

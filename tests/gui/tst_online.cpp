@@ -266,11 +266,11 @@ void TestOnline::failuresStopGoingOnline_data() {
     QTest::addColumn<QStringList>("messages");
     QTest::addColumn<QStringList>("callsAfter");
     const QStringList stop{QStringLiteral("EngineStop")};
-    QTest::newRow("engine, no network") << "EngineStart" << 12 << QStringList{"Please Check Your Internet Connection."}
-                                        << QStringList();
-    QTest::newRow("line, code outside the table") << "OpenLine" << 7 << QStringList{} << stop;
+    QTest::newRow("engine, no network") << QStringLiteral("EngineStart") << 12
+                                        << QStringList{"Please Check Your Internet Connection."} << QStringList();
+    QTest::newRow("line, code outside the table") << QStringLiteral("OpenLine") << 7 << QStringList{} << stop;
     QTest::newRow("register request")
-        << "RegisterToProxy" << 26
+        << QStringLiteral("RegisterToProxy") << 26
         << QStringList{"Error to create REGISTER request. Please check the provided SIP URI is valid."} << stop;
 }
 
@@ -368,18 +368,14 @@ void TestOnline::registrationEvents_data() {
     QTest::addColumn<QString>("event");
     QTest::addColumn<QString>("logged");
     QTest::addColumn<QString>("caption");
-    QTest::newRow("RegisterFailed") << "RegisterFailed"
-                                    << "Failed: Forbidden"
-                                    << "Failed to register.";
-    QTest::newRow("UnregisterSucceeded") << "UnregisterSucceeded"
-                                         << "Unregistered successfully."
-                                         << "You Are No On Line.";
-    QTest::newRow("ReregisterSucceeded") << "ReregisterSucceeded"
-                                         << ""
-                                         << "";
-    QTest::newRow("ReregisterFailed") << "ReregisterFailed"
-                                      << "Fail to Re-Register: Request Timeout"
-                                      << "";
+    QTest::newRow("RegisterFailed") << QStringLiteral("RegisterFailed") << QStringLiteral("Failed: Forbidden")
+                                    << QStringLiteral("Failed to register.");
+    QTest::newRow("UnregisterSucceeded") << QStringLiteral("UnregisterSucceeded")
+                                         << QStringLiteral("Unregistered successfully.")
+                                         << QStringLiteral("You Are No On Line.");
+    QTest::newRow("ReregisterSucceeded") << QStringLiteral("ReregisterSucceeded") << QString() << QString();
+    QTest::newRow("ReregisterFailed") << QStringLiteral("ReregisterFailed")
+                                      << QStringLiteral("Fail to Re-Register: Request Timeout") << QString();
 }
 
 void TestOnline::registrationEvents() {

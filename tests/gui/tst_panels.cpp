@@ -198,14 +198,10 @@ void TestPanels::contextMenuChoiceRuns_data() {
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("program"); // relative to the root; empty: none started
     QTest::addColumn<QString>("url");     // empty: none opened
-    QTest::newRow("4 from status log") << true << 4 << "apps/cmsgplayer"
-                                       << "";
-    QTest::newRow("4 from status caption") << false << 4 << "apps/msgplayer"
-                                           << "";
-    QTest::newRow("6") << false << 6 << ""
-                       << "https://example.com/policy.pdf";
-    QTest::newRow("8") << true << 8 << "bin/helpview"
-                       << "";
+    QTest::newRow("4 from status log") << true << 4 << QStringLiteral("apps/cmsgplayer") << QString();
+    QTest::newRow("4 from status caption") << false << 4 << QStringLiteral("apps/msgplayer") << QString();
+    QTest::newRow("6") << false << 6 << QString() << QStringLiteral("https://example.com/policy.pdf");
+    QTest::newRow("8") << true << 8 << QStringLiteral("bin/helpview") << QString();
 }
 
 void TestPanels::contextMenuChoiceRuns() {

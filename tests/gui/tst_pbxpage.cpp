@@ -115,9 +115,9 @@ void TestPbxPage::notSetUpLoadsTheProbeAndShowsTheAccountPanel_data() {
     QTest::addColumn<QString>("probeSetting");
     QTest::addColumn<QUrl>("expected");
     QTest::newRow("missing") << QString() << QString() << QUrl("http://example.com/");
-    QTest::newRow("lower case") << "true" << QString() << QUrl("http://example.com/");
-    QTest::newRow("probe from the settings") << "False"
-                                             << "http://127.0.0.1:9/probe" << QUrl("http://127.0.0.1:9/probe");
+    QTest::newRow("lower case") << QStringLiteral("true") << QString() << QUrl("http://example.com/");
+    QTest::newRow("probe from the settings")
+        << QStringLiteral("False") << QStringLiteral("http://127.0.0.1:9/probe") << QUrl("http://127.0.0.1:9/probe");
 }
 
 void TestPbxPage::notSetUpLoadsTheProbeAndShowsTheAccountPanel() {
@@ -152,16 +152,15 @@ void TestPbxPage::setUpOpensTheDirectoryAndGoesOnline_data() {
     QTest::addColumn<QString>("pbxId");
     QTest::addColumn<QString>("address");
     const QString query = QStringLiteral("?username=ann&password=Web%20pw%261");
-    QTest::newRow("with credentials") << kCustomer << kCustomer << QString() << "1234"
-                                      << "http://pbx1234.corvidvoice.net" + kPagePath + query;
-    QTest::newRow("provider domain from the settings") << kCustomer << kCustomer << "voice.example.org"
-                                                       << "1234"
-                                                       << "http://pbx1234.voice.example.org" + kPagePath + query;
-    QTest::newRow("no customer number") << QString() << QString() << QString() << ""
-                                        << "http://pbx.corvidvoice.net" + kPagePath;
-    QTest::newRow("two characters") << "AB"
-                                    << "AB" << QString() << ""
-                                    << "http://pbx.corvidvoice.net" + kPagePath + query;
+    QTest::newRow("with credentials") << kCustomer << kCustomer << QString() << QStringLiteral("1234")
+                                      << QStringLiteral("http://pbx1234.corvidvoice.net") + kPagePath + query;
+    QTest::newRow("provider domain from the settings")
+        << kCustomer << kCustomer << QStringLiteral("voice.example.org") << QStringLiteral("1234")
+        << QStringLiteral("http://pbx1234.voice.example.org") + kPagePath + query;
+    QTest::newRow("no customer number") << QString() << QString() << QString() << QString()
+                                        << QStringLiteral("http://pbx.corvidvoice.net") + kPagePath;
+    QTest::newRow("two characters") << QStringLiteral("AB") << QStringLiteral("AB") << QString() << QString()
+                                    << QStringLiteral("http://pbx.corvidvoice.net") + kPagePath + query;
 }
 
 void TestPbxPage::setUpOpensTheDirectoryAndGoesOnline() {

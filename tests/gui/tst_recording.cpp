@@ -234,8 +234,7 @@ void TestRecording::saveNeverReplacesAFile() {
 void TestRecording::numberCannotLeaveMessagesFolder_data() {
     QTest::addColumn<QString>("number");
     QTest::addColumn<QString>("fileName");
-    QTest::newRow("absolute") << "/tmp/evil"
-                              << "_tmp_evil_041226_090507.wav";
+    QTest::newRow("absolute") << QStringLiteral("/tmp/evil") << QStringLiteral("_tmp_evil_041226_090507.wav");
 }
 
 void TestRecording::numberCannotLeaveMessagesFolder() {

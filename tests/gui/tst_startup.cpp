@@ -210,21 +210,12 @@ void TestStartup::accountSaveCutsTheUntrimmedCode_data() {
     QTest::addColumn<QString>("login");
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("pbx");
-    QTest::newRow("leading blank") << " AB1234567890abcdefgh"
-                                   << "AB1234567890abcdefgh"
-                                   << "4567"
-                                   << "890abcdefg"
-                                   << "B123";
-    QTest::newRow("short code") << "AB12345"
-                                << "AB12345"
-                                << "5"
-                                << ""
-                                << "1234";
-    QTest::newRow("two characters") << "AB"
-                                    << "AB"
-                                    << ""
-                                    << ""
-                                    << "";
+    QTest::newRow("leading blank") << QStringLiteral(" AB1234567890abcdefgh") << QStringLiteral("AB1234567890abcdefgh")
+                                   << QStringLiteral("4567") << QStringLiteral("890abcdefg") << QStringLiteral("B123");
+    QTest::newRow("short code") << QStringLiteral("AB12345") << QStringLiteral("AB12345") << QStringLiteral("5")
+                                << QString() << QStringLiteral("1234");
+    QTest::newRow("two characters") << QStringLiteral("AB") << QStringLiteral("AB") << QString() << QString()
+                                    << QString();
 }
 
 void TestStartup::accountSaveCutsTheUntrimmedCode() {
@@ -265,8 +256,8 @@ void TestStartup::monitorListEditOpensTheLoginsFile() {
 void TestStartup::clockShowsTwelveHourTime_data() {
     QTest::addColumn<QTime>("time");
     QTest::addColumn<QString>("text");
-    QTest::newRow("afternoon") << QTime(14, 7, 9) << "02:07 PM";
-    QTest::newRow("just after midnight") << QTime(0, 5) << "12:05 AM";
+    QTest::newRow("afternoon") << QTime(14, 7, 9) << QStringLiteral("02:07 PM");
+    QTest::newRow("just after midnight") << QTime(0, 5) << QStringLiteral("12:05 AM");
 }
 
 void TestStartup::clockShowsTwelveHourTime() {

@@ -72,14 +72,10 @@ void TestRules::lineLabels_data() {
     QTest::addColumn<int>("line");
     QTest::addColumn<QString>("label");
     QTest::addColumn<QString>("row");
-    QTest::newRow("line 0") << 0 << "Line- 1"
-                            << " 1";
-    QTest::newRow("line 9") << 9 << "Line- 10"
-                            << " 10";
-    QTest::newRow("no line (-1) is no special case") << -1 << "Line- 0"
-                                                     << " 0";
-    QTest::newRow("below") << -2 << "Line--1"
-                           << "-1";
+    QTest::newRow("line 0") << 0 << QStringLiteral("Line- 1") << QStringLiteral(" 1");
+    QTest::newRow("line 9") << 9 << QStringLiteral("Line- 10") << QStringLiteral(" 10");
+    QTest::newRow("no line (-1) is no special case") << -1 << QStringLiteral("Line- 0") << QStringLiteral(" 0");
+    QTest::newRow("below") << -2 << QStringLiteral("Line--1") << QStringLiteral("-1");
 }
 
 void TestRules::lineLabels() {
@@ -120,16 +116,12 @@ void TestRules::lineStatusWord_data() {
     QTest::addColumn<bool>("hold");
     QTest::addColumn<QString>("word");
     QTest::addColumn<QString>("asked"); // the questions put to the engine, in order
-    QTest::newRow("closed") << false << true << true << true << "close"
-                            << "o";
-    QTest::newRow("open and idle") << true << false << true << true << "free"
-                                   << "ob";
-    QTest::newRow("in a call") << true << true << false << false << "busy"
-                               << "obph";
-    QTest::newRow("held") << true << true << false << true << "hold"
-                          << "obph";
-    QTest::newRow("playing while held") << true << true << true << true << "playing"
-                                        << "obp";
+    QTest::newRow("closed") << false << true << true << true << QStringLiteral("close") << QStringLiteral("o");
+    QTest::newRow("open and idle") << true << false << true << true << QStringLiteral("free") << QStringLiteral("ob");
+    QTest::newRow("in a call") << true << true << false << false << QStringLiteral("busy") << QStringLiteral("obph");
+    QTest::newRow("held") << true << true << false << true << QStringLiteral("hold") << QStringLiteral("obph");
+    QTest::newRow("playing while held") << true << true << true << true << QStringLiteral("playing")
+                                        << QStringLiteral("obp");
 }
 
 void TestRules::lineStatusWord() {
@@ -212,9 +204,9 @@ void TestRules::unknownKeysAndTheStar() {
 void TestRules::forceInBand_data() {
     QTest::addColumn<QString>("value");
     QTest::addColumn<int>("state"); // 1 ticked, 0 unticked, -1 left alone
-    QTest::newRow("True") << "True" << 1;
-    QTest::newRow("False") << "False" << 0;
-    QTest::newRow("other case") << "true" << -1;
+    QTest::newRow("True") << QStringLiteral("True") << 1;
+    QTest::newRow("False") << QStringLiteral("False") << 0;
+    QTest::newRow("other case") << QStringLiteral("true") << -1;
 }
 
 void TestRules::forceInBand() {
@@ -270,27 +262,19 @@ void TestRules::printRecords() {
 void TestRules::callLogFileNames_data() {
     QTest::addColumn<QString>("displayName");
     QTest::addColumn<QString>("fileName");
-    QTest::newRow("agent") << "Agent7"
-                           << "Agent7_calllogs.csv";
-    QTest::newRow("empty") << ""
-                           << "_calllogs.csv";
-    QTest::newRow("dots alone are a name") << ".."
-                                           << ".._calllogs.csv";
-    QTest::newRow("slash") << "../Agent7"
-                           << "";
-    QTest::newRow("backslash") << "a\\b"
-                               << "";
+    QTest::newRow("agent") << QStringLiteral("Agent7") << QStringLiteral("Agent7_calllogs.csv");
+    QTest::newRow("empty") << QString() << QStringLiteral("_calllogs.csv");
+    QTest::newRow("dots alone are a name") << QStringLiteral("..") << QStringLiteral(".._calllogs.csv");
+    QTest::newRow("slash") << QStringLiteral("../Agent7") << QString();
+    QTest::newRow("backslash") << QStringLiteral("a\\b") << QString();
 #ifdef Q_OS_WIN
-    QTest::newRow("colon") << "c:x"
-                           << "";
-    QTest::newRow("quote") << "Jo \"JJ\""
-                           << "";
+    QTest::newRow("colon") << QStringLiteral("c:x") << QString();
+    QTest::newRow("quote") << QStringLiteral("Jo \"JJ\"") << QString();
 #else
-    QTest::newRow("quote kept where the system allows it") << "Jo \"JJ\""
-                                                           << "Jo \"JJ\"_calllogs.csv";
+    QTest::newRow("quote kept where the system allows it")
+        << QStringLiteral("Jo \"JJ\"") << QStringLiteral("Jo \"JJ\"_calllogs.csv");
 #endif
-    QTest::newRow("line break") << "a\nb"
-                                << "";
+    QTest::newRow("line break") << QStringLiteral("a\nb") << QString();
 }
 
 void TestRules::callLogFileNames() {
@@ -335,14 +319,16 @@ void TestRules::recordingFileName_data() {
     QTest::addColumn<QString>("number");
     QTest::addColumn<QDateTime>("now");
     QTest::addColumn<QString>("name");
-    QTest::newRow("call") << "5551234567" << Afternoon << "5551234567_060326_141502.wav";
-    QTest::newRow("just after midnight") << "201" << QDateTime(QDate(2026, 1, 2), QTime(0, 0, 9))
-                                         << "201_020126_000009.wav";
-    QTest::newRow("empty number") << "" << Afternoon << "_060326_141502.wav";
-    QTest::newRow("path climbing out") << "../../etc/x" << Afternoon << ".._.._etc_x_060326_141502.wav";
-    QTest::newRow("backslash") << "..\\x" << Afternoon << ".._x_060326_141502.wav";
-    QTest::newRow("control") << "55\n5" << Afternoon << "55_5_060326_141502.wav";
-    QTest::newRow("wildcards") << "*?<>|\"" << Afternoon << "_______060326_141502.wav";
+    QTest::newRow("call") << QStringLiteral("5551234567") << Afternoon
+                          << QStringLiteral("5551234567_060326_141502.wav");
+    QTest::newRow("just after midnight") << QStringLiteral("201") << QDateTime(QDate(2026, 1, 2), QTime(0, 0, 9))
+                                         << QStringLiteral("201_020126_000009.wav");
+    QTest::newRow("empty number") << QString() << Afternoon << QStringLiteral("_060326_141502.wav");
+    QTest::newRow("path climbing out") << QStringLiteral("../../etc/x") << Afternoon
+                                       << QStringLiteral(".._.._etc_x_060326_141502.wav");
+    QTest::newRow("backslash") << QStringLiteral("..\\x") << Afternoon << QStringLiteral(".._x_060326_141502.wav");
+    QTest::newRow("control") << QStringLiteral("55\n5") << Afternoon << QStringLiteral("55_5_060326_141502.wav");
+    QTest::newRow("wildcards") << QStringLiteral("*?<>|\"") << Afternoon << QStringLiteral("_______060326_141502.wav");
 }
 
 void TestRules::recordingFileName() {
