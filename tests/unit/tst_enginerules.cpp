@@ -96,29 +96,20 @@ private Q_SLOTS:
     void dialTargets_data() {
         QTest::addColumn<QString>("number");
         QTest::addColumn<QString>("target");
-        QTest::newRow("blanks around") << "  9001 "
-                                       << "9001";
-        QTest::newRow("feature code") << "*551001"
-                                      << "*551001";
-        QTest::newRow("plus and hash") << "+4930#"
-                                       << "+4930#";
-        QTest::newRow("sip address") << "sip:1002@pbx1234.example.test"
-                                     << "sip:1002@pbx1234.example.test";
-        QTest::newRow("blank") << " "
-                               << "";
-        QTest::newRow("inner blank") << "555 1234"
-                                     << "";
-        QTest::newRow("digits and letters") << "555x"
-                                            << "";
-        QTest::newRow("200 digits") << QString(200, QLatin1Char('5')) << "";
+        QTest::newRow("blanks around") << QStringLiteral("  9001 ") << QStringLiteral("9001");
+        QTest::newRow("feature code") << QStringLiteral("*551001") << QStringLiteral("*551001");
+        QTest::newRow("plus and hash") << QStringLiteral("+4930#") << QStringLiteral("+4930#");
+        QTest::newRow("sip address") << QStringLiteral("sip:1002@pbx1234.example.test")
+                                     << QStringLiteral("sip:1002@pbx1234.example.test");
+        QTest::newRow("blank") << QStringLiteral(" ") << QString();
+        QTest::newRow("inner blank") << QStringLiteral("555 1234") << QString();
+        QTest::newRow("digits and letters") << QStringLiteral("555x") << QString();
+        QTest::newRow("200 digits") << QString(200, QLatin1Char('5')) << QString();
         QTest::newRow("64 digits") << QString(64, QLatin1Char('5')) << QString(64, QLatin1Char('5'));
-        QTest::newRow("control character") << QStringLiteral("555\n1") << "";
-        QTest::newRow("sip without host") << "sip:1002"
-                                          << "";
-        QTest::newRow("sip with blank") << "sip:10 02@host"
-                                        << "";
-        QTest::newRow("header injection") << "sip:1@h>\r\nX: y"
-                                          << "";
+        QTest::newRow("control character") << QStringLiteral("555\n1") << QString();
+        QTest::newRow("sip without host") << QStringLiteral("sip:1002") << QString();
+        QTest::newRow("sip with blank") << QStringLiteral("sip:10 02@host") << QString();
+        QTest::newRow("header injection") << QStringLiteral("sip:1@h>\r\nX: y") << QString();
     }
     void dialTargets() {
         QFETCH(QString, number);
@@ -129,17 +120,12 @@ private Q_SLOTS:
     void chatNames_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("user");
-        QTest::newRow("plain") << "ann"
-                               << "ann";
-        QTest::newRow("shown with presence") << "ann [Online]"
-                                             << "ann";
-        QTest::newRow("blanks around") << " ann "
-                                       << "ann";
-        QTest::newRow("empty") << ""
-                               << "";
-        QTest::newRow("address characters") << "ann@host"
-                                            << "";
-        QTest::newRow("too long") << QString(65, QLatin1Char('a')) << "";
+        QTest::newRow("plain") << QStringLiteral("ann") << QStringLiteral("ann");
+        QTest::newRow("shown with presence") << QStringLiteral("ann [Online]") << QStringLiteral("ann");
+        QTest::newRow("blanks around") << QStringLiteral(" ann ") << QStringLiteral("ann");
+        QTest::newRow("empty") << QString() << QString();
+        QTest::newRow("address characters") << QStringLiteral("ann@host") << QString();
+        QTest::newRow("too long") << QString(65, QLatin1Char('a')) << QString();
     }
     void chatNames() {
         QFETCH(QString, text);
