@@ -1,5 +1,7 @@
 #include "engine/linphone/LinphoneEngine.h"
 
+#include <algorithm>
+
 #include "engine/linphone/EngineRules.h"
 #include "engine/linphone/WaveFile.h"
 
@@ -233,6 +235,7 @@ struct LinphoneEngine::Impl {
     // Kept across stop and start: the window sets these once.
     QString userAgent = QStringLiteral("CorvidDialer");
     int pumpMs = 20;
+    static constexpr int kIdlePumpMs = 100;
     bool dnd = false;
     bool forwarding = false;
     QString forwardTarget;
@@ -302,6 +305,25 @@ struct LinphoneEngine::Impl {
         if (!core) return;
         applyIncomingPort();
         core->iterate();
+        if (core) adjustPump();
+    }
+
+    // While a call or a registration is under way the library gets time every pumpMs; an idle
+    // phone (registered, no call) is pumped every kIdlePumpMs, which keeps the idle dialer's wake-ups
+    // few. Anything the agent starts (a call, an answer) wakes the pump at once.
+    bool busy() const {
+        if (placingLine >= 0 || !incoming.isEmpty()) return true;
+        if (reg == Reg::Registering || reg == Reg::Unregistering) return true;
+        for (const Line& l : lines)
+            if (l.call) return true;
+        return false;
+    }
+    void adjustPump() {
+        const int want = busy() ? pumpMs : std::max(pumpMs, kIdlePumpMs);
+        if (pump.isActive() && pump.interval() != want) pump.start(want);
+    }
+    void wake() {
+        if (pump.isActive() && pump.interval() != pumpMs) pump.start(pumpMs);
     }
 
     // An incoming call takes its RTP port when the library creates it: keep the port of the first
@@ -1086,6 +1108,7 @@ bool LinphoneEngine::SetEngineInterval(int ms) {
     if (ms < 10 || ms > 100) return d->fail(EngineError::InvalidValue);
     d->pumpMs = ms;
     if (d->pump.isActive()) d->pump.start(ms);
+    if (d->core) d->adjustPump();
     return true;
 }
 
@@ -1182,6 +1205,7 @@ bool LinphoneEngine::PlaceCall(int line, QString& number, int inputDevice, int o
         return d->fail(EngineError::ConnectRequest);
     }
     number = target;
+    d->wake();
     // A call that failed while it was created has left the line already; its events are queued.
     if (!l.call) return true;
     l.call = call;
@@ -1234,6 +1258,7 @@ bool LinphoneEngine::AnswerCall(int line, const QString& callId, int inputDevice
         l.call.reset();
         return d->fail(EngineError::ConnectRequest);
     }
+    d->wake();
     return true;
 }
 
