@@ -11,7 +11,14 @@
 #include "settings/IniFile.h"
 #include "ui_MainForm.h"
 
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QAbstractSlider>
+#include <QComboBox>
 #include <QDirIterator>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTabBar>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
@@ -76,6 +83,7 @@ private slots:
     void shutdownTakesThePhoneOfflineAndEnds();
     void shutdownWhileOfflineDoesNotGoOnline();
     void secondInstanceEndsBeforeTouchingAnyFile();
+    void everyControlHasAnAccessibleName();
 };
 
 void TestStartup::startupFillsEveryFieldFromTheSettings() {
@@ -344,4 +352,26 @@ void TestStartup::secondInstanceEndsBeforeTouchingAnyFile() {
 }
 
 QTEST_MAIN(TestStartup)
+// Screen readers and accessibility-driven tests find controls by name: every control the agent
+// can reach (a button, box, field, list, slider or bar with an object name) carries one.
+void TestStartup::everyControlHasAnAccessibleName() {
+    MainFormFixture f;
+    f.create();
+    QStringList unnamed;
+    int controls = 0;
+    const auto widgets = f.window().findChildren<QWidget*>();
+    for (QWidget* w : widgets) {
+        const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) ||
+                             qobject_cast<QComboBox*>(w) || qobject_cast<QAbstractItemView*>(w) ||
+                             qobject_cast<QAbstractSlider*>(w) || qobject_cast<QProgressBar*>(w);
+        if (!control || w->objectName().isEmpty() || w->objectName().startsWith(QLatin1String("qt_"))) continue;
+        // Parts Qt builds inside a control (a combo box's line edit, a tab bar's scroll buttons).
+        if (qobject_cast<QComboBox*>(w->parentWidget()) || qobject_cast<QTabBar*>(w->parentWidget())) continue;
+        ++controls;
+        if (w->accessibleName().trimmed().isEmpty()) unnamed << w->objectName();
+    }
+    QVERIFY2(controls > 100, qPrintable(QString::number(controls)));
+    QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(QLatin1String(", "))));
+}
+
 #include "tst_startup.moc"
