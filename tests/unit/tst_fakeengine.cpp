@@ -5,6 +5,8 @@
 
 #include <QTest>
 
+Q_DECLARE_METATYPE(corvid::FakeEngine::NumberScript)
+
 using namespace corvid;
 
 namespace {
@@ -150,6 +152,5 @@ private Q_SLOTS:
     }
 };
 
-Q_DECLARE_METATYPE(corvid::FakeEngine::NumberScript)
 QTEST_GUILESS_MAIN(TestFakeEngine)
 #include "tst_fakeengine.moc"
