@@ -20,15 +20,15 @@ namespace corvid {
 
 // Window-level values shared by several subsystems.
 struct WindowState {
-    QString settingsPath;       // root/bin/corvidapp.ini, set again before each use
+    QString settingsPath; // root/bin/corvidapp.ini, set again before each use
     QString version = QStringLiteral(CORVID_VERSION);
-    QString providerDomain;     // build default, overridable by the ProviderDomain key
+    QString providerDomain; // build default, overridable by the ProviderDomain key
     QString CurrentNumber;
-    QString InBandSetting;      // last read value of InBand
-    QString RecordAllSetting;   // last read value of recordAll
-    QString TransferMark;       // "1" after a supervised transfer
-    QString SipTapiMode;        // value of UseSipTapi
-    QString PbxId;              // characters 3 to 6 of the customer number
+    QString InBandSetting;    // last read value of InBand
+    QString RecordAllSetting; // last read value of recordAll
+    QString TransferMark;     // "1" after a supervised transfer
+    QString SipTapiMode;      // value of UseSipTapi
+    QString PbxId;            // characters 3 to 6 of the customer number
     QString MonitorTarget;
     bool RingToneOn = false;
     QVector<bool> SpeakerMuted; // per line
@@ -51,14 +51,14 @@ struct WindowTimers {
     QTimer* TimeTimer = nullptr;        // 1000 ms, clock
 };
 
-class OnlineControl;  // engine/OnlineControl.h: BtnOnline, StartEngine, OpenLines, registration events
-class AudioControls;  // engine/AudioControls.h: devices, sliders, mutes, levels, codecs, ring tone
-class LineStatus;     // calls/LineStatus.h: AddStatusLog, FillLineLists, line table, CallTimer, busy reaction
-class Dialing;        // calls/Dialing.h: Call, Redial, dial pad, Box#
-class CallEnd;        // calls/CallEnd.h: call progress events, hang-up, far-end hang-up, per-line mute
-class CallLog;        // dialer/CallLog.h: the log writers, Clear, logCleanTimer
-class Recording;      // media/Recording.h: call and monitoring-call recording
-class PbxPage;        // integrations/PbxPage.h: start-up tick, PBX page, label switches
+class OnlineControl; // engine/OnlineControl.h: BtnOnline, StartEngine, OpenLines, registration events
+class AudioControls; // engine/AudioControls.h: devices, sliders, mutes, levels, codecs, ring tone
+class LineStatus;    // calls/LineStatus.h: AddStatusLog, FillLineLists, line table, CallTimer, busy reaction
+class Dialing;       // calls/Dialing.h: Call, Redial, dial pad, Box#
+class CallEnd;       // calls/CallEnd.h: call progress events, hang-up, far-end hang-up, per-line mute
+class CallLog;       // dialer/CallLog.h: the log writers, Clear, logCleanTimer
+class Recording;     // media/Recording.h: call and monitoring-call recording
+class PbxPage;       // integrations/PbxPage.h: start-up tick, PBX page, label switches
 
 // The subsystem objects, created and owned by MainForm, so that one handler can call another
 // subsystem's routine by name (ctx.subsystems.recording->finishCallRecording()).

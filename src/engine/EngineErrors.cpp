@@ -6,8 +6,7 @@
 
 namespace corvid {
 
-QString engineErrorMessage(int code)
-{
+QString engineErrorMessage(int code) {
     static const QHash<int, QString> messages = {
         {10, QStringLiteral("You are not Online, please click the 'Online' button first.")},
         {11, QStringLiteral("Can not open local communication port. Another softphone (x-Ten, x-lite or skype etc) "
@@ -43,13 +42,10 @@ QString engineErrorMessage(int code)
     return messages.value(code);
 }
 
-void ShowEngineError(WindowContext& ctx)
-{
-    if (!ctx.engine)
-        return;
+void ShowEngineError(WindowContext& ctx) {
+    if (!ctx.engine) return;
     const QString text = engineErrorMessage(ctx.engine->LastErrorCode());
-    if (!text.isEmpty() && ctx.services.messages)
-        ctx.services.messages->information(ctx.window, text);
+    if (!text.isEmpty() && ctx.services.messages) ctx.services.messages->information(ctx.window, text);
 }
 
 } // namespace corvid

@@ -4,28 +4,20 @@
 
 namespace corvid {
 
-void PlayRingWave(WindowContext& ctx)
-{
-    if (ctx.services.ring)
-        ctx.services.ring->startLoop(QStringLiteral("ring.wav"));
+void PlayRingWave(WindowContext& ctx) {
+    if (ctx.services.ring) ctx.services.ring->startLoop(QStringLiteral("ring.wav"));
 }
 
-void StopRingWave(WindowContext& ctx)
-{
-    if (ctx.services.ring)
-        ctx.services.ring->stop();
+void StopRingWave(WindowContext& ctx) {
+    if (ctx.services.ring) ctx.services.ring->stop();
 }
 
-void StartRingTone(WindowContext& ctx)
-{
-    if (ctx.state.RingToneOn)
-        PlayRingWave(ctx);
+void StartRingTone(WindowContext& ctx) {
+    if (ctx.state.RingToneOn) PlayRingWave(ctx);
 }
 
-void StopRingTone(WindowContext& ctx)
-{
-    if (ctx.state.RingToneOn)
-        StopRingWave(ctx);
+void StopRingTone(WindowContext& ctx) {
+    if (ctx.state.RingToneOn) StopRingWave(ctx);
 }
 
 } // namespace corvid

@@ -64,8 +64,8 @@ public:
     // written back; captureSoundDevice chooses real sound devices over silent file devices.
     virtual bool EngineStart(bool flag, QString& localAddress, int sipPort, const QString& userName,
                              const QString& authLogin, const QString& password, const QString& displayName,
-                             const QString& domain, const QString& proxy, const QString& empty,
-                             bool captureSoundDevice, int lineCount) = 0;
+                             const QString& domain, const QString& proxy, const QString& empty, bool captureSoundDevice,
+                             int lineCount) = 0;
     virtual void EngineStop() = 0;
     virtual int LastErrorCode() const = 0;
     virtual QString GetLocalAddress() = 0;

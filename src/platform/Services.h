@@ -31,7 +31,7 @@ public:
 class DesktopOpener {
 public:
     virtual ~DesktopOpener() = default;
-    virtual bool openUrl(const QUrl& url) = 0;            // the desktop's handler for the address
+    virtual bool openUrl(const QUrl& url) = 0;              // the desktop's handler for the address
     virtual bool openInTextEditor(const QString& path) = 0; // the desktop's text editor, detached
 };
 

@@ -16,14 +16,14 @@
 #include <QAbstractSlider>
 #include <QComboBox>
 #include <QDirIterator>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QTabBar>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QProcess>
+#include <QProgressBar>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QTabBar>
 #include <QTest>
 #include <QTimer>
 
