@@ -11,6 +11,7 @@
 //    answered and ended before the next one.
 // Exit code 0 when both goals are met, 1 when one is missed, 2 when the bench could not run.
 
+#include "BenchCommon.h"
 #include "engine/SipEngine.h"
 #include "engine/linphone/LinphoneEngine.h"
 #include "support/E2eFixtures.h"
@@ -32,30 +33,9 @@
 
 using namespace corvid;
 using namespace corvid::test;
+using namespace corvid::bench;
 
 namespace {
-
-constexpr double kIdleGoalPercent = 0.5;
-constexpr double kInviteGoalMs = 20.0;
-
-qint64 cpuMicros() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return qint64(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000 + usage.ru_utime.tv_usec +
-           usage.ru_stime.tv_usec;
-}
-
-qint64 wallMicros() {
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return qint64(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-}
-
-qint64 monotonicMicros() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-}
 
 long rssKiB() {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -63,35 +43,6 @@ long rssKiB() {
     for (const QByteArray& line : status.readAll().split('\n'))
         if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').value(0).toLong();
     return -1;
-}
-
-// Arrival times (wall clock, microseconds) of the initial INVITEs in a sipp message trace.
-QList<qint64> inviteArrivals(const QString& trace, const QString& number) {
-    QList<qint64> times;
-    static const QRegularExpression stamp(
-        QStringLiteral("^-+ (\\d{4}-\\d\\d-\\d\\d)[ \\t](\\d\\d:\\d\\d:\\d\\d)\\.(\\d{6})"),
-        QRegularExpression::MultilineOption);
-    auto it = stamp.globalMatch(trace);
-    while (it.hasNext()) {
-        const auto m = it.next();
-        const qsizetype bodyStart = m.capturedEnd();
-        const qsizetype next = trace.indexOf(QStringLiteral("\n-----"), bodyStart);
-        const QString entry = trace.mid(bodyStart, next < 0 ? -1 : next - bodyStart);
-        if (!entry.contains(QLatin1String("message received")) ||
-            !entry.contains(QStringLiteral("\nINVITE sip:%1@").arg(number)))
-            continue;
-        const QDateTime at = QDateTime::fromString(m.captured(1) + QLatin1Char(' ') + m.captured(2),
-                                                   QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        times << at.toMSecsSinceEpoch() * 1000 + m.captured(3).toLongLong();
-    }
-    return times;
-}
-
-// The event loop alone for ms (QTest::qWait would wake every 10 ms and count in the measurement).
-void runEventLoop(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 bool waitFor(const std::function<bool()>& done, int ms) {

@@ -1,0 +1,68 @@
+#pragma once
+// What both benchmark commands measure with: clocks, the event loop alone, and the INVITE arrival
+// times read from a sipp far end's message trace.
+
+#include <QDateTime>
+#include <QEventLoop>
+#include <QList>
+#include <QRegularExpression>
+#include <QString>
+#include <QTimer>
+
+#include <ctime>
+#include <sys/resource.h>
+
+namespace corvid::bench {
+
+constexpr double kIdleGoalPercent = 0.5;
+constexpr double kInviteGoalMs = 20.0;
+
+inline qint64 cpuMicros() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return qint64(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000 + usage.ru_utime.tv_usec +
+           usage.ru_stime.tv_usec;
+}
+
+inline qint64 wallMicros() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return qint64(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+inline qint64 monotonicMicros() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+// Arrival times (wall clock, microseconds) of the initial INVITEs to number in a sipp message trace.
+inline QList<qint64> inviteArrivals(const QString& trace, const QString& number) {
+    QList<qint64> times;
+    static const QRegularExpression stamp(
+        QStringLiteral("^-+ (\\d{4}-\\d\\d-\\d\\d)[ \\t](\\d\\d:\\d\\d:\\d\\d)\\.(\\d{6})"),
+        QRegularExpression::MultilineOption);
+    auto it = stamp.globalMatch(trace);
+    while (it.hasNext()) {
+        const auto m = it.next();
+        const qsizetype bodyStart = m.capturedEnd();
+        const qsizetype next = trace.indexOf(QStringLiteral("\n-----"), bodyStart);
+        const QString entry = trace.mid(bodyStart, next < 0 ? -1 : next - bodyStart);
+        if (!entry.contains(QLatin1String("message received")) ||
+            !entry.contains(QStringLiteral("\nINVITE sip:%1@").arg(number)))
+            continue;
+        const QDateTime at = QDateTime::fromString(m.captured(1) + QLatin1Char(' ') + m.captured(2),
+                                                   QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        times << at.toMSecsSinceEpoch() * 1000 + m.captured(3).toLongLong();
+    }
+    return times;
+}
+
+// The event loop alone for ms (QTest::qWait would wake every 10 ms and count in the measurement).
+inline void runEventLoop(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+} // namespace corvid::bench
