@@ -355,6 +355,16 @@ struct LinphoneEngine::Impl {
     void applyGains();
     bool anyCodecEnabled();
     std::vector<std::shared_ptr<lp::AudioDevice>> devices(lp::AudioDevice::Capabilities cap) const;
+    // The name of device index among those with cap; empty with code 33 for an index outside.
+    QString deviceName(lp::AudioDevice::Capabilities cap, int index) {
+        if (!checkStarted()) return QString();
+        const auto list = devices(cap);
+        if (index < 0 || index >= int(list.size())) {
+            fail(EngineError::InvalidValue);
+            return QString();
+        }
+        return qstr(list[size_t(index)]->getDeviceName());
+    }
 
     // Device indexes of the lists (-1: the default device). An index outside its list is refused
     // also in file mode, where the devices themselves are not used.
@@ -1396,23 +1406,11 @@ int LinphoneEngine::OutputDeviceCount() {
 }
 
 QString LinphoneEngine::InputDeviceName(int index) {
-    if (!d->checkStarted()) return QString();
-    const auto list = d->devices(lp::AudioDevice::Capabilities::CapabilityRecord);
-    if (index < 0 || index >= int(list.size())) {
-        d->fail(EngineError::InvalidValue);
-        return QString();
-    }
-    return qstr(list[size_t(index)]->getDeviceName());
+    return d->deviceName(lp::AudioDevice::Capabilities::CapabilityRecord, index);
 }
 
 QString LinphoneEngine::OutputDeviceName(int index) {
-    if (!d->checkStarted()) return QString();
-    const auto list = d->devices(lp::AudioDevice::Capabilities::CapabilityPlay);
-    if (index < 0 || index >= int(list.size())) {
-        d->fail(EngineError::InvalidValue);
-        return QString();
-    }
-    return qstr(list[size_t(index)]->getDeviceName());
+    return d->deviceName(lp::AudioDevice::Capabilities::CapabilityPlay, index);
 }
 
 // The global mutes are kept also while the engine is stopped (the answer is then False, code 10):
