@@ -102,7 +102,6 @@ void MainForm::createWebBrowser() {
 #else
     auto* view = new QLabel(host);
     view->setTextFormat(Qt::RichText);
-    view->setOpenExternalLinks(true);
     view->setWordWrap(true);
     view->setAccessibleName(tr("Active extensions page link"));
 #endif

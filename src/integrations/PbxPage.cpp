@@ -140,18 +140,19 @@ QWidget* PbxPage::browser() {
     m_browser = view;
     if (!created) return m_browser;
 #else
-    if (auto* existing = host->findChild<QLabel*>(QStringLiteral("WebBrowser1"))) {
-        m_browser = existing;
-        return m_browser;
-    }
-    auto* label = new QLabel(host);
+    auto* label = host->findChild<QLabel*>(QStringLiteral("WebBrowser1"));
+    const bool created = !label;
+    if (created) label = new QLabel(host);
     label->setTextFormat(Qt::RichText);
     label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     label->setWordWrap(true);
+    // The link opens through the desktop service (never by the label itself), so it can be observed.
+    label->setOpenExternalLinks(false);
     connect(label, &QLabel::linkActivated, this, [this](const QString& link) {
         if (m_ctx.services.desktop) m_ctx.services.desktop->openUrl(QUrl(link));
     });
     m_browser = label;
+    if (!created) return m_browser;
 #endif
     m_browser->setObjectName(QStringLiteral("WebBrowser1"));
     m_browser->setAccessibleName(QStringLiteral("Active extensions page"));
