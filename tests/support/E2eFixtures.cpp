@@ -1,13 +1,11 @@
 #include "E2eFixtures.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
 #include <QThread>
@@ -68,17 +66,6 @@ QString findProgram(const QString& name) {
     if (path.isEmpty())
         path = QStandardPaths::findExecutable(name, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
     return path;
-}
-
-QByteArray md5Hex(const QByteArray& text) {
-    return QCryptographicHash::hash(text, QCryptographicHash::Md5).toHex();
-}
-
-QByteArray digestParam(const QByteArray& header, const QByteArray& name) {
-    QRegularExpression re(QStringLiteral("\\b%1=\"?([^\",]*)\"?").arg(QString::fromLatin1(name)),
-                          QRegularExpression::CaseInsensitiveOption);
-    auto m = re.match(QString::fromLatin1(header));
-    return m.hasMatch() ? m.captured(1).toLatin1() : QByteArray();
 }
 
 int statusCode(const QByteArray& message) {
@@ -715,194 +702,6 @@ int waveDurationMs(const QString& path) {
     Pcm pcm;
     if (!readPcm(path, &pcm)) return -1;
     return int(qint64(pcm.data.size() / (2 * pcm.channels)) * 1000 / pcm.rate);
-}
-
-// ---------------------------------------------------------------------------------------------
-
-QList<QByteArray> sipHeaders(const QByteArray& message, const QByteArray& name) {
-    QList<QByteArray> values;
-    const int headerEnd = message.indexOf("\r\n\r\n");
-    const QList<QByteArray> lines = message.left(headerEnd < 0 ? message.size() : headerEnd).split('\n');
-    const QByteArray prefix = name.toLower() + ':';
-    for (const QByteArray& raw : lines) {
-        const QByteArray line = raw.trimmed();
-        if (line.toLower().startsWith(prefix)) values << line.mid(prefix.size()).trimmed();
-    }
-    return values;
-}
-
-QByteArray sipHeader(const QByteArray& message, const QByteArray& name) {
-    const QList<QByteArray> values = sipHeaders(message, name);
-    return values.isEmpty() ? QByteArray() : values.first();
-}
-
-SipProbe::SipProbe(int proxyPort, const QString& domain) : m_proxyPort(proxyPort), m_domain(domain) {}
-
-bool SipProbe::open() {
-    return m_socket.bind(QHostAddress::LocalHost, 0);
-}
-
-int SipProbe::localPort() const {
-    return m_socket.localPort();
-}
-
-QByteArray SipProbe::newToken() const {
-    return QByteArray::number(QRandomGenerator::global()->generate64(), 36);
-}
-
-void SipProbe::send(const QByteArray& message) {
-    m_socket.writeDatagram(message, QHostAddress::LocalHost, static_cast<quint16>(m_proxyPort));
-}
-
-void SipProbe::answerRequest(const QByteArray& request) {
-    if (request.startsWith("ACK ")) return;
-    QByteArray answer = "SIP/2.0 200 OK\r\n";
-    for (const QByteArray& via : sipHeaders(request, "Via"))
-        answer += "Via: " + via + "\r\n";
-    answer += "From: " + sipHeader(request, "From") + "\r\n";
-    answer += "To: " + sipHeader(request, "To") + "\r\n";
-    answer += "Call-ID: " + sipHeader(request, "Call-ID") + "\r\n";
-    answer += "CSeq: " + sipHeader(request, "CSeq") + "\r\n";
-    answer += "Content-Length: 0\r\n\r\n";
-    send(answer);
-}
-
-SipProbe::Response SipProbe::waitFinal(const QByteArray& callId, const QByteArray& cseqMethod, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
-        if (!m_socket.hasPendingDatagrams() &&
-            !m_socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
-            continue;
-        while (m_socket.hasPendingDatagrams()) {
-            QByteArray message(int(m_socket.pendingDatagramSize()), '\0');
-            m_socket.readDatagram(message.data(), message.size());
-            const int code = statusCode(message);
-            if (code < 0) {
-                answerRequest(message);
-                continue;
-            }
-            if (sipHeader(message, "Call-ID") != callId || !sipHeader(message, "CSeq").endsWith(" " + cseqMethod))
-                continue;
-            if (code >= 200) {
-                m_lastResponse = message;
-                return {code, message};
-            }
-        }
-    }
-    return {};
-}
-
-QByteArray SipProbe::receiveRequest(int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    do {
-        while (m_socket.hasPendingDatagrams()) {
-            QByteArray message(int(m_socket.pendingDatagramSize()), '\0');
-            m_socket.readDatagram(message.data(), message.size());
-            if (statusCode(message) < 0) return message;
-        }
-    } while (!deadline.hasExpired() && m_socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))));
-    return {};
-}
-
-int SipProbe::registerAccount(const QString& user, const QString& password, int expires, int timeoutMs) {
-    const QByteArray u = user.toUtf8();
-    const QByteArray domain = m_domain.toUtf8();
-    const QByteArray callId = newToken() + "@127.0.0.1";
-    const QByteArray tag = newToken();
-    const QByteArray uri = "sip:" + domain;
-    auto build = [&](int cseq, const QByteArray& authorization) {
-        QByteArray m = "REGISTER " + uri + " SIP/2.0\r\n";
-        m += "Via: SIP/2.0/UDP 127.0.0.1:" + QByteArray::number(localPort()) + ";branch=z9hG4bK" + newToken() +
-             ";rport\r\n";
-        m += "Max-Forwards: 70\r\n";
-        m += "From: <sip:" + u + "@" + domain + ">;tag=" + tag + "\r\n";
-        m += "To: <sip:" + u + "@" + domain + ">\r\n";
-        m += "Call-ID: " + callId + "\r\n";
-        m += "CSeq: " + QByteArray::number(cseq) + " REGISTER\r\n";
-        m += "Contact: <sip:" + u + "@127.0.0.1:" + QByteArray::number(localPort()) + ">\r\n";
-        m += "Expires: " + QByteArray::number(expires) + "\r\n";
-        if (!authorization.isEmpty()) m += "Authorization: " + authorization + "\r\n";
-        m += "Content-Length: 0\r\n\r\n";
-        return m;
-    };
-    send(build(1, {}));
-    Response r = waitFinal(callId, "REGISTER", timeoutMs);
-    if (r.code != 401) return r.code;
-    const QByteArray challenge = sipHeader(r.text, "WWW-Authenticate");
-    const QByteArray realm = digestParam(challenge, "realm");
-    const QByteArray nonce = digestParam(challenge, "nonce");
-    const QByteArray qop = digestParam(challenge, "qop");
-    const QByteArray ha1 = md5Hex(u + ":" + realm + ":" + password.toUtf8());
-    const QByteArray ha2 = md5Hex("REGISTER:" + uri);
-    QByteArray authorization = "Digest username=\"" + u + "\", realm=\"" + realm + "\", nonce=\"" + nonce +
-                               "\", uri=\"" + uri + "\", algorithm=MD5";
-    if (qop.contains("auth")) {
-        const QByteArray cnonce = newToken();
-        const QByteArray nc = "00000001";
-        authorization += ", qop=auth, nc=" + nc + ", cnonce=\"" + cnonce + "\", response=\"" +
-                         md5Hex(ha1 + ":" + nonce + ":" + nc + ":" + cnonce + ":auth:" + ha2) + "\"";
-    } else {
-        authorization += ", response=\"" + md5Hex(ha1 + ":" + nonce + ":" + ha2) + "\"";
-    }
-    send(build(2, authorization));
-    return waitFinal(callId, "REGISTER", timeoutMs).code;
-}
-
-int SipProbe::call(const QString& fromUser, const QString& number, int holdMs, int* byeCode, int timeoutMs) {
-    if (byeCode) *byeCode = 0;
-    const QByteArray domain = m_domain.toUtf8();
-    const QByteArray from = "<sip:" + fromUser.toUtf8() + "@" + domain + ">;tag=" + newToken();
-    const QByteArray to = "<sip:" + number.toUtf8() + "@" + domain + ">";
-    const QByteArray uri = "sip:" + number.toUtf8() + "@" + domain;
-    const QByteArray callId = newToken() + "@127.0.0.1";
-    const QByteArray branch = "z9hG4bK" + newToken();
-    const QByteArray via = "SIP/2.0/UDP 127.0.0.1:" + QByteArray::number(localPort()) + ";branch=";
-    const QByteArray contact = "<sip:" + fromUser.toUtf8() + "@127.0.0.1:" + QByteArray::number(localPort()) + ">";
-    const QByteArray sdp = "v=0\r\no=probe 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
-                           "m=audio 9 RTP/AVP 0\r\na=rtpmap:0 PCMU/8000\r\na=sendrecv\r\n";
-    QByteArray invite = "INVITE " + uri + " SIP/2.0\r\n";
-    invite += "Via: " + via + branch + ";rport\r\n";
-    invite += "Max-Forwards: 70\r\nFrom: " + from + "\r\nTo: " + to + "\r\nCall-ID: " + callId + "\r\n";
-    invite += "CSeq: 1 INVITE\r\nContact: " + contact + "\r\nContent-Type: application/sdp\r\n";
-    invite += "Content-Length: " + QByteArray::number(sdp.size()) + "\r\n\r\n" + sdp;
-    send(invite);
-    const Response r = waitFinal(callId, "INVITE", timeoutMs);
-    if (r.code == 0) return 0;
-    const QByteArray toTagged = sipHeader(r.text, "To");
-    if (r.code >= 300) {
-        // The ACK of a rejection belongs to the INVITE's transaction (same branch).
-        QByteArray ack = "ACK " + uri + " SIP/2.0\r\nVia: " + via + branch + ";rport\r\nMax-Forwards: 70\r\n";
-        ack += "From: " + from + "\r\nTo: " + toTagged + "\r\nCall-ID: " + callId + "\r\nCSeq: 1 ACK\r\n";
-        ack += "Content-Length: 0\r\n\r\n";
-        send(ack);
-        return r.code;
-    }
-    // Answered: ACK and BYE go to the far end's Contact along the recorded route.
-    QByteArray target = sipHeader(r.text, "Contact");
-    target = target.mid(target.indexOf('<') + 1);
-    target = target.left(target.indexOf('>'));
-    QList<QByteArray> routes;
-    for (const QByteArray& rr : sipHeaders(r.text, "Record-Route"))
-        for (const QByteArray& part : rr.split(','))
-            routes.prepend(part.trimmed());
-    auto inDialog = [&](const QByteArray& method, int cseq) {
-        QByteArray m = method + " " + target + " SIP/2.0\r\nVia: " + via + "z9hG4bK" + newToken() + ";rport\r\n";
-        m += "Max-Forwards: 70\r\n";
-        for (const QByteArray& route : routes)
-            m += "Route: " + route + "\r\n";
-        m += "From: " + from + "\r\nTo: " + toTagged + "\r\nCall-ID: " + callId + "\r\n";
-        m += "CSeq: " + QByteArray::number(cseq) + " " + method + "\r\nContent-Length: 0\r\n\r\n";
-        return m;
-    };
-    send(inDialog("ACK", 1));
-    // Keep answering what the far end sends (its DTMF INFO) while the call lasts.
-    waitFinal("-", "-", holdMs);
-    const QByteArray answered = m_lastResponse = r.text;
-    send(inDialog("BYE", 2));
-    const int bye = waitFinal(callId, "BYE", timeoutMs).code;
-    if (byeCode) *byeCode = bye;
-    m_lastResponse = answered;
-    return r.code;
 }
 
 } // namespace corvid::test

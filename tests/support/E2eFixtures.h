@@ -1,7 +1,6 @@
 #pragma once
 // The end-to-end test bed: a loopback SIP registrar and proxy (kamailio) with SIP far ends (sipp)
-// on free UDP ports of 127.0.0.1, an optional private PulseAudio server with null sinks, and a tiny
-// SIP user agent (SipProbe) that tests use to talk to the bed without an engine.
+// on free UDP ports of 127.0.0.1, an optional private PulseAudio server with null sinks.
 //
 // Every process is started in its own process group and stopped by its pid (SIGTERM, then SIGKILL)
 // by stop() and by the destructor, so a failing test leaves nothing running. Every file lives in a
@@ -102,7 +101,6 @@ public:
     static QString providerDomain();
     // "pbx1234.<provider domain>": the account domain and digest realm.
     QString domain() const;
-    QString host() const { return QStringLiteral("127.0.0.1"); }
     int proxyPort() const { return m_proxyPort; }
     // "127.0.0.1:<port>"
     QString proxyAddress() const;
@@ -174,44 +172,6 @@ private:
     bool m_applied = false;
 };
 
-// A minimal SIP user agent over UDP for talking to the bed without an engine: REGISTER with digest
-// authentication, and an INVITE that is answered (then ACKed and ended with BYE) or rejected
-// (then ACKed). Requests that arrive meanwhile (INFO, BYE from the far end) are answered 200.
-// It blocks while it waits; tests use it outside the event loop.
-class SipProbe {
-public:
-    SipProbe(int proxyPort, const QString& domain);
-    bool open();
-    int localPort() const;
-
-    // Final status code of the REGISTER (after answering one challenge); 0 on timeout.
-    int registerAccount(const QString& user, const QString& password, int expires = 60, int timeoutMs = 5000);
-    // Final status code of an INVITE from fromUser to number; 0 on timeout. A 200 is ACKed and the
-    // call is ended with BYE after holdMs; byeCode receives the BYE's final code.
-    int call(const QString& fromUser, const QString& number, int holdMs = 0, int* byeCode = nullptr,
-             int timeoutMs = 8000);
-    // The next request that arrives (not answered), or empty after timeoutMs.
-    QByteArray receiveRequest(int timeoutMs);
-    // The last final response received, whole.
-    QByteArray lastResponse() const { return m_lastResponse; }
-
-private:
-    struct Response {
-        int code = 0;
-        QByteArray text;
-    };
-    QByteArray newToken() const;
-    void send(const QByteArray& message);
-    // Waits for the final response to (callId, cseqMethod); answers incoming requests meanwhile.
-    Response waitFinal(const QByteArray& callId, const QByteArray& cseqMethod, int timeoutMs);
-    void answerRequest(const QByteArray& request);
-
-    int m_proxyPort;
-    QString m_domain;
-    QUdpSocket m_socket;
-    QByteArray m_lastResponse;
-};
-
 // Writes a 16-bit mono PCM wave holding a sine tone of hz at the given amplitude (0..1).
 bool writeToneWave(const QString& path, double hz, int durationMs, int sampleRate = 8000, double amplitude = 0.4);
 // The amplitude (0..1 of full scale) of the hz component of a 16-bit PCM wave (first channel),
@@ -219,9 +179,5 @@ bool writeToneWave(const QString& path, double hz, int durationMs, int sampleRat
 double toneLevel(const QString& path, double hz, int skipMs = 0);
 // The length in milliseconds of a 16-bit PCM wave; -1 when unreadable.
 int waveDurationMs(const QString& path);
-
-// Header value helpers on raw SIP text (first occurrence; compact forms not handled).
-QByteArray sipHeader(const QByteArray& message, const QByteArray& name);
-QList<QByteArray> sipHeaders(const QByteArray& message, const QByteArray& name);
 
 } // namespace corvid::test
