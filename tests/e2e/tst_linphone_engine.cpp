@@ -1,35 +1,16 @@
 // The real engine against the loopback test bed: registration, calls and their outcomes, DTMF,
-// hold, transfer, two engines calling each other with audio checked in the recordings, chat,
-// presence, do-not-disturb and forwarding.
+// hold, two engines calling each other with audio checked in the recordings, chat, presence,
+// do-not-disturb and forwarding.
 
 #include "engine/linphone/EngineRules.h"
-#include "engine/linphone/LinphoneEngine.h"
-#include "support/E2eFixtures.h"
-#include "support/EngineEventLog.h"
+#include "support/EnginePhone.h"
 
-#include <QDir>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QUdpSocket>
-
-#include <memory>
 
 using namespace corvid;
 using namespace corvid::test;
 namespace Presence = corvid::engine_rules::Presence;
-
-namespace {
-
-constexpr int kEventMs = 8000;
-
-struct Phone {
-    std::unique_ptr<LinphoneEngine> engine;
-    std::unique_ptr<EngineEventLog> log;
-    int sipPort = 0;
-};
-
-} // namespace
+using Phone = EnginePhone;
 
 class TestLinphoneEngine : public QObject {
     Q_OBJECT
@@ -39,60 +20,14 @@ private:
     OwnedTempDir m_work{QStringLiteral("corvid-e2e-")};
     // Started before any engine: the sound library looks for its sound server once per process.
     std::unique_ptr<NullSoundCard> m_soundCard;
-    QList<Phone*> m_phones;
-    int m_phoneCounter = 0;
+    EnginePhones m_phones{m_bed, m_work};
 
     QString tone(int hz) const { return m_work.filePath(QStringLiteral("tone%1.wav").arg(hz)); }
-
-    // A started engine for account (lines opened on free RTP ports), registered unless told not to.
-    Phone* phone(const BedAccount& account, const QString& playFile = QString(), bool registerIt = true,
-                 const QString& password = QString(), bool captureSound = false) {
-        auto* p = new Phone;
-        m_phones << p;
-        LinphoneEngine::Options options;
-        options.dataDir = m_work.filePath(QStringLiteral("engine%1").arg(++m_phoneCounter));
-        options.outboundProxy = m_bed->proxyAddress();
-        options.playFile = playFile;
-        p->engine = std::make_unique<LinphoneEngine>(options);
-        p->log = std::make_unique<EngineEventLog>(p->engine.get());
-        QString addr;
-        for (int attempt = 0; attempt < 5 && !p->sipPort; ++attempt) {
-            const int port = freeUdpPort();
-            if (p->engine->EngineStart(false, addr, port, account.user, account.user,
-                                       password.isEmpty() ? account.password : password, "Agent " + account.user,
-                                       m_bed->domain(), m_bed->domain(), QString(), captureSound, 2))
-                p->sipPort = port;
-        }
-        if (!p->sipPort) {
-            qWarning("EngineStart failed: %d", p->engine->LastErrorCode());
-            return nullptr;
-        }
-        for (int line = 0; line < 2; ++line) {
-            bool opened = false;
-            for (int attempt = 0; attempt < 5 && !opened; ++attempt)
-                opened = p->engine->OpenLine(line, false, addr, freeUdpPort(2));
-            if (!opened) return nullptr;
-        }
-        p->engine->EchoCancelOff(); // it would cut the steady test tones into bursts
-        p->engine->DeselectAllCodecs();
-        p->engine->EnableCodec(Codec::G711U);
-        p->engine->EnableCodec(Codec::G711A);
-        if (registerIt) {
-            if (!p->engine->RegisterToProxy(60)) return nullptr;
-            if (!QTest::qWaitFor([p] { return p->log->hasName("RegisterSucceeded"); }, kEventMs)) return nullptr;
-        }
-        return p;
-    }
-
-    static bool waitFor(Phone* p, const QString& text, int ms = kEventMs) {
-        const bool seen = QTest::qWaitFor([&] { return p->log->has(text); }, ms);
-        if (!seen) qWarning("no %s; events: %s", qPrintable(text), qPrintable(p->log->texts().join(" | ")));
-        return seen;
-    }
-    static bool waitForName(Phone* p, const QString& name, int ms = kEventMs) {
-        const bool seen = QTest::qWaitFor([&] { return p->log->hasName(name); }, ms);
-        if (!seen) qWarning("no %s; events: %s", qPrintable(name), qPrintable(p->log->texts().join(" | ")));
-        return seen;
+    Phone* phone(const BedAccount& account, const QString& playFile = QString()) {
+        PhoneSetup setup;
+        setup.account = account;
+        setup.playFile = playFile;
+        return m_phones.add(setup);
     }
 
 private Q_SLOTS:
@@ -109,14 +44,7 @@ private Q_SLOTS:
         }
     }
 
-    void cleanup() {
-        for (Phone* p : m_phones) {
-            if (p->engine) p->engine->EngineStop();
-            QTest::qWait(0);
-            delete p;
-        }
-        m_phones.clear();
-    }
+    void cleanup() { m_phones.stopAll(); }
 
     void cleanupTestCase() {
         QList<qint64> pids = m_bed->processIds();
@@ -128,27 +56,27 @@ private Q_SLOTS:
     }
 
     void registersAndUnregistersOnStop() {
-        Phone* p = phone(Account1001, QString(), false);
+        Phone* p = m_phones.add({Account1001, {}, {}, false, 60, false});
         QVERIFY(p);
         QVERIFY(p->engine->RegisterToProxy(60));
         QVERIFY(p->log->texts().isEmpty()); // events never arrive inside the operation
-        QVERIFY(waitForName(p, "RegisterSucceeded"));
+        QVERIFY(p->waitForName("RegisterSucceeded"));
         QCOMPARE(p->log->names(), (QStringList{"RegisterTrying", "RegisterSucceeded"}));
         const QStringList contacts = m_bed->locationContacts(Account1001.user);
         QCOMPARE(contacts.size(), 1);
         QVERIFY2(contacts.first().contains(QStringLiteral(":%1").arg(p->sipPort)), qPrintable(contacts.first()));
 
         p->engine->EngineStop();
-        QVERIFY(waitForName(p, "UnregisterSucceeded"));
+        QVERIFY(p->waitForName("UnregisterSucceeded"));
         QTRY_VERIFY_WITH_TIMEOUT(m_bed->locationContacts(Account1001.user).isEmpty(), kEventMs);
         QCOMPARE(p->log->offThreadCount(), 0);
     }
 
     void wrongPasswordIsForbidden() {
-        Phone* p = phone(Account1001, QString(), false, QStringLiteral("secret1002"));
+        Phone* p = m_phones.add({Account1001, {}, QStringLiteral("secret1002"), false, 60, false});
         QVERIFY(p);
         QVERIFY(p->engine->RegisterToProxy(60));
-        QVERIFY(waitFor(p, "RegisterFailed(403, Forbidden)"));
+        QVERIFY(p->waitFor("RegisterFailed(403, Forbidden)"));
         QVERIFY(!p->log->hasName("RegisterSucceeded"));
         QVERIFY(m_bed->locationContacts(Account1001.user).isEmpty());
     }
@@ -167,7 +95,7 @@ private Q_SLOTS:
         QVERIFY(!engine.isStarted());
     }
 
-    void answeredCallWithDtmfAndLocalHangUp() {
+    void answeredCallDtmfAndBothHangUps() {
         Phone* p = phone(Account1001);
         QVERIFY(p);
         p->log->clear();
@@ -175,7 +103,7 @@ private Q_SLOTS:
         QVERIFY(p->engine->PlaceCall(0, number, -1, -1));
         QVERIFY(p->log->texts().isEmpty());
         QVERIFY(p->engine->IsLineBusy(0));
-        QVERIFY(waitForName(p, "CallConnected"));
+        QVERIFY(p->waitForName("CallConnected"));
         const QStringList names = p->log->names();
         QVERIFY2(names.mid(0, 3) == (QStringList{"CallConnecting", "ProvisionalResponse", "CallConnected"}),
                  qPrintable(p->log->texts().join(" | ")));
@@ -185,10 +113,10 @@ private Q_SLOTS:
         QVERIFY2(connected.at(1).toString().contains(BedNumber::Answer), qPrintable(connected.at(1).toString()));
         QCOMPARE(connected.at(2).toInt(), int(Codec::G711U));
         // The far end sends the digit 5 by SIP INFO right after the answer.
-        QVERIFY(waitFor(p, "DtmfDigitReceived(0, 5)"));
+        QVERIFY(p->waitFor("DtmfDigitReceived(0, 5)"));
         // Our digit goes out as RTP telephone-event; the far end echoes the RTP back.
         QVERIFY(p->engine->SendDtmfDigit(0, "7"));
-        QVERIFY(waitFor(p, "DtmfDigitReceived(0, 7)"));
+        QVERIFY(p->waitFor("DtmfDigitReceived(0, 7)"));
 
         QVERIFY(p->engine->EndCall(0));
         QTRY_VERIFY_WITH_TIMEOUT(m_bed->farEndLog(SipTestBed::FarEnd::Answer).contains("BYE received"), kEventMs);
@@ -196,15 +124,12 @@ private Q_SLOTS:
         QTest::qWait(200);
         QVERIFY(!p->log->hasName("CallHungUp")); // our own hang-up is not the far end's
         QVERIFY(!p->log->hasName("CallFailed"));
-    }
 
-    void farEndHangsUp() {
-        Phone* p = phone(Account1001);
-        QVERIFY(p);
+        // The far end that hangs up by itself.
         p->log->clear();
-        QString number = BedNumber::HangUp;
+        number = BedNumber::HangUp;
         QVERIFY(p->engine->PlaceCall(1, number, -1, -1));
-        QVERIFY(waitFor(p, "CallHungUp(1)"));
+        QVERIFY(p->waitFor("CallHungUp(1)"));
         QVERIFY2(p->log->names().filter("Call") == (QStringList{"CallConnecting", "CallConnected", "CallHungUp"}),
                  qPrintable(p->log->texts().join(" | ")));
         QVERIFY(!p->engine->IsLineBusy(1));
@@ -215,11 +140,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("event");
         QTest::newRow("486") << BedNumber::Busy << "RequestFailureResponse(0, 486, Busy Here)";
         QTest::newRow("404") << BedNumber::NotFound << "RequestFailureResponse(0, 404, Not Found)";
-        QTest::newRow("480") << BedNumber::Unavailable << "RequestFailureResponse(0, 480, Temporarily Unavailable)";
         QTest::newRow("500") << BedNumber::ServerError << "ServerFailureResponse(0, 500, Server Internal Error)";
-        QTest::newRow("580") << BedNumber::Precondition << "ServerFailureResponse(0, 580, Precondition Failure)";
         QTest::newRow("603") << BedNumber::Decline << "GlobalFailureResponse(0, 603, Decline)";
-        QTest::newRow("nobody registered") << Account1002.user << "RequestFailureResponse(0, 404, Not Found)";
     }
     void finalResponses() {
         QFETCH(QString, number);
@@ -228,28 +150,24 @@ private Q_SLOTS:
         QVERIFY(p);
         p->log->clear();
         QVERIFY(p->engine->PlaceCall(0, number, -1, -1));
-        QVERIFY(waitFor(p, "CallFailed(0)"));
+        QVERIFY(p->waitFor("CallFailed(0)"));
         const QStringList texts = p->log->texts();
         QVERIFY2(texts.first() == QStringLiteral("CallConnecting(0)"), qPrintable(texts.join(" | ")));
         QVERIFY2(texts.indexOf(event) >= 0 && texts.indexOf(event) < texts.indexOf("CallFailed(0)"),
                  qPrintable(texts.join(" | ")));
         QVERIFY(!p->log->hasName("CallConnected"));
         QVERIFY(!p->engine->IsLineBusy(0));
-        // The line takes the next call.
-        QString again = BedNumber::Busy;
-        QVERIFY(p->engine->PlaceCall(0, again, -1, -1));
-        QVERIFY(QTest::qWaitFor([&] { return p->log->texts().count("CallFailed(0)") == 2; }, kEventMs));
     }
 
-    void holdResumeAndTransfer() {
+    void holdAndResume() {
         Phone* p = phone(Account1001);
         QVERIFY(p);
         QString number = BedNumber::Answer;
         QVERIFY(p->engine->PlaceCall(0, number, -1, -1));
-        QVERIFY(waitForName(p, "CallConnected"));
+        QVERIFY(p->waitForName("CallConnected"));
         // The far end's DTMF INFO is answered before the hold starts (a re-INVITE of ours in flight
         // would make the phone answer the INFO with 491, which the far end treats as an error).
-        QVERIFY(waitFor(p, "DtmfDigitReceived(0, 5)"));
+        QVERIFY(p->waitFor("DtmfDigitReceived(0, 5)"));
         const int holdsBefore = int(m_bed->farEndMessages(SipTestBed::FarEnd::Answer).count("a=recvonly"));
         QVERIFY(p->engine->HoldCall(0));
         QTRY_VERIFY_WITH_TIMEOUT(m_bed->farEndLog(SipTestBed::FarEnd::Answer).contains("REINVITE sendonly"), kEventMs);
@@ -263,16 +181,7 @@ private Q_SLOTS:
         QTRY_VERIFY2(!p->engine->IsLineOnHold(0), qPrintable(m_bed->farEndErrors(SipTestBed::FarEnd::Answer).left(900) +
                                                              m_bed->farEndLog(SipTestBed::FarEnd::Answer)));
 
-        QVERIFY(p->engine->TransferCall(0, "9002"));
-        QVERIFY(waitFor(p, "TransferAccepted(0)"));
-        QTRY_VERIFY_WITH_TIMEOUT(m_bed->farEndLog(SipTestBed::FarEnd::Answer).contains("REFER-TO"), kEventMs);
-        const QString log = m_bed->farEndLog(SipTestBed::FarEnd::Answer);
-        const QString referTo = log.mid(log.lastIndexOf("REFER-TO")).section('\n', 0, 0);
-        QVERIFY2(referTo.contains("sip:9002@" + m_bed->domain()), qPrintable(referTo));
-        // The transferred call ends by itself, and that end is not a far-end hang-up.
-        QTRY_VERIFY_WITH_TIMEOUT(!p->engine->IsLineBusy(0), kEventMs);
-        QTest::qWait(200);
-        QVERIFY(!p->log->hasName("CallHungUp"));
+        QVERIFY(p->engine->EndCall(0));
     }
 
     void twoEnginesHearEachOther() {
@@ -281,7 +190,7 @@ private Q_SLOTS:
         QVERIFY(a && b);
         QString number = Account1002.user;
         QVERIFY(a->engine->PlaceCall(0, number, -1, -1));
-        QVERIFY(waitForName(b, "IncomingCall"));
+        QVERIFY(b->waitForName("IncomingCall"));
         const QVariantList incoming = b->log->first("IncomingCall");
         const QString callId = incoming.at(0).toString();
         QVERIFY(!callId.isEmpty());
@@ -290,10 +199,10 @@ private Q_SLOTS:
         QCOMPARE(incoming.at(3).toString(), QStringLiteral("Agent 1001"));
         QCOMPARE(incoming.at(4).toString(), Account1002.user);
         QVERIFY(a->log->has("ProvisionalResponse(0, 180, Ringing)") ||
-                waitFor(a, "ProvisionalResponse(0, 180, Ringing)"));
+                a->waitFor("ProvisionalResponse(0, 180, Ringing)"));
         QVERIFY(b->engine->AnswerCall(0, callId, -1, -1));
-        QVERIFY(waitForName(a, "CallConnected"));
-        QVERIFY(waitForName(b, "CallConnected"));
+        QVERIFY(a->waitForName("CallConnected"));
+        QVERIFY(b->waitForName("CallConnected"));
 
         // Each side records the call: it holds the other side's tone.
         QVERIFY(a->engine->StartRecording(0, 0, false));
@@ -328,7 +237,7 @@ private Q_SLOTS:
 
         // A hangs up: B sees the far end hang up.
         QVERIFY(a->engine->EndCall(0));
-        QVERIFY(waitFor(b, "CallHungUp(0)"));
+        QVERIFY(b->waitFor("CallHungUp(0)"));
         QVERIFY(!a->log->hasName("CallHungUp"));
     }
 
@@ -339,7 +248,7 @@ private Q_SLOTS:
         b->engine->DndOn();
         QString number = Account1002.user;
         QVERIFY(a->engine->PlaceCall(0, number, -1, -1));
-        QVERIFY(waitFor(a, "CallFailed(0)"));
+        QVERIFY(a->waitFor("CallFailed(0)"));
         const QVariantList busy = a->log->first("RequestFailureResponse");
         QCOMPARE(busy.value(1).toInt(), 486);
         QCOMPARE(busy.value(2).toString().toLower(), QStringLiteral("busy here"));
@@ -354,28 +263,10 @@ private Q_SLOTS:
         a->log->clear();
         number = Account1002.user;
         QVERIFY(a->engine->PlaceCall(0, number, -1, -1));
-        QVERIFY(waitForName(a, "CallConnected"));
+        QVERIFY(a->waitForName("CallConnected"));
         QVERIFY(!b->log->hasName("IncomingCall"));
         QCOMPARE(invitesToAnswer(), before + 1); // the caller followed B's redirect to the far end
         QVERIFY(a->engine->EndCall(0));
-    }
-
-    void callThroughNullSoundCard() {
-        if (!NullSoundCard::available()) QSKIP("pulseaudio is not installed");
-        NullSoundCard card;
-        QVERIFY2(card.start(), qPrintable(card.errorString()));
-        card.applyToEnvironment();
-        Phone* p = phone(Account1001, QString(), true, QString(), true);
-        QVERIFY(p);
-        QVERIFY(!p->engine->usesSoundFiles());
-        QVERIFY(p->engine->InputDeviceCount() >= 1);
-        QVERIFY(p->engine->OutputDeviceCount() >= 1);
-        QString number = BedNumber::Answer;
-        QVERIFY(p->engine->PlaceCall(0, number, 0, 0));
-        QVERIFY(waitForName(p, "CallConnected"));
-        QVERIFY(p->engine->EndCall(0));
-        QTRY_VERIFY(!p->engine->IsLineBusy(0));
-        cleanup(); // the engine lets go of the sound server before it stops
     }
 
     void chatAndPresenceBothWays() {
@@ -385,16 +276,16 @@ private Q_SLOTS:
         QVERIFY(a->engine->ChatAddContact(Account1002.user));
         QVERIFY(b->engine->ChatAddContact(Account1001.user));
         QVERIFY(a->engine->ChatSendMessage(Account1002.user, QStringLiteral("hello from 1001 – ünïcode"), 0, 0));
-        QVERIFY(waitFor(b, QStringLiteral("ChatMessageReceived(1001, hello from 1001 – ünïcode)")));
+        QVERIFY(b->waitFor(QStringLiteral("ChatMessageReceived(1001, hello from 1001 – ünïcode)")));
         QVERIFY(b->engine->ChatSendMessage(Account1001.user, QStringLiteral("hi 1001"), 0, 0));
-        QVERIFY(waitFor(a, "ChatMessageReceived(1002, hi 1001)"));
+        QVERIFY(a->waitFor("ChatMessageReceived(1002, hi 1001)"));
 
         QVERIFY(b->engine->ChatSetStatus(Presence::Away));
-        QVERIFY(waitFor(a, QStringLiteral("ChatContactStatus(1002, %1)").arg(Presence::Away)));
+        QVERIFY(a->waitFor(QStringLiteral("ChatContactStatus(1002, %1)").arg(Presence::Away)));
         QVERIFY(a->engine->ChatSetStatus(Presence::OnThePhone));
-        QVERIFY(waitFor(b, QStringLiteral("ChatContactStatus(1001, %1)").arg(Presence::OnThePhone)));
+        QVERIFY(b->waitFor(QStringLiteral("ChatContactStatus(1001, %1)").arg(Presence::OnThePhone)));
         QVERIFY(b->engine->ChatSetStatus(Presence::Online));
-        QVERIFY(waitFor(a, QStringLiteral("ChatContactStatus(1002, %1)").arg(Presence::Online)));
+        QVERIFY(a->waitFor(QStringLiteral("ChatContactStatus(1002, %1)").arg(Presence::Online)));
     }
 };
 

@@ -1,0 +1,102 @@
+#pragma once
+// Real engines on the end-to-end test bed: each started on a free SIP port with its two lines on
+// free RTP ports, echo cancelling off (it would cut steady test tones into bursts), G.711 only, every
+// event recorded, and registered unless told not to.
+
+#include "engine/linphone/LinphoneEngine.h"
+#include "support/E2eFixtures.h"
+#include "support/EngineEventLog.h"
+
+#include <QTest>
+
+#include <memory>
+#include <vector>
+
+namespace corvid::test {
+
+constexpr int kEventMs = 8000;
+
+struct EnginePhone {
+    std::unique_ptr<LinphoneEngine> engine;
+    std::unique_ptr<EngineEventLog> log;
+    int sipPort = 0;
+
+    bool waitFor(const QString& text, int ms = kEventMs) const {
+        return waitUntil([&] { return log->has(text); }, text, ms);
+    }
+    bool waitForName(const QString& name, int ms = kEventMs) const {
+        return waitUntil([&] { return log->hasName(name); }, name, ms);
+    }
+
+private:
+    template <typename Seen> bool waitUntil(Seen seen, const QString& what, int ms) const {
+        const bool ok = QTest::qWaitFor(seen, ms);
+        if (!ok) qWarning("no %s; events: %s", qPrintable(what), qPrintable(log->texts().join(" | ")));
+        return ok;
+    }
+};
+
+struct PhoneSetup {
+    BedAccount account = Account1001;
+    QString playFile;
+    QString password; // the account's own when empty
+    bool soundCard = false;
+    int expiry = 60;
+    bool registerIt = true;
+};
+
+// Owns the phones of one test function; stopAll() (from the test's cleanup()) stops and drops them.
+class EnginePhones {
+public:
+    EnginePhones(const std::unique_ptr<SipTestBed>& bed, const QTemporaryDir& work) : m_bed(bed), m_work(work) {}
+
+    // nullptr when the engine did not start, a line did not open or the registration failed.
+    EnginePhone* add(const PhoneSetup& setup = {}) {
+        auto& p = m_phones.emplace_back(std::make_unique<EnginePhone>());
+        LinphoneEngine::Options options;
+        options.dataDir = m_work.filePath(QStringLiteral("engine%1").arg(++m_counter));
+        options.outboundProxy = m_bed->proxyAddress();
+        options.playFile = setup.playFile;
+        p->engine = std::make_unique<LinphoneEngine>(options);
+        p->log = std::make_unique<EngineEventLog>(p->engine.get());
+        const BedAccount& a = setup.account;
+        QString address;
+        for (int attempt = 0; attempt < 5 && !p->sipPort; ++attempt) {
+            const int port = freeUdpPort();
+            if (p->engine->EngineStart(false, address, port, a.user, a.user,
+                                       setup.password.isEmpty() ? a.password : setup.password, "Agent " + a.user,
+                                       m_bed->domain(), m_bed->domain(), QString(), setup.soundCard, 2))
+                p->sipPort = port;
+        }
+        if (!p->sipPort) return nullptr;
+        for (int line = 0; line < 2; ++line) {
+            bool opened = false;
+            for (int attempt = 0; attempt < 5 && !opened; ++attempt)
+                opened = p->engine->OpenLine(line, false, address, freeUdpPort(2));
+            if (!opened) return nullptr;
+        }
+        p->engine->EchoCancelOff();
+        p->engine->DeselectAllCodecs();
+        p->engine->EnableCodec(Codec::G711U);
+        p->engine->EnableCodec(Codec::G711A);
+        if (setup.registerIt &&
+            (!p->engine->RegisterToProxy(setup.expiry) || !p->waitFor(QStringLiteral("RegisterSucceeded()"))))
+            return nullptr;
+        return p.get();
+    }
+
+    void stopAll() {
+        for (auto& p : m_phones)
+            p->engine->EngineStop();
+        QTest::qWait(0);
+        m_phones.clear();
+    }
+
+private:
+    const std::unique_ptr<SipTestBed>& m_bed;
+    const QTemporaryDir& m_work;
+    std::vector<std::unique_ptr<EnginePhone>> m_phones;
+    int m_counter = 0;
+};
+
+} // namespace corvid::test
