@@ -1,37 +1,19 @@
 // The real engine's line table against the loopback test bed: two lines and the library's one call
-// in set-up at a time, the automatic hold of the first line and joining both; re-registration; the
-// recording buffer across a pause; wave playback with the adapter's own position; forced in-band
-// DTMF per call; and real sound devices on a null sound card.
+// in set-up at a time, the automatic hold of the first line and joining both; re-registration; wave
+// playback with the adapter's own position and the recording buffer across a pause; forced in-band
+// DTMF per call; refusing and transferring calls; and real sound devices on a null sound card.
 
-#include "engine/linphone/LinphoneEngine.h"
-#include "support/E2eFixtures.h"
-#include "support/EngineEventLog.h"
+#include "support/EnginePhone.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QTest>
-
-#include <memory>
 
 using namespace corvid;
 using namespace corvid::test;
+using Phone = EnginePhone;
 
 namespace {
-
-constexpr int kEventMs = 8000;
-
-struct Phone {
-    std::unique_ptr<LinphoneEngine> engine;
-    std::unique_ptr<EngineEventLog> log;
-
-    bool waitFor(const QString& text, int ms = kEventMs) const {
-        const bool seen = QTest::qWaitFor([&] { return log->has(text); }, ms);
-        if (!seen) qWarning("no %s; events: %s", qPrintable(text), qPrintable(log->texts().join(" | ")));
-        return seen;
-    }
-};
 
 // The SDP of the last INVITE in a far end's message trace.
 QString lastInviteBody(const QString& trace) {
@@ -47,37 +29,17 @@ class TestLinphoneLines : public QObject {
 private:
     std::unique_ptr<SipTestBed> m_bed;
     QTemporaryDir m_work{QDir::tempPath() + "/corvid-lines-XXXXXX"};
-    QList<Phone*> m_phones;
-    int m_counter = 0;
+    EnginePhones m_phones{m_bed, m_work};
 
     QString tone(int hz) const { return m_work.filePath(QStringLiteral("tone%1.wav").arg(hz)); }
-
     Phone* phone(const QString& playFile = QString(), bool soundCard = false, int expiry = 60,
                  const BedAccount& account = Account1001) {
-        auto* p = new Phone;
-        m_phones << p;
-        LinphoneEngine::Options options;
-        options.dataDir = m_work.filePath(QStringLiteral("engine%1").arg(++m_counter));
-        options.outboundProxy = m_bed->proxyAddress();
-        options.playFile = playFile;
-        p->engine = std::make_unique<LinphoneEngine>(options);
-        p->log = std::make_unique<EngineEventLog>(p->engine.get());
-        QString address;
-        bool started = false;
-        for (int attempt = 0; attempt < 5 && !started; ++attempt)
-            started = p->engine->EngineStart(false, address, freeUdpPort(), account.user, account.user,
-                                             account.password, QStringLiteral("Agent"), m_bed->domain(),
-                                             m_bed->domain(), QString(), soundCard, 2);
-        if (!started) return nullptr;
-        for (int line = 0; line < 2; ++line) {
-            bool opened = false;
-            for (int attempt = 0; attempt < 5 && !opened; ++attempt)
-                opened = p->engine->OpenLine(line, false, address, freeUdpPort(2));
-            if (!opened) return nullptr;
-        }
-        p->engine->EchoCancelOff();
-        if (!p->engine->RegisterToProxy(expiry) || !p->waitFor(QStringLiteral("RegisterSucceeded()"))) return nullptr;
-        return p;
+        PhoneSetup setup;
+        setup.account = account;
+        setup.playFile = playFile;
+        setup.soundCard = soundCard;
+        setup.expiry = expiry;
+        return m_phones.add(setup);
     }
 
 private Q_SLOTS:
@@ -89,13 +51,7 @@ private Q_SLOTS:
         QVERIFY(writeToneWave(tone(1000), 1000, 2000));
     }
 
-    void cleanup() {
-        for (Phone* p : m_phones) {
-            p->engine->EngineStop();
-            delete p;
-        }
-        m_phones.clear();
-    }
+    void cleanup() { m_phones.stopAll(); }
 
     void cleanupTestCase() {
         const QList<qint64> pids = m_bed->processIds();
@@ -154,49 +110,7 @@ private Q_SLOTS:
                  (QStringList{"RegisterTrying", "RegisterSucceeded", "ReregisterTrying", "ReregisterSucceeded"}));
     }
 
-    void recordingBufferSurvivesAPause() {
-        Phone* p = phone(tone(500));
-        QVERIFY(p);
-        QString number = BedNumber::Answer;
-        QVERIFY(p->engine->PlaceCall(0, number, -1, -1));
-        QVERIFY(p->waitFor(QStringLiteral("CallConnected(0, sip:9001@%1, 3)").arg(m_bed->domain())));
-
-        QVERIFY(p->engine->StartRecording(0, 2, true));
-        QVERIFY(p->engine->RecordingLineOp(0));
-        QTest::qWait(1000);
-        QVERIFY(p->engine->StopRecording(0));
-        QVERIFY(!p->engine->RecordingLineOp(0));
-        QTest::qWait(1000); // not recorded
-        QVERIFY(p->engine->StartRecording(0, 2, true));
-        QTest::qWait(1000);
-
-        const QString folder = m_work.filePath(QStringLiteral("messages"));
-        QVERIFY(QDir().mkpath(folder));
-        const QString saved = folder + QStringLiteral("/9001_rec.wav");
-        QVERIFY(p->engine->SaveRecording(0, saved));
-        const int ms = waveDurationMs(saved);
-        QVERIFY2(ms >= 1700 && ms <= 2600, qPrintable(QString::number(ms)));
-        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("9001_rec.wav")});
-        // Saving does not stop a running recording.
-        QVERIFY(p->engine->RecordingLineOp(0));
-
-        p->engine->ResetRecording(0);
-        QVERIFY(p->engine->StopRecording(0));
-        QVERIFY(!p->engine->SaveRecording(0, folder + QStringLiteral("/x.wav")) ||
-                waveDurationMs(folder + QStringLiteral("/x.wav")) < 500);
-
-        // After the call has ended, what was recorded until then can still be saved.
-        QVERIFY(p->engine->StartRecording(0, 2, true));
-        QTest::qWait(500);
-        QVERIFY(p->engine->EndCall(0));
-        QTRY_VERIFY(!p->engine->IsLineBusy(0));
-        QVERIFY(!p->engine->RecordingLineOp(0));
-        const QString afterEnd = folder + QStringLiteral("/after_end.wav");
-        QVERIFY(p->engine->SaveRecording(0, afterEnd));
-        QVERIFY(waveDurationMs(afterEnd) >= 300);
-    }
-
-    void wavePlaybackKeepsItsOwnPosition() {
+    void wavePlaybackAndRecordingOnOneCall() {
         Phone* p = phone(tone(500));
         QVERIFY(p);
         QString number = BedNumber::Answer;
@@ -241,8 +155,40 @@ private Q_SLOTS:
         // The level meter hears the far end's echo of our tone.
         QTRY_VERIFY_WITH_TIMEOUT(p->engine->SpeakerLevel() > 1000, 3000);
 
+        // The recording buffer keeps what was recorded across a pause.
+        QVERIFY(p->engine->StartRecording(0, 2, true));
+        QVERIFY(p->engine->RecordingLineOp(0));
+        QTest::qWait(1000);
+        QVERIFY(p->engine->StopRecording(0));
+        QVERIFY(!p->engine->RecordingLineOp(0));
+        QTest::qWait(1000); // not recorded
+        QVERIFY(p->engine->StartRecording(0, 2, true));
+        QTest::qWait(1000);
+
+        const QString folder = m_work.filePath(QStringLiteral("messages"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString saved = folder + QStringLiteral("/9001_rec.wav");
+        QVERIFY(p->engine->SaveRecording(0, saved));
+        const int ms = waveDurationMs(saved);
+        QVERIFY2(ms >= 1700 && ms <= 2600, qPrintable(QString::number(ms)));
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("9001_rec.wav")});
+        // Saving does not stop a running recording.
+        QVERIFY(p->engine->RecordingLineOp(0));
+
+        p->engine->ResetRecording(0);
+        QVERIFY(p->engine->StopRecording(0));
+        QVERIFY(!p->engine->SaveRecording(0, folder + QStringLiteral("/x.wav")) ||
+                waveDurationMs(folder + QStringLiteral("/x.wav")) < 500);
+
+        // After the call has ended, what was recorded until then can still be saved.
+        QVERIFY(p->engine->StartRecording(0, 2, true));
+        QTest::qWait(500);
         QVERIFY(p->engine->EndCall(0));
         QTRY_VERIFY(!p->engine->IsLineBusy(0));
+        QVERIFY(!p->engine->RecordingLineOp(0));
+        const QString afterEnd = folder + QStringLiteral("/after_end.wav");
+        QVERIFY(p->engine->SaveRecording(0, afterEnd));
+        QVERIFY(waveDurationMs(afterEnd) >= 300);
         QVERIFY(!p->engine->IsLinePlayingWave(0));
         QVERIFY(!p->engine->PlayWaveStart(0, false));
         QCOMPARE(p->engine->LastErrorCode(), int(EngineError::WaveOpen));
