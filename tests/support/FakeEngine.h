@@ -9,20 +9,20 @@
 // - Dialled numbers are scripted: answer, busy, not found, no answer, far-end hang-up after N ms,
 //   or any final code with its reason. PlaceCall then reports CallConnecting and 180 "Ringing",
 //   followed by the scripted outcome, like the real engine.
-// - Each event also has a public fire...() method that emits it as the real engine would, keeping the
-//   line table in step (a connected line is busy; a hung-up line is free).
+// - The events tests raise themselves have fire...() methods that emit them as the real engine would,
+//   keeping the line table in step (a connected line is busy; a hung-up line is free).
 // - Events are always queued: they reach the receivers from the event loop on the GUI thread, never
 //   inside the operation that caused them. Use QSignalSpy::wait / QTRY_* to let them arrive.
 
 #include "engine/SipEngine.h"
 
+#include <QDataStream>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QList>
 #include <QMap>
 #include <QMetaObject>
-#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -43,7 +43,7 @@ public:
     };
 
     // What a dialled number does.
-    enum class Outcome { Answer, Busy, NotFound, NoAnswer, HangUpAfter, Final };
+    enum class Outcome { Answer, NoAnswer, HangUpAfter, Final };
     struct NumberScript {
         Outcome outcome = Outcome::Answer;
         int delayMs = 0; // ring time before the answer or the final response; call length for HangUpAfter
@@ -51,10 +51,8 @@ public:
         QString reason;  // Final: the reason text
     };
     static NumberScript answer(int afterMs = 0) { return {Outcome::Answer, afterMs, 200, QStringLiteral("OK")}; }
-    static NumberScript busy(int afterMs = 0) { return {Outcome::Busy, afterMs, 486, QStringLiteral("Busy Here")}; }
-    static NumberScript notFound(int afterMs = 0) {
-        return {Outcome::NotFound, afterMs, 404, QStringLiteral("Not Found")};
-    }
+    static NumberScript busy(int afterMs = 0) { return finalResponse(486, QStringLiteral("Busy Here"), afterMs); }
+    static NumberScript notFound(int afterMs = 0) { return finalResponse(404, QStringLiteral("Not Found"), afterMs); }
     static NumberScript noAnswer() { return {Outcome::NoAnswer, 0, 0, {}}; }
     static NumberScript hangUpAfter(int ms) { return {Outcome::HangUpAfter, ms, 200, QStringLiteral("OK")}; }
     static NumberScript finalResponse(int code, const QString& reason, int afterMs = 0) {
@@ -71,12 +69,7 @@ public:
         bool waveOpen = false;
         bool recording = false;
         bool hasRecording = false;
-        bool micMuted = false;
-        bool speakerMuted = false;
-        bool inbandDtmf = false;
         int playPositionMs = 0;
-        QString number;
-        QString wavePath;
         quint64 generation = 0;     // bumps when the line's call ends: pending scripted events then lapse
         quint64 waveGeneration = 0; // bumps at each wave start, pause and stop
     };
@@ -100,9 +93,8 @@ public:
     int count(const QString& name) const { return int(callsTo(name).size()); }
     // The arguments of the last call of that name (empty when there was none).
     QVariantList last(const QString& name) const {
-        for (auto it = m_calls.crbegin(); it != m_calls.crend(); ++it)
-            if (it->name == name) return it->args;
-        return {};
+        const QList<Call> all = callsTo(name);
+        return all.isEmpty() ? QVariantList() : all.last().args;
     }
     void clearCalls() { m_calls.clear(); }
 
@@ -114,8 +106,6 @@ public:
     void clearFailures() { m_failures.clear(); }
     void setSipPortsInUse(const QSet<int>& ports) { m_sipPortsInUse = ports; }
     void setRtpPortsInUse(const QSet<int>& ports) { m_rtpPortsInUse = ports; }
-
-    // --- scripted numbers ---------------------------------------------------------------------
     void scriptNumber(const QString& number, const NumberScript& script) { m_numbers[number] = script; }
     void setDefaultScript(const NumberScript& script) { m_defaultScript = script; }
     // How long an opened wave plays before PlayWaveDone (-1: until stopped).
@@ -124,25 +114,16 @@ public:
     // --- state ---------------------------------------------------------------------------
     bool isStarted() const { return m_started; }
     bool isRegistered() const { return m_registered; }
-    bool isDnd() const { return m_dnd; }
-    bool isForwarding() const { return m_forwarding; }
-    QString forwardNumber() const { return m_forwardNumber; }
     int sipPort() const { return m_sipPort; }
     int lineCount() const { return int(m_lines.size()); }
     Line line(int index) const { return m_lines.value(index); }
     Line& lineRef(int index) { return m_lines[index]; }
-    QStringList enabledCodecs() const { return m_codecs; }
-    QSet<QString> contacts() const { return m_contacts; }
-    int chatStatus() const { return m_chatStatus; }
     bool micMuted() const { return m_micMuted; }
     bool speakerMuted() const { return m_speakerMuted; }
-    bool echoCancel() const { return m_echoCancel; }
-    bool agcOn() const { return m_agc; }
     QString userAgent() const { return m_userAgent; }
-    int engineInterval() const { return m_interval; }
-    QStringList pendingIncomingCallIds() const { return m_incoming.keys(); }
+    // Incoming calls the engine turned away by itself: "486 <caller>" or "302 <caller> -> <target>".
+    QStringList turnedAway() const { return m_turnedAway; }
 
-    void setLocalAddress(const QString& address) { m_localAddress = address; }
     void setDevices(const QStringList& inputs, const QStringList& outputs) {
         m_inputs = inputs;
         m_outputs = outputs;
@@ -160,26 +141,11 @@ public:
     void fireDtmfDigitReceived(int line, const QString& digit) {
         post([=] { Q_EMIT DtmfDigitReceived(line, digit); });
     }
-    void firePlayWaveDone(int line) {
-        post([=] {
-            if (m_lines.contains(line)) m_lines[line].playing = false;
-            Q_EMIT PlayWaveDone(line);
-        });
-    }
-    void fireUnregisterTrying() {
-        post([=] { Q_EMIT UnregisterTrying(); });
-    }
-    void fireUnregisterFailed() {
-        post([=] { Q_EMIT UnregisterFailed(); });
-    }
     void fireUnregisterSucceeded() {
         post([=] {
             m_registered = false;
             Q_EMIT UnregisterSucceeded();
         });
-    }
-    void fireRegisterTrying() {
-        post([=] { Q_EMIT RegisterTrying(); });
     }
     void fireRegisterSucceeded() {
         post([=] {
@@ -193,9 +159,6 @@ public:
             Q_EMIT RegisterFailed(code, reason);
         });
     }
-    void fireReregisterTrying() {
-        post([=] { Q_EMIT ReregisterTrying(); });
-    }
     void fireReregisterSucceeded() {
         post([=] { Q_EMIT ReregisterSucceeded(); });
     }
@@ -207,13 +170,6 @@ public:
     }
     void fireProvisionalResponse(int line, int code, const QString& reason) {
         post([=] { Q_EMIT ProvisionalResponse(line, code, reason); });
-    }
-    void fireRedirectionResponse(int line, int code, const QString& reason, const QString& contact) {
-        post([=] { Q_EMIT RedirectionResponse(line, code, reason, contact); });
-    }
-    // A final failure: the response event of the code's class, then CallFailed; the line is free.
-    void fireFailure(int line, int code, const QString& reason) {
-        post([=] { failLine(line, code, reason); });
     }
     void fireRequestFailureResponse(int line, int code, const QString& reason) {
         post([=] { Q_EMIT RequestFailureResponse(line, code, reason); });
@@ -234,57 +190,30 @@ public:
         post([=] { connectLine(line, remote, codec); });
     }
     void fireCallHungUp(int line) {
-        post([=] {
-            endLine(line);
-            Q_EMIT CallHungUp(line);
-        });
-    }
-    void fireTransferAccepted(int line) {
-        post([=] { Q_EMIT TransferAccepted(line); });
-    }
-    void fireTransferFailed(int line, int code, const QString& reason) {
-        post([=] { Q_EMIT TransferFailed(line, code, reason); });
-    }
-    void fireEngineNoticeA(const QString& text) {
-        post([=] { Q_EMIT EngineNoticeA(text); });
-    }
-    void fireEngineNoticeB(const QString& text) {
-        post([=] { Q_EMIT EngineNoticeB(text); });
+        post([=] { hangUpLine(line); });
     }
     // An incoming call as the engine offers it; with DND on or forwarding on the engine turns it
     // away itself (486 / 302) and nothing reaches the window. Answers whether it was offered.
     bool fireIncomingCall(const QString& callId, int line, const QString& callerNumber, const QString& callerName,
                           const QString& calledNumber) {
-        if (m_dnd) {
-            m_turnedAway << QStringLiteral("486 %1").arg(callerNumber);
-            return false;
-        }
-        if (m_forwarding) {
-            m_turnedAway << QStringLiteral("302 %1 -> %2").arg(callerNumber, m_forwardNumber);
+        if (m_dnd || m_forwarding) {
+            m_turnedAway << (m_dnd ? QStringLiteral("486 %1").arg(callerNumber)
+                                   : QStringLiteral("302 %1 -> %2").arg(callerNumber, m_forwardNumber));
             return false;
         }
         m_incoming[callId] = line;
         post([=] { Q_EMIT IncomingCall(callId, QString::number(line), callerNumber, callerName, calledNumber); });
         return true;
     }
-    // Incoming calls the engine turned away by itself: "486 <caller>" or "302 <caller> -> <target>".
-    QStringList turnedAway() const { return m_turnedAway; }
-    void fireChatContactStatus(const QString& user, int status) {
-        post([=] { Q_EMIT ChatContactStatus(user, status); });
-    }
-    void fireChatMessageReceived(const QString& user, const QString& text) {
-        post([=] { Q_EMIT ChatMessageReceived(user, text); });
-    }
 
     // --- SipEngine -------------------------------------------------------------------------
     bool EngineStart(bool flag, QString& localAddress, int sipPort, const QString& userName, const QString& authLogin,
                      const QString& password, const QString& displayName, const QString& domain, const QString& proxy,
                      const QString& empty, bool captureSoundDevice, int lineCount) override {
-        record("EngineStart", {flag, localAddress, sipPort, userName, authLogin, password, displayName, domain, proxy,
-                               empty, captureSoundDevice, lineCount});
-        if (scriptedFailure("EngineStart")) return false;
-        if (m_sipPortsInUse.contains(sipPort)) return fail(EngineError::PortInUse);
-        if (m_started) return fail(EngineError::PortInUse);
+        if (!begin("EngineStart", {flag, localAddress, sipPort, userName, authLogin, password, displayName, domain,
+                                   proxy, empty, captureSoundDevice, lineCount}))
+            return false;
+        if (m_started || m_sipPortsInUse.contains(sipPort)) return fail(EngineError::PortInUse);
         if (localAddress.isEmpty()) localAddress = m_localAddress;
         m_started = true;
         m_sipPort = sipPort;
@@ -295,103 +224,63 @@ public:
     }
     void EngineStop() override {
         record("EngineStop", {});
-        for (auto it = m_lines.begin(); it != m_lines.end(); ++it)
-            it->generation++;
+        for (Line& l : m_lines)
+            l.generation++;
         m_lines.clear();
         m_incoming.clear();
-        m_started = false;
-        m_registered = false;
+        m_started = m_registered = false;
     }
     int LastErrorCode() const override { return m_lastError; }
-    QString GetLocalAddress() override {
-        record("GetLocalAddress", {});
-        return m_localAddress;
-    }
-    void SetUserAgent(const QString& text) override {
-        record("SetUserAgent", {text});
-        m_userAgent = text;
-    }
+    QString GetLocalAddress() override { return record("GetLocalAddress", {}), m_localAddress; }
+    void SetUserAgent(const QString& text) override { record("SetUserAgent", {text}), m_userAgent = text; }
     bool SetEngineInterval(int ms) override {
-        record("SetEngineInterval", {ms});
-        if (scriptedFailure("SetEngineInterval")) return false;
-        if (ms <= 0) return fail(EngineError::InvalidValue);
-        m_interval = ms;
-        return ok();
+        return begin("SetEngineInterval", {ms}) && (ms > 0 ? ok() : fail(EngineError::InvalidValue));
     }
 
+    // Unregistering (expiry 0) or registering: the registrar answers 200 either way.
     bool RegisterToProxy(int expirySeconds) override {
-        record("RegisterToProxy", {expirySeconds});
-        if (scriptedFailure("RegisterToProxy")) return false;
-        if (!m_started) return fail(EngineError::NotOnline);
+        if (!begin("RegisterToProxy", {expirySeconds}, Need::Online)) return false;
         if (expirySeconds == 0) {
-            fireUnregisterTrying();
+            post([=] { Q_EMIT UnregisterTrying(); });
             fireUnregisterSucceeded();
         } else {
-            fireRegisterTrying();
-            if (m_registerResult == 200)
-                fireRegisterSucceeded();
-            else
-                fireRegisterFailed(m_registerResult, m_registerReason);
+            post([=] { Q_EMIT RegisterTrying(); });
+            fireRegisterSucceeded();
         }
         return ok();
     }
-    // What the registrar answers to RegisterToProxy: 200, or a failure code and reason.
-    void setRegisterResponse(int code, const QString& reason = QString()) {
-        m_registerResult = code;
-        m_registerReason = reason;
-    }
 
     bool OpenLine(int line, bool flag, QString& localAddress, int rtpPort) override {
-        record("OpenLine", {line, flag, localAddress, rtpPort});
-        if (scriptedFailure("OpenLine")) return false;
-        if (!m_started) return fail(EngineError::NotOnline);
+        if (!begin("OpenLine", {line, flag, localAddress, rtpPort}, Need::Online)) return false;
         if (!m_lines.contains(line)) return fail(EngineError::InvalidLine);
         if (m_rtpPortsInUse.contains(rtpPort)) return fail(EngineError::PortInUse);
         m_lines[line].open = true;
         m_lines[line].rtpPort = rtpPort;
         return ok();
     }
-    bool IsLineOpen(int line) override {
-        record("IsLineOpen", {line});
-        return m_lines.value(line).open;
-    }
-    bool IsLineOnHold(int line) override {
-        record("IsLineOnHold", {line});
-        return m_lines.value(line).onHold;
-    }
-    bool IsLineBusy(int line) override {
-        record("IsLineBusy", {line});
-        return m_lines.value(line).busy;
-    }
+    bool IsLineOpen(int line) override { return record("IsLineOpen", {line}), m_lines.value(line).open; }
+    bool IsLineOnHold(int line) override { return record("IsLineOnHold", {line}), m_lines.value(line).onHold; }
+    bool IsLineBusy(int line) override { return record("IsLineBusy", {line}), m_lines.value(line).busy; }
 
     bool PlaceCall(int line, QString& number, int inputDevice, int outputDevice) override {
-        record("PlaceCall", {line, number, inputDevice, outputDevice});
-        if (scriptedFailure("PlaceCall") || !checkLine(line, false)) return false;
+        if (!begin("PlaceCall", {line, number, inputDevice, outputDevice}, Need::FreeLine, line)) return false;
         if (number.trimmed().isEmpty()) return fail(EngineError::InvalidUri);
-        Line& l = m_lines[line];
-        l.busy = true;
-        l.number = number;
-        const quint64 gen = l.generation;
+        m_lines[line].busy = true;
+        const quint64 gen = m_lines[line].generation;
         const NumberScript script = m_numbers.value(number, m_defaultScript);
+        const QString remote = QStringLiteral("sip:%1@fake.invalid").arg(number);
         post([=] { Q_EMIT CallConnecting(line); });
-        post([=] {
-            if (current(line, gen)) Q_EMIT ProvisionalResponse(line, 180, QStringLiteral("Ringing"));
-        });
+        later(0, line, gen, [=] { Q_EMIT ProvisionalResponse(line, 180, QStringLiteral("Ringing")); });
         switch (script.outcome) {
         case Outcome::NoAnswer:
             break;
         case Outcome::Answer:
-            later(script.delayMs, line, gen, [=] { connectLine(line, remoteOf(number), Codec::G711U); });
+            later(script.delayMs, line, gen, [=] { connectLine(line, remote, Codec::G711U); });
             break;
         case Outcome::HangUpAfter:
-            later(0, line, gen, [=] { connectLine(line, remoteOf(number), Codec::G711U); });
-            later(script.delayMs, line, gen, [=] {
-                endLine(line);
-                Q_EMIT CallHungUp(line);
-            });
+            later(0, line, gen, [=] { connectLine(line, remote, Codec::G711U); });
+            later(script.delayMs, line, gen, [=] { hangUpLine(line); });
             break;
-        case Outcome::Busy:
-        case Outcome::NotFound:
         case Outcome::Final:
             later(script.delayMs, line, gen, [=] { failLine(line, script.code, script.reason); });
             break;
@@ -399,67 +288,39 @@ public:
         return ok();
     }
     bool EndCall(int line) override {
-        record("EndCall", {line});
-        if (scriptedFailure("EndCall") || !checkLine(line, true)) return false;
-        // Like the real engine: a line whose call already ended (failed, hung up) has nothing to end.
-        if (!m_lines[line].busy) return ok();
-        endLine(line); // a local hang-up raises no CallHungUp
+        if (!begin("EndCall", {line}, Need::Line, line)) return false;
+        // Like the real engine: a line whose call already ended (failed, hung up) has nothing to end;
+        // a local hang-up raises no CallHungUp.
+        if (m_lines[line].busy) endLine(line);
         return ok();
     }
     bool AnswerCall(int line, const QString& callId, int inputDevice, int outputDevice) override {
-        record("AnswerCall", {line, callId, inputDevice, outputDevice});
-        if (scriptedFailure("AnswerCall") || !checkLine(line, false)) return false;
-        if (!m_incoming.contains(callId)) return fail(EngineError::InvalidCallId);
-        m_incoming.remove(callId);
+        if (!begin("AnswerCall", {line, callId, inputDevice, outputDevice}, Need::FreeLine, line)) return false;
+        if (!m_incoming.remove(callId)) return fail(EngineError::InvalidCallId);
         m_lines[line].busy = true;
-        const quint64 gen = m_lines[line].generation;
-        later(0, line, gen, [=] { connectLine(line, QString(), Codec::G711U); });
+        later(0, line, m_lines[line].generation, [=] { connectLine(line, QString(), Codec::G711U); });
         return ok();
     }
     bool RefuseCall(const QString& callId) override {
-        record("RefuseCall", {callId});
-        if (scriptedFailure("RefuseCall")) return false;
-        if (!m_incoming.remove(callId)) return fail(EngineError::InvalidCallId);
-        return ok();
+        return begin("RefuseCall", {callId}) && (m_incoming.remove(callId) ? ok() : fail(EngineError::InvalidCallId));
     }
-    bool HoldCall(int line) override {
-        record("HoldCall", {line});
-        if (scriptedFailure("HoldCall") || !checkInCall(line)) return false;
-        m_lines[line].onHold = true;
-        return ok();
-    }
-    bool ResumeCall(int line) override {
-        record("ResumeCall", {line});
-        if (scriptedFailure("ResumeCall") || !checkInCall(line)) return false;
-        m_lines[line].onHold = false;
-        return ok();
-    }
+    bool HoldCall(int line) override { return setHold("HoldCall", line, true); }
+    bool ResumeCall(int line) override { return setHold("ResumeCall", line, false); }
     bool TransferCall(int line, const QString& number) override {
-        record("TransferCall", {line, number});
-        if (scriptedFailure("TransferCall") || !checkInCall(line)) return false;
+        if (!begin("TransferCall", {line, number}, Need::InCall, line)) return false;
         if (number.trimmed().isEmpty()) return fail(EngineError::InvalidUri);
-        const quint64 gen = m_lines[line].generation;
-        later(0, line, gen, [=] { Q_EMIT TransferAccepted(line); });
+        later(0, line, m_lines[line].generation, [=] { Q_EMIT TransferAccepted(line); });
         return ok();
     }
     bool JoinLines(int lineA, int lineB) override {
-        record("JoinLines", {lineA, lineB});
-        if (scriptedFailure("JoinLines") || !checkInCall(lineA) || !checkInCall(lineB)) return false;
-        m_lines[lineA].onHold = false;
-        m_lines[lineB].onHold = false;
+        if (!begin("JoinLines", {lineA, lineB}, Need::InCall, lineA) || !checkInCall(lineB)) return false;
+        m_lines[lineA].onHold = m_lines[lineB].onHold = false;
         return ok();
     }
-    void DndOn() override {
-        record("DndOn", {});
-        m_dnd = true;
-    }
-    void DndOff() override {
-        record("DndOff", {});
-        m_dnd = false;
-    }
+    void DndOn() override { record("DndOn", {}), m_dnd = true; }
+    void DndOff() override { record("DndOff", {}), m_dnd = false; }
     bool ForwardCalls(bool enable, const QString& number) override {
-        record("ForwardCalls", {enable, number});
-        if (scriptedFailure("ForwardCalls")) return false;
+        if (!begin("ForwardCalls", {enable, number})) return false;
         if (enable && number.trimmed().isEmpty()) return fail(EngineError::InvalidUri);
         m_forwarding = enable;
         m_forwardNumber = enable ? number : QString();
@@ -467,278 +328,119 @@ public:
     }
 
     bool SendDtmfDigit(int line, const QString& digit) override {
-        record("SendDtmfDigit", {line, digit});
-        if (scriptedFailure("SendDtmfDigit") || !checkInCall(line)) return false;
-        if (digit.size() != 1 || !QStringLiteral("0123456789*#ABCDabcd").contains(digit))
-            return fail(EngineError::InvalidValue);
-        return ok();
+        if (!begin("SendDtmfDigit", {line, digit}, Need::InCall, line)) return false;
+        const bool valid = digit.size() == 1 && QStringLiteral("0123456789*#ABCDabcd").contains(digit);
+        return valid ? ok() : fail(EngineError::InvalidValue);
     }
-    void ForceInbandDtmfOn(int line) override {
-        record("ForceInbandDtmfOn", {line});
-        if (m_lines.contains(line)) m_lines[line].inbandDtmf = true;
-    }
-    void ForceInbandDtmfOff(int line) override {
-        record("ForceInbandDtmfOff", {line});
-        if (m_lines.contains(line)) m_lines[line].inbandDtmf = false;
-    }
+    void ForceInbandDtmfOn(int line) override { record("ForceInbandDtmfOn", {line}); }
+    void ForceInbandDtmfOff(int line) override { record("ForceInbandDtmfOff", {line}); }
 
-    int InputDeviceCount() override {
-        record("InputDeviceCount", {});
-        return int(m_inputs.size());
-    }
-    int OutputDeviceCount() override {
-        record("OutputDeviceCount", {});
-        return int(m_outputs.size());
-    }
-    QString InputDeviceName(int index) override {
-        record("InputDeviceName", {index});
-        return m_inputs.value(index);
-    }
-    QString OutputDeviceName(int index) override {
-        record("OutputDeviceName", {index});
-        return m_outputs.value(index);
-    }
-    bool SetMicMute(bool mute) override {
-        record("SetMicMute", {mute});
-        if (scriptedFailure("SetMicMute")) return false;
-        m_micMuted = mute;
-        return ok();
-    }
-    bool SetSpeakerMute(bool mute) override {
-        record("SetSpeakerMute", {mute});
-        if (scriptedFailure("SetSpeakerMute")) return false;
-        m_speakerMuted = mute;
-        return ok();
-    }
+    int InputDeviceCount() override { return record("InputDeviceCount", {}), int(m_inputs.size()); }
+    int OutputDeviceCount() override { return record("OutputDeviceCount", {}), int(m_outputs.size()); }
+    QString InputDeviceName(int index) override { return record("InputDeviceName", {index}), m_inputs.value(index); }
+    QString OutputDeviceName(int index) override { return record("OutputDeviceName", {index}), m_outputs.value(index); }
+    bool SetMicMute(bool mute) override { return begin("SetMicMute", {mute}) && (m_micMuted = mute, ok()); }
+    bool SetSpeakerMute(bool mute) override { return begin("SetSpeakerMute", {mute}) && (m_speakerMuted = mute, ok()); }
     bool MuteLineSpeaker(int line, bool mute) override {
-        record("MuteLineSpeaker", {line, mute});
-        if (scriptedFailure("MuteLineSpeaker") || !checkLine(line, true)) return false;
-        m_lines[line].speakerMuted = mute;
-        return ok();
+        return begin("MuteLineSpeaker", {line, mute}, Need::Line, line) && ok();
     }
     bool MuteLineMic(int line, bool mute) override {
-        record("MuteLineMic", {line, mute});
-        if (scriptedFailure("MuteLineMic") || !checkLine(line, true)) return false;
-        m_lines[line].micMuted = mute;
-        return ok();
+        return begin("MuteLineMic", {line, mute}, Need::Line, line) && ok();
     }
-    int MicVolume() override {
-        record("MicVolume", {});
-        return m_micVolume;
-    }
-    int SpeakerVolume() override {
-        record("SpeakerVolume", {});
-        return m_speakerVolume;
-    }
-    bool SetMicVolume(int volume) override {
-        record("SetMicVolume", {volume});
-        if (scriptedFailure("SetMicVolume")) return false;
-        if (volume < 0 || volume > 255) return fail(EngineError::InvalidValue);
-        m_micVolume = volume;
-        return ok();
-    }
-    bool SetSpeakerVolume(int volume) override {
-        record("SetSpeakerVolume", {volume});
-        if (scriptedFailure("SetSpeakerVolume")) return false;
-        if (volume < 0 || volume > 255) return fail(EngineError::InvalidValue);
-        m_speakerVolume = volume;
-        return ok();
-    }
+    int MicVolume() override { return record("MicVolume", {}), m_micVolume; }
+    int SpeakerVolume() override { return record("SpeakerVolume", {}), m_speakerVolume; }
+    bool SetMicVolume(int volume) override { return setVolume("SetMicVolume", volume, m_micVolume); }
+    bool SetSpeakerVolume(int volume) override { return setVolume("SetSpeakerVolume", volume, m_speakerVolume); }
     int MicLevel() override { return m_micLevel; }         // polled every 20 ms: not recorded
     int SpeakerLevel() override { return m_speakerLevel; } // likewise
-    void MicBoostOn() override {
-        record("MicBoostOn", {});
-        m_micBoost = true;
-    }
-    void MicBoostOff() override {
-        record("MicBoostOff", {});
-        m_micBoost = false;
-    }
-    bool IsMicBoostOn() override {
-        record("IsMicBoostOn", {});
-        return m_micBoost;
-    }
-    bool AgcOn(int level) override {
-        record("AgcOn", {level});
-        if (scriptedFailure("AgcOn")) return false;
-        m_agc = true;
-        return ok();
-    }
-    void AgcOff() override {
-        record("AgcOff", {});
-        m_agc = false;
-    }
-    void EchoCancelOn() override {
-        record("EchoCancelOn", {});
-        m_echoCancel = true;
-    }
-    void EchoCancelOff() override {
-        record("EchoCancelOff", {});
-        m_echoCancel = false;
-    }
-    void DeselectAllCodecs() override {
-        record("DeselectAllCodecs", {});
-        m_codecs.clear();
-    }
-    bool EnableCodec(int codec) override {
-        record("EnableCodec", {codec});
-        if (scriptedFailure("EnableCodec")) return false;
-        if (codec < Codec::GSM610 || codec > Codec::G729) return fail(EngineError::CodecUnsupported);
-        if (!m_codecs.contains(QString::number(codec))) m_codecs << QString::number(codec);
-        return ok();
-    }
-    bool DisableCodec(int codec) override {
-        record("DisableCodec", {codec});
-        if (scriptedFailure("DisableCodec")) return false;
-        if (codec < Codec::GSM610 || codec > Codec::G729) return fail(EngineError::CodecUnsupported);
-        m_codecs.removeAll(QString::number(codec));
-        return ok();
-    }
+    void MicBoostOn() override { record("MicBoostOn", {}), m_micBoost = true; }
+    void MicBoostOff() override { record("MicBoostOff", {}), m_micBoost = false; }
+    bool IsMicBoostOn() override { return record("IsMicBoostOn", {}), m_micBoost; }
+    bool AgcOn(int level) override { return begin("AgcOn", {level}) && ok(); }
+    void AgcOff() override { record("AgcOff", {}); }
+    void EchoCancelOn() override { record("EchoCancelOn", {}); }
+    void EchoCancelOff() override { record("EchoCancelOff", {}); }
+    void DeselectAllCodecs() override { record("DeselectAllCodecs", {}); }
+    bool EnableCodec(int codec) override { return setCodec("EnableCodec", codec); }
+    bool DisableCodec(int codec) override { return setCodec("DisableCodec", codec); }
 
     bool StartRecording(int line, int mode, bool flag) override {
-        record("StartRecording", {line, mode, flag});
-        if (scriptedFailure("StartRecording") || !checkInCall(line)) return false;
-        m_lines[line].recording = true;
-        m_lines[line].hasRecording = true;
+        if (!begin("StartRecording", {line, mode, flag}, Need::InCall, line)) return false;
+        m_lines[line].recording = m_lines[line].hasRecording = true;
         return ok();
     }
     bool StopRecording(int line) override {
-        record("StopRecording", {line});
-        if (scriptedFailure("StopRecording") || !checkLine(line, true)) return false;
-        m_lines[line].recording = false;
-        return ok();
+        return begin("StopRecording", {line}, Need::Line, line) && (m_lines[line].recording = false, ok());
     }
     void ResetRecording(int line) override {
         record("ResetRecording", {line});
-        if (m_lines.contains(line)) {
-            m_lines[line].recording = false;
-            m_lines[line].hasRecording = false;
-        }
+        if (m_lines.contains(line)) m_lines[line].recording = m_lines[line].hasRecording = false;
     }
     // Writes a short silent 8 kHz mono wave at path, so that file handling can be checked.
     bool SaveRecording(int line, const QString& path) override {
-        record("SaveRecording", {line, path});
-        if (scriptedFailure("SaveRecording") || !checkLine(line, true)) return false;
+        if (!begin("SaveRecording", {line, path}, Need::Line, line)) return false;
         if (!m_lines[line].hasRecording) return fail(EngineError::RecordingInit);
         QFile f(path);
         if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return fail(EngineError::WaveWrite);
-        f.write(silentWave(800));
+        const quint32 dataBytes = 1600;
+        QDataStream out(&f);
+        out.setByteOrder(QDataStream::LittleEndian);
+        out.writeRawData("RIFF", 4);
+        out << quint32(36 + dataBytes);
+        out.writeRawData("WAVEfmt ", 8);
+        out << quint32(16) << quint16(1) << quint16(1) << quint32(8000) << quint32(16000) << quint16(2) << quint16(16);
+        out.writeRawData("data", 4);
+        out << dataBytes;
+        f.write(QByteArray(int(dataBytes), '\0'));
         return ok();
     }
-    bool RecordingLineOp(int line) override {
-        record("RecordingLineOp", {line});
-        return m_lines.value(line).recording;
-    }
+    bool RecordingLineOp(int line) override { return record("RecordingLineOp", {line}), m_lines.value(line).recording; }
 
     bool PlayWaveOpen(int line, const QString& path) override {
-        record("PlayWaveOpen", {line, path});
-        if (scriptedFailure("PlayWaveOpen") || !checkLine(line, true)) return false;
+        if (!begin("PlayWaveOpen", {line, path}, Need::Line, line)) return false;
         if (!QFileInfo(path).isFile()) return fail(EngineError::WaveOpen);
         m_lines[line].waveOpen = true;
-        m_lines[line].wavePath = path;
         m_lines[line].playPositionMs = 0;
         return ok();
     }
     bool PlayWaveStart(int line, bool listen) override {
-        record("PlayWaveStart", {line, listen});
-        if (scriptedFailure("PlayWaveStart") || !checkLine(line, true)) return false;
-        if (!m_lines[line].waveOpen) return fail(EngineError::WaveRead);
-        m_lines[line].playing = true;
+        if (!begin("PlayWaveStart", {line, listen}, Need::Line, line)) return false;
+        Line& l = m_lines[line];
+        if (!l.waveOpen) return fail(EngineError::WaveRead);
+        l.playing = true;
         if (m_waveDurationMs >= 0) {
-            const quint64 wave = ++m_lines[line].waveGeneration;
+            const quint64 wave = ++l.waveGeneration;
             // a later Start, Pause or Stop bumps the wave generation again: only the last start ends
-            later(qMax(0, m_waveDurationMs - m_lines[line].playPositionMs), line, m_lines[line].generation, [=] {
+            later(qMax(0, m_waveDurationMs - l.playPositionMs), line, l.generation, [=] {
                 if (m_lines[line].waveGeneration != wave) return;
-                m_lines[line].playing = false;
-                m_lines[line].waveOpen = false;
+                m_lines[line].playing = m_lines[line].waveOpen = false;
                 Q_EMIT PlayWaveDone(line);
             });
         }
         return ok();
     }
-    bool PlayWavePause(int line) override {
-        record("PlayWavePause", {line});
-        if (scriptedFailure("PlayWavePause") || !checkLine(line, true)) return false;
-        m_lines[line].playing = false;
-        m_lines[line].waveGeneration++;
-        return ok();
-    }
-    bool PlayWaveStop(int line) override {
-        record("PlayWaveStop", {line});
-        if (scriptedFailure("PlayWaveStop") || !checkLine(line, true)) return false;
-        m_lines[line].playing = false;
-        m_lines[line].waveOpen = false;
-        m_lines[line].waveGeneration++;
-        return ok();
-    }
+    bool PlayWavePause(int line) override { return stopWave("PlayWavePause", line, false); }
+    bool PlayWaveStop(int line) override { return stopWave("PlayWaveStop", line, true); }
     bool PlayWavePosition(int line, int positionMs) override {
-        record("PlayWavePosition", {line, positionMs});
-        if (scriptedFailure("PlayWavePosition") || !checkLine(line, true)) return false;
+        if (!begin("PlayWavePosition", {line, positionMs}, Need::Line, line)) return false;
         if (positionMs < 0) return fail(EngineError::InvalidValue);
         m_lines[line].playPositionMs = positionMs;
         return ok();
     }
     int PlayWaveGetPosition(int line) override {
-        record("PlayWaveGetPosition", {line});
-        return m_lines.value(line).playPositionMs;
+        return record("PlayWaveGetPosition", {line}), m_lines.value(line).playPositionMs;
     }
     bool IsLinePlayingWave(int line) override {
-        record("IsLinePlayingWave", {line});
-        return m_lines.value(line).playing;
+        return record("IsLinePlayingWave", {line}), m_lines.value(line).playing;
     }
 
     bool ChatAddContact(const QString& userName) override {
-        record("ChatAddContact", {userName});
-        if (scriptedFailure("ChatAddContact")) return false;
-        if (!m_started) return fail(EngineError::NotOnline);
-        m_contacts.insert(userName);
-        return ok();
+        return begin("ChatAddContact", {userName}, Need::Online) && ok();
     }
-    bool ChatRemoveContact(const QString& userName) override {
-        record("ChatRemoveContact", {userName});
-        if (scriptedFailure("ChatRemoveContact")) return false;
-        m_contacts.remove(userName);
-        return ok();
-    }
-    bool ChatSetStatus(int status) override {
-        record("ChatSetStatus", {status});
-        if (scriptedFailure("ChatSetStatus")) return false;
-        if (!m_started) return fail(EngineError::NotOnline);
-        m_chatStatus = status;
-        return ok();
-    }
+    bool ChatRemoveContact(const QString& userName) override { return begin("ChatRemoveContact", {userName}) && ok(); }
+    bool ChatSetStatus(int status) override { return begin("ChatSetStatus", {status}, Need::Online) && ok(); }
     bool ChatSendMessage(const QString& userName, const QString& text, int a, int b) override {
-        record("ChatSendMessage", {userName, text, a, b});
-        if (scriptedFailure("ChatSendMessage")) return false;
-        if (!m_started) return fail(EngineError::NotOnline);
-        return ok();
-    }
-
-    // A 16-bit 8 kHz mono PCM wave of sampleCount silent samples.
-    static QByteArray silentWave(int sampleCount) {
-        auto le32 = [](QByteArray& b, quint32 v) {
-            for (int i = 0; i < 4; ++i)
-                b.append(char((v >> (8 * i)) & 0xff));
-        };
-        auto le16 = [](QByteArray& b, quint16 v) {
-            b.append(char(v & 0xff));
-            b.append(char(v >> 8));
-        };
-        const quint32 dataBytes = quint32(sampleCount) * 2;
-        QByteArray w("RIFF");
-        le32(w, 36 + dataBytes);
-        w += "WAVEfmt ";
-        le32(w, 16);
-        le16(w, 1);
-        le16(w, 1);
-        le32(w, 8000);
-        le32(w, 16000);
-        le16(w, 2);
-        le16(w, 16);
-        w += "data";
-        le32(w, dataBytes);
-        w.append(QByteArray(int(dataBytes), '\0'));
-        return w;
+        return begin("ChatSendMessage", {userName, text, a, b}, Need::Online) && ok();
     }
 
 private:
@@ -746,8 +448,32 @@ private:
         int code = 0;
         int remaining = 0; // -1: always
     };
+    // What an operation needs before it can act.
+    enum class Need { Nothing, Online, Line, FreeLine, InCall };
 
     void record(const char* name, const QVariantList& args) { m_calls.append({QString::fromLatin1(name), args}); }
+    // Records the operation; false (with LastErrorCode set) for a scripted failure or an unmet need.
+    bool begin(const char* name, const QVariantList& args, Need need = Need::Nothing, int line = -1) {
+        record(name, args);
+        auto it = m_failures.find(QString::fromLatin1(name));
+        if (it != m_failures.end() && it->remaining != 0) {
+            m_lastError = it->code;
+            if (it->remaining > 0 && --it->remaining == 0) m_failures.erase(it);
+            return false;
+        }
+        switch (need) {
+        case Need::Nothing:
+            return true;
+        case Need::Online:
+            return m_started || fail(EngineError::NotOnline);
+        case Need::Line:
+        case Need::FreeLine:
+            return checkLine(line, need == Need::Line);
+        case Need::InCall:
+            return checkInCall(line);
+        }
+        return true;
+    }
     bool ok() {
         m_lastError = EngineError::None;
         return true;
@@ -755,13 +481,6 @@ private:
     bool fail(int code) {
         m_lastError = code;
         return false;
-    }
-    bool scriptedFailure(const QString& operation) {
-        auto it = m_failures.find(operation);
-        if (it == m_failures.end() || it->remaining == 0) return false;
-        m_lastError = it->code;
-        if (it->remaining > 0 && --it->remaining == 0) m_failures.erase(it);
-        return true;
     }
     // A line that exists and is open (and, unless busyAllowed, not in a call).
     bool checkLine(int line, bool busyAllowed) {
@@ -772,19 +491,31 @@ private:
         return true;
     }
     bool checkInCall(int line) {
-        if (!checkLine(line, true)) return false;
-        if (!m_lines[line].connected) return fail(EngineError::NotInVoiceSession);
-        return true;
+        return checkLine(line, true) && (m_lines[line].connected || fail(EngineError::NotInVoiceSession));
     }
-    QString remoteOf(const QString& number) const { return QStringLiteral("sip:%1@fake.invalid").arg(number); }
-    bool current(int line, quint64 generation) const {
-        return m_lines.contains(line) && m_lines[line].generation == generation;
+    bool setHold(const char* name, int line, bool hold) {
+        return begin(name, {line}, Need::InCall, line) && (m_lines[line].onHold = hold, ok());
+    }
+    bool setVolume(const char* name, int volume, int& target) {
+        if (!begin(name, {volume})) return false;
+        if (volume < 0 || volume > 255) return fail(EngineError::InvalidValue);
+        target = volume;
+        return ok();
+    }
+    bool setCodec(const char* name, int codec) {
+        if (!begin(name, {codec})) return false;
+        return codec >= Codec::GSM610 && codec <= Codec::G729 ? ok() : fail(EngineError::CodecUnsupported);
+    }
+    bool stopWave(const char* name, int line, bool close) {
+        if (!begin(name, {line}, Need::Line, line)) return false;
+        Line& l = m_lines[line];
+        l.playing = false;
+        l.waveOpen = l.waveOpen && !close;
+        l.waveGeneration++;
+        return ok();
     }
     void connectLine(int line, const QString& remote, int codec) {
-        if (m_lines.contains(line)) {
-            m_lines[line].busy = true;
-            m_lines[line].connected = true;
-        }
+        if (m_lines.contains(line)) m_lines[line].busy = m_lines[line].connected = true;
         Q_EMIT CallConnected(line, remote, codec);
     }
     void endLine(int line) {
@@ -792,8 +523,12 @@ private:
         Line& l = m_lines[line];
         l.generation++;
         l.busy = l.connected = l.onHold = l.playing = l.waveOpen = l.recording = false;
-        l.number.clear();
     }
+    void hangUpLine(int line) {
+        endLine(line);
+        Q_EMIT CallHungUp(line);
+    }
+    // A final failure: the response event of the code's class, then CallFailed; the line is free.
     void failLine(int line, int code, const QString& reason) {
         endLine(line);
         if (code >= 300 && code < 400)
@@ -811,7 +546,7 @@ private:
     // After ms (queued even at 0), and only while the line's call is still the same one.
     void later(int ms, int line, quint64 generation, std::function<void()> fn) {
         auto guarded = [this, line, generation, fn = std::move(fn)] {
-            if (current(line, generation)) fn();
+            if (m_lines.contains(line) && m_lines[line].generation == generation) fn();
         };
         if (ms <= 0)
             post(guarded);
@@ -830,21 +565,15 @@ private:
     QStringList m_turnedAway;
     QStringList m_inputs{QStringLiteral("Fake Microphone")};
     QStringList m_outputs{QStringLiteral("Fake Speaker")};
-    QStringList m_codecs;
-    QSet<QString> m_contacts;
     QString m_localAddress = QStringLiteral("127.0.0.1");
     QString m_userAgent;
     QString m_forwardNumber;
-    QString m_registerReason;
-    int m_registerResult = 200;
     int m_lastError = EngineError::None;
     int m_sipPort = 0;
-    int m_interval = 20;
     int m_micVolume = 200;
     int m_speakerVolume = 200;
     int m_micLevel = 0;
     int m_speakerLevel = 0;
-    int m_chatStatus = 0;
     int m_waveDurationMs = -1;
     bool m_started = false;
     bool m_registered = false;
@@ -853,8 +582,6 @@ private:
     bool m_micMuted = false;
     bool m_speakerMuted = false;
     bool m_micBoost = false;
-    bool m_agc = false;
-    bool m_echoCancel = true;
 };
 
 } // namespace corvid
