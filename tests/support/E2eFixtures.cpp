@@ -1,6 +1,7 @@
 #include "E2eFixtures.h"
 
 #include <QCoreApplication>
+#include <QDataStream>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -314,28 +315,13 @@ bool SipTestBed::startFarEnd(FarEndProcess& f) {
         f.port = freeUdpPort();
         f.mediaPort = freeUdpPort(4);
         if (!f.port || !f.mediaPort || (f.port >= f.mediaPort && f.port < f.mediaPort + 4)) continue;
-        QStringList args{QStringLiteral("-sf"),
-                         scenario,
-                         QStringLiteral("-i"),
-                         QStringLiteral("127.0.0.1"),
-                         QStringLiteral("-p"),
-                         QString::number(f.port),
-                         QStringLiteral("-mi"),
-                         QStringLiteral("127.0.0.1"),
-                         QStringLiteral("-mp"),
-                         QString::number(f.mediaPort),
-                         QStringLiteral("-nostdin"),
-                         QStringLiteral("-trace_msg"),
-                         QStringLiteral("-message_file"),
-                         m_dir.filePath(f.name + ".msg"),
-                         QStringLiteral("-trace_logs"),
-                         QStringLiteral("-log_file"),
-                         m_dir.filePath(f.name + ".log"),
-                         QStringLiteral("-trace_err"),
-                         QStringLiteral("-error_file"),
-                         m_dir.filePath(f.name + ".err"),
-                         QStringLiteral("-d"),
-                         QString::number(m_options.hangUpAfterMs)};
+        QStringList args = QStringLiteral("-i 127.0.0.1 -mi 127.0.0.1 -nostdin -trace_msg -trace_logs -trace_err")
+                               .split(QLatin1Char(' '));
+        args << QStringLiteral("-sf") << scenario << QStringLiteral("-p") << QString::number(f.port)
+             << QStringLiteral("-mp") << QString::number(f.mediaPort) << QStringLiteral("-message_file")
+             << m_dir.filePath(f.name + ".msg") << QStringLiteral("-log_file") << m_dir.filePath(f.name + ".log")
+             << QStringLiteral("-error_file") << m_dir.filePath(f.name + ".err") << QStringLiteral("-d")
+             << QString::number(m_options.hangUpAfterMs);
         if (f.echo) args << QStringLiteral("-rtp_echo");
         f.process = std::make_unique<BedProcess>();
         if (!f.process->start(sipp, args, m_dir.path(), m_dir.filePath(f.name + ".out"))) {
@@ -537,20 +523,12 @@ bool NullSoundCard::start() {
                                       {QStringLiteral("HOME"), home},
                                       {QStringLiteral("PULSE_RUNTIME_PATH"), runtime + QStringLiteral("/pulse")},
                                       {QStringLiteral("PULSE_STATE_PATH"), home + QStringLiteral("/state")}};
-    const QStringList args{QStringLiteral("--daemonize=no"),
-                           QStringLiteral("--exit-idle-time=-1"),
-                           QStringLiteral("--disallow-exit"),
-                           QStringLiteral("--disable-shm=yes"),
-                           QStringLiteral("-n"),
-                           QStringLiteral("--system=false"),
-                           QStringLiteral("--use-pid-file=no"),
-                           QStringLiteral("-L"),
-                           QStringLiteral("module-native-protocol-unix"),
-                           QStringLiteral("-L"),
-                           QStringLiteral("module-null-sink sink_name=spk rate=8000 channels=1"),
-                           QStringLiteral("-L"),
-                           QStringLiteral("module-null-sink sink_name=micsrc rate=8000 channels=1"),
-                           QStringLiteral("--log-target=file:") + m_dir.filePath(QStringLiteral("pulse.log"))};
+    QStringList args = QStringLiteral("--daemonize=no --exit-idle-time=-1 --disallow-exit --disable-shm=yes -n "
+                                      "--system=false --use-pid-file=no -L module-native-protocol-unix")
+                           .split(QLatin1Char(' '));
+    for (const char* sink : {"spk", "micsrc"})
+        args << QStringLiteral("-L") << QStringLiteral("module-null-sink sink_name=%1 rate=8000 channels=1").arg(sink);
+    args << QStringLiteral("--log-target=file:") + m_dir.filePath(QStringLiteral("pulse.log"));
     m_process = std::make_unique<BedProcess>();
     if (!m_process->start(findProgram(QStringLiteral("pulseaudio")), args, m_dir.path(), QString(), env)) {
         m_error = QStringLiteral("cannot start pulseaudio");
@@ -640,34 +618,19 @@ bool readPcm(const QString& path, Pcm* pcm) {
 
 bool writeToneWave(const QString& path, double hz, int durationMs, int sampleRate, double amplitude) {
     const int samples = int(qint64(sampleRate) * durationMs / 1000);
-    QByteArray data;
-    data.reserve(samples * 2);
-    for (int i = 0; i < samples; ++i) {
-        const auto v = qint16(qRound(amplitude * 32767.0 * std::sin(2.0 * M_PI * hz * i / sampleRate)));
-        data.append(char(v & 0xff));
-        data.append(char((v >> 8) & 0xff));
-    }
-    QByteArray w("RIFF");
-    auto le32 = [&w](quint32 v) {
-        for (int i = 0; i < 4; ++i)
-            w.append(char((v >> (8 * i)) & 0xff));
-    };
-    auto le16 = [&w](quint16 v) {
-        w.append(char(v & 0xff));
-        w.append(char(v >> 8));
-    };
-    le32(quint32(36 + data.size()));
-    w += "WAVEfmt ";
-    le32(16);
-    le16(1);
-    le16(1);
-    le32(quint32(sampleRate));
-    le32(quint32(sampleRate * 2));
-    le16(2);
-    le16(16);
-    w += "data";
-    le32(quint32(data.size()));
-    w += data;
+    const auto bytes = quint32(samples * 2);
+    QByteArray w;
+    QDataStream out(&w, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out.writeRawData("RIFF", 4);
+    out << quint32(36 + bytes);
+    out.writeRawData("WAVEfmt ", 8);
+    out << quint32(16) << quint16(1) << quint16(1) << quint32(sampleRate) << quint32(sampleRate * 2) << quint16(2)
+        << quint16(16);
+    out.writeRawData("data", 4);
+    out << bytes;
+    for (int i = 0; i < samples; ++i)
+        out << qint16(qRound(amplitude * 32767.0 * std::sin(2.0 * M_PI * hz * i / sampleRate)));
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(w) == w.size();
 }
