@@ -219,7 +219,7 @@ private Q_SLOTS:
         QVERIFY(p->engine->EndCall(0));
     }
 
-    void incomingCallRefused() {
+    void refusedThenTransferredCalls() {
         Phone* a = phone(QString(), false, 60, Account1001);
         Phone* b = phone(QString(), false, 60, Account1002);
         QVERIFY(a && b);
@@ -238,14 +238,10 @@ private Q_SLOTS:
         QVERIFY(!b->engine->RefuseCall(callId));
         QVERIFY(!b->engine->AnswerCall(0, callId, -1, -1));
         QCOMPARE(b->engine->LastErrorCode(), int(EngineError::InvalidCallId));
-    }
 
-    void transferAskedByTheFarEnd() {
-        Phone* a = phone(QString(), false, 60, Account1001);
-        Phone* b = phone(QString(), false, 60, Account1002);
-        QVERIFY(a && b);
-        // A calls B; B answers; A hands B over to another number.
-        QString number = Account1002.user;
+        // A calls B again; B answers; A hands B over to another number.
+        a->log->clear();
+        b->log->clear();
         QVERIFY(a->engine->PlaceCall(0, number, -1, -1));
         QTRY_VERIFY_WITH_TIMEOUT(b->log->hasName("IncomingCall"), kEventMs);
         QVERIFY(b->engine->AnswerCall(0, b->log->first("IncomingCall").value(0).toString(), -1, -1));

@@ -60,7 +60,6 @@ public:
             out << e.name;
         return out;
     }
-    const QList<Event>& events() const { return m_events; }
     bool has(const QString& text) const { return m_texts.contains(text); }
     bool hasName(const QString& name) const { return names().contains(name); }
     // Arguments of the first event of that name (empty when none).
