@@ -48,201 +48,189 @@ QStringList entriesOf(const QString& dir) {
 
 class TestPlatform : public QObject {
     Q_OBJECT
-
 private slots:
-    void delayKeepsTimersRunningWithoutSpinning();
-    void delayOfZeroHandlesNothing();
-    void nestedDelayHoldsTheOuterOne();
-    void forceQuitEndsAtOnceWithCodeOne();
-    void messageBoxMovesWindowTopAndShowsPlainText();
-    void launcherPassesArgumentsWithoutShell();
-    void launcherReportsMissingProgram();
-    void ringSoundLooksInWorkingFolderThenBesideProgram();
-    void ringSoundWithoutFileOrDeviceFailsQuietly();
-    void clipboardRoundTrip();
-    void fakeMessageBoxesRecordWindowTop();
-};
+    void delayKeepsTimersRunningWithoutSpinning() {
+        int ticks = 0;
+        QTimer tick;
+        tick.setInterval(20);
+        connect(&tick, &QTimer::timeout, this, [&ticks] { ++ticks; });
+        tick.start();
 
-void TestPlatform::delayKeepsTimersRunningWithoutSpinning() {
-    int ticks = 0;
-    QTimer tick;
-    tick.setInterval(20);
-    connect(&tick, &QTimer::timeout, this, [&ticks] { ++ticks; });
-    tick.start();
+        const qint64 cpuBefore = processCpuMs();
+        QElapsedTimer wall;
+        wall.start();
+        msDelay(400);
+        const qint64 elapsed = wall.elapsed();
+        const qint64 cpu = processCpuMs() - cpuBefore;
 
-    const qint64 cpuBefore = processCpuMs();
-    QElapsedTimer wall;
-    wall.start();
-    msDelay(400);
-    const qint64 elapsed = wall.elapsed();
-    const qint64 cpu = processCpuMs() - cpuBefore;
-
-    QVERIFY2(elapsed >= 400, qPrintable(QString::number(elapsed)));
-    QVERIFY2(elapsed < 2000, qPrintable(QString::number(elapsed)));
-    QVERIFY2(ticks >= 10, qPrintable(QStringLiteral("%1 ticks").arg(ticks))); // about 20 on a quiet machine
-    if (processCpuMs() < 0) QSKIP("no process CPU time on this platform");
-    // A spinning wait would use about the whole wall time; a sleeping one almost nothing.
-    QVERIFY2(cpu * 100 < elapsed * 30, qPrintable(QStringLiteral("cpu %1 ms of %2 ms").arg(cpu).arg(elapsed)));
-}
-
-void TestPlatform::delayOfZeroHandlesNothing() {
-    for (int ms : {0, -5}) {
-        bool ran = false;
-        QMetaObject::invokeMethod(
-            this, [&ran] { ran = true; }, Qt::QueuedConnection);
-        msDelay(ms);
-        QVERIFY(!ran);
-        QTRY_VERIFY(ran); // the queued call was really pending
+        QVERIFY2(elapsed >= 400, qPrintable(QString::number(elapsed)));
+        QVERIFY2(elapsed < 2000, qPrintable(QString::number(elapsed)));
+        QVERIFY2(ticks >= 10, qPrintable(QStringLiteral("%1 ticks").arg(ticks))); // about 20 on a quiet machine
+        if (processCpuMs() < 0) QSKIP("no process CPU time on this platform");
+        // A spinning wait would use about the whole wall time; a sleeping one almost nothing.
+        QVERIFY2(cpu * 100 < elapsed * 30, qPrintable(QStringLiteral("cpu %1 ms of %2 ms").arg(cpu).arg(elapsed)));
     }
-}
 
-void TestPlatform::nestedDelayHoldsTheOuterOne() {
-    QStringList order;
-    QTimer::singleShot(5, Qt::PreciseTimer, this, [&order] {
-        msDelay(150);
-        order << QStringLiteral("inner");
-    });
-    QElapsedTimer wall;
-    wall.start();
-    msDelay(30);
-    order << QStringLiteral("outer");
-    QCOMPARE(order, (QStringList{"inner", "outer"}));
-    QVERIFY(wall.elapsed() >= 150);
-}
+    void delayOfZeroHandlesNothing() {
+        for (int ms : {0, -5}) {
+            bool ran = false;
+            QMetaObject::invokeMethod(
+                this, [&ran] { ran = true; }, Qt::QueuedConnection);
+            msDelay(ms);
+            QVERIFY(!ran);
+            QTRY_VERIFY(ran); // the queued call was really pending
+        }
+    }
 
-void TestPlatform::forceQuitEndsAtOnceWithCodeOne() {
-    QTemporaryDir markers;
-    QVERIFY(markers.isValid());
-    QProcess probe;
-    probe.start(QStringLiteral(CORVID_INSTANCE_PROBE), {QStringLiteral("force-quit"), markers.path()});
-    QVERIFY(probe.waitForFinished(20000));
-    QCOMPARE(probe.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(probe.exitCode(), 1);
-    QCOMPARE(entriesOf(markers.path()), QStringList{"before"}); // no exit handler, no destructor ran
-}
+    void nestedDelayHoldsTheOuterOne() {
+        QStringList order;
+        QTimer::singleShot(5, Qt::PreciseTimer, this, [&order] {
+            msDelay(150);
+            order << QStringLiteral("inner");
+        });
+        QElapsedTimer wall;
+        wall.start();
+        msDelay(30);
+        order << QStringLiteral("outer");
+        QCOMPARE(order, (QStringList{"inner", "outer"}));
+        QVERIFY(wall.elapsed() >= 150);
+    }
 
-void TestPlatform::messageBoxMovesWindowTopAndShowsPlainText() {
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("main window"));
-    window.resize(300, 200);
-    window.move(40, 300);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    void forceQuitEndsAtOnceWithCodeOne() {
+        QTemporaryDir markers;
+        QVERIFY(markers.isValid());
+        QProcess probe;
+        probe.start(QStringLiteral(CORVID_INSTANCE_PROBE), {QStringLiteral("force-quit"), markers.path()});
+        QVERIFY(probe.waitForFinished(20000));
+        QCOMPARE(probe.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(probe.exitCode(), 1);
+        QCOMPARE(entriesOf(markers.path()), QStringList{"before"}); // no exit handler, no destructor ran
+    }
 
-    const QString text = QStringLiteral("Bad <b>Request</b> from <sip:100@pbx>");
-    int windowTopWhileOpen = -1;
-    QString shownTitle;
-    QString shownText;
-    Qt::TextFormat shownFormat = Qt::AutoText;
-    int buttonCount = -1;
-    bool closed = false;
-    QTimer closer;
-    closer.setInterval(10);
-    connect(&closer, &QTimer::timeout, this, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || closed) return;
-        windowTopWhileOpen = window.y();
-        shownTitle = box->windowTitle();
-        shownText = box->text();
-        shownFormat = box->textFormat();
-        buttonCount = box->buttons().size();
-        closed = true;
-        box->button(QMessageBox::Ok)->click();
-    });
-    closer.start();
+    void messageBoxMovesWindowTopAndShowsPlainText() {
+        QWidget window;
+        window.setWindowTitle(QStringLiteral("main window"));
+        window.resize(300, 200);
+        window.move(40, 300);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
 
-    QtMessageBoxes boxes(QStringLiteral("CorvidDialer"));
-    boxes.information(&window, text);
-    closer.stop();
+        const QString text = QStringLiteral("Bad <b>Request</b> from <sip:100@pbx>");
+        int windowTopWhileOpen = -1;
+        QString shownTitle;
+        QString shownText;
+        Qt::TextFormat shownFormat = Qt::AutoText;
+        int buttonCount = -1;
+        bool closed = false;
+        QTimer closer;
+        closer.setInterval(10);
+        connect(&closer, &QTimer::timeout, this, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || closed) return;
+            windowTopWhileOpen = window.y();
+            shownTitle = box->windowTitle();
+            shownText = box->text();
+            shownFormat = box->textFormat();
+            buttonCount = box->buttons().size();
+            closed = true;
+            box->button(QMessageBox::Ok)->click();
+        });
+        closer.start();
 
-    QVERIFY(closed);
-    QCOMPARE(windowTopWhileOpen, twipsToPixels(1000));
-    QCOMPARE(windowTopWhileOpen, 67);
-    QCOMPARE(window.x(), 40);
-    QCOMPARE(shownTitle, QStringLiteral("CorvidDialer"));
-    QCOMPARE(shownText, text);
-    QCOMPARE(shownFormat, Qt::PlainText);
-    QCOMPARE(buttonCount, 1);
-}
+        QtMessageBoxes boxes(QStringLiteral("CorvidDialer"));
+        boxes.information(&window, text);
+        closer.stop();
 
-void TestPlatform::launcherPassesArgumentsWithoutShell() {
-    const QString touch = QStandardPaths::findExecutable(QStringLiteral("touch"));
-    if (touch.isEmpty()) QSKIP("no touch program");
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    // Every shell character here would do something if a shell read the line.
-    const QString name = QStringLiteral("a b; touch injected $(touch injected2) `touch injected3` 'q' \"d\" & | > x");
-    const QString path = dir.filePath(name);
+        QVERIFY(closed);
+        QCOMPARE(windowTopWhileOpen, twipsToPixels(1000));
+        QCOMPARE(windowTopWhileOpen, 67);
+        QCOMPARE(window.x(), 40);
+        QCOMPARE(shownTitle, QStringLiteral("CorvidDialer"));
+        QCOMPARE(shownText, text);
+        QCOMPARE(shownFormat, Qt::PlainText);
+        QCOMPARE(buttonCount, 1);
+    }
 
-    QtProcessLauncher launcher;
-    QVERIFY(launcher.startDetached(touch, {path}));
-    QTRY_COMPARE_WITH_TIMEOUT(entriesOf(dir.path()), QStringList{name}, 10000);
-    QVERIFY(!QFileInfo::exists(QStringLiteral("injected")));
-}
+    void launcherPassesArgumentsWithoutShell() {
+        const QString touch = QStandardPaths::findExecutable(QStringLiteral("touch"));
+        if (touch.isEmpty()) QSKIP("no touch program");
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        // Every shell character here would do something if a shell read the line.
+        const QString name =
+            QStringLiteral("a b; touch injected $(touch injected2) `touch injected3` 'q' \"d\" & | > x");
+        const QString path = dir.filePath(name);
 
-void TestPlatform::launcherReportsMissingProgram() {
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    QtProcessLauncher launcher;
-    QVERIFY(!launcher.startDetached(dir.filePath(QStringLiteral("no-such-tool")), {QStringLiteral("x")}));
-    QVERIFY(!launcher.startDetached(QString()));
-}
+        QtProcessLauncher launcher;
+        QVERIFY(launcher.startDetached(touch, {path}));
+        QTRY_COMPARE_WITH_TIMEOUT(entriesOf(dir.path()), QStringList{name}, 10000);
+        QVERIFY(!QFileInfo::exists(QStringLiteral("injected")));
+    }
 
-void TestPlatform::ringSoundLooksInWorkingFolderThenBesideProgram() {
-    QTemporaryDir work;
-    QVERIFY(work.isValid());
-    const QString name = QStringLiteral("tst_platform_ring_order.wav");
-    const QString besideProgram = QDir(QCoreApplication::applicationDirPath()).filePath(name);
-    const QString inWork = QDir(work.path()).filePath(name);
-    const QString oldCurrent = QDir::currentPath();
-    auto restore = qScopeGuard([&] {
-        QDir::setCurrent(oldCurrent);
-        QFile::remove(besideProgram);
-    });
-    QVERIFY(QDir::setCurrent(work.path()));
+    void launcherReportsMissingProgram() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QtProcessLauncher launcher;
+        QVERIFY(!launcher.startDetached(dir.filePath(QStringLiteral("no-such-tool")), {QStringLiteral("x")}));
+        QVERIFY(!launcher.startDetached(QString()));
+    }
 
-    QCOMPARE(QtRingSound::locate(name), QString());
-    QVERIFY(QFile::copy(QStringLiteral(CORVID_SOURCE_DIR "/assets/ring.wav"), besideProgram));
-    QCOMPARE(QtRingSound::locate(name), QFileInfo(besideProgram).absoluteFilePath());
-    QVERIFY(QFile::copy(QStringLiteral(CORVID_SOURCE_DIR "/assets/ring.wav"), inWork));
-    QCOMPARE(QtRingSound::locate(name), QFileInfo(inWork).absoluteFilePath());
-}
+    void ringSoundLooksInWorkingFolderThenBesideProgram() {
+        QTemporaryDir work;
+        QVERIFY(work.isValid());
+        const QString name = QStringLiteral("tst_platform_ring_order.wav");
+        const QString besideProgram = QDir(QCoreApplication::applicationDirPath()).filePath(name);
+        const QString inWork = QDir(work.path()).filePath(name);
+        const QString oldCurrent = QDir::currentPath();
+        auto restore = qScopeGuard([&] {
+            QDir::setCurrent(oldCurrent);
+            QFile::remove(besideProgram);
+        });
+        QVERIFY(QDir::setCurrent(work.path()));
 
-void TestPlatform::ringSoundWithoutFileOrDeviceFailsQuietly() {
-    QtRingSound ring;
-    ring.startLoop(QStringLiteral("no-such-ring.wav"));
-    QVERIFY(!ring.isPlaying());
-    ring.stop();
+        QCOMPARE(QtRingSound::locate(name), QString());
+        QVERIFY(QFile::copy(QStringLiteral(CORVID_SOURCE_DIR "/assets/ring.wav"), besideProgram));
+        QCOMPARE(QtRingSound::locate(name), QFileInfo(besideProgram).absoluteFilePath());
+        QVERIFY(QFile::copy(QStringLiteral(CORVID_SOURCE_DIR "/assets/ring.wav"), inWork));
+        QCOMPARE(QtRingSound::locate(name), QFileInfo(inWork).absoluteFilePath());
+    }
 
-    // A real file on a machine that may have no sound device: plays or stays silent, never fails.
-    ring.startLoop(QStringLiteral(CORVID_SOURCE_DIR "/assets/ring.wav"));
-    QTest::qWait(50);
-    ring.startLoop(QStringLiteral(CORVID_SOURCE_DIR "/assets/ring.wav")); // replaces the running loop
-    ring.stop();
-    QTRY_VERIFY(!ring.isPlaying());
-}
+    void ringSoundWithoutFileOrDeviceFailsQuietly() {
+        QtRingSound ring;
+        ring.startLoop(QStringLiteral("no-such-ring.wav"));
+        QVERIFY(!ring.isPlaying());
+        ring.stop();
 
-void TestPlatform::clipboardRoundTrip() {
-    QtClipboard clipboard;
-    clipboard.setText(QStringLiteral("(555) 010-0199"));
-    QCOMPARE(clipboard.text(), QStringLiteral("(555) 010-0199"));
-    clipboard.clear();
-    QCOMPARE(clipboard.text(), QString());
-}
+        // A real file on a machine that may have no sound device: plays or stays silent, never fails.
+        ring.startLoop(QStringLiteral(CORVID_SOURCE_DIR "/assets/ring.wav"));
+        QTest::qWait(50);
+        ring.startLoop(QStringLiteral(CORVID_SOURCE_DIR "/assets/ring.wav")); // replaces the running loop
+        ring.stop();
+        QTRY_VERIFY(!ring.isPlaying());
+    }
 
-void TestPlatform::fakeMessageBoxesRecordWindowTop() {
-    // The fake must do to the window what the real service does, or window tests would pass on a lie.
-    QWidget window;
-    window.move(10, 400);
-    FakeServices fakes;
-    Services services = fakes.services();
-    services.messages->information(&window, QStringLiteral("Please enter a phone number."));
-    services.messages->information(nullptr, QStringLiteral("no window"));
-    QCOMPARE(fakes.messages.texts(), (QStringList{"Please enter a phone number.", "no window"}));
-    QCOMPARE(fakes.messages.boxes.at(0).windowY, 67);
-    QCOMPARE(window.y(), 67);
-    QCOMPARE(fakes.messages.boxes.at(1).windowY, -1);
-}
+    void clipboardRoundTrip() {
+        QtClipboard clipboard;
+        clipboard.setText(QStringLiteral("(555) 010-0199"));
+        QCOMPARE(clipboard.text(), QStringLiteral("(555) 010-0199"));
+        clipboard.clear();
+        QCOMPARE(clipboard.text(), QString());
+    }
+
+    void fakeMessageBoxesRecordWindowTop() {
+        // The fake must do to the window what the real service does, or window tests would pass on a lie.
+        QWidget window;
+        window.move(10, 400);
+        FakeServices fakes;
+        Services services = fakes.services();
+        services.messages->information(&window, QStringLiteral("Please enter a phone number."));
+        services.messages->information(nullptr, QStringLiteral("no window"));
+        QCOMPARE(fakes.messages.texts(), (QStringList{"Please enter a phone number.", "no window"}));
+        QCOMPARE(fakes.messages.boxes.at(0).windowY, 67);
+        QCOMPARE(window.y(), 67);
+        QCOMPARE(fakes.messages.boxes.at(1).windowY, -1);
+    }
+};
 
 QTEST_MAIN(TestPlatform)
 #include "tst_platform.moc"
