@@ -40,145 +40,135 @@ private:
 
 class TestInstallRoot : public QObject {
     Q_OBJECT
-
 private slots:
-    void resolvesInOrder_data();
-    void resolvesInOrder();
-    void relativeRootBecomesAbsolute();
-    void defaultConstructedRootIsResolved();
-    void pathsUnderRoot();
-    void namesWithFolderPartsGiveNoPath_data();
-    void namesWithFolderPartsGiveNoPath();
-    void createsMissingFoldersButNeverApps();
-    void reportsAFolderThatCannotBeMade();
-    void providerDomain();
+    void resolvesInOrder_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("environment"); // null: unset
+        QTest::addColumn<QString>("expected");    // "HOME" stands for the home-based default
+
+        const QString program = QStringLiteral("corvid-dialer");
+        QTest::newRow("option beats environment")
+            << QStringList{program, "--root", "/opt/a"} << QStringLiteral("/srv/b") << QStringLiteral("/opt/a");
+        QTest::newRow("option with equals sign")
+            << QStringList{program, "--root=/opt/a b"} << QStringLiteral("/srv/b") << QStringLiteral("/opt/a b");
+        QTest::newRow("last option counts")
+            << QStringList{program, "--root", "/opt/a", "--root=/opt/c"} << QString() << QStringLiteral("/opt/c");
+        QTest::newRow("environment without option")
+            << QStringList{program, "--other"} << QStringLiteral("/srv/b/") << QStringLiteral("/srv/b");
+        QTest::newRow("option without value falls through")
+            << QStringList{program, "--root"} << QStringLiteral("/srv/b") << QStringLiteral("/srv/b");
+        QTest::newRow("empty option falls through")
+            << QStringList{program, "--root="} << QStringLiteral("/srv/b") << QStringLiteral("/srv/b");
+        QTest::newRow("empty environment is unset")
+            << QStringList{program} << QStringLiteral("") << QStringLiteral("HOME");
+        QTest::newRow("nothing given") << QStringList{program} << QString() << QStringLiteral("HOME");
+        QTest::newRow("dot steps removed")
+            << QStringList{program, "--root", "/opt/x/../a/./"} << QString() << QStringLiteral("/opt/a");
+    }
+
+    void resolvesInOrder() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, environment);
+        QFETCH(QString, expected);
+
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        ScopedEnv homeVar("HOME", home.path());
+        ScopedEnv rootVar("CALLDECK_ROOT", environment);
+
+#ifdef Q_OS_WIN
+        if (expected == QLatin1String("HOME")) expected = QStringLiteral("C:/CallDeck");
+#else
+        if (expected == QLatin1String("HOME"))
+            expected = QDir(home.path()).absolutePath() + QStringLiteral("/CallDeck");
+#endif
+        QCOMPARE(InstallRoot::resolve(arguments), expected);
+    }
+
+    void relativeRootBecomesAbsolute() {
+        const QString resolved = InstallRoot::resolve({"corvid-dialer", "--root", "some/root"});
+        QCOMPARE(resolved, QDir::current().absoluteFilePath(QStringLiteral("some/root")));
+        QVERIFY(QFileInfo(resolved).isAbsolute());
+    }
+
+    void defaultConstructedRootIsResolved() {
+        ScopedEnv rootVar("CALLDECK_ROOT", QStringLiteral("/srv/from-environment"));
+        QCOMPARE(InstallRoot().root(), QStringLiteral("/srv/from-environment"));
+        QCOMPARE(InstallRoot(QStringLiteral("/opt/given")).root(), QStringLiteral("/opt/given"));
+    }
+
+    void pathsUnderRoot() {
+        const InstallRoot root(QStringLiteral("/opt/CallDeck"));
+        QCOMPARE(root.settingsFile(), QStringLiteral("/opt/CallDeck/bin/corvidapp.ini"));
+        QCOMPARE(root.logFile("callsout.txt"), QStringLiteral("/opt/CallDeck/logs/callsout.txt"));
+#ifdef Q_OS_WIN
+        QCOMPARE(root.appTool("msgplayer"), QStringLiteral("/opt/CallDeck/apps/msgplayer.exe"));
+        QCOMPARE(root.binTool("helpview"), QStringLiteral("/opt/CallDeck/bin/helpview.exe"));
+#else
+        QCOMPARE(root.appTool("msgplayer"), QStringLiteral("/opt/CallDeck/apps/msgplayer"));
+        QCOMPARE(root.binTool("helpview"), QStringLiteral("/opt/CallDeck/bin/helpview"));
+#endif
+    }
+
+    void namesWithFolderPartsGiveNoPath_data() {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("dot dot") << QStringLiteral("..");
+        QTest::newRow("climbs out") << QStringLiteral("../../etc/passwd");
+        QTest::newRow("absolute") << QStringLiteral("/etc/passwd");
+        QTest::newRow("backslash") << QStringLiteral("..\\bin\\x.txt");
+    }
+
+    void namesWithFolderPartsGiveNoPath() {
+        QFETCH(QString, name);
+        const InstallRoot root(QStringLiteral("/opt/CallDeck"));
+        QVERIFY(!InstallRoot::isPlainFileName(name));
+        QCOMPARE(root.binFile(name), QString());
+        QCOMPARE(root.logFile(name), QString());
+        QCOMPARE(root.appTool(name), QString());
+        QCOMPARE(root.binTool(name), QString());
+    }
+
+    void createsMissingFoldersButNeverApps() {
+        QTemporaryDir temp;
+        QVERIFY(temp.isValid());
+        const InstallRoot root(temp.filePath(QStringLiteral("CallDeck")));
+
+        QVERIFY(root.createMissingFolders());
+        QStringList made = QDir(root.root()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        made.sort();
+        QCOMPARE(made, (QStringList{"PreRecordedMessages", "bin", "datalink", "logs", "messages"}));
+        QVERIFY(!QFileInfo::exists(root.apps()));
+
+        // Existing folders and their files stay as they are.
+        QFile log(root.logFile(QStringLiteral("callsout.txt")));
+        QVERIFY(log.open(QIODevice::WriteOnly));
+        log.write("row\r\n");
+        log.close();
+        QVERIFY(root.createMissingFolders());
+        QCOMPARE(QFileInfo(log.fileName()).size(), qint64(5));
+    }
+
+    void reportsAFolderThatCannotBeMade() {
+        QTemporaryDir temp;
+        QVERIFY(temp.isValid());
+        const InstallRoot root(temp.path());
+        QFile blocker(root.logs()); // a file where the logs folder belongs
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+
+        QVERIFY(!root.createMissingFolders());
+        QVERIFY(QFileInfo(root.bin()).isDir()); // the others are still made
+        QVERIFY(QFileInfo(root.preRecorded()).isDir());
+    }
+
+    void providerDomain() {
+        QCOMPARE(corvid::builtInProviderDomain(), QStringLiteral(CORVID_PROVIDER_DOMAIN));
+        QCOMPARE(corvid::providerDomain(QString()), corvid::builtInProviderDomain());
+        QCOMPARE(corvid::providerDomain(QStringLiteral("   ")), corvid::builtInProviderDomain());
+        QCOMPARE(corvid::providerDomain(QStringLiteral(" voice.example.org ")), QStringLiteral("voice.example.org"));
+    }
 };
-
-void TestInstallRoot::resolvesInOrder_data() {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("environment"); // null: unset
-    QTest::addColumn<QString>("expected");    // "HOME" stands for the home-based default
-
-    const QString program = QStringLiteral("corvid-dialer");
-    QTest::newRow("option beats environment")
-        << QStringList{program, "--root", "/opt/a"} << QStringLiteral("/srv/b") << QStringLiteral("/opt/a");
-    QTest::newRow("option with equals sign")
-        << QStringList{program, "--root=/opt/a b"} << QStringLiteral("/srv/b") << QStringLiteral("/opt/a b");
-    QTest::newRow("last option counts") << QStringList{program, "--root", "/opt/a", "--root=/opt/c"} << QString()
-                                        << QStringLiteral("/opt/c");
-    QTest::newRow("environment without option")
-        << QStringList{program, "--other"} << QStringLiteral("/srv/b/") << QStringLiteral("/srv/b");
-    QTest::newRow("option without value falls through")
-        << QStringList{program, "--root"} << QStringLiteral("/srv/b") << QStringLiteral("/srv/b");
-    QTest::newRow("empty option falls through")
-        << QStringList{program, "--root="} << QStringLiteral("/srv/b") << QStringLiteral("/srv/b");
-    QTest::newRow("empty environment is unset") << QStringList{program} << QStringLiteral("") << QStringLiteral("HOME");
-    QTest::newRow("nothing given") << QStringList{program} << QString() << QStringLiteral("HOME");
-    QTest::newRow("dot steps removed") << QStringList{program, "--root", "/opt/x/../a/./"} << QString()
-                                       << QStringLiteral("/opt/a");
-}
-
-void TestInstallRoot::resolvesInOrder() {
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, environment);
-    QFETCH(QString, expected);
-
-    QTemporaryDir home;
-    QVERIFY(home.isValid());
-    ScopedEnv homeVar("HOME", home.path());
-    ScopedEnv rootVar("CALLDECK_ROOT", environment);
-
-#ifdef Q_OS_WIN
-    if (expected == QLatin1String("HOME")) expected = QStringLiteral("C:/CallDeck");
-#else
-    if (expected == QLatin1String("HOME")) expected = QDir(home.path()).absolutePath() + QStringLiteral("/CallDeck");
-#endif
-    QCOMPARE(InstallRoot::resolve(arguments), expected);
-}
-
-void TestInstallRoot::relativeRootBecomesAbsolute() {
-    const QString resolved = InstallRoot::resolve({"corvid-dialer", "--root", "some/root"});
-    QCOMPARE(resolved, QDir::current().absoluteFilePath(QStringLiteral("some/root")));
-    QVERIFY(QFileInfo(resolved).isAbsolute());
-}
-
-void TestInstallRoot::defaultConstructedRootIsResolved() {
-    ScopedEnv rootVar("CALLDECK_ROOT", QStringLiteral("/srv/from-environment"));
-    QCOMPARE(InstallRoot().root(), QStringLiteral("/srv/from-environment"));
-    QCOMPARE(InstallRoot(QStringLiteral("/opt/given")).root(), QStringLiteral("/opt/given"));
-}
-
-void TestInstallRoot::pathsUnderRoot() {
-    const InstallRoot root(QStringLiteral("/opt/CallDeck"));
-    QCOMPARE(root.settingsFile(), QStringLiteral("/opt/CallDeck/bin/corvidapp.ini"));
-    QCOMPARE(root.logFile("callsout.txt"), QStringLiteral("/opt/CallDeck/logs/callsout.txt"));
-#ifdef Q_OS_WIN
-    QCOMPARE(root.appTool("msgplayer"), QStringLiteral("/opt/CallDeck/apps/msgplayer.exe"));
-    QCOMPARE(root.binTool("helpview"), QStringLiteral("/opt/CallDeck/bin/helpview.exe"));
-#else
-    QCOMPARE(root.appTool("msgplayer"), QStringLiteral("/opt/CallDeck/apps/msgplayer"));
-    QCOMPARE(root.binTool("helpview"), QStringLiteral("/opt/CallDeck/bin/helpview"));
-#endif
-}
-
-void TestInstallRoot::namesWithFolderPartsGiveNoPath_data() {
-    QTest::addColumn<QString>("name");
-    QTest::newRow("empty") << QString();
-    QTest::newRow("dot dot") << QStringLiteral("..");
-    QTest::newRow("climbs out") << QStringLiteral("../../etc/passwd");
-    QTest::newRow("absolute") << QStringLiteral("/etc/passwd");
-    QTest::newRow("backslash") << QStringLiteral("..\\bin\\x.txt");
-}
-
-void TestInstallRoot::namesWithFolderPartsGiveNoPath() {
-    QFETCH(QString, name);
-    const InstallRoot root(QStringLiteral("/opt/CallDeck"));
-    QVERIFY(!InstallRoot::isPlainFileName(name));
-    QCOMPARE(root.binFile(name), QString());
-    QCOMPARE(root.logFile(name), QString());
-    QCOMPARE(root.appTool(name), QString());
-    QCOMPARE(root.binTool(name), QString());
-}
-
-void TestInstallRoot::createsMissingFoldersButNeverApps() {
-    QTemporaryDir temp;
-    QVERIFY(temp.isValid());
-    const InstallRoot root(temp.filePath(QStringLiteral("CallDeck")));
-
-    QVERIFY(root.createMissingFolders());
-    QStringList made = QDir(root.root()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
-    made.sort();
-    QCOMPARE(made, (QStringList{"PreRecordedMessages", "bin", "datalink", "logs", "messages"}));
-    QVERIFY(!QFileInfo::exists(root.apps()));
-
-    // Existing folders and their files stay as they are.
-    QFile log(root.logFile(QStringLiteral("callsout.txt")));
-    QVERIFY(log.open(QIODevice::WriteOnly));
-    log.write("row\r\n");
-    log.close();
-    QVERIFY(root.createMissingFolders());
-    QCOMPARE(QFileInfo(log.fileName()).size(), qint64(5));
-}
-
-void TestInstallRoot::reportsAFolderThatCannotBeMade() {
-    QTemporaryDir temp;
-    QVERIFY(temp.isValid());
-    const InstallRoot root(temp.path());
-    QFile blocker(root.logs()); // a file where the logs folder belongs
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-
-    QVERIFY(!root.createMissingFolders());
-    QVERIFY(QFileInfo(root.bin()).isDir()); // the others are still made
-    QVERIFY(QFileInfo(root.preRecorded()).isDir());
-}
-
-void TestInstallRoot::providerDomain() {
-    QCOMPARE(corvid::builtInProviderDomain(), QStringLiteral(CORVID_PROVIDER_DOMAIN));
-    QCOMPARE(corvid::providerDomain(QString()), corvid::builtInProviderDomain());
-    QCOMPARE(corvid::providerDomain(QStringLiteral("   ")), corvid::builtInProviderDomain());
-    QCOMPARE(corvid::providerDomain(QStringLiteral(" voice.example.org ")), QStringLiteral("voice.example.org"));
-}
 
 QTEST_GUILESS_MAIN(TestInstallRoot)
 #include "tst_install_root.moc"

@@ -2,8 +2,6 @@
 
 #include "platform/Delay.h"
 #include "platform/QtServices.h"
-#include "platform/Twips.h"
-#include "support/FakePlatform.h"
 
 #include <QApplication>
 #include <QDir>
@@ -142,7 +140,6 @@ private slots:
         closer.stop();
 
         QVERIFY(closed);
-        QCOMPARE(windowTopWhileOpen, twipsToPixels(1000));
         QCOMPARE(windowTopWhileOpen, 67);
         QCOMPARE(window.x(), 40);
         QCOMPARE(shownTitle, QStringLiteral("CorvidDialer"));
@@ -207,28 +204,6 @@ private slots:
         ring.startLoop(QStringLiteral(CORVID_SOURCE_DIR "/assets/ring.wav")); // replaces the running loop
         ring.stop();
         QTRY_VERIFY(!ring.isPlaying());
-    }
-
-    void clipboardRoundTrip() {
-        QtClipboard clipboard;
-        clipboard.setText(QStringLiteral("(555) 010-0199"));
-        QCOMPARE(clipboard.text(), QStringLiteral("(555) 010-0199"));
-        clipboard.clear();
-        QCOMPARE(clipboard.text(), QString());
-    }
-
-    void fakeMessageBoxesRecordWindowTop() {
-        // The fake must do to the window what the real service does, or window tests would pass on a lie.
-        QWidget window;
-        window.move(10, 400);
-        FakeServices fakes;
-        Services services = fakes.services();
-        services.messages->information(&window, QStringLiteral("Please enter a phone number."));
-        services.messages->information(nullptr, QStringLiteral("no window"));
-        QCOMPARE(fakes.messages.texts(), (QStringList{"Please enter a phone number.", "no window"}));
-        QCOMPARE(fakes.messages.boxes.at(0).windowY, 67);
-        QCOMPARE(window.y(), 67);
-        QCOMPARE(fakes.messages.boxes.at(1).windowY, -1);
     }
 };
 
