@@ -215,16 +215,9 @@ private slots:
         QVERIFY(w.statusLog().endsWith(QStringLiteral("Stopped Recording -5551234567")));
     }
 
-    void numberCannotLeaveMessagesFolder_data() {
-        QTest::addColumn<QString>("number");
-        QTest::addColumn<QString>("fileName");
-        QTest::newRow("absolute") << QStringLiteral("/tmp/evil") << QStringLiteral("_tmp_evil_041226_090507.wav");
-    }
-
     void numberCannotLeaveMessagesFolder() {
-        QFETCH(QString, number);
-        QFETCH(QString, fileName);
-        RecordingWindow w(0, number);
+        const QString fileName = QStringLiteral("_tmp_evil_041226_090507.wav");
+        RecordingWindow w(0, QStringLiteral("/tmp/evil"));
         w.fakes.clock.set(kSaveTime);
         w.ui.RecThisCallCheck->setChecked(true);
         const QStringList before = filesBelow(w.fixture.rootPath());
