@@ -65,4 +65,11 @@ inline void runEventLoop(int ms) {
     loop.exec();
 }
 
+// Milliseconds from t0 (wall clock, microseconds) to the arrival of the INVITE to number that came
+// after the first `before` ones in trace; -1 when it has not arrived.
+inline double inviteLatencyMs(const QString& trace, const QString& number, qsizetype before, qint64 t0) {
+    const QList<qint64> arrivals = inviteArrivals(trace, number);
+    return arrivals.size() > before ? (arrivals.at(before) - t0) / 1000.0 : -1.0;
+}
+
 } // namespace corvid::bench

@@ -247,13 +247,13 @@ int main(int argc, char** argv) {
                          qPrintable(statusLog(ui).join(QStringLiteral(" | "))));
             return 2;
         }
-        const QList<qint64> arrivals =
-            inviteArrivals(bed.farEndMessages(SipTestBed::FarEnd::Answer), BedNumber::Answer);
-        if (arrivals.size() <= invitesBefore) {
+        const double latency =
+            inviteLatencyMs(bed.farEndMessages(SipTestBed::FarEnd::Answer), BedNumber::Answer, invitesBefore, t0);
+        if (latency < 0) {
             std::fprintf(stderr, "call %d: no INVITE in the far end's trace\n", i + 1);
             return 2;
         }
-        latencies << (arrivals.at(invitesBefore) - t0) / 1000.0;
+        latencies << latency;
 
         if (i == calls - 1) {
             // --- one G.711 call: CPU while talking ------------------------------------------
