@@ -1,5 +1,7 @@
 #include "engine/AudioControls.h"
 
+#include <functional>
+
 #include <algorithm>
 
 #include "app/WindowContext.h"
@@ -46,28 +48,27 @@ AudioControls::AudioControls(WindowContext& ctx, QObject* parent) : QObject(pare
         connect(m_ctx.timers.TimerProgressBar, &QTimer::timeout, this, &AudioControls::onTimerProgressBarTick);
 }
 
-void AudioControls::FillInputDevices() {
-    QListWidget* list = m_ctx.ui->ListAudioIn;
+namespace {
+// "Default Device" first, then the engine's devices in order; the default is selected.
+void fillDeviceList(QListWidget* list, int count, const std::function<QString(int)>& name) {
     list->clear();
     list->addItem(DefaultDevice);
-    if (SipEngine* engine = m_ctx.engine) {
-        const int count = engine->InputDeviceCount();
-        for (int k = 0; k < count; ++k)
-            list->addItem(engine->InputDeviceName(k));
-    }
+    for (int k = 0; k < count; ++k)
+        list->addItem(name(k));
     list->setCurrentRow(0);
+}
+} // namespace
+
+void AudioControls::FillInputDevices() {
+    SipEngine* engine = m_ctx.engine;
+    fillDeviceList(m_ctx.ui->ListAudioIn, engine ? engine->InputDeviceCount() : 0,
+                   [engine](int k) { return engine->InputDeviceName(k); });
 }
 
 void AudioControls::FillOutputDevices() {
-    QListWidget* list = m_ctx.ui->ListAudioOut;
-    list->clear();
-    list->addItem(DefaultDevice);
-    if (SipEngine* engine = m_ctx.engine) {
-        const int count = engine->OutputDeviceCount();
-        for (int k = 0; k < count; ++k)
-            list->addItem(engine->OutputDeviceName(k));
-    }
-    list->setCurrentRow(0);
+    SipEngine* engine = m_ctx.engine;
+    fillDeviceList(m_ctx.ui->ListAudioOut, engine ? engine->OutputDeviceCount() : 0,
+                   [engine](int k) { return engine->OutputDeviceName(k); });
 }
 
 void AudioControls::onSliderSpkVolChanged(int value) {
