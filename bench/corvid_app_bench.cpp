@@ -27,7 +27,7 @@
 #include "integrations/PbxPage.h"
 #include <QWebEngineView>
 #endif
-#include "engine/OnlineControl.h"
+#include "phone/OnlineControl.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,7 +1,7 @@
 #include "app/Shutdown.h"
 
 #include "app/WindowContext.h"
-#include "engine/RingTone.h"
+#include "phone/RingTone.h"
 #include "platform/Delay.h"
 #include "platform/ForceQuit.h"
 #include "ui_MainForm.h"

@@ -51,8 +51,8 @@ struct WindowTimers {
     QTimer* TimeTimer = nullptr;        // 1000 ms, clock
 };
 
-class OnlineControl; // engine/OnlineControl.h: BtnOnline, StartEngine, OpenLines, registration events
-class AudioControls; // engine/AudioControls.h: devices, sliders, mutes, levels, codecs, ring tone
+class OnlineControl; // phone/OnlineControl.h: BtnOnline, StartEngine, OpenLines, registration events
+class AudioControls; // phone/AudioControls.h: devices, sliders, mutes, levels, codecs, ring tone
 class LineStatus;    // calls/LineStatus.h: AddStatusLog, FillLineLists, line table, CallTimer, busy reaction
 class Dialing;       // calls/Dialing.h: Call, Redial, dial pad, Box#
 class CallEnd;       // calls/CallEnd.h: call progress events, hang-up, far-end hang-up, per-line mute

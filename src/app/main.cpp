@@ -6,7 +6,7 @@
 // as the web engine's own) are left alone.
 
 #include "app/MainForm.h"
-#include "engine/OnlineControl.h"
+#include "phone/OnlineControl.h"
 #include "engine/linphone/LinphoneEngine.h"
 #include "platform/InstallRoot.h"
 #include "platform/QtServices.h"

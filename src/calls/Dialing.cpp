@@ -15,7 +15,7 @@
 #include "calls/LineStatus.h"
 #include "dialer/CallLog.h"
 #include "dialer/LogRecords.h"
-#include "engine/EngineErrors.h"
+#include "phone/EngineErrors.h"
 #include "platform/Delay.h"
 #include "settings/IniFile.h"
 #include "settings/SettingsKeys.h"

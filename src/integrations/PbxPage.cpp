@@ -5,7 +5,7 @@
 #include <QLayout>
 
 #include "app/WindowContext.h"
-#include "engine/OnlineControl.h"
+#include "phone/OnlineControl.h"
 #include "settings/IniFile.h"
 #include "ui_MainForm.h"
 

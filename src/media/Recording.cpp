@@ -11,8 +11,8 @@
 #include <QSignalBlocker>
 
 #include "app/WindowContext.h"
-#include "engine/EngineErrors.h"
-#include "engine/RingTone.h"
+#include "phone/EngineErrors.h"
+#include "phone/RingTone.h"
 #include "media/RecordingFileName.h"
 #include "platform/Delay.h"
 #include "settings/IniFile.h"

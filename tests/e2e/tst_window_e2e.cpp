@@ -9,7 +9,7 @@
 // a fixed clock).
 
 #include "dialer/LogRecords.h"
-#include "engine/OnlineControl.h"
+#include "phone/OnlineControl.h"
 #include "engine/linphone/LinphoneEngine.h"
 #include "integrations/PbxPage.h"
 #include "support/E2eFixtures.h"

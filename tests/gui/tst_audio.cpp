@@ -3,7 +3,7 @@
 
 #include "support/BareWindow.h"
 
-#include "engine/AudioControls.h"
+#include "phone/AudioControls.h"
 
 #include <QtTest>
 

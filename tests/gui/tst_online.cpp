@@ -4,8 +4,8 @@
 #include "support/BareWindow.h"
 
 #include "calls/LineStatus.h"
-#include "engine/AudioControls.h"
-#include "engine/OnlineControl.h"
+#include "phone/AudioControls.h"
+#include "phone/OnlineControl.h"
 
 #include <QSignalSpy>
 #include <QtTest>

@@ -3,7 +3,7 @@
 
 #include "support/BareWindow.h"
 
-#include "engine/OnlineControl.h"
+#include "phone/OnlineControl.h"
 #include "integrations/PbxPage.h"
 
 #include <QApplication>

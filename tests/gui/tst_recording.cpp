@@ -4,7 +4,7 @@
 
 #include "CallsWindow.h"
 
-#include "engine/EngineErrors.h"
+#include "phone/EngineErrors.h"
 
 #include <QDirIterator>
 #include <QElapsedTimer>

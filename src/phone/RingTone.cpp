@@ -1,4 +1,4 @@
-#include "engine/RingTone.h"
+#include "phone/RingTone.h"
 
 #include "app/WindowContext.h"
 

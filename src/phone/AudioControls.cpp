@@ -1,12 +1,12 @@
-#include "engine/AudioControls.h"
+#include "phone/AudioControls.h"
 
 #include <functional>
 
 #include <algorithm>
 
 #include "app/WindowContext.h"
-#include "engine/EngineErrors.h"
-#include "engine/RingTone.h"
+#include "phone/EngineErrors.h"
+#include "phone/RingTone.h"
 #include "ui_MainForm.h"
 
 namespace corvid {

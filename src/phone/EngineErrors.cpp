@@ -1,4 +1,4 @@
-#include "engine/EngineErrors.h"
+#include "phone/EngineErrors.h"
 
 #include <QHash>
 

@@ -1,12 +1,12 @@
-#include "engine/OnlineControl.h"
+#include "phone/OnlineControl.h"
 
 #include <QPointer>
 #include <cmath>
 
 #include "app/WindowContext.h"
 #include "calls/LineStatus.h"
-#include "engine/AudioControls.h"
-#include "engine/EngineErrors.h"
+#include "phone/AudioControls.h"
+#include "phone/EngineErrors.h"
 #include "platform/Delay.h"
 #include "platform/ProviderDomain.h"
 #include "settings/IniFile.h"
