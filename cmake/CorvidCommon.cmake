@@ -3,7 +3,7 @@ add_library(corvid_common INTERFACE)
 target_compile_options(corvid_common INTERFACE -Wall -Wextra -Wno-unused-parameter)
 target_compile_definitions(corvid_common INTERFACE
     CORVID_PROVIDER_DOMAIN="${CORVID_PROVIDER_DOMAIN}"
-    CORVID_VERSION="6.0.22a")
+    CORVID_VERSION="${CORVID_VERSION}")
 target_include_directories(corvid_common INTERFACE ${PROJECT_SOURCE_DIR}/src)
 if(CORVID_SANITIZE)
     target_compile_options(corvid_common INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)

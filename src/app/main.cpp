@@ -3,11 +3,12 @@
 //   corvid-dialer [--root DIR]
 //
 // The install root is DIR, else $CALLDECK_ROOT, else the platform default. Other options (such
-// as the web engine's own) are left alone.
+// as the web engine's own) are left alone. Started as root, the program runs the PBX page's web
+// engine without its sandbox (the engine's helper refuses to run as root inside it).
 
 #include "app/MainForm.h"
-#include "phone/OnlineControl.h"
 #include "engine/linphone/LinphoneEngine.h"
+#include "phone/OnlineControl.h"
 #include "platform/InstallRoot.h"
 #include "platform/QtServices.h"
 #include "platform/SingleInstance.h"
@@ -19,7 +20,37 @@
 
 #include <cstdio>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace {
+
+// The web engine's helper process will not start as root inside its sandbox, and without it the
+// page's engine takes the whole process down. The page is only a convenience, so as root the
+// sandbox is switched off, unless whoever started the program already chose (either variable, or
+// --no-sandbox among the arguments).
+// Must run before the application object exists: the engine reads the variables once.
+void letTheWebEngineRunAsRoot(int argc, char* argv[]) {
+#if defined(CORVID_WITH_WEBENGINE) && defined(Q_OS_UNIX)
+    if (geteuid() != 0) return;
+    for (int i = 1; i < argc; ++i)
+        if (qstrcmp(argv[i], "--no-sandbox") == 0) return; // the engine reads its switches from the arguments too
+    if (qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")) return;
+    if (qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").contains("--no-sandbox")) return;
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    std::fprintf(stderr, "corvid-dialer: running as root: the PBX page's web engine runs without its sandbox "
+                         "(QTWEBENGINE_DISABLE_SANDBOX=1)\n");
+#else
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+#endif
+}
+
+} // namespace
+
 int main(int argc, char* argv[]) {
+    letTheWebEngineRunAsRoot(argc, argv);
     // The embedded web engine shares the window's OpenGL contexts; this must precede the application.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);

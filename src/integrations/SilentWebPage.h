@@ -1,9 +1,12 @@
 #pragma once
 // A web page that never asks the agent anything: no JavaScript dialog boxes, no pop-up windows, no
 // file pickers, no sign-in or certificate prompts, no console noise. The PBX page is display only.
+// Its renderer runs in a helper process; when that process ends abnormally (crash, kill, out of
+// memory) the page is loaded again a moment later, at most once a minute, and the window carries on.
 
 #ifdef CORVID_WITH_WEBENGINE
 
+#include <QElapsedTimer>
 #include <QWebEnginePage>
 
 namespace corvid {
@@ -23,6 +26,11 @@ protected:
                           QString* result) override;
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int lineNumber,
                                   const QString& sourceID) override;
+
+private:
+    void onRenderProcessTerminated(RenderProcessTerminationStatus status, int exitCode);
+
+    QElapsedTimer m_lastReload; // since the last reload after a dead renderer
 };
 
 } // namespace corvid

@@ -83,21 +83,32 @@ void QtMessageBoxes::information(QWidget* window, const QString& text) {
 
 // ---- ring sound
 
+// From the program's folder to its installed data (the build's install layout).
+#ifndef CORVID_DATA_FROM_BIN
+#define CORVID_DATA_FROM_BIN "../share/corvid-dialer"
+#endif
+
 QtRingSound::QtRingSound() = default;
 QtRingSound::~QtRingSound() = default;
 
-QString QtRingSound::locate(const QString& fileName) {
+QString LocateSoundFile(const QString& fileName, const QString& workingDir, const QString& programDir) {
     if (fileName.isEmpty()) return QString();
     const QFileInfo given(fileName);
     if (given.isAbsolute()) return given.isFile() ? given.absoluteFilePath() : QString();
 
-    const QFileInfo inWorkingFolder(QDir::current(), fileName);
-    if (inWorkingFolder.isFile()) return inWorkingFolder.absoluteFilePath();
-    if (QCoreApplication::instance()) {
-        const QFileInfo besideProgram(QDir(QCoreApplication::applicationDirPath()), fileName);
-        if (besideProgram.isFile()) return besideProgram.absoluteFilePath();
+    QStringList folders;
+    if (!workingDir.isEmpty()) folders << workingDir;
+    if (!programDir.isEmpty()) folders << programDir << QDir(programDir).filePath(QStringLiteral(CORVID_DATA_FROM_BIN));
+    for (const QString& folder : folders) {
+        const QFileInfo candidate(QDir(folder), fileName);
+        if (candidate.isFile()) return QDir::cleanPath(candidate.absoluteFilePath());
     }
     return QString();
+}
+
+QString QtRingSound::locate(const QString& fileName) {
+    return LocateSoundFile(fileName, QDir::currentPath(),
+                           QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString());
 }
 
 void QtRingSound::startLoop(const QString& fileName) {

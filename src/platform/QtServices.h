@@ -45,8 +45,14 @@ private:
     QString m_title;
 };
 
-// A looping sound effect. The file is looked up in the working folder, then next to the program.
-// A missing file or no sound device plays nothing and reports nothing.
+// Where a sound file named fileName is: an absolute name as it is; otherwise the first of
+// workingDir/fileName, programDir/fileName and programDir/../share/corvid-dialer/fileName (the
+// installed layout as the build configured it, relative to the program so a moved install still
+// finds it) that is a file. Empty when it is nowhere; an empty directory is skipped.
+QString LocateSoundFile(const QString& fileName, const QString& workingDir, const QString& programDir);
+
+// A looping sound effect, looked up by LocateSoundFile from the working folder and the program's
+// folder. A missing file or no sound device plays nothing and reports nothing.
 class QtRingSound : public RingSound {
 public:
     QtRingSound();

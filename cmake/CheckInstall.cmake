@@ -1,0 +1,31 @@
+# cmake -DBUILD_DIR=... -DPREFIX=... -DBINDIR=bin -DDATA_FROM_BIN=../share/corvid-dialer
+#       -DDOCDIR=share/doc/corvid-dialer -P CheckInstall.cmake
+# Installs the build into PREFIX (emptied first) and fails unless the program, its ring tone where the
+# program looks for it, and the documentation are there. PREFIX is removed again when all is well.
+foreach(var BUILD_DIR PREFIX BINDIR DATA_FROM_BIN DOCDIR)
+    if(NOT DEFINED ${var})
+        message(FATAL_ERROR "CheckInstall.cmake: ${var} is not set")
+    endif()
+endforeach()
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
+                RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "cmake --install failed (${result}):\n${output}")
+endif()
+set(missing "")
+foreach(path "${BINDIR}/corvid-dialer" "${BINDIR}/${DATA_FROM_BIN}/ring.wav" "${DOCDIR}/README.md"
+             "${DOCDIR}/docs/ARCHITECTURE.md" "${DOCDIR}/docs/ENGINE.md")
+    if(NOT EXISTS "${PREFIX}/${path}")
+        list(APPEND missing "${path}")
+    endif()
+endforeach()
+if(missing)
+    message(FATAL_ERROR "not installed under ${PREFIX}: ${missing}\n${output}")
+endif()
+file(GLOB installed LIST_DIRECTORIES false RELATIVE "${PREFIX}" "${PREFIX}/${BINDIR}/*")
+if(NOT installed STREQUAL "${BINDIR}/corvid-dialer")
+    message(FATAL_ERROR "only the program belongs in ${BINDIR}, found: ${installed}")
+endif()
+message(STATUS "installed layout under ${PREFIX} is complete")
+file(REMOVE_RECURSE "${PREFIX}")
