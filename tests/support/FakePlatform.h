@@ -18,20 +18,11 @@ namespace corvid {
 class FakeClipboard : public Clipboard {
 public:
     QString text() const override { return m_text; }
-    void setText(const QString& text) override {
-        m_text = text;
-        writes.append(text);
-    }
-    void clear() override {
-        m_text.clear();
-        ++clears;
-    }
+    void setText(const QString& text) override { m_text = text; }
+    void clear() override { m_text.clear(); }
 
     QString current() const { return m_text; }
     void put(const QString& text) { m_text = text; } // as if another program had copied it
-
-    int clears = 0;
-    QStringList writes;
 
 private:
     QString m_text;
@@ -46,11 +37,10 @@ public:
 
     bool startDetached(const QString& program, const QStringList& arguments = {}) override {
         starts.append({program, arguments});
-        return nextResult;
+        return true;
     }
 
     QVector<Start> starts;
-    bool nextResult = true; // what every start answers
 };
 
 class FakeDesktopOpener : public DesktopOpener {
@@ -92,14 +82,10 @@ public:
         starts.append(fileName);
         m_playing = true;
     }
-    void stop() override {
-        ++stops;
-        m_playing = false;
-    }
+    void stop() override { m_playing = false; }
     bool isPlaying() const override { return m_playing; }
 
     QStringList starts;
-    int stops = 0;
 
 private:
     bool m_playing = false;
