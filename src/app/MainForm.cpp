@@ -8,10 +8,10 @@
 #include "calls/Dialing.h"
 #include "calls/LineStatus.h"
 #include "dialer/CallLog.h"
-#include "phone/AudioControls.h"
-#include "phone/OnlineControl.h"
 #include "integrations/PbxPage.h"
 #include "media/Recording.h"
+#include "phone/AudioControls.h"
+#include "phone/OnlineControl.h"
 #include "ui_MainForm.h"
 
 #include <QCloseEvent>
@@ -42,7 +42,7 @@ MainForm::MainForm(const InstallRoot& root, const Services& services, SipEngine*
     : QMainWindow(parent), m_ui(std::make_unique<Ui::MainForm>()) {
     m_ui->setupUi(this);
     createWebBrowser();
-    createTimers();
+    m_ctx.timers = createTimers(this);
 
     m_ctx.window = this;
     m_ctx.ui = m_ui.get();
@@ -77,17 +77,18 @@ void MainForm::closeEvent(QCloseEvent* event) {
     m_shutdown->run();
 }
 
-void MainForm::createTimers() {
-    WindowTimers& t = m_ctx.timers;
-    t.webtimer = makeTimer(this, "webtimer", 2000, true);
-    t.OnLineTimer = makeTimer(this, "OnLineTimer", 1000, true);
-    t.TapiSip = makeTimer(this, "TapiSip", 500, false);
-    t.DialTimer = makeTimer(this, "DialTimer", 500, false);
-    t.TimerTick = makeTimer(this, "TimerTick", 1000, false);
-    t.TimerProgressBar = makeTimer(this, "TimerProgressBar", 20, false, Qt::PreciseTimer);
-    t.CallTimer = makeTimer(this, "CallTimer", 1000, false);
-    t.logCleanTimer = makeTimer(this, "logCleanTimer", 500, true);
-    t.TimeTimer = makeTimer(this, "TimeTimer", 1000, false);
+WindowTimers MainForm::createTimers(QObject* owner) {
+    WindowTimers t;
+    t.webtimer = makeTimer(owner, "webtimer", 2000, true);
+    t.OnLineTimer = makeTimer(owner, "OnLineTimer", 1000, true);
+    t.TapiSip = makeTimer(owner, "TapiSip", 500, false);
+    t.DialTimer = makeTimer(owner, "DialTimer", 500, false);
+    t.TimerTick = makeTimer(owner, "TimerTick", 1000, false);
+    t.TimerProgressBar = makeTimer(owner, "TimerProgressBar", 20, false, Qt::PreciseTimer);
+    t.CallTimer = makeTimer(owner, "CallTimer", 1000, false);
+    t.logCleanTimer = makeTimer(owner, "logCleanTimer", 500, true);
+    t.TimeTimer = makeTimer(owner, "TimeTimer", 1000, false);
+    return t;
 }
 
 // The PBX page of active extensions: an embedded browser when the build has one, otherwise a

@@ -32,12 +32,14 @@ public:
     Panels& panels() const { return *m_panels; }
     Shutdown& shutdown() const { return *m_shutdown; }
 
+    // The window's timers with their design-time intervals, owned by owner and not started.
+    static WindowTimers createTimers(QObject* owner);
+
 protected:
     // Closing the window runs the shutdown sequence, which ends the process.
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void createTimers();
     void createWebBrowser();
 
     std::unique_ptr<Ui::MainForm> m_ui;

@@ -11,7 +11,6 @@
 #include "calls/LineStatus.h"
 #include "dialer/CallLog.h"
 #include "media/Recording.h"
-#include "settings/IniFile.h"
 #include "ui_MainForm.h"
 
 #include <QByteArrayList>
@@ -23,36 +22,19 @@ namespace corvid::test {
 struct CallsWindow {
     FakeEngine engine; // outlives the window
     MainFormFixture fixture;
-    FakeServices& fakes;
-    MainForm& window;
-    WindowContext& ctx;
-    Ui::MainForm& ui;
-    LineStatus* lines = nullptr;
-    Dialing* dialing = nullptr;
-    CallEnd* callEnd = nullptr;
-    CallLog* callLog = nullptr;
-    Recording* recording = nullptr;
+    FakeServices& fakes = fixture.fakes;
+    MainForm& window = fixture.create(&engine);
+    WindowContext& ctx = fixture.ctx();
+    Ui::MainForm& ui = fixture.ui();
+    LineStatus* lines = ctx.subsystems.lines;
+    Dialing* dialing = ctx.subsystems.dialing;
+    CallEnd* callEnd = ctx.subsystems.callEnd;
+    CallLog* callLog = ctx.subsystems.callLog;
+    Recording* recording = ctx.subsystems.recording;
 
-    CallsWindow() : fakes(fixture.fakes), window(fixture.create(&engine)), ctx(fixture.ctx()), ui(fixture.ui()) {
-        lines = ctx.subsystems.lines;
-        dialing = ctx.subsystems.dialing;
-        callEnd = ctx.subsystems.callEnd;
-        callLog = ctx.subsystems.callLog;
-        recording = ctx.subsystems.recording;
-    }
-
-    QString settingsFile() const { return ctx.root.settingsFile(); }
-    void setSetting(const QString& key, const QString& value) {
-        WriteIniKey(settingsFile(), QStringLiteral("System"), key, value);
-    }
-    QString setting(const QString& key) const { return ReadIniKey(settingsFile(), QStringLiteral("System"), key); }
-
-    QStringList statusLog() const {
-        QStringList lines;
-        for (int i = 0; i < ui.ListStatusLog->count(); ++i)
-            lines << ui.ListStatusLog->item(i)->text();
-        return lines;
-    }
+    void setSetting(const QString& key, const QString& value) { fixture.setSetting(key, value); }
+    QString setting(const QString& key) const { return fixture.setting(key); }
+    QStringList statusLog() const { return fixture.statusLog(); }
 
     // What going online does for the lines: the engine started with every line open, the mute
     // flags sized and cleared, the device and line lists filled.

@@ -1,14 +1,10 @@
-// The main window's start-up, account panel, clock, title, shutdown, the previous-instance test
-// with the real program.
+// The main window's start-up, account panel, clock and shutdown, the previous-instance test with
+// the real program, and the accessible names of the controls.
 
 #include "support/FakeEngine.h"
 #include "support/MainFormFixture.h"
 
-#include "app/AccountPanel.h"
-#include "app/Shutdown.h"
-#include "app/Startup.h"
 #include "platform/SingleInstance.h"
-#include "settings/IniFile.h"
 #include "ui_MainForm.h"
 
 #include <QAbstractButton>
@@ -17,7 +13,6 @@
 #include <QComboBox>
 #include <QDirIterator>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QProcess>
 #include <QProgressBar>
@@ -25,23 +20,11 @@
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTest>
-#include <QTimer>
 
 using namespace corvid;
 using namespace corvid::test;
 
 namespace {
-
-const QString kTitleHead =
-    QStringLiteral("Corvid Software") + QString(14, QLatin1Char(' ')) + QStringLiteral("Customer Number - ");
-const QString kTitleTail = QString(25, QLatin1Char(' ')) + QStringLiteral("Ver. 6.0.22a");
-
-QByteArray lines(const QStringList& lines) {
-    QByteArray out;
-    for (const QString& line : lines)
-        out += line.toUtf8() + "\r\n";
-    return out;
-}
 
 QStringList items(const QListWidget* list) {
     QStringList out;
@@ -71,85 +54,21 @@ QStringList listing(const QString& dir) {
 class TestStartup : public QObject {
     Q_OBJECT
 private slots:
-    void startupFillsEveryFieldFromTheSettings() {
+    // What start-up derives from the settings and list files: the "pbx" prefix of the addresses,
+    // the 49-agent cap, the monitor list named by the authentication login, the web settings file.
+    void startupDerivesTheFieldsFromTheSettings() {
         MainFormFixture f;
-        f.writeSettings({{"customerNumber", "01234567890123456789"},
-                         {"DisplayName", "Ann Agent"},
-                         {"Login", "6789"},
-                         {"AuthLogin", "6790"},
-                         {"Password", "0123456789"},
-                         {"SIPProxy", "2345.example.net"},
-                         {"OutBoundProxy", "2346.example.net"},
-                         {"userweb", "webuser"},
-                         {"passweb", "webpass"},
-                         {"clickshow123", "True"},
-                         {"InBand", "True"},
-                         {"Forward", "5551234567"},
-                         {"AutoCid", "True"},
-                         {"LMUser", "lmuser"},
-                         {"LMPass", "lmpass"},
-                         {"LMWGroup", "lmgroup"},
-                         {"TransferNumber", "5559876543 Desk"},
-                         {"ProviderDomain", " example.org "}});
-        QStringList agents;
+        f.writeSettings({{"Login", "6789"}, {"AuthLogin", "6790"}, {"SIPProxy", "2345.example.net"}});
+        QByteArray agents;
         for (int i = 0; i < 60; ++i)
-            agents << QStringLiteral("%1_Agent %1").arg(100 + i);
-        f.writeFile("bin/agentlist.txt", lines(agents));
+            agents += QByteArray::number(100 + i) + "_Agent\r\n";
+        f.writeFile("bin/agentlist.txt", agents);
         f.writeFile("bin/6790.txt", "201_Bob,\"202_Carol, Desk\"\r\n203\r\n");
-
         f.create();
-        Ui::MainForm& ui = f.ui();
-        QCOMPARE(ui.customerNumber->text(), QStringLiteral("Cust#: 01234567890123456789"));
-        QCOMPARE(ui.Text1->text(), QStringLiteral("01234567890123456789"));
-        QCOMPARE(ui.EditAccountDisplayName->text(), QStringLiteral("Ann Agent"));
-        QCOMPARE(ui.EditAccountUserName->text(), QStringLiteral("6789"));
-        QCOMPARE(ui.EditAccountAuthLogin->text(), QStringLiteral("6790"));
-        QCOMPARE(ui.EditAccountAuthPassword->text(), QStringLiteral("0123456789"));
-        QCOMPARE(ui.EditAccountSIPProxy->text(), QStringLiteral("pbx2345.example.net"));
-        QCOMPARE(ui.EditAccountDomain->text(), QStringLiteral("pbx2346.example.net"));
-        QCOMPARE(ui.Text2->text(), QStringLiteral("webuser"));
-        QCOMPARE(ui.EditTotalLine->text(), QStringLiteral("2"));
-        QVERIFY(ui.topCheck->isChecked());
-        QVERIFY(!ui.SysStatFrm->isHidden());
-        QCOMPARE(f.ctx().state.version, QStringLiteral("6.0.22a"));
-        QCOMPARE(f.ctx().state.providerDomain, QStringLiteral("example.org"));
-        QCOMPARE(f.ctx().state.InBandSetting, QStringLiteral("True"));
-        QVERIFY(ui.CheckForceInbandDTMF->isChecked());
-        QCOMPARE(ui.EditForwardCallPhoneNo->text(), QStringLiteral("5551234567"));
-        QVERIFY(ui.cidCheck->isChecked());
-        QCOMPARE(ui.LMWorkGroupTxT->text(), QStringLiteral("lmgroup"));
-        QVERIFY(ui.PlayMsgPush->isVisible());
-        QVERIFY(ui.RecClick->isVisible());
-        QVERIFY(ui.LAMPush->isVisible());
-        QCOMPARE(f.window().windowTitle(), kTitleHead + QStringLiteral("01234567890123456789") + kTitleTail);
+        QCOMPARE(f.ui().EditAccountSIPProxy->text(), QStringLiteral("pbx2345.example.net"));
+        QCOMPARE(f.ui().agentList->count(), 49);
+        QCOMPARE(items(f.ui().MonList), (QStringList{"201_Bob", "202_Carol, Desk", "203"}));
         QCOMPARE(f.readFile("bin/websettings.ini"), QByteArray("[System]\r\nClick=ON\r\n"));
-        QCOMPARE(ui.agentList->count(), 49);
-        QCOMPARE(ui.agentList->item(0)->text(), QStringLiteral("100_Agent 100"));
-        QCOMPARE(ui.agentList->item(48)->text(), QStringLiteral("148_Agent 148"));
-        QCOMPARE(ui.EditTransferPhoneNo->currentText(), QStringLiteral("5559876543 Desk"));
-        // The monitor list is named after the authentication login.
-        QCOMPARE(items(ui.MonList), (QStringList{"201_Bob", "202_Carol, Desk", "203"}));
-        // The clock and the start-up tick run; nothing else is started yet.
-        QVERIFY(f.ctx().timers.TimeTimer->isActive());
-        QVERIFY(f.ctx().timers.webtimer->isActive());
-        QVERIFY(!f.ctx().timers.TimerTick->isActive());
-    }
-
-    void firstStartWithoutSettingsLeavesTheFieldsEmpty() {
-        MainFormFixture f;
-        f.create();
-        Ui::MainForm& ui = f.ui();
-        for (QLineEdit* field : {ui.Text1, ui.Text2, ui.Text3, ui.EditAccountDisplayName, ui.EditAccountUserName,
-                                 ui.EditAccountAuthLogin, ui.EditAccountAuthPassword, ui.EditForwardCallPhoneNo})
-            QVERIFY2(field->text().isEmpty(), qPrintable(field->objectName()));
-        QCOMPARE(ui.EditAccountSIPProxy->text(), QStringLiteral("pbx"));
-        QCOMPARE(ui.EditAccountDomain->text(), QStringLiteral("pbx"));
-        QCOMPARE(ui.customerNumber->text(), QStringLiteral("Cust#: "));
-        QCOMPARE(f.window().windowTitle(), kTitleHead + kTitleTail);
-        QVERIFY(ui.SysStatFrm->isHidden());
-        QCOMPARE(ui.agentList->count(), 0);
-        QCOMPARE(ui.MonList->count(), 0);
-        QVERIFY(ui.Frame7->isHidden()); // the start-up tick shows the account panel (PBX page tests)
     }
 
     void monitorListNamedByAPathIsNotRead() {
@@ -160,101 +79,51 @@ private slots:
         QCOMPARE(f.ui().MonList->count(), 0);
     }
 
-    void accountSaveWritesTheKeysInOrder() {
-        MainFormFixture f;
-        f.create();
-        f.ui().Text1->setText(QStringLiteral("01234567890123456789"));
-        f.ui().Text2->setText(QStringLiteral(" web user "));
-        f.ui().Text3->setText(QStringLiteral("pw"));
-        f.ctx().timers.webtimer->stop();
-        f.ui().RightPages->setCurrentWidget(f.ui().PageKeyPad);
-        f.ui().custNumCmd->trigger();
-        QVERIFY(f.ui().SaveCustNum->isVisible());
-        QCOMPARE(f.ui().RightPages->currentWidget(), f.ui().PageAccount);
-        QTest::mouseClick(f.ui().SaveCustNum, Qt::LeftButton);
-
-        // Each key is written as the first entry of its section, so the last one written is on top.
-        const QByteArray expected = "[System]\r\n"
-                                    "passweb=pw\r\n"
-                                    "Userweb= web user \r\n"
-                                    "Mon=True\r\n"
-                                    "SIPProxy=2345." CORVID_PROVIDER_DOMAIN "\r\n"
-                                    "OutBoundProxy=2345." CORVID_PROVIDER_DOMAIN "\r\n"
-                                    "AuthLogin=6789\r\n"
-                                    "Login=6789\r\n"
-                                    "Password=0123456789\r\n"
-                                    "customerNumber=01234567890123456789\r\n";
-        QCOMPARE(f.readFile("bin/corvidapp.ini"), expected);
-        QVERIFY(f.ui().Frame7->isHidden());
-        QVERIFY(f.ctx().timers.webtimer->isActive());
-        // The next tick finds Mon = "True" and offers the online button.
-        QTRY_VERIFY_WITH_TIMEOUT(f.ui().BtnOnline->isVisible(), 3000);
-    }
-
-    void accountSaveCutsTheUntrimmedCode_data() {
+    // The code is cut as typed (untrimmed) into customer number, login, password and PBX.
+    void accountSaveCutsTheCode_data() {
         QTest::addColumn<QString>("code");
-        QTest::addColumn<QString>("customerNumber");
-        QTest::addColumn<QString>("login");
-        QTest::addColumn<QString>("password");
-        QTest::addColumn<QString>("pbx");
+        QTest::addColumn<QStringList>("keys"); // customerNumber, Login = AuthLogin, Password, the PBX
+        QTest::newRow("twenty characters") << QStringLiteral("01234567890123456789")
+                                           << QStringList{"01234567890123456789", "6789", "0123456789", "2345"};
         QTest::newRow("leading blank") << QStringLiteral(" AB1234567890abcdefgh")
-                                       << QStringLiteral("AB1234567890abcdefgh") << QStringLiteral("4567")
-                                       << QStringLiteral("890abcdefg") << QStringLiteral("B123");
-        QTest::newRow("short code") << QStringLiteral("AB12345") << QStringLiteral("AB12345") << QStringLiteral("5")
-                                    << QString() << QStringLiteral("1234");
-        QTest::newRow("two characters") << QStringLiteral("AB") << QStringLiteral("AB") << QString() << QString()
-                                        << QString();
+                                       << QStringList{"AB1234567890abcdefgh", "4567", "890abcdefg", "B123"};
+        QTest::newRow("short code") << QStringLiteral("AB12345") << QStringList{"AB12345", "5", "", "1234"};
     }
 
-    void accountSaveCutsTheUntrimmedCode() {
+    void accountSaveCutsTheCode() {
         QFETCH(QString, code);
-        QFETCH(QString, customerNumber);
-        QFETCH(QString, login);
-        QFETCH(QString, password);
-        QFETCH(QString, pbx);
+        QFETCH(QStringList, keys);
         MainFormFixture f;
         f.create();
         f.ui().Text1->setText(code);
-        f.window().accountPanel().onSaveCustNumClicked();
-        const QString ini = f.root().settingsFile();
-        QCOMPARE(ReadIniKey(ini, "System", "customerNumber"), customerNumber);
-        QCOMPARE(ReadIniKey(ini, "System", "Login"), login);
-        QCOMPARE(ReadIniKey(ini, "System", "AuthLogin"), login);
-        QCOMPARE(ReadIniKey(ini, "System", "Password"), password);
-        const QString proxy = pbx + QStringLiteral("." CORVID_PROVIDER_DOMAIN);
-        QCOMPARE(ReadIniKey(ini, "System", "SIPProxy"), proxy);
-        QCOMPARE(ReadIniKey(ini, "System", "OutBoundProxy"), proxy);
+        f.ui().SaveCustNum->click();
+        QCOMPARE(f.setting("customerNumber"), keys[0]);
+        QCOMPARE(f.setting("Login"), keys[1]);
+        QCOMPARE(f.setting("AuthLogin"), keys[1]);
+        QCOMPARE(f.setting("Password"), keys[2]);
+        QCOMPARE(f.setting("SIPProxy"), keys[3] + QStringLiteral("." CORVID_PROVIDER_DOMAIN));
+        QCOMPARE(f.setting("OutBoundProxy"), keys[3] + QStringLiteral("." CORVID_PROVIDER_DOMAIN));
+        QCOMPARE(f.setting("Mon"), QStringLiteral("True"));
     }
 
-    void monitorListEditOpensTheLoginsFile() {
+    // A login holding a folder part names no file: nothing is opened.
+    void monitorListEditOpensOnlyTheLoginsFile() {
         MainFormFixture f;
         f.writeSettings({{"Login", "6789"}});
         f.create();
         QTest::mouseClick(f.ui().editSk1, Qt::LeftButton);
-        QCOMPARE(f.ui().loginTxT->text(), QStringLiteral("6789"));
         QCOMPARE(f.fakes.desktop.editedFiles, QStringList{f.root().binFile("6789.txt")});
-
-        // A login holding a folder part names no file: nothing is opened.
         f.writeSettings({{"Login", "../../etc/passwd"}});
         QTest::mouseClick(f.ui().editSk1, Qt::LeftButton);
         QCOMPARE(f.fakes.desktop.editedFiles.size(), 1);
         QVERIFY(f.fakes.processes.starts.isEmpty());
     }
 
-    void clockShowsTwelveHourTime_data() {
-        QTest::addColumn<QTime>("time");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("afternoon") << QTime(14, 7, 9) << QStringLiteral("02:07 PM");
-        QTest::newRow("just after midnight") << QTime(0, 5) << QStringLiteral("12:05 AM");
-    }
-
-    void clockShowsTwelveHourTime() {
-        QFETCH(QTime, time);
-        QFETCH(QString, text);
+    void clockShowsTwelveHourTimeAfterMidnight() {
         MainFormFixture f;
-        f.fakes.clock.set(QDateTime(QDate(2024, 3, 5), time));
+        f.fakes.clock.set(QDateTime(QDate(2024, 3, 5), QTime(0, 5)));
         f.create();
-        QTRY_COMPARE_WITH_TIMEOUT(f.ui().TimeText->text(), text, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(f.ui().TimeText->text(), QStringLiteral("12:05 AM"), 2000);
     }
 
     void shutdownTakesThePhoneOfflineAndEnds() {
@@ -287,16 +156,6 @@ private slots:
         QCOMPARE(onlineClicks.count(), 1);
         QCOMPARE(engine.count("EngineStop"), 3);
         QCOMPARE(f.forceQuitCalls, 2);
-    }
-
-    void shutdownWhileOfflineDoesNotGoOnline() {
-        MainFormFixture f;
-        f.create();
-        QSignalSpy onlineClicks(f.ui().BtnOnline, &QPushButton::clicked);
-        f.window().shutdown().run(); // caption "OffLine": never online
-        QCOMPARE(onlineClicks.count(), 0);
-        QCOMPARE(f.forceQuitCalls, 1);
-        QVERIFY(f.fakes.messages.boxes.isEmpty());
     }
 
     void secondInstanceEndsBeforeTouchingAnyFile() {

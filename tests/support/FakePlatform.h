@@ -13,31 +13,16 @@
 #include <QVector>
 #include <QWidget>
 
-#include <functional>
-
 namespace corvid {
 
 class FakeClipboard : public Clipboard {
 public:
-    QString text() const override {
-        ++reads;
-        return m_text;
-    }
-    void setText(const QString& text) override {
-        m_text = text;
-        writes.append(text);
-    }
-    void clear() override {
-        m_text.clear();
-        ++clears;
-    }
+    QString text() const override { return m_text; }
+    void setText(const QString& text) override { m_text = text; }
+    void clear() override { m_text.clear(); }
 
-    QString current() const { return m_text; }       // without counting a read
+    QString current() const { return m_text; }
     void put(const QString& text) { m_text = text; } // as if another program had copied it
-
-    mutable int reads = 0;
-    int clears = 0;
-    QStringList writes;
 
 private:
     QString m_text;
@@ -52,27 +37,19 @@ public:
 
     bool startDetached(const QString& program, const QStringList& arguments = {}) override {
         starts.append({program, arguments});
-        return nextResult;
+        return true;
     }
 
     QVector<Start> starts;
-    bool nextResult = true; // what every start answers
 };
 
 class FakeDesktopOpener : public DesktopOpener {
 public:
-    bool openUrl(const QUrl& url) override {
-        urls.append(url);
-        return result;
-    }
-    bool openInTextEditor(const QString& path) override {
-        editedFiles.append(path);
-        return result;
-    }
+    bool openUrl(const QUrl& url) override { return urls.append(url), true; }
+    bool openInTextEditor(const QString& path) override { return editedFiles.append(path), true; }
 
     QVector<QUrl> urls;
     QStringList editedFiles;
-    bool result = true;
 };
 
 class FakeMessageBoxes : public MessageBoxes {
@@ -80,15 +57,13 @@ public:
     struct Box {
         QString text;
         bool hadWindow = false;
-        int windowY = -1; // the window's top when the box came up (-1 without a window)
     };
 
     // Does what the real service does before its box: the window's top goes to 1000 twips (67 px).
     void information(QWidget* window, const QString& text) override {
         QWidget* topLevel = window ? window->window() : nullptr;
         if (topLevel) topLevel->move(topLevel->x(), twipsToPixels(1000));
-        boxes.append({text, topLevel != nullptr, topLevel ? topLevel->y() : -1});
-        if (onShow) onShow(text);
+        boxes.append({text, topLevel != nullptr});
     }
 
     QStringList texts() const {
@@ -99,7 +74,6 @@ public:
     }
 
     QVector<Box> boxes;
-    std::function<void(const QString&)> onShow; // runs while the box would be open
 };
 
 class FakeRingSound : public RingSound {
@@ -108,14 +82,10 @@ public:
         starts.append(fileName);
         m_playing = true;
     }
-    void stop() override {
-        ++stops;
-        m_playing = false;
-    }
+    void stop() override { m_playing = false; }
     bool isPlaying() const override { return m_playing; }
 
     QStringList starts;
-    int stops = 0;
 
 private:
     bool m_playing = false;
@@ -127,8 +97,6 @@ public:
     QDateTime now() const override { return m_now; }
 
     void set(const QDateTime& when) { m_now = when; }
-    void advanceMs(qint64 ms) { m_now = m_now.addMSecs(ms); }
-    void advanceSecs(qint64 secs) { m_now = m_now.addSecs(secs); }
 
 private:
     QDateTime m_now;

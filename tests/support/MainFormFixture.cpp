@@ -2,6 +2,8 @@
 
 #include "app/Shutdown.h"
 #include "integrations/PbxPage.h"
+#include "settings/IniFile.h"
+#include "ui_MainForm.h"
 
 #include <QDir>
 #include <QFile>
@@ -37,6 +39,21 @@ void MainFormFixture::writeSettings(const QList<QPair<QString, QString>>& entrie
     for (const auto& entry : entries)
         text += entry.first.toUtf8() + '=' + entry.second.toUtf8() + "\r\n";
     writeFile(QStringLiteral("bin/corvidapp.ini"), text);
+}
+
+void MainFormFixture::setSetting(const InstallRoot& root, const QString& key, const QString& value) {
+    WriteIniKey(root.settingsFile(), QStringLiteral("System"), key, value);
+}
+
+QString MainFormFixture::setting(const InstallRoot& root, const QString& key) {
+    return ReadIniKey(root.settingsFile(), QStringLiteral("System"), key);
+}
+
+QStringList MainFormFixture::statusLog(const Ui::MainForm& ui) {
+    QStringList lines;
+    for (int i = 0; i < ui.ListStatusLog->count(); ++i)
+        lines << ui.ListStatusLog->item(i)->text();
+    return lines;
 }
 
 MainForm& MainFormFixture::create(SipEngine* engine) {

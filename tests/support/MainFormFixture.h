@@ -10,6 +10,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -40,6 +41,15 @@ public:
 
     QString rootPath() const { return m_dir.path(); }
     const InstallRoot& root() const { return m_root; }
+
+    // A key of the settings file's [System] section, before or after create().
+    void setSetting(const QString& key, const QString& value) const { setSetting(m_root, key, value); }
+    QString setting(const QString& key) const { return setting(m_root, key); }
+    QStringList statusLog() const { return statusLog(ui()); }
+    // The same for any root and form (BareWindow).
+    static void setSetting(const InstallRoot& root, const QString& key, const QString& value);
+    static QString setting(const InstallRoot& root, const QString& key);
+    static QStringList statusLog(const Ui::MainForm& ui);
 
     FakeServices fakes;
     int forceQuitCalls = 0;
