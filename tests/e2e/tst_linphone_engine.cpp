@@ -5,6 +5,7 @@
 #include "engine/linphone/EngineRules.h"
 #include "support/EnginePhone.h"
 
+#include <QDir>
 #include <QUdpSocket>
 
 using namespace corvid;
@@ -17,7 +18,7 @@ class TestLinphoneEngine : public QObject {
 
 private:
     std::unique_ptr<SipTestBed> m_bed;
-    OwnedTempDir m_work{QStringLiteral("corvid-e2e-")};
+    QTemporaryDir m_work{QDir::tempPath() + QStringLiteral("/corvid-e2e-XXXXXX")};
     // Started before any engine: the sound library looks for its sound server once per process.
     std::unique_ptr<NullSoundCard> m_soundCard;
     EnginePhones m_phones{m_bed, m_work};
@@ -172,12 +173,11 @@ private Q_SLOTS:
         QTRY_VERIFY(p->engine->IsLineOnHold(0));
         // The far end's answer to the hold has to arrive before a resume is taken.
         QTRY_VERIFY2(m_bed->farEndMessages(SipTestBed::FarEnd::Answer).count("a=recvonly") >= holdsBefore + 1,
-                     qPrintable(m_bed->farEndErrors(SipTestBed::FarEnd::Answer).left(700)));
+                     qPrintable(m_bed->farEndLog(SipTestBed::FarEnd::Answer)));
         QTest::qWait(100);
         QVERIFY(p->engine->ResumeCall(0));
         QTRY_VERIFY_WITH_TIMEOUT(m_bed->farEndLog(SipTestBed::FarEnd::Answer).contains("REINVITE sendrecv"), kEventMs);
-        QTRY_VERIFY2(!p->engine->IsLineOnHold(0), qPrintable(m_bed->farEndErrors(SipTestBed::FarEnd::Answer).left(900) +
-                                                             m_bed->farEndLog(SipTestBed::FarEnd::Answer)));
+        QTRY_VERIFY2(!p->engine->IsLineOnHold(0), qPrintable(m_bed->farEndLog(SipTestBed::FarEnd::Answer)));
 
         QVERIFY(p->engine->EndCall(0));
     }

@@ -9,11 +9,11 @@
 // a fixed clock).
 
 #include "dialer/LogRecords.h"
-#include "phone/OnlineControl.h"
 #include "engine/linphone/LinphoneEngine.h"
 #include "integrations/PbxPage.h"
-#include "support/E2eFixtures.h"
+#include "phone/OnlineControl.h"
 #include "support/MainFormFixture.h"
+#include "testbed/TestBed.h"
 #include "ui_MainForm.h"
 
 #include <QAbstractItemModel>
@@ -172,7 +172,7 @@ class TestWindowE2e : public QObject {
 
 private:
     std::unique_ptr<SipTestBed> m_bed;
-    OwnedTempDir m_work{QStringLiteral("corvid-e2e-")};
+    QTemporaryDir m_work{QDir::tempPath() + QStringLiteral("/corvid-e2e-XXXXXX")};
     QString m_tone;
 
     // A window on a fresh install root set up for the bed (account 1001, Mon = "True", so start-up

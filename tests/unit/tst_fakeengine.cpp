@@ -1,7 +1,7 @@
 // The scripting of the fake engine that the window tests rely on.
 
-#include "support/EngineEventLog.h"
 #include "support/FakeEngine.h"
+#include "testbed/EngineEventLog.h"
 
 #include <QTest>
 
