@@ -26,7 +26,6 @@
 #include <QUdpSocket>
 #include <QtEndian>
 
-#include <algorithm>
 #include <memory>
 
 using namespace corvid;
@@ -105,7 +104,7 @@ private:
     QString m_tone;
 
     // A window on a fresh install root set up for the bed (account 1001, Mon = "True", so start-up
-    // goes online by itself). extra settings come after the account's and replace them.
+    // goes online by itself). extra settings replace the account's.
     std::unique_ptr<Phone> startPhone(const QList<QPair<QString, QString>>& extra = {}) {
         auto phone = std::make_unique<Phone>();
         const QString provider = SipTestBed::providerDomain();
@@ -121,13 +120,7 @@ private:
             {QStringLiteral("SipOutboundProxy"), m_bed->proxyAddress()},
             {QStringLiteral("DisplayName"), kDisplayName},
         };
-        for (const auto& entry : extra) {
-            settings.erase(
-                std::remove_if(settings.begin(), settings.end(), [&](const auto& e) { return e.first == entry.first; }),
-                settings.end());
-            settings << entry;
-        }
-        phone->fixture.writeSettings(settings);
+        phone->fixture.writeSettings(extra + settings); // the first of a key is the one read
 
         // As the program does: the engine's files under bin/engine, and the outbound proxy taken
         // from the settings each time the phone goes online. The microphone is a tone the far
