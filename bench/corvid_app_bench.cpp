@@ -19,8 +19,8 @@
 #include "BenchCommon.h"
 #include "engine/SipEngine.h"
 #include "engine/linphone/LinphoneEngine.h"
-#include "support/E2eFixtures.h"
 #include "support/MainFormFixture.h"
+#include "testbed/TestBed.h"
 #include "ui_MainForm.h"
 
 #ifdef CORVID_WITH_WEBENGINE

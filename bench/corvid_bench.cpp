@@ -14,12 +14,13 @@
 #include "BenchCommon.h"
 #include "engine/SipEngine.h"
 #include "engine/linphone/LinphoneEngine.h"
-#include "support/E2eFixtures.h"
-#include "support/EngineEventLog.h"
+#include "testbed/EngineEventLog.h"
+#include "testbed/TestBed.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QRegularExpression>
@@ -73,7 +74,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "test bed: %s\n", qPrintable(bed.errorString()));
         return 2;
     }
-    OwnedTempDir work(QStringLiteral("corvid-bench-"));
+    QTemporaryDir work(QDir::tempPath() + QStringLiteral("/corvid-bench-XXXXXX"));
     LinphoneEngine::Options options;
     options.dataDir = work.filePath(QStringLiteral("engine"));
     options.outboundProxy = bed.proxyAddress();

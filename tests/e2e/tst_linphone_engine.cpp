@@ -1,11 +1,11 @@
-// The real engine against the loopback test bed: registration, calls and their outcomes, DTMF,
-// hold, two engines calling each other with audio checked in the recordings, chat, presence,
-// do-not-disturb and forwarding.
+// The real engine against the loopback test bed: calls and their outcomes, DTMF, hold, two engines
+// calling each other with audio checked in the recordings, chat, presence, do-not-disturb and
+// forwarding.
 
 #include "engine/linphone/EngineRules.h"
 #include "support/EnginePhone.h"
 
-#include <QUdpSocket>
+#include <QDir>
 
 using namespace corvid;
 using namespace corvid::test;
@@ -17,7 +17,7 @@ class TestLinphoneEngine : public QObject {
 
 private:
     std::unique_ptr<SipTestBed> m_bed;
-    OwnedTempDir m_work{QStringLiteral("corvid-e2e-")};
+    QTemporaryDir m_work{QDir::tempPath() + QStringLiteral("/corvid-e2e-XXXXXX")};
     // Started before any engine: the sound library looks for its sound server once per process.
     std::unique_ptr<NullSoundCard> m_soundCard;
     EnginePhones m_phones{m_bed, m_work};
@@ -55,61 +55,20 @@ private Q_SLOTS:
             QVERIFY(!processGroupAlive(pid));
     }
 
-    void registrationForbiddenThenStoredAndRemovedOnStop() {
-        Phone* wrong = m_phones.add({Account1001, {}, QStringLiteral("secret1002"), false, 60, false});
-        QVERIFY(wrong);
-        QVERIFY(wrong->engine->RegisterToProxy(60));
-        QVERIFY(wrong->waitFor("RegisterFailed(403, Forbidden)"));
-        QVERIFY(!wrong->log->hasName("RegisterSucceeded"));
-        QVERIFY(m_bed->locationContacts(Account1001.user).isEmpty());
-
-        Phone* p = m_phones.add({Account1001, {}, {}, false, 60, false});
-        QVERIFY(p);
-        QVERIFY(p->engine->RegisterToProxy(60));
-        QVERIFY(p->log->texts().isEmpty()); // events never arrive inside the operation
-        QVERIFY(p->waitForName("RegisterSucceeded"));
-        QCOMPARE(p->log->names(), (QStringList{"RegisterTrying", "RegisterSucceeded"}));
-        const QStringList contacts = m_bed->locationContacts(Account1001.user);
-        QCOMPARE(contacts.size(), 1);
-        QVERIFY2(contacts.first().contains(QStringLiteral(":%1").arg(p->sipPort)), qPrintable(contacts.first()));
-
-        p->engine->EngineStop();
-        QVERIFY(p->waitForName("UnregisterSucceeded"));
-        QTRY_VERIFY_WITH_TIMEOUT(m_bed->locationContacts(Account1001.user).isEmpty(), kEventMs);
-        QCOMPARE(p->log->offThreadCount(), 0);
-    }
-
-    void sipPortInUse() {
-        QUdpSocket taken;
-        QVERIFY(taken.bind(QHostAddress::LocalHost, 0));
-        LinphoneEngine::Options options;
-        options.dataDir = m_work.filePath(QStringLiteral("busyport"));
-        options.outboundProxy = m_bed->proxyAddress();
-        LinphoneEngine engine(options);
-        QString addr;
-        QVERIFY(!engine.EngineStart(false, addr, taken.localPort(), "1001", "1001", "secret1001", "A", m_bed->domain(),
-                                    m_bed->domain(), QString(), false, 2));
-        QCOMPARE(engine.LastErrorCode(), int(EngineError::PortInUse));
-        QVERIFY(!engine.isStarted());
-    }
-
     void answeredCallDtmfAndBothHangUps() {
         Phone* p = phone(Account1001);
         QVERIFY(p);
         p->log->clear();
         QString number = BedNumber::Answer;
         QVERIFY(p->engine->PlaceCall(0, number, -1, -1));
-        QVERIFY(p->log->texts().isEmpty());
-        QVERIFY(p->engine->IsLineBusy(0));
+        QVERIFY(p->log->texts().isEmpty()); // events never arrive inside the operation
         QVERIFY(p->waitForName("CallConnected"));
-        const QStringList names = p->log->names();
-        QVERIFY2(names.mid(0, 3) == (QStringList{"CallConnecting", "ProvisionalResponse", "CallConnected"}),
-                 qPrintable(p->log->texts().join(" | ")));
-        QVERIFY(p->log->has("ProvisionalResponse(0, 180, Ringing)"));
-        const QVariantList connected = p->log->first("CallConnected");
-        QCOMPARE(connected.at(0).toInt(), 0);
-        QVERIFY2(connected.at(1).toString().contains(BedNumber::Answer), qPrintable(connected.at(1).toString()));
-        QCOMPARE(connected.at(2).toInt(), int(Codec::G711U));
+        QVERIFY2(
+            p->log->texts().mid(0, 3) ==
+                (QStringList{
+                    "CallConnecting(0)", "ProvisionalResponse(0, 180, Ringing)",
+                    QStringLiteral("CallConnected(0, sip:9001@%1, %2)").arg(m_bed->domain()).arg(int(Codec::G711U))}),
+            qPrintable(p->log->texts().join(" | ")));
         // The far end sends the digit 5 by SIP INFO right after the answer.
         QVERIFY(p->waitFor("DtmfDigitReceived(0, 5)"));
         // Our digit goes out as RTP telephone-event; the far end echoes the RTP back.
@@ -131,13 +90,13 @@ private Q_SLOTS:
         QVERIFY2(p->log->names().filter("Call") == (QStringList{"CallConnecting", "CallConnected", "CallHungUp"}),
                  qPrintable(p->log->texts().join(" | ")));
         QVERIFY(!p->engine->IsLineBusy(1));
+        QCOMPARE(p->log->offThreadCount(), 0);
     }
 
     void finalResponses_data() {
         QTest::addColumn<QString>("number");
         QTest::addColumn<QString>("event");
         QTest::newRow("486") << BedNumber::Busy << "RequestFailureResponse(0, 486, Busy Here)";
-        QTest::newRow("404") << BedNumber::NotFound << "RequestFailureResponse(0, 404, Not Found)";
         QTest::newRow("500") << BedNumber::ServerError << "ServerFailureResponse(0, 500, Server Internal Error)";
         QTest::newRow("603") << BedNumber::Decline << "GlobalFailureResponse(0, 603, Decline)";
     }
@@ -153,7 +112,6 @@ private Q_SLOTS:
         QVERIFY2(texts.first() == QStringLiteral("CallConnecting(0)"), qPrintable(texts.join(" | ")));
         QVERIFY2(texts.indexOf(event) >= 0 && texts.indexOf(event) < texts.indexOf("CallFailed(0)"),
                  qPrintable(texts.join(" | ")));
-        QVERIFY(!p->log->hasName("CallConnected"));
         QVERIFY(!p->engine->IsLineBusy(0));
     }
 
@@ -172,12 +130,11 @@ private Q_SLOTS:
         QTRY_VERIFY(p->engine->IsLineOnHold(0));
         // The far end's answer to the hold has to arrive before a resume is taken.
         QTRY_VERIFY2(m_bed->farEndMessages(SipTestBed::FarEnd::Answer).count("a=recvonly") >= holdsBefore + 1,
-                     qPrintable(m_bed->farEndErrors(SipTestBed::FarEnd::Answer).left(700)));
+                     qPrintable(m_bed->farEndLog(SipTestBed::FarEnd::Answer)));
         QTest::qWait(100);
         QVERIFY(p->engine->ResumeCall(0));
         QTRY_VERIFY_WITH_TIMEOUT(m_bed->farEndLog(SipTestBed::FarEnd::Answer).contains("REINVITE sendrecv"), kEventMs);
-        QTRY_VERIFY2(!p->engine->IsLineOnHold(0), qPrintable(m_bed->farEndErrors(SipTestBed::FarEnd::Answer).left(900) +
-                                                             m_bed->farEndLog(SipTestBed::FarEnd::Answer)));
+        QTRY_VERIFY2(!p->engine->IsLineOnHold(0), qPrintable(m_bed->farEndLog(SipTestBed::FarEnd::Answer)));
 
         QVERIFY(p->engine->EndCall(0));
     }
@@ -189,15 +146,9 @@ private Q_SLOTS:
         QString number = Account1002.user;
         QVERIFY(a->engine->PlaceCall(0, number, -1, -1));
         QVERIFY(b->waitForName("IncomingCall"));
-        const QVariantList incoming = b->log->first("IncomingCall");
-        const QString callId = incoming.at(0).toString();
-        QVERIFY(!callId.isEmpty());
-        QCOMPARE(incoming.at(1).toString(), QStringLiteral("0"));
-        QCOMPARE(incoming.at(2).toString(), Account1001.user);
-        QCOMPARE(incoming.at(3).toString(), QStringLiteral("Agent 1001"));
-        QCOMPARE(incoming.at(4).toString(), Account1002.user);
-        QVERIFY(a->log->has("ProvisionalResponse(0, 180, Ringing)") ||
-                a->waitFor("ProvisionalResponse(0, 180, Ringing)"));
+        const QString callId = b->log->first("IncomingCall").at(0).toString();
+        QVERIFY(b->log->has(QStringLiteral("IncomingCall(%1, 0, 1001, Agent 1001, 1002)").arg(callId)));
+        QVERIFY(a->waitFor("ProvisionalResponse(0, 180, Ringing)"));
         QVERIFY(b->engine->AnswerCall(0, callId, -1, -1));
         QVERIFY(a->waitForName("CallConnected"));
         QVERIFY(b->waitForName("CallConnected"));
@@ -209,7 +160,6 @@ private Q_SLOTS:
         const QString recA = m_work.filePath("a.wav"), recB = m_work.filePath("b.wav");
         QVERIFY(a->engine->SaveRecording(0, recA));
         QVERIFY(b->engine->SaveRecording(0, recB));
-        QVERIFY2(waveDurationMs(recA) >= 1000, qPrintable(QString::number(waveDurationMs(recA))));
         const double aHearsB = toneLevel(recA, 1500, 300), aQuiet = toneLevel(recA, 1000, 300);
         const double bHearsA = toneLevel(recB, 500, 300), bQuiet = toneLevel(recB, 1000, 300);
         qInfo("A's recording: 1500 Hz %.4f, 1000 Hz %.4f; B's recording: 500 Hz %.4f, 1000 Hz %.4f", aHearsB, aQuiet,
@@ -220,7 +170,6 @@ private Q_SLOTS:
         // A wave played into A's line is what B hears.
         QVERIFY(a->engine->PlayWaveOpen(0, tone(1000)));
         QVERIFY(a->engine->PlayWaveStart(0, false));
-        QVERIFY(a->engine->IsLinePlayingWave(0));
         QTest::qWait(300);
         QVERIFY(b->engine->StopRecording(0));
         b->engine->ResetRecording(0);
@@ -247,9 +196,7 @@ private Q_SLOTS:
         QString number = Account1002.user;
         QVERIFY(a->engine->PlaceCall(0, number, -1, -1));
         QVERIFY(a->waitFor("CallFailed(0)"));
-        const QVariantList busy = a->log->first("RequestFailureResponse");
-        QCOMPARE(busy.value(1).toInt(), 486);
-        QCOMPARE(busy.value(2).toString().toLower(), QStringLiteral("busy here"));
+        QCOMPARE(a->log->first("RequestFailureResponse").value(1).toInt(), 486);
         QVERIFY(!b->log->hasName("IncomingCall"));
 
         b->engine->DndOff();
@@ -282,8 +229,6 @@ private Q_SLOTS:
         QVERIFY(a->waitFor(QStringLiteral("ChatContactStatus(1002, %1)").arg(Presence::Away)));
         QVERIFY(a->engine->ChatSetStatus(Presence::OnThePhone));
         QVERIFY(b->waitFor(QStringLiteral("ChatContactStatus(1001, %1)").arg(Presence::OnThePhone)));
-        QVERIFY(b->engine->ChatSetStatus(Presence::Online));
-        QVERIFY(a->waitFor(QStringLiteral("ChatContactStatus(1002, %1)").arg(Presence::Online)));
     }
 };
 

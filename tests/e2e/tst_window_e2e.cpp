@@ -9,26 +9,23 @@
 // a fixed clock).
 
 #include "dialer/LogRecords.h"
-#include "phone/OnlineControl.h"
 #include "engine/linphone/LinphoneEngine.h"
 #include "integrations/PbxPage.h"
-#include "support/E2eFixtures.h"
+#include "phone/OnlineControl.h"
 #include "support/MainFormFixture.h"
+#include "testbed/TestBed.h"
 #include "ui_MainForm.h"
 
 #include <QAbstractItemModel>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
 #include <QUdpSocket>
 #include <QtEndian>
 
-#include <algorithm>
-#include <cmath>
 #include <memory>
 
 using namespace corvid;
@@ -45,82 +42,13 @@ const QString kDisplayName = QStringLiteral("Demo Agent");
 // the password of account 1001.
 const QString kCustomerNumber = QStringLiteral("DM12341001") + Account1001.password;
 
-// What a 16-bit PCM wave file's header says, read from the file itself.
-struct WaveInfo {
-    bool valid = false;
-    QString error;
-    int channels = 0;
-    int rate = 0;
-    int bits = 0;
-    qint64 dataBytes = 0;
-    double peak = 0; // 0..1 of full scale, first channel
-    double rms = 0;
-};
-
-WaveInfo readWave(const QString& path) {
-    WaveInfo info;
+// Whether the RIFF size in a wave file's header matches the file's size (a recording closed properly).
+bool riffSizeMatches(const QString& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        info.error = QStringLiteral("cannot open");
-        return info;
-    }
-    const QByteArray bytes = file.readAll();
-    auto u32 = [&](qsizetype at) { return qFromLittleEndian<quint32>(bytes.constData() + at); };
-    auto u16 = [&](qsizetype at) { return qFromLittleEndian<quint16>(bytes.constData() + at); };
-    if (bytes.size() < 12 || !bytes.startsWith("RIFF") || bytes.mid(8, 4) != "WAVE") {
-        info.error = QStringLiteral("no RIFF/WAVE header");
-        return info;
-    }
-    if (qint64(u32(4)) + 8 != bytes.size()) {
-        info.error = QStringLiteral("RIFF size %1 for a file of %2 bytes").arg(u32(4)).arg(bytes.size());
-        return info;
-    }
-    bool haveFormat = false;
-    qsizetype at = 12;
-    while (at + 8 <= bytes.size()) {
-        const QByteArray id = bytes.mid(at, 4);
-        const qint64 size = u32(at + 4);
-        const qsizetype body = at + 8;
-        if (body + size > bytes.size()) {
-            info.error = QStringLiteral("chunk %1 runs past the end").arg(QString::fromLatin1(id));
-            return info;
-        }
-        if (id == "fmt ") {
-            if (size < 16 || u16(body) != 1) {
-                info.error = QStringLiteral("not PCM");
-                return info;
-            }
-            info.channels = u16(body + 2);
-            info.rate = int(u32(body + 4));
-            info.bits = u16(body + 14);
-            haveFormat = info.channels > 0 && info.rate > 0 && info.bits == 16 &&
-                         u32(body + 8) == quint32(info.rate * info.channels * 2) && u16(body + 12) == info.channels * 2;
-            if (!haveFormat) {
-                info.error = QStringLiteral("not 16-bit PCM with consistent rates");
-                return info;
-            }
-        } else if (id == "data") {
-            if (!haveFormat) {
-                info.error = QStringLiteral("data before fmt");
-                return info;
-            }
-            info.dataBytes = size;
-            const int frame = 2 * info.channels;
-            const qint64 frames = size / frame;
-            double sumSquares = 0;
-            for (qint64 i = 0; i < frames; ++i) {
-                const double x = qint16(u16(body + i * frame)) / 32768.0;
-                info.peak = qMax(info.peak, qAbs(x));
-                sumSquares += x * x;
-            }
-            info.rms = frames ? std::sqrt(sumSquares / double(frames)) : 0;
-            info.valid = true;
-            return info;
-        }
-        at = body + size + (size & 1);
-    }
-    info.error = QStringLiteral("no data chunk");
-    return info;
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    const QByteArray head = file.read(8);
+    return head.size() == 8 && head.startsWith("RIFF") &&
+           qint64(qFromLittleEndian<quint32>(head.constData() + 4)) + 8 == file.size();
 }
 
 QString quoted(const QStringList& values) {
@@ -172,11 +100,11 @@ class TestWindowE2e : public QObject {
 
 private:
     std::unique_ptr<SipTestBed> m_bed;
-    OwnedTempDir m_work{QStringLiteral("corvid-e2e-")};
+    QTemporaryDir m_work{QDir::tempPath() + QStringLiteral("/corvid-e2e-XXXXXX")};
     QString m_tone;
 
     // A window on a fresh install root set up for the bed (account 1001, Mon = "True", so start-up
-    // goes online by itself). extra settings come after the account's and replace them.
+    // goes online by itself). extra settings replace the account's.
     std::unique_ptr<Phone> startPhone(const QList<QPair<QString, QString>>& extra = {}) {
         auto phone = std::make_unique<Phone>();
         const QString provider = SipTestBed::providerDomain();
@@ -192,13 +120,7 @@ private:
             {QStringLiteral("SipOutboundProxy"), m_bed->proxyAddress()},
             {QStringLiteral("DisplayName"), kDisplayName},
         };
-        for (const auto& entry : extra) {
-            settings.erase(
-                std::remove_if(settings.begin(), settings.end(), [&](const auto& e) { return e.first == entry.first; }),
-                settings.end());
-            settings << entry;
-        }
-        phone->fixture.writeSettings(settings);
+        phone->fixture.writeSettings(extra + settings); // the first of a key is the one read
 
         // As the program does: the engine's files under bin/engine, and the outbound proxy taken
         // from the settings each time the phone goes online. The microphone is a tone the far
@@ -286,16 +208,11 @@ private Q_SLOTS:
         auto phone = startPhone();
         QVERIFY(phone);
         Phone* p = phone.get();
-        QCOMPARE(p->onlineCaption(), QStringLiteral("OffLine"));
         QTRY_COMPARE_WITH_TIMEOUT(p->onlineCaption(), QStringLiteral("Offline"), 5000);
         QVERIFY2(p->sinceCreated.elapsed() >= 2900, qPrintable(QString::number(p->sinceCreated.elapsed())));
-        QVERIFY(p->ui().BtnOnline->isVisible());
 
         QTRY_VERIFY_WITH_TIMEOUT(p->logLines.contains(QStringLiteral("Registered successfully.")), kEventMs);
-        QVERIFY(p->logLines.contains(QStringLiteral("Registering to SIP Proxy.")));
         QTRY_COMPARE_WITH_TIMEOUT(p->statusLog(), QStringList{QStringLiteral("Ready...")}, 2000);
-        QTRY_COMPARE_WITH_TIMEOUT(p->caption(), QStringLiteral("Click Right Mouse Button for Menu"), 3000);
-        QVERIFY(p->ui().autoCheck->isEnabled());
         QVERIFY(p->fixture.fakes.messages.boxes.isEmpty());
 
         const int port = p->sipPort();
@@ -308,7 +225,6 @@ private Q_SLOTS:
 
         // Offline: the engine stops and the registrar forgets the phone.
         QTest::mouseClick(p->ui().BtnOnline, Qt::LeftButton);
-        QCOMPARE(p->onlineCaption(), QStringLiteral("Online"));
         QTRY_VERIFY_WITH_TIMEOUT(m_bed->locationContacts(Account1001.user).isEmpty(), kEventMs);
         QVERIFY(!phone->engine->isStarted());
         stopPhone(phone);
@@ -320,7 +236,6 @@ private Q_SLOTS:
         Phone* p = phone.get();
         QTRY_VERIFY_WITH_TIMEOUT(p->logLines.contains(QStringLiteral("Failed: Forbidden")), 5000 + kEventMs);
         QCOMPARE(p->caption(), QStringLiteral("Failed to register."));
-        QVERIFY(!p->logLines.contains(QStringLiteral("Registered successfully.")));
         QVERIFY(m_bed->locationContacts(Account1001.user).isEmpty());
         QCOMPARE(p->onlineCaption(), QStringLiteral("Offline")); // the engine runs; only the registration failed
         stopPhone(phone);
@@ -334,7 +249,6 @@ private Q_SLOTS:
         auto phone = registeredPhone();
         QVERIFY(phone);
         QCOMPARE(phone->sipPort(), FirstSipPort + 1);
-        QVERIFY(phone->fixture.fakes.messages.boxes.isEmpty());
         const QStringList contacts = m_bed->locationContacts(Account1001.user);
         QCOMPARE(contacts.size(), 1);
         QVERIFY2(contacts.first().contains(QStringLiteral("127.0.0.1:%1").arg(FirstSipPort + 1)),
@@ -351,9 +265,6 @@ private Q_SLOTS:
         const QString number = BedNumber::HangUp;
         dial(p, number);
         QTRY_VERIFY_WITH_TIMEOUT(p->logLines.contains(QStringLiteral("Line- 1: Success to connect.")), kEventMs);
-        const qsizetype connecting = p->logLines.indexOf(QStringLiteral("Line- 1: Connecting."));
-        QVERIFY2(connecting >= 0, qPrintable(p->logLines.join(" | ")));
-        QVERIFY(connecting < p->logLines.indexOf(QStringLiteral("Line- 1: Success to connect.")));
         QTRY_VERIFY_WITH_TIMEOUT(p->ui().CheckStartRecording->isChecked(), 2000);
 
         // The far end ends the call by itself.
@@ -364,23 +275,17 @@ private Q_SLOTS:
                  qPrintable(p->callSeconds.join(" ")));
         QCOMPARE(p->callLogRows(), QStringList{quoted({number, kDisplayName, seconds, callLogTimeText(now.time()),
                                                        callLogDateText(now.date()), QString()})});
-        QCOMPARE(p->ui().callsec->text(), QStringLiteral("0"));
-        QTRY_VERIFY_WITH_TIMEOUT(p->statusLog().isEmpty(), 2000);
 
         // The recording: the number and the (fixed) clock name it; a valid wave file of about the
         // call's length holding the tone that the far end echoed.
         const QStringList waves = QDir(p->fixture.root().messages()).entryList({QStringLiteral("*.wav")}, QDir::Files);
         QCOMPARE(waves, QStringList{number + QStringLiteral("_050324_140709.wav")});
         const QString wave = QDir(p->fixture.root().messages()).filePath(waves.first());
-        const WaveInfo info = readWave(wave);
-        QVERIFY2(info.valid, qPrintable(info.error));
-        const double seconds16 = double(info.dataBytes) / (2.0 * info.channels * info.rate);
-        qInfo("recording: %d Hz, %d channel(s), %.2f s, peak %.3f, rms %.4f, %d Hz tone %.4f", info.rate, info.channels,
-              seconds16, info.peak, info.rms, kToneHz, toneLevel(wave, kToneHz, 300));
-        QVERIFY2(qAbs(seconds16 - kFarEndCallMs / 1000.0) < 0.7, qPrintable(QString::number(seconds16)));
-        QVERIFY(info.rms > 0.01);
-        const double tone = toneLevel(wave, kToneHz, 300);
-        QVERIFY(tone > 0.02 && tone > 10 * toneLevel(wave, 700, 300));
+        QVERIFY(riffSizeMatches(wave));
+        const int ms = waveDurationMs(wave);
+        QVERIFY2(qAbs(ms - kFarEndCallMs) < 700, qPrintable(QString::number(ms)));
+        const double tone = toneLevel(wave, kToneHz, 300), other = toneLevel(wave, 700, 300);
+        QVERIFY2(tone > 0.02 && tone > 10 * other, qPrintable(QStringLiteral("%1 / %2").arg(tone).arg(other)));
         QVERIFY(p->fixture.fakes.messages.boxes.isEmpty());
         stopPhone(phone);
     }
@@ -418,11 +323,9 @@ private Q_SLOTS:
         QVERIFY(p->logLines.contains(shown == QLatin1String("BUSY") ? QStringLiteral("Busy Here")
                                                                     : QStringLiteral("Not Found")));
         const QDateTime now = p->fixture.fakes.clock.now();
-        const QStringList rows = p->callLogRows();
-        QCOMPARE(rows.size(), 1);
-        QVERIFY2(rows.first().endsWith(QStringLiteral(",\"hang up\"")), qPrintable(rows.first()));
-        QCOMPARE(rows.first(), quoted({number, kDisplayName, p->lastCallSeconds(), callLogTimeText(now.time()),
-                                       callLogDateText(now.date()), QStringLiteral("hang up")}));
+        QCOMPARE(p->callLogRows(),
+                 QStringList{quoted({number, kDisplayName, p->lastCallSeconds(), callLogTimeText(now.time()),
+                                     callLogDateText(now.date()), QStringLiteral("hang up")})});
         QCOMPARE(p->caption(), shown); // the caption keeps the result
         QVERIFY(!p->engine->IsLineBusy(0));
         stopPhone(phone);

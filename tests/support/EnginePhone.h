@@ -4,8 +4,8 @@
 // event recorded, and registered unless told not to.
 
 #include "engine/linphone/LinphoneEngine.h"
-#include "support/E2eFixtures.h"
-#include "support/EngineEventLog.h"
+#include "testbed/EngineEventLog.h"
+#include "testbed/TestBed.h"
 
 #include <QTest>
 

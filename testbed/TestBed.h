@@ -1,10 +1,11 @@
 #pragma once
-// The end-to-end test bed: a loopback SIP registrar and proxy (kamailio) with SIP far ends (sipp)
-// on free UDP ports of 127.0.0.1, an optional private PulseAudio server with null sinks.
+// The loopback test bed of the end-to-end tests and the benchmarks: a SIP registrar and proxy
+// (kamailio) with SIP far ends (sipp) on free UDP ports of 127.0.0.1, and an optional private
+// PulseAudio server with null sinks. The configuration and scenarios are in testbed/pbx/.
 //
 // Every process is started in its own process group and stopped by its pid (SIGTERM, then SIGKILL)
-// by stop() and by the destructor, so a failing test leaves nothing running. Every file lives in a
-// temporary folder that is removed with the fixture.
+// by stop() and by the destructor, and is told to end when its parent dies, so a failing test
+// leaves nothing running. Every file lives in a temporary folder that is removed with the bed.
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -22,15 +23,12 @@ namespace corvid::test {
 
 // Numbers the proxy routes to the far ends.
 namespace BedNumber {
-inline const QString Answer = QStringLiteral("9001");       // answers, echoes RTP, sends DTMF 5 by INFO
-inline const QString HangUp = QStringLiteral("9100");       // answers, then hangs up by itself
-inline const QString Busy = QStringLiteral("9486");         // 486 Busy Here
-inline const QString NotFound = QStringLiteral("9404");     // 404 Not Found
-inline const QString Unavailable = QStringLiteral("9480");  // 480 Temporarily Unavailable
-inline const QString ServerError = QStringLiteral("9500");  // 500 Server Internal Error
-inline const QString Precondition = QStringLiteral("9580"); // 580 Precondition Failure
-inline const QString Decline = QStringLiteral("9603");      // 603 Decline
-inline const QString Redirect = QStringLiteral("9302");     // 302 to 9001
+inline const QString Answer = QStringLiteral("9001");      // answers, echoes RTP, sends DTMF 5 by INFO
+inline const QString HangUp = QStringLiteral("9100");      // answers, then hangs up by itself
+inline const QString Busy = QStringLiteral("9486");        // 486 Busy Here
+inline const QString NotFound = QStringLiteral("9404");    // 404 Not Found
+inline const QString ServerError = QStringLiteral("9500"); // 500 Server Internal Error
+inline const QString Decline = QStringLiteral("9603");     // 603 Decline
 } // namespace BedNumber
 
 struct BedAccount {
@@ -47,18 +45,6 @@ int freeUdpPort(int span = 1);
 bool isUdpPortBound(int port);
 // Whether any process of the process group pgid is still alive.
 bool processGroupAlive(qint64 pgid);
-// Whether the process pid exists (and is not a zombie).
-bool processAlive(qint64 pid);
-
-// A temporary folder under the system's temporary folder named prefix + random letters, marked
-// with this process's pid. Folders of that kind whose process has died (a crashed test) are
-// removed, with any process still running from them, by sweepStaleTestFolders(), which every
-// fixture runs when it is created.
-class OwnedTempDir : public QTemporaryDir {
-public:
-    explicit OwnedTempDir(const QString& prefix);
-};
-void sweepStaleTestFolders();
 
 // One child process of the bed, in its own process group. It gets SIGTERM when the test process
 // dies, so a crash leaves no far end behind.
@@ -69,7 +55,6 @@ public:
     BedProcess(const BedProcess&) = delete;
     BedProcess& operator=(const BedProcess&) = delete;
 
-    // The pid is added to workDir/pids, so that a sweep after a crash can find it.
     bool start(const QString& program, const QStringList& arguments, const QString& workDir, const QString& logFile,
                const QHash<QString, QString>& extraEnvironment = {});
     qint64 pid() const { return m_pid; }
@@ -113,8 +98,6 @@ public:
     // The far end's SIP message trace and its scenario log (lines like "REINVITE sendonly (...)").
     QString farEndMessages(FarEnd farEnd) const;
     QString farEndLog(FarEnd farEnd) const;
-    // Messages sipp did not expect, and why.
-    QString farEndErrors(FarEnd farEnd) const;
     // The proxy's own log (stderr).
     QString proxyLog() const;
 
@@ -139,7 +122,7 @@ private:
     QString readTemp(const QString& name) const;
 
     Options m_options;
-    OwnedTempDir m_dir;
+    QTemporaryDir m_dir;
     QString m_error;
     int m_proxyPort = 0;
     QString m_controlSocket;
@@ -164,7 +147,7 @@ public:
 
 private:
     bool pactl(const QStringList& arguments);
-    OwnedTempDir m_dir;
+    QTemporaryDir m_dir;
     QString m_error;
     std::unique_ptr<BedProcess> m_process;
     QByteArray m_savedPulseServer;

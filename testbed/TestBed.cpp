@@ -1,6 +1,5 @@
-#include "E2eFixtures.h"
+#include "testbed/TestBed.h"
 
-#include <QCoreApplication>
 #include <QDataStream>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -8,7 +7,6 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QStandardPaths>
-#include <QTest>
 #include <QThread>
 
 #include <arpa/inet.h>
@@ -108,50 +106,7 @@ bool processGroupAlive(qint64 pgid) {
     return pgid > 0 && ::kill(-static_cast<pid_t>(pgid), 0) == 0;
 }
 
-bool processAlive(qint64 pid) {
-    if (pid <= 0 || ::kill(static_cast<pid_t>(pid), 0) != 0) return false;
-    // A zombie still answers kill(0); /proc tells.
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (stat.open(QIODevice::ReadOnly)) {
-        const QByteArray text = stat.readAll();
-        const int close = text.lastIndexOf(')');
-        if (close > 0 && close + 2 < text.size() && text.at(close + 2) == 'Z') return false;
-    }
-    return true;
-}
-
 // ---------------------------------------------------------------------------------------------
-
-OwnedTempDir::OwnedTempDir(const QString& prefix)
-    : QTemporaryDir(
-          (sweepStaleTestFolders(), QDir::tempPath() + QLatin1Char('/') + prefix + QStringLiteral("XXXXXX"))) {
-    QFile owner(filePath(QStringLiteral("owner.pid")));
-    if (isValid() && owner.open(QIODevice::WriteOnly))
-        owner.write(QByteArray::number(QCoreApplication::applicationPid()));
-}
-
-void sweepStaleTestFolders() {
-    const QDir temp(QDir::tempPath());
-    const QStringList folders = temp.entryList({QStringLiteral("corvid-bed-*"), QStringLiteral("corvid-pulse-*"),
-                                                QStringLiteral("corvid-e2e-*"), QStringLiteral("corvid-bench-*")},
-                                               QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& name : folders) {
-        const QString path = temp.filePath(name);
-        const qint64 owner = readFile(path + QStringLiteral("/owner.pid")).trimmed().toLongLong();
-        if (owner <= 0 || processAlive(owner)) continue;
-        // Its processes should have gone with their owner; any left are ended, but only when
-        // their command line names this folder.
-        const QStringList pids = readFile(path + QStringLiteral("/pids")).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        for (const QString& text : pids) {
-            const qint64 pid = text.trimmed().toLongLong();
-            if (pid <= 0 || !processGroupAlive(pid)) continue;
-            QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
-            if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(path.toLocal8Bit()))
-                ::kill(-static_cast<pid_t>(pid), SIGKILL);
-        }
-        QDir(path).removeRecursively();
-    }
-}
 
 BedProcess::~BedProcess() {
     stop();
@@ -191,8 +146,6 @@ bool BedProcess::start(const QString& program, const QStringList& arguments, con
         return false;
     }
     m_pid = m_process->processId();
-    QFile registry(workDir + QStringLiteral("/pids"));
-    if (registry.open(QIODevice::Append)) registry.write(QByteArray::number(m_pid) + '\n');
     return true;
 }
 
@@ -227,7 +180,8 @@ void BedProcess::stop(int graceMs) {
 
 SipTestBed::SipTestBed() : SipTestBed(Options{}) {}
 
-SipTestBed::SipTestBed(Options options) : m_options(options), m_dir(QStringLiteral("corvid-bed-")) {
+SipTestBed::SipTestBed(Options options)
+    : m_options(options), m_dir(QDir::tempPath() + QStringLiteral("/corvid-bed-XXXXXX")) {
     m_farEnds[0].name = QStringLiteral("answer");
     m_farEnds[0].scenario = QStringLiteral("uas_answer.xml");
     m_farEnds[0].echo = true;
@@ -286,10 +240,6 @@ QString SipTestBed::farEndLog(FarEnd which) const {
     return readTemp(farEnd(which).name + QStringLiteral(".log"));
 }
 
-QString SipTestBed::farEndErrors(FarEnd which) const {
-    return readTemp(farEnd(which).name + QStringLiteral(".err"));
-}
-
 QString SipTestBed::proxyLog() const {
     return readTemp(QStringLiteral("kamailio.log"));
 }
@@ -310,18 +260,17 @@ bool SipTestBed::startFarEnd(FarEndProcess& f) {
         m_error = QStringLiteral("sipp is not installed");
         return false;
     }
-    const QString scenario = QStringLiteral(CORVID_TEST_FIXTURES "/") + f.scenario;
+    const QString scenario = QStringLiteral(CORVID_TESTBED_PBX "/") + f.scenario;
     for (int attempt = 0; attempt < 5; ++attempt) {
         f.port = freeUdpPort();
         f.mediaPort = freeUdpPort(4);
         if (!f.port || !f.mediaPort || (f.port >= f.mediaPort && f.port < f.mediaPort + 4)) continue;
-        QStringList args = QStringLiteral("-i 127.0.0.1 -mi 127.0.0.1 -nostdin -trace_msg -trace_logs -trace_err")
-                               .split(QLatin1Char(' '));
+        QStringList args =
+            QStringLiteral("-i 127.0.0.1 -mi 127.0.0.1 -nostdin -trace_msg -trace_logs").split(QLatin1Char(' '));
         args << QStringLiteral("-sf") << scenario << QStringLiteral("-p") << QString::number(f.port)
              << QStringLiteral("-mp") << QString::number(f.mediaPort) << QStringLiteral("-message_file")
              << m_dir.filePath(f.name + ".msg") << QStringLiteral("-log_file") << m_dir.filePath(f.name + ".log")
-             << QStringLiteral("-error_file") << m_dir.filePath(f.name + ".err") << QStringLiteral("-d")
-             << QString::number(m_options.hangUpAfterMs);
+             << QStringLiteral("-d") << QString::number(m_options.hangUpAfterMs);
         if (f.echo) args << QStringLiteral("-rtp_echo");
         f.process = std::make_unique<BedProcess>();
         if (!f.process->start(sipp, args, m_dir.path(), m_dir.filePath(f.name + ".out"))) {
@@ -375,7 +324,7 @@ bool SipTestBed::startProxy() {
         m_error = QStringLiteral("kamailio is not installed");
         return false;
     }
-    QFile templ(QStringLiteral(CORVID_TEST_FIXTURES "/kamailio.cfg.in"));
+    QFile templ(QStringLiteral(CORVID_TESTBED_PBX "/kamailio.cfg.in"));
     if (!templ.open(QIODevice::ReadOnly)) {
         m_error = QStringLiteral("missing kamailio.cfg.in");
         return false;
@@ -475,7 +424,7 @@ QStringList SipTestBed::locationContacts(const QString& user, bool* ok) const {
 
 // ---------------------------------------------------------------------------------------------
 
-NullSoundCard::NullSoundCard() : m_dir(QStringLiteral("corvid-pulse-")) {}
+NullSoundCard::NullSoundCard() : m_dir(QDir::tempPath() + QStringLiteral("/corvid-pulse-XXXXXX")) {}
 
 NullSoundCard::~NullSoundCard() {
     stop();
