@@ -33,7 +33,8 @@ public:
     Shutdown& shutdown() const { return *m_shutdown; }
 
 protected:
-    // Closing the window runs the shutdown sequence, which ends the process.
+    // Closing the window runs the shutdown sequence, which ends the process; the window itself is
+    // not closed by the event.
     void closeEvent(QCloseEvent* event) override;
 
 private:
