@@ -108,7 +108,13 @@ void Recording::onComboRecordActivated(int) {
 }
 
 void Recording::onBtnResetRecordingBufferClicked() {
-    if (ctx.engine) ctx.engine->ResetRecording(currentLine());
+    if (!ctx.engine) return;
+    const int line = currentLine();
+    ctx.engine->ResetRecording(line);
+    // A line whose media run records on into the emptied buffer. A held line may not: the switch
+    // then offers to start recording again rather than claim that it runs.
+    if (ctx.ui->CheckStartRecording->isChecked() && !ctx.engine->RecordingLineOp(line))
+        ctx.ui->CheckStartRecording->setChecked(false);
 }
 
 void Recording::stopAndSaveRecording() {
