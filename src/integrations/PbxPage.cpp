@@ -38,6 +38,12 @@ QString DirectoryPageAddress(const QString& base, bool withCredentials, const QS
     return address;
 }
 
+QString DirectoryLinkText(const QUrl& url) {
+    // The address may carry the web user and password in its query: the caption is a fixed text.
+    return QStringLiteral("<a href=\"%1\">%2</a>")
+        .arg(url.toString(QUrl::FullyEncoded).toHtmlEscaped(), QLatin1String(DirectoryLinkCaption));
+}
+
 QString CustomerWindowTitle(const QString& customerNumber, const QString& version) {
     return QStringLiteral("Corvid Software              Customer Number - ") + customerNumber +
            QStringLiteral("                         Ver. ") + version;
@@ -165,10 +171,7 @@ void PbxPage::loadInBrowser(const QUrl& url) {
 #ifdef CORVID_WITH_WEBENGINE
     if (auto* view = qobject_cast<QWebEngineView*>(widget)) view->load(url);
 #else
-    if (auto* label = qobject_cast<QLabel*>(widget))
-        label->setText(
-            QStringLiteral("<a href=\"%1\">%2</a>")
-                .arg(url.toString(QUrl::FullyEncoded).toHtmlEscaped(), url.toDisplayString().toHtmlEscaped()));
+    if (auto* label = qobject_cast<QLabel*>(widget)) label->setText(DirectoryLinkText(url));
 #endif
 }
 
