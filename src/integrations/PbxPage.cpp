@@ -44,11 +44,6 @@ QString DirectoryLinkText(const QUrl& url) {
         .arg(url.toString(QUrl::FullyEncoded).toHtmlEscaped(), QLatin1String(DirectoryLinkCaption));
 }
 
-QString CustomerWindowTitle(const QString& customerNumber, const QString& version) {
-    return QStringLiteral("Corvid Software              Customer Number - ") + customerNumber +
-           QStringLiteral("                         Ver. ") + version;
-}
-
 PbxPage::PbxPage(WindowContext& ctx, QObject* parent) : QObject(parent), m_ctx(ctx) {
     if (m_ctx.timers.webtimer) connect(m_ctx.timers.webtimer, &QTimer::timeout, this, &PbxPage::onWebtimerTick);
     m_ctx.ui->Label18->installEventFilter(this);
@@ -90,9 +85,7 @@ void PbxPage::onWebtimerTick() {
     if (m_ctx.timers.OnLineTimer) m_ctx.timers.OnLineTimer->start();
     ui->BtnOnline->setVisible(true);
     m_ctx.timers.webtimer->stop();
-    if (m_ctx.window)
-        m_ctx.window->setWindowTitle(
-            CustomerWindowTitle(ReadIniKey(path, System, QStringLiteral("customerNumber")), m_ctx.state.version));
+    ShowCustomerWindowTitle(m_ctx);
 }
 
 void PbxPage::onLabel18DoubleClicked() {

@@ -9,6 +9,8 @@
 
 #include <functional>
 
+#include "app/WindowTitle.h"
+
 class QWidget;
 
 namespace corvid {
@@ -33,8 +35,6 @@ QString DirectoryPageAddress(const QString& base, bool withCredentials, const QS
 // captioned DirectoryLinkCaption, so that credentials in the address are never shown.
 inline constexpr char DirectoryLinkCaption[] = "PBX extensions page";
 QString DirectoryLinkText(const QUrl& url);
-// "Corvid Software" + 14 blanks + "Customer Number - " + number + 25 blanks + "Ver. " + version
-QString CustomerWindowTitle(const QString& customerNumber, const QString& version);
 
 class PbxPage : public QObject {
     Q_OBJECT
