@@ -2,6 +2,7 @@
 
 #include "app/Panels.h"
 #include "app/WindowContext.h"
+#include "platform/Blanks.h"
 #include "platform/ProviderDomain.h"
 #include "settings/IniFile.h"
 #include "settings/SettingsKeys.h"
@@ -12,17 +13,6 @@ namespace corvid {
 namespace {
 
 const QString kSystem = QString::fromLatin1(keys::System);
-
-// Blanks (spaces) removed from both ends, as the account code is stored.
-QString trimBlanks(const QString& text) {
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text.at(first) == QLatin1Char(' '))
-        ++first;
-    while (last > first && text.at(last - 1) == QLatin1Char(' '))
-        --last;
-    return text.mid(first, last - first);
-}
 
 // Characters from position start (counted from 1), at most count of them.
 QString characters(const QString& text, int start, int count) {

@@ -73,7 +73,9 @@ MainForm::MainForm(const InstallRoot& root, const Services& services, SipEngine*
 MainForm::~MainForm() = default;
 
 void MainForm::closeEvent(QCloseEvent* event) {
-    event->accept();
+    // The shutdown sequence ends the process. Until it does (it may first wait for a call end to
+    // finish) the window stays: closing it would end the event loops that call end waits in.
+    event->ignore();
     m_shutdown->run();
 }
 

@@ -36,7 +36,8 @@ public:
     static WindowTimers createTimers(QObject* owner);
 
 protected:
-    // Closing the window runs the shutdown sequence, which ends the process.
+    // Closing the window runs the shutdown sequence, which ends the process; the window itself is
+    // not closed by the event.
     void closeEvent(QCloseEvent* event) override;
 
 private:

@@ -1,6 +1,11 @@
 #include "app/Shutdown.h"
 
+#include <QComboBox>
+#include <QPointer>
+
 #include "app/WindowContext.h"
+#include "calls/CallEnd.h"
+#include "calls/LineStatus.h"
 #include "phone/RingTone.h"
 #include "platform/Delay.h"
 #include "platform/ForceQuit.h"
@@ -11,23 +16,55 @@ namespace corvid {
 Shutdown::Shutdown(WindowContext& ctx, QObject* parent)
     : QObject(parent), m_ctx(ctx), m_forceQuit([] { ForceQuit(); }) {
     connect(m_ctx.ui->exitcmd, &QAction::triggered, this, &Shutdown::onExitcmdTriggered);
+    // Queued: the sequence starts from the event loop, after the call end's handler has returned.
+    if (LineStatus* lines = m_ctx.subsystems.lines)
+        connect(lines, &LineStatus::callEndsFinished, this, &Shutdown::onCallEndsFinished, Qt::QueuedConnection);
 }
 
 void Shutdown::onExitcmdTriggered() {
     run();
 }
 
+void Shutdown::onCallEndsFinished() {
+    if (m_pending) run();
+}
+
 void Shutdown::run() {
     if (m_running) return;
+    // Ending the process from inside a waiting call end would lose that call's row.
+    if (LineStatus* lines = m_ctx.subsystems.lines; lines && lines->anyCallEnding()) {
+        m_pending = true;
+        return;
+    }
+    m_pending = false;
     m_running = true;
+    QPointer<Shutdown> alive(this);
     StopRingWave(m_ctx);
+    hangUpLiveCalls();
+    if (!alive) return;
     // The online button takes the phone offline while it is online (caption "Offline"). Offline
     // it would go online, so it is only run while online.
     if (m_ctx.ui->BtnOnline->text() == QLatin1String("Offline")) m_ctx.ui->BtnOnline->click();
     msDelay(1000);
+    if (!alive) return;
     if (m_ctx.engine) m_ctx.engine->EngineStop();
     m_forceQuit();
     m_running = false;
+}
+
+// Going offline would drop the calls without a row: each line still in a call is hung up first,
+// through the agent's hang-up on that line.
+void Shutdown::hangUpLiveCalls() {
+    SipEngine* engine = m_ctx.engine;
+    CallEnd* callEnd = m_ctx.subsystems.callEnd;
+    if (!engine || !callEnd) return;
+    QPointer<Shutdown> alive(this);
+    for (int line = 0; line < m_ctx.state.LineCount; ++line) {
+        if (!engine->IsLineBusy(line)) continue;
+        m_ctx.ui->ComboDial->setCurrentIndex(line);
+        callEnd->onBtnHangUpClicked();
+        if (!alive) return;
+    }
 }
 
 } // namespace corvid

@@ -1,7 +1,8 @@
 #include "app/Startup.h"
 
-#include "app/Panels.h"
 #include "app/WindowContext.h"
+#include "app/WindowTitle.h"
+#include "phone/OnlineControl.h"
 #include "platform/ProviderDomain.h"
 #include "settings/IniFile.h"
 #include "settings/ListFile.h"
@@ -18,23 +19,11 @@ const QString kSystem = QString::fromLatin1(keys::System);
 
 Startup::Startup(WindowContext& ctx, QObject* parent) : QObject(parent), m_ctx(ctx) {
     connect(m_ctx.timers.TimeTimer, &QTimer::timeout, this, &Startup::onTimeTimerTimeout);
-    // The PBX page, when the window has one, makes the start-up decision itself.
-    if (!m_ctx.subsystems.pbxPage) connect(m_ctx.timers.webtimer, &QTimer::timeout, this, &Startup::onWebtimerTimeout);
-}
-
-QString Startup::windowTitle(const QString& customerNumber, const QString& version) {
-    return QStringLiteral("Corvid Software              Customer Number - ") + customerNumber +
-           QStringLiteral("                         Ver. ") + version;
 }
 
 QString Startup::clockText(const QTime& time) {
     // The C locale's AM/PM texts, whatever the desktop's language.
     return QLocale::c().toString(time, QStringLiteral("hh:mm AP"));
-}
-
-void Startup::setWindowTitleFromSettings() {
-    const QString number = ReadIniKey(m_ctx.state.settingsPath, kSystem, QStringLiteral("customernumber"));
-    m_ctx.window->setWindowTitle(windowTitle(number, m_ctx.state.version));
 }
 
 void Startup::onFormLoad() {
@@ -56,15 +45,14 @@ void Startup::onFormLoad() {
     ui->EditAccountUserName->setText(profile(keys::Login));
     ui->EditAccountAuthLogin->setText(profile(keys::AuthLogin));
     ui->EditAccountAuthPassword->setText(profile(keys::Password));
-    ui->EditAccountSIPProxy->setText(profile(keys::SIPProxy));
-    ui->EditAccountDomain->setText(profile(keys::OutBoundProxy));
+    const QString sipProxy = profile(keys::SIPProxy);
+    const QString outboundProxy = profile(keys::OutBoundProxy);
     ui->customerNumber->setText(QStringLiteral("Cust#: ") + ui->customerNumber->text());
     ui->Text2->setText(profile(keys::userweb));
     ui->Text3->setText(profile(keys::passweb));
 
     ui->EditTotalLine->setText(QStringLiteral("2"));
-    ui->EditAccountSIPProxy->setText(QStringLiteral("pbx") + ui->EditAccountSIPProxy->text());
-    ui->EditAccountDomain->setText(QStringLiteral("pbx") + ui->EditAccountDomain->text());
+    ShowProxyFields(*ui, sipProxy, outboundProxy);
 
     ui->topCheck->setChecked(true);
 
@@ -101,7 +89,7 @@ void Startup::onFormLoad() {
     ui->RecClick->show();
     ui->LAMPush->show();
 
-    setWindowTitleFromSettings();
+    ShowCustomerWindowTitle(m_ctx);
     ui->EditTotalLine->setText(QStringLiteral("2"));
     WriteIniKey(webSettings, kSystem, QStringLiteral("Click"), QStringLiteral("ON"));
 
@@ -123,18 +111,6 @@ void Startup::startDesignTimeTimers() {
 
 void Startup::onTimeTimerTimeout() {
     m_ctx.ui->TimeText->setText(clockText(m_ctx.services.clock->now().time()));
-}
-
-// The start-up decision: set up for a customer (Mon = "True") the online button is offered;
-// otherwise the account panel is shown and the program waits for the account save.
-void Startup::onWebtimerTimeout() {
-    m_ctx.timers.webtimer->stop();
-    if (ReadIniKey(m_ctx.state.settingsPath, kSystem, QString::fromLatin1(keys::Mon)) == QLatin1String("True")) {
-        m_ctx.ui->BtnOnline->show();
-        setWindowTitleFromSettings();
-    } else {
-        showPanel(m_ctx, m_ctx.ui->Frame7);
-    }
 }
 
 } // namespace corvid

@@ -1,7 +1,7 @@
 #pragma once
 // The window load: fills the account and option fields from the settings, the agent and monitor
-// lists, the title; the clock tick; and, until the PBX page takes it over, the start-up decision
-// of the first webtimer tick.
+// lists, the title; and the clock tick. The start-up decision of the first webtimer tick is the PBX
+// page's (integrations/PbxPage.h).
 
 #include <QDateTime>
 #include <QObject>
@@ -23,12 +23,6 @@ public:
     void startDesignTimeTimers();
 
     void onTimeTimerTimeout();
-    void onWebtimerTimeout();
-
-    // "Corvid Software", 14 blanks, "Customer Number - ", the number, 25 blanks, "Ver. ", the version.
-    static QString windowTitle(const QString& customerNumber, const QString& version);
-    // The title with customernumber as the settings hold it now.
-    void setWindowTitleFromSettings();
     // The clock field's text: "hh:mm AM/PM", 12-hour with two digits.
     static QString clockText(const QTime& time);
 

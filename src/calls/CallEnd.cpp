@@ -17,9 +17,9 @@
 #include "calls/LineStatus.h"
 #include "dialer/CallLog.h"
 #include "dialer/LogRecords.h"
+#include "media/Recording.h"
 #include "phone/EngineErrors.h"
 #include "phone/RingTone.h"
-#include "media/Recording.h"
 #include "settings/IniFile.h"
 #include "settings/SettingsKeys.h"
 #include "ui_MainForm.h"
@@ -27,21 +27,6 @@
 namespace corvid {
 
 namespace {
-
-// Sets a flag to true for the lifetime of the scope, unless the owner is gone by then.
-class FlagScope {
-public:
-    FlagScope(QObject* owner, bool& flag) : m_owner(owner), m_flag(flag) { m_flag = true; }
-    ~FlagScope() {
-        if (m_owner) m_flag = false;
-    }
-    FlagScope(const FlagScope&) = delete;
-    FlagScope& operator=(const FlagScope&) = delete;
-
-private:
-    QPointer<QObject> m_owner;
-    bool& m_flag;
-};
 
 bool flagAt(const QVector<bool>& flags, int line) {
     return line >= 0 && line < flags.size() && flags.at(line);
@@ -146,11 +131,13 @@ void CallEnd::onDtmfDigitReceived(int line, const QString& digit) {
 // --- the agent's hang-up ------------------------------------------------------------------------
 
 void CallEnd::onBtnHangUpClicked() {
-    // A hang-up asked for while a call end is still running (it may wait for the recording to be
-    // saved) would end the same call again and write its row twice.
-    if (m_hangingUp || m_farEndRunning) return;
-    FlagScope running(this, m_hangingUp);
     Ui::MainForm* ui = ctx.ui;
+    LineStatus* lines = ctx.subsystems.lines;
+    const int line = ui->ComboDial->currentIndex();
+    // A hang-up asked for while this line's call end is still running (it may wait for the recording
+    // to be saved) would end the same call again and write its row twice. A call end running on
+    // another line is no reason to wait.
+    if (lines && lines->lineCall(line).ending) return;
 
     ui->vmclick->setEnabled(true);
     applyInBandSetting();
@@ -158,24 +145,23 @@ void CallEnd::onBtnHangUpClicked() {
     ui->ListStatusLog->clear();
     ui->statusLb->clear();
 
-    const int line = ui->ComboDial->currentIndex();
     if (!ctx.engine || !ctx.engine->EndCall(line)) {
         // The call goes on; the window keeps its in-call state.
         ShowEngineError(ctx);
         return;
     }
-    if (LineStatus* lines = ctx.subsystems.lines) lines->noteCallEnded(line);
+    // From here the far end's report of this call adds nothing; a hang-up of a call whose row an
+    // earlier end has written writes none.
+    const CallEndScope end(lines, line);
     StopRingTone(ctx);
 
-    // The far end may hang up while the recording is saved; its own call end then writes the row.
-    const int farEndEndsBefore = m_farEndEnds;
     if (!ui->EditPhoneNo->text().isEmpty() && ui->CheckStartRecording->isChecked()) {
         QPointer<CallEnd> alive(this);
         if (Recording* recording = ctx.subsystems.recording) recording->finishCallRecording();
         if (!alive) return;
     }
 
-    const QString number = ui->EditPhoneNo->text();
+    const QString fieldNumber = ui->EditPhoneNo->text();
     ui->EditPhoneNo->clear();
     ui->ComboDial->setCurrentIndex(0);
     // With the number field empty the recording boxes' handlers do nothing.
@@ -186,7 +172,10 @@ void CallEnd::onBtnHangUpClicked() {
     ui->CIDTxt->clear();
 
     if (!ui->EditAccountDisplayName->text().isEmpty()) {
-        if (m_farEndEnds == farEndEndsBefore) {
+        if (end.rowDue()) {
+            // The row carries the number dialled on this line, whatever another line's call put
+            // into the number field since.
+            const QString number = end.placedNumber().isEmpty() ? fieldNumber : end.placedNumber();
             if (CallLog* callLog = ctx.subsystems.callLog) callLog->writeCallLogRow(number, callresult::HangUp);
         }
         ui->callsec->setText(QStringLiteral("0"));
@@ -203,30 +192,32 @@ void CallEnd::onCallHungUp(int line) {
     LineStatus* lines = ctx.subsystems.lines;
     // The window has already ended this line's call (the agent's hang-up, or an earlier report of
     // the same end): a second row would log a call that does not exist.
-    if (lines && lines->isEndedLine(line)) return;
+    if (lines && lines->lineCall(line).ended) return;
     addStatusLog(lineLabel(line) + QStringLiteral(": Hung up."));
 
-    const QString number = ui->EditPhoneNo->text();
+    const CallEndScope end(lines, line);
+    // The number dialled on this line; for a call placed another way, the number field's.
+    const QString number = end.placedNumber().isEmpty() ? ui->EditPhoneNo->text() : end.placedNumber();
     ui->CIDTxt->clear();
     ctx.timers.CallTimer->stop();
     ui->ListStatusLog->clear();
     ui->statusLb->clear();
     ctx.timers.logCleanTimer->start();
-    if (lines) lines->noteCallEnded(line);
-    ++m_farEndEnds;
 
     if (ui->CheckStartRecording->isChecked()) {
         QPointer<CallEnd> alive(this);
-        FlagScope running(this, m_farEndRunning);
         if (Recording* recording = ctx.subsystems.recording) recording->finishCallRecording();
         if (!alive) return;
     }
 
     // Whatever the display name: without one the row goes to "_calllogs.csv". The number is the
-    // one the field held when the call ended, even if the field changed during the wait above.
-    if (CallLog* callLog = ctx.subsystems.callLog) callLog->writeCallLogRow(number, callresult::FarEndHungUp, true);
+    // one of the ended call, even if the field changed during the wait above.
+    if (end.rowDue()) {
+        if (CallLog* callLog = ctx.subsystems.callLog) callLog->writeCallLogRow(number, callresult::FarEndHungUp, true);
+    }
     ui->callsec->setText(QStringLiteral("0"));
     ctx.state.CurrentNumber = number;
+    // The field is emptied when it still shows the ended call, not when it shows another line's.
     if (ui->EditPhoneNo->text() == number) ui->EditPhoneNo->clear();
 }
 

@@ -2,7 +2,8 @@
 // A call from its first sign of life to its end: the engine's call-progress events, the agent's
 // hang-up, the far end's hang-up, and the per-line mute of speaker and microphone. At call end the
 // call-seconds counter stops, a pending recording is saved, one row goes to the agent's CSV call
-// log and the window returns to idle.
+// log and the window returns to idle. Each ended call gets one row, whichever lines end meanwhile
+// (the per-line record of LineStatus keeps this).
 
 #include <QObject>
 #include <QString>
@@ -41,9 +42,6 @@ private:
     void applyInBandSetting();
 
     WindowContext& ctx;
-    bool m_hangingUp = false;     // the agent's hang-up is running (it may wait inside)
-    bool m_farEndRunning = false; // a far-end hang-up waits for its recording to be saved
-    int m_farEndEnds = 0;         // far-end hang-ups handled so far
 };
 
 } // namespace corvid

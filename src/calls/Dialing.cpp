@@ -76,7 +76,7 @@ void Dialing::onBtnDialClicked() {
     }
 
     LineStatus* lines = ctx.subsystems.lines;
-    lines->noteCallPlaced(line);
+    lines->noteCallPlaced(line, number);
     lines->AddStatusLog(dialingStatusLogLine(line, number));
     ctx.state.CurrentNumber = number;
     if (CallLog* callLog = ctx.subsystems.callLog)

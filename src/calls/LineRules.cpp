@@ -1,20 +1,8 @@
 #include "calls/LineRules.h"
 
+#include "platform/Blanks.h"
+
 namespace corvid {
-namespace {
-
-// Blanks around the mirror text and the classified text are spaces, as the status log writes them.
-QString trimBlanks(const QString& text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin) == QLatin1Char(' '))
-        ++begin;
-    while (end > begin && text.at(end - 1) == QLatin1Char(' '))
-        --end;
-    return text.mid(begin, end - begin);
-}
-
-} // namespace
 
 QString blankPrefixedNumber(int n) {
     return n >= 0 ? QLatin1Char(' ') + QString::number(n) : QString::number(n);

@@ -59,18 +59,42 @@ void LineStatus::FillLineLists() {
     ctx.ui->ComboConsultLineB->setCurrentIndex(ConsultLineBStartIndex);
 }
 
-void LineStatus::noteCallPlaced(int line) {
-    ++m_callGeneration;
-    m_endedLines.remove(line);
+void LineStatus::newCall(int line, const QString& number) {
+    LineCall call;
+    call.id = ++m_lastCallId;
+    call.number = number;
+    m_calls[line] = call;
 }
 
-void LineStatus::noteCallEnded(int line) {
-    ++m_callGeneration;
-    m_endedLines.insert(line);
+void LineStatus::noteCallPlaced(int line, const QString& number) {
+    newCall(line, number);
 }
 
 void LineStatus::noteLineActivity(int line) {
-    m_endedLines.remove(line);
+    if (lineCall(line).ended) newCall(line, QString());
+}
+
+LineCall& LineStatus::lineCall(int line) {
+    return m_calls[line];
+}
+
+CallEndScope::CallEndScope(LineStatus* lines, int line) : m_lines(lines), m_line(line) {
+    if (!lines) return;
+    LineCall& call = lines->lineCall(line);
+    m_call = call.id;
+    m_placedNumber = call.number;
+    m_rowDue = !call.rowTaken;
+    call.ended = call.ending = call.rowTaken = true;
+    ++lines->m_callEndsRunning;
+}
+
+CallEndScope::~CallEndScope() {
+    LineStatus* lines = m_lines;
+    if (!lines) return;
+    // A new call may have taken the line meanwhile; its record is not this end's.
+    LineCall& call = lines->lineCall(m_line);
+    if (call.id == m_call) call.ending = false;
+    if (--lines->m_callEndsRunning == 0) Q_EMIT lines->callEndsFinished();
 }
 
 void LineStatus::onTimerTickTimeout() {
@@ -115,16 +139,18 @@ void LineStatus::onLineStatTxTChanged(const QString& text) {
 
     // Window messages are handled during the wait: the agent, the far end or the dial automation
     // may end this call, or place the next one, before it is over. The hang-up runs only when the
-    // refused call is still the window's call and no later refusal has taken over the job, so one
-    // refusal never ends two calls nor ends one twice.
-    const int generation = m_callGeneration;
-    const int ticket = ++m_pendingFailureHangUps;
+    // refused call of the current line is still there, not ended, and no later refusal of it has
+    // taken over the job, so one refusal never ends two calls nor ends one twice. What happens on
+    // the other lines does not matter.
+    const int line = ctx.ui->ComboDial->currentIndex();
+    LineCall& refused = lineCall(line);
+    const quint64 call = refused.id;
+    const int ticket = ++refused.refusals;
     QPointer<LineStatus> alive(this);
     msDelay(FailureHangUpDelayMs);
     if (!alive) return;
-    const bool newest = ticket == m_pendingFailureHangUps;
-    if (newest) m_pendingFailureHangUps = 0;
-    if (!newest || generation != m_callGeneration) return;
+    const LineCall& now = lineCall(line);
+    if (now.id != call || now.ended || now.refusals != ticket) return;
     if (CallEnd* callEnd = ctx.subsystems.callEnd) callEnd->onBtnHangUpClicked();
 }
 

@@ -3,13 +3,15 @@
 // refreshed every second, the status log with its mirror field, the call-seconds counter and the
 // reaction to a call refused as busy or as a bad number.
 //
-// It also keeps a small call bookkeeping that the call handlers share: a generation number that
-// changes whenever the window places or ends a call, so that a handler resuming after a wait can
-// tell whether the call it was about is still the window's call.
+// It also keeps the window's record of the call on each line (LineCall), which the handlers that
+// place and end calls share.
 
+#include <QMap>
 #include <QObject>
-#include <QSet>
+#include <QPointer>
 #include <QString>
+
+#include "calls/LineCall.h"
 
 namespace corvid {
 
@@ -26,26 +28,54 @@ public:
     // Rebuilds the eight line choice lists for LineCount lines.
     void FillLineLists();
 
-    // Call bookkeeping. The Call action notes the calls it places, the two call ends the calls they
-    // end, and the call-progress events any sign of a call on a line (whoever placed it).
-    void noteCallPlaced(int line);
-    void noteCallEnded(int line);
+    // The call of each line. The Call action notes the calls it places; the call-progress events
+    // note any sign of a call (whoever placed it), which on a line whose call has ended is a new call.
+    void noteCallPlaced(int line, const QString& number);
     void noteLineActivity(int line);
-    // Changes whenever the window places or ends a call.
-    int callGeneration() const { return m_callGeneration; }
-    // True when the window has ended the call of this line and no call has shown up on it since.
-    bool isEndedLine(int line) const { return m_endedLines.contains(line); }
+    // The record of the line's current (or last) call; an empty record for a line never used.
+    LineCall& lineCall(int line);
+    // True while a call end (of any line) runs; callEndsFinished() follows the last one.
+    bool anyCallEnding() const { return m_callEndsRunning > 0; }
 
     // Handlers.
     void onTimerTickTimeout();                      // line status refresh
     void onCallTimerTimeout();                      // call seconds tick
     void onLineStatTxTChanged(const QString& text); // busy and bad-number reaction
 
+Q_SIGNALS:
+    // The last running call end is over (its row written).
+    void callEndsFinished();
+
 private:
+    friend class CallEndScope;
+    void newCall(int line, const QString& number);
+
     WindowContext& ctx;
-    int m_callGeneration = 0;
-    QSet<int> m_endedLines;
-    int m_pendingFailureHangUps = 0;
+    QMap<int, LineCall> m_calls;
+    quint64 m_lastCallId = 0;
+    int m_callEndsRunning = 0;
+};
+
+// A call end of one line's call, from the moment the window ends it until its row is written: the
+// call is marked ended and its end running for the lifetime of the scope.
+class CallEndScope {
+public:
+    CallEndScope(LineStatus* lines, int line);
+    ~CallEndScope();
+    CallEndScope(const CallEndScope&) = delete;
+    CallEndScope& operator=(const CallEndScope&) = delete;
+
+    // Whether this end takes on the call's row (no earlier end of the same call has).
+    bool rowDue() const { return m_rowDue; }
+    // The number the Call action dialled for the call; empty when it did not place it.
+    QString placedNumber() const { return m_placedNumber; }
+
+private:
+    QPointer<LineStatus> m_lines;
+    int m_line;
+    quint64 m_call = 0;
+    bool m_rowDue = true;
+    QString m_placedNumber;
 };
 
 } // namespace corvid

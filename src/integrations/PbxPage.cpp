@@ -38,9 +38,10 @@ QString DirectoryPageAddress(const QString& base, bool withCredentials, const QS
     return address;
 }
 
-QString CustomerWindowTitle(const QString& customerNumber, const QString& version) {
-    return QStringLiteral("Corvid Software              Customer Number - ") + customerNumber +
-           QStringLiteral("                         Ver. ") + version;
+QString DirectoryLinkText(const QUrl& url) {
+    // The address may carry the web user and password in its query: the caption is a fixed text.
+    return QStringLiteral("<a href=\"%1\">%2</a>")
+        .arg(url.toString(QUrl::FullyEncoded).toHtmlEscaped(), QLatin1String(DirectoryLinkCaption));
 }
 
 PbxPage::PbxPage(WindowContext& ctx, QObject* parent) : QObject(parent), m_ctx(ctx) {
@@ -84,9 +85,7 @@ void PbxPage::onWebtimerTick() {
     if (m_ctx.timers.OnLineTimer) m_ctx.timers.OnLineTimer->start();
     ui->BtnOnline->setVisible(true);
     m_ctx.timers.webtimer->stop();
-    if (m_ctx.window)
-        m_ctx.window->setWindowTitle(
-            CustomerWindowTitle(ReadIniKey(path, System, QStringLiteral("customerNumber")), m_ctx.state.version));
+    ShowCustomerWindowTitle(m_ctx);
 }
 
 void PbxPage::onLabel18DoubleClicked() {
@@ -165,10 +164,7 @@ void PbxPage::loadInBrowser(const QUrl& url) {
 #ifdef CORVID_WITH_WEBENGINE
     if (auto* view = qobject_cast<QWebEngineView*>(widget)) view->load(url);
 #else
-    if (auto* label = qobject_cast<QLabel*>(widget))
-        label->setText(
-            QStringLiteral("<a href=\"%1\">%2</a>")
-                .arg(url.toString(QUrl::FullyEncoded).toHtmlEscaped(), url.toDisplayString().toHtmlEscaped()));
+    if (auto* label = qobject_cast<QLabel*>(widget)) label->setText(DirectoryLinkText(url));
 #endif
 }
 

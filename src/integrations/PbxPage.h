@@ -9,6 +9,8 @@
 
 #include <functional>
 
+#include "app/WindowTitle.h"
+
 class QWidget;
 
 namespace corvid {
@@ -29,8 +31,10 @@ QString DirectoryBaseAddress(const QString& pbxId, const QString& providerDomain
 // values are percent-encoded where URL syntax would otherwise cut or change them ('&', '#', '+',
 // '%', blanks...); plain letters and digits pass as they are.
 QString DirectoryPageAddress(const QString& base, bool withCredentials, const QString& user, const QString& password);
-// "Corvid Software" + 14 blanks + "Customer Number - " + number + 25 blanks + "Ver. " + version
-QString CustomerWindowTitle(const QString& customerNumber, const QString& version);
+// The rich text of the link label that stands for the page without the web engine: a link to url
+// captioned DirectoryLinkCaption, so that credentials in the address are never shown.
+inline constexpr char DirectoryLinkCaption[] = "PBX extensions page";
+QString DirectoryLinkText(const QUrl& url);
 
 class PbxPage : public QObject {
     Q_OBJECT

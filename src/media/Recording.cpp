@@ -11,9 +11,10 @@
 #include <QSignalBlocker>
 
 #include "app/WindowContext.h"
+#include "media/RecordingFileName.h"
 #include "phone/EngineErrors.h"
 #include "phone/RingTone.h"
-#include "media/RecordingFileName.h"
+#include "platform/Blanks.h"
 #include "platform/Delay.h"
 #include "settings/IniFile.h"
 #include "settings/SettingsKeys.h"
@@ -27,17 +28,6 @@ const QString kTrue = QStringLiteral("True");
 constexpr int kRecordingMode = 2;
 constexpr int kFinishWaitMs = 500;
 constexpr int kBackupWaitMs = 5000;
-
-// Leading and trailing blanks removed (only blanks: other characters are the number's own).
-QString withoutBlanks(const QString& text) {
-    int first = 0;
-    int last = text.size();
-    while (first < last && text.at(first) == QLatin1Char(' '))
-        ++first;
-    while (last > first && text.at(last - 1) == QLatin1Char(' '))
-        --last;
-    return text.mid(first, last - first);
-}
 
 } // namespace
 
@@ -86,7 +76,7 @@ void Recording::onCheckStartRecordingToggled(bool checked) {
     ctx.ui->CheckStartRecording->setText(checked ? QStringLiteral("Stop Recording Call")
                                                  : QStringLiteral("Start Recording Call"));
     const QString number = ctx.ui->EditPhoneNo->text();
-    ctx.ui->EditSaveFileName->setText(recordingFileName(withoutBlanks(number)));
+    ctx.ui->EditSaveFileName->setText(recordingFileName(trimBlanks(number)));
     replaceStatusLog(QStringLiteral("Recording -") + number);
 
     const int line = currentLine();
@@ -108,7 +98,13 @@ void Recording::onComboRecordActivated(int) {
 }
 
 void Recording::onBtnResetRecordingBufferClicked() {
-    if (ctx.engine) ctx.engine->ResetRecording(currentLine());
+    if (!ctx.engine) return;
+    const int line = currentLine();
+    ctx.engine->ResetRecording(line);
+    // A line whose media run records on into the emptied buffer. A held line may not: the switch
+    // then offers to start recording again rather than claim that it runs.
+    if (ctx.ui->CheckStartRecording->isChecked() && !ctx.engine->RecordingLineOp(line))
+        ctx.ui->CheckStartRecording->setChecked(false);
 }
 
 void Recording::stopAndSaveRecording() {
@@ -123,7 +119,7 @@ void Recording::stopAndSaveRecording() {
     // The name carries the time recording stopped; a name already taken gets the next free suffix
     // (with no free name at all nothing is saved and the buffer is kept).
     QDir().mkpath(ctx.root.messages());
-    const QString composed = recordingFileName(withoutBlanks(number));
+    const QString composed = recordingFileName(trimBlanks(number));
     const QString path = uniqueRecordingPath(composed);
     ctx.ui->EditSaveFileName->setText(path.isEmpty() ? composed : path);
     if (path.isEmpty()) return;

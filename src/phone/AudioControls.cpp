@@ -24,6 +24,14 @@ void setBar(QProgressBar* bar, int level) {
 }
 } // namespace
 
+std::array<CodecBox, 5> codecBoxes(const Ui::MainForm& ui) {
+    return {{{ui.CheckG711U, Codec::G711U},
+             {ui.CheckG729, Codec::G729},
+             {ui.CheckG711A, Codec::G711A},
+             {ui.CheckGSM610, Codec::GSM610},
+             {ui.CheckiLBC, Codec::iLBC}}};
+}
+
 AudioControls::AudioControls(WindowContext& ctx, QObject* parent) : QObject(parent), m_ctx(ctx) {
     Ui::MainForm* ui = m_ctx.ui;
     connect(ui->SliderSpkVol, &QSlider::valueChanged, this, &AudioControls::onSliderSpkVolChanged);
@@ -33,13 +41,9 @@ AudioControls::AudioControls(WindowContext& ctx, QObject* parent) : QObject(pare
     connect(ui->CheckAGC, &QCheckBox::toggled, this, &AudioControls::onCheckAGCToggled);
     connect(ui->CheckMicBoost, &QCheckBox::toggled, this, &AudioControls::onCheckMicBoostToggled);
     connect(ui->CheckEchoCancel, &QCheckBox::toggled, this, &AudioControls::onCheckEchoCancelToggled);
-    const std::pair<QCheckBox*, int> codecs[] = {
-        {ui->CheckGSM610, Codec::GSM610}, {ui->CheckiLBC, Codec::iLBC}, {ui->CheckG711A, Codec::G711A},
-        {ui->CheckG711U, Codec::G711U},   {ui->CheckG729, Codec::G729},
-    };
-    for (const auto& [box, codec] : codecs) {
-        const int number = codec;
-        connect(box, &QCheckBox::toggled, this, [this, number](bool checked) { onCodecToggled(number, checked); });
+    for (const CodecBox& entry : codecBoxes(*ui)) {
+        const int codec = entry.codec;
+        connect(entry.box, &QCheckBox::toggled, this, [this, codec](bool checked) { onCodecToggled(codec, checked); });
     }
     connect(ui->CheckForceInbandDTMF, &QCheckBox::toggled, this, &AudioControls::onCheckForceInbandDTMFToggled);
     connect(ui->CheckPlayDialTone, &QCheckBox::toggled, this, &AudioControls::onCheckPlayDialToneToggled);

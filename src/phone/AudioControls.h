@@ -5,6 +5,13 @@
 
 #include <QObject>
 
+#include <array>
+
+class QCheckBox;
+namespace Ui {
+class MainForm;
+}
+
 namespace corvid {
 
 struct WindowContext;
@@ -13,6 +20,15 @@ struct WindowContext;
 constexpr int VolumePerSliderStep = 25;
 // The top of the engine's level scale (MicLevel / SpeakerLevel); the level bars show 0..100 of it.
 constexpr int EngineLevelMax = 32767;
+
+// A codec box of the form and the engine's number of its codec.
+struct CodecBox {
+    QCheckBox* box;
+    int codec;
+};
+// The five codec boxes, in the order going online offers their codecs (G.711 u-law, G.729,
+// G.711 A-law, GSM 6.10, iLBC).
+std::array<CodecBox, 5> codecBoxes(const Ui::MainForm& ui);
 
 class AudioControls : public QObject {
     Q_OBJECT

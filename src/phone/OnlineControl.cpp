@@ -21,6 +21,11 @@ constexpr int RegisterExpirySeconds = 1800;
 constexpr int EngineIntervalMs = 30;
 } // namespace
 
+void ShowProxyFields(Ui::MainForm& ui, const QString& sipProxy, const QString& outboundProxy) {
+    ui.EditAccountSIPProxy->setText(QStringLiteral("pbx") + sipProxy);
+    ui.EditAccountDomain->setText(QStringLiteral("pbx") + outboundProxy);
+}
+
 QString PbxIdFromCustomerNumber(const QString& customerNumber) {
     return customerNumber.mid(2, 4);
 }
@@ -85,14 +90,13 @@ void OnlineControl::refreshAccountFields() {
     ui->EditAccountUserName->setText(GetProfileKey(System, QStringLiteral("Login"), path));
     ui->EditAccountAuthLogin->setText(GetProfileKey(System, QStringLiteral("AuthLogin"), path));
     ui->EditAccountAuthPassword->setText(GetProfileKey(System, QStringLiteral("Password"), path));
-    ui->EditAccountSIPProxy->setText(GetProfileKey(System, QStringLiteral("SIPProxy"), path));
-    ui->EditAccountDomain->setText(GetProfileKey(System, QStringLiteral("OutBoundProxy"), path));
+    const QString sipProxy = GetProfileKey(System, QStringLiteral("SIPProxy"), path);
+    const QString outboundProxy = GetProfileKey(System, QStringLiteral("OutBoundProxy"), path);
     ui->swipeLengthTxT->setText(GetProfileKey(System, QStringLiteral("swipeSize"), path));
     if (ui->swipeLengthTxT->text().isEmpty()) ui->swipeLengthTxT->setText(QStringLiteral("14"));
 
     ui->EditTotalLine->setText(QStringLiteral("2"));
-    ui->EditAccountSIPProxy->setText(QStringLiteral("pbx") + ui->EditAccountSIPProxy->text());
-    ui->EditAccountDomain->setText(QStringLiteral("pbx") + ui->EditAccountDomain->text());
+    ShowProxyFields(*ui, sipProxy, outboundProxy);
 }
 
 void OnlineControl::onBtnOnlineClicked() {
@@ -141,12 +145,8 @@ void OnlineControl::goOnline() {
 
     // The engine offers the codecs in the order they are enabled.
     engine->DeselectAllCodecs();
-    const std::pair<QCheckBox*, int> codecs[] = {
-        {ui->CheckG711U, Codec::G711U},   {ui->CheckG729, Codec::G729}, {ui->CheckG711A, Codec::G711A},
-        {ui->CheckGSM610, Codec::GSM610}, {ui->CheckiLBC, Codec::iLBC},
-    };
-    for (const auto& [box, codec] : codecs) {
-        if (box->isChecked()) engine->EnableCodec(codec);
+    for (const CodecBox& entry : codecBoxes(*ui)) {
+        if (entry.box->isChecked()) engine->EnableCodec(entry.codec);
     }
 
     engine->SetEngineInterval(EngineIntervalMs);

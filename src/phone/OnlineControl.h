@@ -7,6 +7,10 @@
 
 #include <functional>
 
+namespace Ui {
+class MainForm;
+}
+
 namespace corvid {
 
 struct WindowContext;
@@ -20,6 +24,10 @@ constexpr int RtpRetryAllowance = 1000;
 
 // Characters 3 to 6 (counted from 1) of the customer number; shorter numbers give what there is.
 QString PbxIdFromCustomerNumber(const QString& customerNumber);
+
+// The account panel's "SIP Proxy" and "Domain" fields: the stored SIPProxy and OutBoundProxy names
+// with "pbx" in front.
+void ShowProxyFields(Ui::MainForm& ui, const QString& sipProxy, const QString& outboundProxy);
 
 // The number at the start of a text field, rounded down; 0 when the text does not start with one.
 int WholeNumberFromText(const QString& text);

@@ -4,6 +4,8 @@
 
 #include "gui/CallsWindow.h"
 
+#include "app/Shutdown.h"
+
 #include <QtTest>
 
 using namespace corvid;
@@ -177,6 +179,99 @@ private Q_SLOTS:
         w.ui.ComboMuteLine->setCurrentIndex(1);
         QVERIFY(w.ui.CheckMuteLineSPK->isChecked() && w.ui.CheckMuteLineMIC->isChecked());
         QCOMPARE(w.engine.last(QStringLiteral("MuteLineSpeaker")), (QVariantList{1, true}));
+    }
+
+    // --- two lines ending together, and closing the window while a call ends ---------------------
+
+    // The far end of line 2 hangs up while the agent's hang-up of line 1 saves its recording.
+    void agentsRowIsKeptWhenTheOtherLineEndsDuringItsWait() {
+        CallsWindow w;
+        const QString second = QStringLiteral("5559876543");
+        connectCall(w);
+        w.ui.ComboDial->setCurrentIndex(1);
+        w.dial(second);
+        QTRY_VERIFY(w.statusLog().contains(QStringLiteral("Line- 2: Success to connect.")));
+        w.ui.ComboDial->setCurrentIndex(0);
+        w.ui.EditPhoneNo->setText(kNumber);
+        w.ui.RecThisCallCheck->setChecked(true);
+
+        QTimer::singleShot(100, &w.window, [&] { w.engine.fireCallHungUp(1); });
+        QTest::mouseClick(w.ui.BtnHangUp, Qt::LeftButton);
+
+        QTRY_COMPARE(w.callLogRows(QStringLiteral("Agent7")).size(), 2);
+        const QByteArrayList rows = w.callLogRows(QStringLiteral("Agent7"));
+        QVERIFY2(rows.at(0).startsWith("\"" + second.toUtf8() + "\",") && rows.at(0).endsWith(",\"\""),
+                 rows.at(0).constData());
+        QVERIFY2(rows.at(1).startsWith("\"" + kNumber.toUtf8() + "\",") && rows.at(1).endsWith(",\"hang up\""),
+                 rows.at(1).constData());
+        QCOMPARE(w.engine.last(QStringLiteral("EndCall")), QVariantList{0});
+    }
+
+    // The agent hangs up line 1 while the far-end hang-up of recorded line 2 saves its recording.
+    void hangUpRunsWhileTheOtherLinesFarEndEndWaits() {
+        CallsWindow w;
+        const QString second = QStringLiteral("5559876543");
+        connectCall(w);
+        w.ui.ComboDial->setCurrentIndex(1);
+        w.dial(second);
+        QTRY_VERIFY(w.statusLog().contains(QStringLiteral("Line- 2: Success to connect.")));
+        w.ui.RecThisCallCheck->setChecked(true);
+
+        int endCallsDuringWait = -1;
+        QTimer::singleShot(100, &w.window, [&] {
+            w.ui.ComboDial->setCurrentIndex(0);
+            QTest::mouseClick(w.ui.BtnHangUp, Qt::LeftButton);
+            endCallsDuringWait = w.engine.count(QStringLiteral("EndCall"));
+        });
+        w.engine.fireCallHungUp(1);
+
+        QTRY_COMPARE(w.callLogRows(QStringLiteral("Agent7")).size(), 2);
+        QCOMPARE(endCallsDuringWait, 1);
+        QCOMPARE(w.engine.last(QStringLiteral("EndCall")), QVariantList{0});
+        QVERIFY(!w.engine.line(0).busy);
+        const QByteArrayList rows = w.callLogRows(QStringLiteral("Agent7"));
+        QVERIFY2(rows.at(0).startsWith("\"" + kNumber.toUtf8() + "\",") && rows.at(0).endsWith(",\"hang up\""),
+                 rows.at(0).constData());
+        QVERIFY2(rows.at(1).startsWith("\"" + second.toUtf8() + "\",") && rows.at(1).endsWith(",\"\""),
+                 rows.at(1).constData());
+        QCOMPARE(w.engine.count(QStringLiteral("SaveRecording")), 1);
+    }
+
+    // File > exit 100 ms into the far-end hang-up's recording wait: the process ends after the row.
+    void exitDuringTheFarEndsWaitEndsAfterItsRow() {
+        CallsWindow w;
+        connectCall(w);
+        w.ui.RecThisCallCheck->setChecked(true);
+        int rowsAtQuit = -1;
+        w.window.shutdown().setForceQuit([&] { rowsAtQuit = int(w.callLogRows(QStringLiteral("Agent7")).size()); });
+
+        QTimer::singleShot(100, &w.window, [&] { w.ui.exitcmd->trigger(); });
+        w.engine.fireCallHungUp(0);
+
+        QTRY_VERIFY_WITH_TIMEOUT(rowsAtQuit != -1, 5000);
+        QCOMPARE(rowsAtQuit, 1);
+        QCOMPARE(w.engine.count(QStringLiteral("SaveRecording")), 1);
+        QTest::qWait(100);
+        QCOMPARE(w.callLogRows(QStringLiteral("Agent7")).size(), 1);
+    }
+
+    // Closing the window with a recorded call up ends it as the agent's hang-up would.
+    void closeHangsUpTheLiveCallWithItsRow() {
+        CallsWindow w;
+        connectCall(w);
+        w.ui.RecThisCallCheck->setChecked(true);
+        int rowsAtQuit = -1;
+        w.window.shutdown().setForceQuit([&] { rowsAtQuit = int(w.callLogRows(QStringLiteral("Agent7")).size()); });
+
+        w.window.close();
+
+        QTRY_VERIFY_WITH_TIMEOUT(rowsAtQuit != -1, 5000);
+        QCOMPARE(rowsAtQuit, 1);
+        QVERIFY(w.callLogRows(QStringLiteral("Agent7")).at(0).endsWith(",\"hang up\""));
+        QCOMPARE(w.engine.count(QStringLiteral("SaveRecording")), 1);
+        const QStringList names = w.engine.callNames();
+        QVERIFY(names.contains(QStringLiteral("EndCall")));
+        QVERIFY(names.indexOf(QStringLiteral("EndCall")) < names.indexOf(QStringLiteral("EngineStop")));
     }
 };
 

@@ -8,6 +8,8 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QtTest>
 
 #ifdef CORVID_WITH_WEBENGINE
@@ -125,6 +127,21 @@ private Q_SLOTS:
 #else
         QSKIP("built without the web engine: the page is a link the desktop's browser opens");
 #endif
+    }
+
+    // --- the link that stands for the page without the web engine ----------------------------------
+
+    // The caption shows no credentials; the link itself still opens the whole address.
+    void linkCaptionHidesTheCredentials() {
+        const QUrl url(DirectoryPageAddress(QStringLiteral("http://pbx1234.example.net"), true, "ann", "Secret9"));
+        QTextDocument shown;
+        shown.setHtml(DirectoryLinkText(url));
+        const QString caption = shown.toPlainText();
+        QVERIFY2(!caption.contains(QStringLiteral("Secret9")) && !caption.contains(QStringLiteral("ann")),
+                 qPrintable(caption));
+        QCOMPARE(caption, QStringLiteral("PBX extensions page"));
+        const QTextCursor link = shown.find(caption);
+        QCOMPARE(QUrl(link.charFormat().anchorHref()), url);
     }
 };
 

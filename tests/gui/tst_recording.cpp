@@ -138,6 +138,25 @@ private slots:
         QTest::mouseClick(w.ui.ctPush2, Qt::LeftButton);
         QCOMPARE(w.recordings(), QStringList{QStringLiteral("201_041226_100000.wav")});
     }
+
+    // --- the recording switch after a reset ---------------------------------------------------------
+
+    // A reset empties the buffer; on a live line recording goes on, on a held line the engine
+    // cannot go on recording, and the switch then offers to start it again.
+    void switchFollowsTheEngineAfterAReset() {
+        RecordingWindow w;
+        w.ui.CheckStartRecording->setChecked(true);
+        QTest::mouseClick(w.ui.BtnResetRecordingBuffer, Qt::LeftButton);
+        QVERIFY(w.ui.CheckStartRecording->isChecked());
+        QCOMPARE(w.ui.CheckStartRecording->text(), QStringLiteral("Stop Recording Call"));
+
+        QVERIFY(w.engine.HoldCall(0));
+        QTest::mouseClick(w.ui.BtnResetRecordingBuffer, Qt::LeftButton);
+        QCOMPARE(w.engine.line(0).recording, w.ui.CheckStartRecording->isChecked());
+        QVERIFY(!w.ui.CheckStartRecording->isChecked());
+        QCOMPARE(w.ui.CheckStartRecording->text(), QStringLiteral("Start Recording Call"));
+        QVERIFY(w.fakes.messages.boxes.isEmpty());
+    }
 };
 
 QTEST_MAIN(TestRecording)

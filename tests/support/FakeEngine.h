@@ -280,9 +280,13 @@ public:
     bool StopRecording(int line) override {
         return begin("StopRecording", {line}, Need::Line, line) && !(m_lines[line].recording = false);
     }
+    // Like the real engine: a line whose media run records on into the emptied buffer; a held line
+    // stops recording.
     void ResetRecording(int line) override {
         record("ResetRecording", {line});
-        if (m_lines.contains(line)) m_lines[line].recording = m_lines[line].hasRecording = false;
+        if (!m_lines.contains(line)) return;
+        Line& l = m_lines[line];
+        l.recording = l.hasRecording = l.recording && l.connected && !l.onHold;
     }
     // Writes a short silent 8 kHz mono wave at path, so that file handling can be checked.
     bool SaveRecording(int line, const QString& path) override {
