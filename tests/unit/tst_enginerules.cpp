@@ -3,6 +3,7 @@
 
 #include "engine/linphone/EngineRules.h"
 #include "engine/linphone/WaveFile.h"
+#include "support/FileSizeLimit.h"
 
 #include <QDir>
 #include <QFile>
@@ -182,6 +183,27 @@ private Q_SLOTS:
         QCOMPARE(joinWaves({a}, dir.filePath(QStringLiteral("no/such/folder/x.wav"))), WaveJoin::WriteFailed);
         // A failed save leaves an existing file at the target untouched.
         QCOMPARE(readAll(target).size(), 44 + 2400);
+    }
+
+    // A join that runs out of space (the file-size limit stands in for a full disk) fails and
+    // leaves the file already at the target as it was, with no temporary file beside it.
+    void joinOnAFullDiskKeepsTheOldFile() {
+        QTemporaryDir dir;
+        const QString part = writeWave(dir.filePath(QStringLiteral("part.wav")), 8000, 1, 800, 1000);
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("out"))));
+        const QString target = dir.filePath(QStringLiteral("out/saved.wav"));
+        const QByteArray old = readAll(writeWave(target, 8000, 1, 100, 5));
+        QVERIFY(!old.isEmpty());
+        WaveJoin result = WaveJoin::Ok;
+        {
+            test::FileSizeLimit limit(1024); // the 1,644-byte wave cannot be written in full
+            QVERIFY(limit.ok());
+            result = joinWaves({part}, target);
+        }
+        QCOMPARE(result, WaveJoin::WriteFailed);
+        QCOMPARE(readAll(target), old);
+        QCOMPARE(QDir(dir.filePath(QStringLiteral("out"))).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("saved.wav")});
     }
 };
 

@@ -10,6 +10,27 @@ using namespace engine_impl;
 
 // The far end asked us to transfer (REFER): the library ends our call and places the new one by
 // itself. The new call takes over the line of the call it replaces, as a call of that line.
+void LinphoneEngine::Impl::makeRoomForCall() {
+    const auto declineRinging = [this](const std::shared_ptr<lp::Call>& call) {
+        for (auto it = incoming.begin(); it != incoming.end(); ++it) {
+            if (it.value()->cPtr() == call->cPtr()) {
+                incoming.erase(it);
+                break;
+            }
+        }
+        call->decline(lp::Reason::Busy);
+    };
+    // The library makes a ringing call its current call and, before it places a new one, holds
+    // the current call; a call that rings cannot be held, so the new call would be refused.
+    for (auto current = core->getCurrentCall();
+         current && lineOf(current) < 0 && current->getState() == lp::Call::State::IncomingReceived;
+         current = core->getCurrentCall()) {
+        declineRinging(current);
+    }
+    while (core->getCallsNb() >= core->getMaxCalls() && !incoming.isEmpty())
+        declineRinging(incoming.begin().value());
+}
+
 int LinphoneEngine::Impl::takeOverTransferredLine(const std::shared_ptr<lp::Call>& call) {
     const int line = lineOf(call->getTransfererCall());
     if (line < 0) return -1;
@@ -37,8 +58,9 @@ void LinphoneEngine::Impl::onCallState(const std::shared_ptr<lp::Call>& call, lp
         return;
     }
     int line = lineOf(call);
-    if (line < 0 && placingLine >= 0 && !lines[size_t(placingLine)].call) {
-        // The first states of an outgoing call are reported while the library creates it.
+    if (line < 0 && state == S::OutgoingInit && placingLine >= 0 && !lines[size_t(placingLine)].call) {
+        // The first state of an outgoing call is reported while the library creates it. Another
+        // call's state reported meanwhile (a ringing call that ends) is not the new call.
         line = placingLine;
         lines[size_t(line)].call = call;
     }
@@ -236,7 +258,9 @@ bool LinphoneEngine::PlaceCall(int line, QString& number, int inputDevice, int o
     auto address = d->core->interpretUrl(str(target));
     if (!address) return d->fail(EngineError::InvalidUri);
 
-    d->collectRecording(line);
+    // A recording belongs to its call: what an earlier call left unsaved goes now.
+    d->discardRecording(line);
+    d->makeRoomForCall();
     d->setAudioPort(l.rtpPort);
     // The DTMF method is taken from the core when the call's offer is made.
     d->core->setUseRfc2833ForDtmf(!l.forceInband);
@@ -295,12 +319,12 @@ bool LinphoneEngine::AnswerCall(int line, const QString& callId, int inputDevice
     if (l.call) return d->fail(EngineError::LineBusy);
     auto call = d->incoming.value(callId);
     if (!call || call->getState() != lp::Call::State::IncomingReceived) return d->fail(EngineError::InvalidCallId);
-    d->collectRecording(line);
+    std::shared_ptr<lp::AudioDevice> input, output;
+    if (!d->pickDevices(inputDevice, outputDevice, input, output)) return false;
+    d->discardRecording(line);
     auto params = d->core->createCallParams(call);
     params->enableVideo(false);
     params->setRecordFile(str(l.buffer.recordPath()));
-    std::shared_ptr<lp::AudioDevice> input, output;
-    if (!d->pickDevices(inputDevice, outputDevice, input, output)) return false;
     if (input) call->setInputAudioDevice(input);
     if (output) call->setOutputAudioDevice(output);
     d->incoming.remove(callId);

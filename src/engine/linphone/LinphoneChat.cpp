@@ -3,7 +3,6 @@
 #include "engine/linphone/LinphoneEngineImpl.h"
 
 #include <QFile>
-#include <QPointer>
 
 #include <linphone/core.h>
 
@@ -86,20 +85,28 @@ void LinphoneEngine::Impl::onSubscriptionRequested(const std::shared_ptr<lp::Fri
     // Without an answer here the library accepts the SUBSCRIBE and then never sends a NOTIFY.
     // Agents of our own domain may watch us: their watcher becomes a friend that may subscribe.
     // The friend list is changed after the callback has returned.
+    // The watcher waits in the engine's table, not in the queued event: going offline drops it
+    // together with the core, so no friend of the library outlives its core.
     if (!f || !f->getAddress()) return;
-    const bool sameDomain = qstr(f->getAddress()->getDomain()).compare(domain, Qt::CaseInsensitive) == 0;
-    std::shared_ptr<lp::Friend> watcher = f;
-    QPointer<LinphoneEngine> guard(q);
-    post([guard, watcher, sameDomain] {
-        if (!guard || !guard->d->core) return;
+    const bool wasEmpty = pendingWatchers.empty();
+    pendingWatchers.push_back(f);
+    if (wasEmpty) post([this] { answerWatchers(); });
+}
+
+void LinphoneEngine::Impl::answerWatchers() {
+    const auto watchers = std::move(pendingWatchers);
+    pendingWatchers.clear();
+    if (!core) return;
+    for (const auto& watcher : watchers) {
+        const bool sameDomain = qstr(watcher->getAddress()->getDomain()).compare(domain, Qt::CaseInsensitive) == 0;
         if (sameDomain) {
             watcher->setIncSubscribePolicy(lp::SubscribePolicy::SPAccept);
             watcher->enableSubscribes(false);
-            guard->d->core->getDefaultFriendList()->addFriend(watcher);
+            core->getDefaultFriendList()->addFriend(watcher);
         } else {
             watcher->setIncSubscribePolicy(lp::SubscribePolicy::SPDeny);
         }
-    });
+    }
 }
 
 // --- chat and presence ---------------------------------------------------------------------------

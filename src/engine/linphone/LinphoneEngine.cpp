@@ -191,7 +191,7 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
         if (!bindAddress.isEmpty()) text += "bind_address=" + bindAddress.toLatin1() + "\n";
         if (isLoopbackHost(bindAddress)) text += "guess_hostname=0\n";
         text += "[video]\nenabled=0\ncapture=0\ndisplay=0\n";
-        text += "[misc]\nmax_calls=" + QByteArray::number(lineCount) + "\n";
+        text += "[misc]\nmax_calls=" + QByteArray::number(maxCallsFor(lineCount)) + "\n";
         rc.write(text);
     }
 
@@ -217,7 +217,7 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
         policy->setAutomaticallyAccept(false);
         core->setVideoActivationPolicy(policy);
     }
-    core->setMaxCalls(lineCount);
+    core->setMaxCalls(maxCallsFor(lineCount));
     core->setMediaEncryption(lp::MediaEncryption::None);
     core->enableKeepAlive(false);
     core->setUserAgent(str(userAgent), "");
@@ -329,6 +329,7 @@ void LinphoneEngine::Impl::stop() {
     lines.clear();
     incoming.clear();
     contacts.clear();
+    pendingWatchers.clear();
     account.reset();
     core.reset();
     listener.reset();

@@ -128,6 +128,7 @@ struct LinphoneEngine::Impl {
     bool regTryingSent = false;
     QHash<QString, std::shared_ptr<lp::Call>> incoming; // call id -> call not yet answered
     QHash<QString, std::shared_ptr<lp::Friend>> contacts;
+    std::vector<std::shared_ptr<lp::Friend>> pendingWatchers; // asked to watch us, answered after the callback
 
     explicit Impl(LinphoneEngine* owner) : q(owner) {
         pump.setTimerType(Qt::PreciseTimer);
@@ -225,6 +226,13 @@ struct LinphoneEngine::Impl {
                      std::shared_ptr<lp::AudioDevice>& output);
     std::shared_ptr<lp::Address> identityFor(const QString& user) const;
 
+    // The library refuses a new call, incoming or outgoing, once it has max_calls. Calls that ring
+    // without being answered count too: room for as many of them as there are lines is left above
+    // the line count, and makeRoomForCall() declines ringing calls (486) should an outgoing call
+    // still find no room.
+    static int maxCallsFor(int lineCount) { return 2 * lineCount; }
+    void makeRoomForCall();
+
     // --- call events -----------------------------------------------------------------------
     void onCallState(const std::shared_ptr<lp::Call>& call, lp::Call::State state, const std::string& message);
     void onIncoming(const std::shared_ptr<lp::Call>& call);
@@ -240,12 +248,21 @@ struct LinphoneEngine::Impl {
     void onMessageReceived(const std::shared_ptr<lp::ChatMessage>& message);
     void onPresenceReceived(const std::shared_ptr<lp::Friend>& f);
     void onSubscriptionRequested(const std::shared_ptr<lp::Friend>& f);
+    void answerWatchers();
 
     // --- media -----------------------------------------------------------------------------
     void applyCallMutes(Line& l);
     // Moves what the library recorded for the line's call into the line's parts.
     void collectRecording(int line) { lines[size_t(line)].buffer.collect(); }
+    // Empties the line's buffer (its files are deleted) for a new call on the line.
+    void discardRecording(int line) {
+        Line& l = lines[size_t(line)];
+        l.recording = false;
+        l.wantRecording = false;
+        l.buffer.discard();
+    }
     void stopRecordingOf(int line);
+    void resumeRecordingOf(int line);
     void forgetWave(Line& l);
     // "Listen": the call's player feeds only the far end, so a second player of the library plays
     // the wave on the speaker, kept at the same position. Without a playback device it stays silent.

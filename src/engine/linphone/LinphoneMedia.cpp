@@ -101,6 +101,19 @@ void LinphoneEngine::Impl::applyCallMutes(Line& l) {
     l.call->setSpeakerMuted(speakerMuted || l.speakerMuted);
 }
 
+// Goes on recording the line's call after a save or a reset stopped it: at once while the media
+// run, otherwise (on hold, while resuming) once they run again.
+void LinphoneEngine::Impl::resumeRecordingOf(int line) {
+    Line& l = lines[size_t(line)];
+    if (!l.call) return;
+    if (l.call->getState() == lp::Call::State::StreamsRunning) {
+        l.call->startRecording();
+        l.recording = true;
+    } else {
+        l.wantRecording = true;
+    }
+}
+
 void LinphoneEngine::Impl::stopRecordingOf(int line) {
     Line& l = lines[line];
     l.wantRecording = false;
@@ -209,18 +222,20 @@ int LinphoneEngine::SpeakerVolume() {
     return d->speakerVolume;
 }
 
+// Volumes and gain control are kept while the engine is stopped, like the mutes (the answer is
+// then False, code 10), and given to the library when it starts.
 bool LinphoneEngine::SetMicVolume(int volume) {
-    if (!d->checkStarted()) return false;
     if (volume < 0 || volume > kVolumeMax) return d->fail(EngineError::InvalidValue);
     d->micVolume = volume;
+    if (!d->checkStarted()) return false;
     d->applyGains();
     return true;
 }
 
 bool LinphoneEngine::SetSpeakerVolume(int volume) {
-    if (!d->checkStarted()) return false;
     if (volume < 0 || volume > kVolumeMax) return d->fail(EngineError::InvalidValue);
     d->speakerVolume = volume;
+    if (!d->checkStarted()) return false;
     d->applyGains();
     return true;
 }
@@ -254,9 +269,9 @@ bool LinphoneEngine::IsMicBoostOn() {
 bool LinphoneEngine::AgcOn(int level) {
     // The library's gain control has no target level: any positive level switches it on. It acts
     // on the microphone path of calls set up from now on.
-    if (!d->checkStarted()) return false;
     if (level <= 0 || level > 32767) return d->fail(EngineError::InvalidValue);
     d->agc = true;
+    if (!d->checkStarted()) return false;
     linphone_core_enable_agc(reinterpret_cast<LinphoneCore*>(d->core->cPtr()), true);
     return true;
 }
@@ -299,6 +314,18 @@ bool LinphoneEngine::DisableCodec(int codec) {
     return true;
 }
 
+bool LinphoneEngine::agcApplied() const {
+    return d->core && linphone_core_agc_enabled(reinterpret_cast<const LinphoneCore*>(d->core->cPtr()));
+}
+
+float LinphoneEngine::micGainDb() const {
+    return d->core ? d->core->getMicGainDb() : 0.0f;
+}
+
+float LinphoneEngine::playbackGainDb() const {
+    return d->core ? d->core->getPlaybackGainDb() : 0.0f;
+}
+
 // --- recording -----------------------------------------------------------------------------------
 
 bool LinphoneEngine::StartRecording(int line, int, bool) {
@@ -326,14 +353,11 @@ bool LinphoneEngine::StopRecording(int line) {
 void LinphoneEngine::ResetRecording(int line) {
     if (!d->checkOpenLine(line)) return;
     Impl::Line& l = d->lines[size_t(line)];
-    const bool wasRecording = l.recording;
+    const bool wasRecording = l.recording || l.wantRecording;
     d->stopRecordingOf(line);
     l.buffer.discard();
     // Emptying the buffer does not end a running recording: it goes on into a fresh part.
-    if (wasRecording && l.call && l.call->getState() == lp::Call::State::StreamsRunning) {
-        l.call->startRecording();
-        l.recording = true;
-    }
+    if (wasRecording) d->resumeRecordingOf(line);
 }
 
 bool LinphoneEngine::SaveRecording(int line, const QString& path) {
@@ -344,10 +368,7 @@ bool LinphoneEngine::SaveRecording(int line, const QString& path) {
     const bool wasRecording = l.recording;
     if (wasRecording) d->stopRecordingOf(line);
     const WaveJoin result = l.buffer.saveTo(path);
-    if (wasRecording && l.call && l.call->getState() == lp::Call::State::StreamsRunning) {
-        l.call->startRecording();
-        l.recording = true;
-    }
+    if (wasRecording) d->resumeRecordingOf(line);
     switch (result) {
     case WaveJoin::Ok:
         return true;
