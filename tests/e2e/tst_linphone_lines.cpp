@@ -434,6 +434,30 @@ private Q_SLOTS:
         QVERIFY(p->engine->EndCall(0));
     }
 
+    // Asked to use the sound card on a machine without a reachable sound server, the engine keeps
+    // its media running on their own clock: the call carries audio both ways and the recording
+    // has the call's length.
+    void noSoundServerStillClocksTheMedia() {
+        struct PulseServer {
+            QByteArray old = qgetenv("PULSE_SERVER");
+            bool had = qEnvironmentVariableIsSet("PULSE_SERVER");
+            ~PulseServer() { had ? qputenv("PULSE_SERVER", old) : qunsetenv("PULSE_SERVER"); }
+        } restore;
+        qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(m_work.filePath(QStringLiteral("no-sound-server"))));
+        Phone* p = phone(tone(500), true);
+        QVERIFY(p);
+        qInfo("devices seen: %d to record, %d to play", p->engine->InputDeviceCount(), p->engine->OutputDeviceCount());
+        QString number = BedNumber::Answer;
+        QVERIFY(p->engine->PlaceCall(0, number, -1, -1));
+        QVERIFY(p->waitForName("CallConnected"));
+        QVERIFY(p->engine->StartRecording(0, 2, true));
+        QTest::qWait(3000);
+        const QString saved = m_work.filePath(QStringLiteral("no_sound.wav"));
+        QVERIFY(p->engine->SaveRecording(0, saved));
+        const int ms = waveDurationMs(saved);
+        QVERIFY2(ms >= 2500 && ms <= 3600, qPrintable(QString::number(ms)));
+        QVERIFY(p->engine->EndCall(0));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestLinphoneLines)

@@ -218,6 +218,7 @@ struct LinphoneEngine::Impl {
     void applyGains();
     bool anyCodecEnabled();
     std::vector<std::shared_ptr<lp::AudioDevice>> devices(lp::AudioDevice::Capabilities cap) const;
+    bool deviceCan(const std::shared_ptr<const lp::AudioDevice>& device, lp::AudioDevice::Capabilities cap) const;
     // The name of device index among those with cap; empty with code 33 for an index outside.
     QString deviceName(lp::AudioDevice::Capabilities cap, int index);
     // Device indexes of the lists (-1: the default device). An index outside its list is refused

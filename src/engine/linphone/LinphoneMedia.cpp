@@ -6,6 +6,8 @@
 #include <QFileInfo>
 
 #include <linphone/core.h>
+#include <mediastreamer2/msfactory.h>
+#include <mediastreamer2/mssndcard.h>
 
 namespace corvid {
 
@@ -30,11 +32,27 @@ void LinphoneEngine::Impl::forgetWave(Line& l) {
     l.wavePosMs = 0;
 }
 
+// The devices that can record (or play). Without a sound server the library still lists the
+// sound system's default device, which can neither record nor play; its device object then
+// carries capabilities that were never set (any value). A call on that device runs its media
+// without a clock: nothing is sent and a recording stops after about a second. So the
+// capabilities are read from the sound card itself.
+bool LinphoneEngine::Impl::deviceCan(const std::shared_ptr<const lp::AudioDevice>& device,
+                                     lp::AudioDevice::Capabilities cap) const {
+    if (!core || !device) return false;
+    MSSndCardManager* cards =
+        ms_factory_get_snd_card_manager(linphone_core_get_ms_factory(reinterpret_cast<LinphoneCore*>(core->cPtr())));
+    const MSSndCard* card = ms_snd_card_manager_get_card(cards, device->getId().c_str());
+    const unsigned int wanted =
+        cap == lp::AudioDevice::Capabilities::CapabilityRecord ? MS_SND_CARD_CAP_CAPTURE : MS_SND_CARD_CAP_PLAYBACK;
+    return card && (ms_snd_card_get_capabilities(card) & wanted) != 0;
+}
+
 std::vector<std::shared_ptr<lp::AudioDevice>> LinphoneEngine::Impl::devices(lp::AudioDevice::Capabilities cap) const {
     std::vector<std::shared_ptr<lp::AudioDevice>> out;
     if (!core) return out;
     for (const auto& dev : core->getExtendedAudioDevices())
-        if (dev && dev->hasCapability(cap)) out.push_back(dev);
+        if (deviceCan(dev, cap)) out.push_back(dev);
     return out;
 }
 
@@ -126,7 +144,7 @@ void LinphoneEngine::Impl::startListening(Line& l) {
     if (!l.localPlayer) {
         auto out = core->getOutputAudioDevice();
         if (!out) out = core->getDefaultOutputAudioDevice();
-        if (!out || !out->hasCapability(lp::AudioDevice::Capabilities::CapabilityPlay)) return;
+        if (!deviceCan(out, lp::AudioDevice::Capabilities::CapabilityPlay)) return;
         auto player = core->createLocalPlayer(out->getId(), "", nullptr);
         if (!player || player->open(str(l.wavePath)) != 0) return;
         l.localPlayer = player;
