@@ -2,6 +2,7 @@
 // numbers, names and digits, and the wave files it reads, writes and joins.
 
 #include "engine/linphone/EngineRules.h"
+#include "engine/linphone/RecordingParts.h"
 #include "engine/linphone/WaveFile.h"
 #include "support/FileSizeLimit.h"
 
@@ -204,6 +205,38 @@ private Q_SLOTS:
         QCOMPARE(readAll(target), old);
         QCOMPARE(QDir(dir.filePath(QStringLiteral("out"))).entryList(QDir::Files | QDir::Hidden),
                  QStringList{QStringLiteral("saved.wav")});
+    }
+
+    // A line's recording buffer: each collect turns what the library wrote into a part (a file
+    // without samples is dropped), a save joins the parts in order, a discard leaves the folder
+    // empty.
+    void recordingBufferOfALine() {
+        QTemporaryDir dir;
+        const QString folder = dir.path() + QLatin1Char('/');
+        RecordingParts buffer(folder, QStringLiteral("line1"));
+        QCOMPARE(buffer.recordPath(), folder + QStringLiteral("line1.wav"));
+        QVERIFY(!writeWave(buffer.recordPath(), 8000, 1, 800, 1000).isEmpty());
+        buffer.collect();
+        QVERIFY(!writeWave(buffer.recordPath(), 8000, 1, 0, 0).isEmpty()); // header only
+        buffer.collect();
+        QVERIFY(!writeWave(buffer.recordPath(), 8000, 1, 400, -1000).isEmpty());
+        buffer.collect();
+        QCOMPARE(buffer.parts().size(), 2);
+        QVERIFY(!QFile::exists(buffer.recordPath()));
+
+        const QString saved = dir.filePath(QStringLiteral("saved/call.wav"));
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("saved"))));
+        QCOMPARE(buffer.saveTo(saved), WaveJoin::Ok);
+        const QByteArray bytes = readAll(saved);
+        QCOMPARE(bytes.size(), 44 + 2400);
+        QCOMPARE(qFromLittleEndian<qint16>(reinterpret_cast<const uchar*>(bytes.constData() + 44 + 1600)),
+                 qint16(-1000));
+
+        QVERIFY(!writeWave(buffer.recordPath(), 8000, 1, 80, 1).isEmpty()); // left by a call cut short
+        buffer.discard();
+        QVERIFY(buffer.parts().isEmpty());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
+        QCOMPARE(buffer.saveTo(saved), WaveJoin::NothingToJoin);
     }
 };
 

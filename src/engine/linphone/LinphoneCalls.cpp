@@ -8,9 +8,10 @@ namespace corvid {
 using namespace engine_rules;
 using namespace engine_impl;
 
-// The far end asked us to transfer (REFER): the library ends our call and places the new one by
-// itself. The new call takes over the line of the call it replaces, as a call of that line.
+// Before an outgoing call: ringing calls the window has not taken are answered busy where they
+// would make the library refuse the new call.
 void LinphoneEngine::Impl::makeRoomForCall() {
+    // Answers false when the library would not decline the call (it is then left alone).
     const auto declineRinging = [this](const std::shared_ptr<lp::Call>& call) {
         for (auto it = incoming.begin(); it != incoming.end(); ++it) {
             if (it.value()->cPtr() == call->cPtr()) {
@@ -18,19 +19,23 @@ void LinphoneEngine::Impl::makeRoomForCall() {
                 break;
             }
         }
-        call->decline(lp::Reason::Busy);
+        return call->decline(lp::Reason::Busy) == 0;
     };
     // The library makes a ringing call its current call and, before it places a new one, holds
     // the current call; a call that rings cannot be held, so the new call would be refused.
     for (auto current = core->getCurrentCall();
          current && lineOf(current) < 0 && current->getState() == lp::Call::State::IncomingReceived;
          current = core->getCurrentCall()) {
-        declineRinging(current);
+        if (!declineRinging(current)) break;
     }
-    while (core->getCallsNb() >= core->getMaxCalls() && !incoming.isEmpty())
-        declineRinging(incoming.begin().value());
+    // Calls that ring count against the library's call limit.
+    while (core->getCallsNb() >= core->getMaxCalls() && !incoming.isEmpty()) {
+        if (!declineRinging(incoming.begin().value())) break;
+    }
 }
 
+// The far end asked us to transfer (REFER): the library ends our call and places the new one by
+// itself. The new call takes over the line of the call it replaces, as a call of that line.
 int LinphoneEngine::Impl::takeOverTransferredLine(const std::shared_ptr<lp::Call>& call) {
     const int line = lineOf(call->getTransfererCall());
     if (line < 0) return -1;
