@@ -19,6 +19,7 @@ const QString System = QStringLiteral("System");
 const QString UserAgent = QStringLiteral("Corvid22a");
 constexpr int RegisterExpirySeconds = 1800;
 constexpr int EngineIntervalMs = 30;
+const QString NoSoundDeviceText = QStringLiteral("No sound device found: calls carry no audio from this computer.");
 } // namespace
 
 void ShowProxyFields(Ui::MainForm& ui, const QString& sipProxy, const QString& outboundProxy) {
@@ -167,6 +168,11 @@ void OnlineControl::goOnline() {
         audio->FillInputDevices();
         audio->FillOutputDevices();
     }
+    // Without a device that records and one that plays, the engine runs its calls without this
+    // computer's sound: say so rather than let the calls look like they carry the agent's voice.
+    m_noSoundDevice = ui->CheckCaptureSoundDevice->isChecked() &&
+                      (engine->InputDeviceCount() == 0 || engine->OutputDeviceCount() == 0);
+    if (m_noSoundDevice) addStatusLog(NoSoundDeviceText);
     fillLineLists();
 
     if (m_ctx.timers.TimerTick) m_ctx.timers.TimerTick->start();
@@ -267,6 +273,7 @@ void OnlineControl::onRegisterSucceeded() {
     if (!self || session != m_session) return;
     clearStatusLog();
     addStatusLog(QStringLiteral("Ready..."));
+    if (m_noSoundDevice) addStatusLog(NoSoundDeviceText); // the log was just emptied
     setStatusCaption(QStringLiteral("Ready..."));
     msDelay(1000);
     if (!self || session != m_session) return;

@@ -95,6 +95,7 @@ private:
     // Counts goings online and offline, so a handler that waited can tell that the phone went
     // offline (or online again) under it.
     quint64 m_session = 0;
+    bool m_noSoundDevice = false; // asked for the sound card, but none records and plays
 };
 
 } // namespace corvid

@@ -279,6 +279,140 @@ private Q_SLOTS:
         QVERIFY(!p->log->hasName("CallHungUp"));
         QVERIFY(!p->engine->IsLineBusy(0));
     }
+
+    // The recording buffer holds one call: what an earlier call left unsaved is dropped when the
+    // line's next call starts, and its files leave the engine's recording folder.
+    void recordingBelongsToItsOwnCall() {
+        Phone* p = phone(tone(500));
+        QVERIFY(p);
+        const QDir recordingDir(p->engine->options().dataDir + QStringLiteral("/recording"));
+        QString number = BedNumber::Answer;
+        QVERIFY(p->engine->PlaceCall(0, number, -1, -1));
+        QVERIFY(p->waitForName("CallConnected"));
+        QVERIFY(p->engine->StartRecording(0, 2, true));
+        QTest::qWait(1500);
+        QVERIFY(p->engine->EndCall(0));
+        QTRY_VERIFY(!p->engine->IsLineBusy(0));
+        QVERIFY(!recordingDir.entryList(QDir::Files).isEmpty()); // call A's part, never saved
+
+        p->log->clear();
+        QVERIFY(p->engine->PlaceCall(0, number, -1, -1));
+        QVERIFY(recordingDir.entryList(QDir::Files).isEmpty());
+        QVERIFY(p->waitForName("CallConnected"));
+        QVERIFY(p->engine->StartRecording(0, 2, true));
+        QTest::qWait(1000);
+        const QString saved = m_work.filePath(QStringLiteral("call_b.wav"));
+        QVERIFY(p->engine->SaveRecording(0, saved));
+        const int ms = waveDurationMs(saved);
+        QVERIFY2(ms >= 700 && ms <= 1400, qPrintable(QString::number(ms)));
+        QVERIFY(p->engine->EndCall(0));
+    }
+
+    // Incoming calls nobody answers do not take the slots an outgoing call needs.
+    void ringingCallsLeaveRoomForAnOutgoingCall() {
+        Phone* dialer = phone(QString(), false, 60, Account1001);
+        // Callers with addresses of their own (the library turns away a second call from the same
+        // address); the proxy relays INVITEs without asking who sends them.
+        PhoneSetup caller;
+        caller.registerIt = false;
+        caller.account = BedAccount{QStringLiteral("2001"), QStringLiteral("x")};
+        Phone* first = m_phones.add(caller);
+        caller.account = BedAccount{QStringLiteral("2002"), QStringLiteral("x")};
+        Phone* second = m_phones.add(caller);
+        QVERIFY(dialer && first && second);
+        for (Phone* c : {first, second}) {
+            QString number = Account1001.user;
+            QVERIFY(c->engine->PlaceCall(0, number, -1, -1));
+            QVERIFY(c->waitFor(QStringLiteral("ProvisionalResponse(0, 180, Ringing)")));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(dialer->log->names().count(QStringLiteral("IncomingCall")), 2, kEventMs);
+        QString number = BedNumber::Answer;
+        QVERIFY2(dialer->engine->PlaceCall(0, number, -1, -1),
+                 qPrintable(QString::number(dialer->engine->LastErrorCode())));
+        QVERIFY(dialer->waitFor(QStringLiteral("CallConnected(0, sip:9001@%1, 3)").arg(m_bed->domain())));
+        // The library cannot hold the call that rang last, so that one was answered busy; the
+        // other still rings and can be taken on the second line.
+        QTRY_VERIFY_WITH_TIMEOUT(first->log->hasName("CallFailed") != second->log->hasName("CallFailed"), kEventMs);
+        Phone* declined = first->log->hasName("CallFailed") ? first : second;
+        QCOMPARE(declined->log->first("RequestFailureResponse").value(1).toInt(), 486);
+        Phone* ringing = declined == first ? second : first;
+        bool answered = false;
+        for (const QString& text : dialer->log->texts()) {
+            if (!text.startsWith(QStringLiteral("IncomingCall("))) continue;
+            const QString callId = text.mid(13).section(QStringLiteral(", "), 0, 0);
+            answered = answered || dialer->engine->AnswerCall(1, callId, -1, -1);
+        }
+        QVERIFY(answered);
+        QVERIFY(ringing->waitForName("CallConnected"));
+        QVERIFY(dialer->engine->EndCall(0));
+        QVERIFY(dialer->engine->EndCall(1));
+    }
+
+    // Saving or emptying the buffer while the call is on hold does not end the recording: it goes
+    // on once the call is resumed.
+    void recordingGoesOnAfterSaveOrResetOnHold_data() {
+        QTest::addColumn<bool>("save");
+        QTest::newRow("save") << true;
+        QTest::newRow("reset") << false;
+    }
+    void recordingGoesOnAfterSaveOrResetOnHold() {
+        QFETCH(bool, save);
+        Phone* p = phone(tone(500));
+        QVERIFY(p);
+        QString number = BedNumber::Answer;
+        QVERIFY(p->engine->PlaceCall(0, number, -1, -1));
+        QVERIFY(p->waitForName("CallConnected"));
+        QVERIFY(p->waitFor(QStringLiteral("DtmfDigitReceived(0, 5)"))); // the far end's INFO is answered
+        QVERIFY(p->engine->StartRecording(0, 2, true));
+        QTest::qWait(500);
+        const auto holds = [this] {
+            return m_bed->farEndMessages(SipTestBed::FarEnd::Answer).count(QStringLiteral("a=recvonly"));
+        };
+        const qsizetype holdsBefore = holds();
+        QVERIFY(p->engine->HoldCall(0));
+        QTRY_VERIFY_WITH_TIMEOUT(holds() > holdsBefore, kEventMs);
+        const QString first = m_work.filePath(QStringLiteral("held.wav"));
+        if (save)
+            QVERIFY(p->engine->SaveRecording(0, first));
+        else
+            p->engine->ResetRecording(0);
+        const int before = save ? waveDurationMs(first) : 0;
+        QTest::qWait(100);
+        QVERIFY(p->engine->ResumeCall(0));
+        QTRY_VERIFY_WITH_TIMEOUT(!p->engine->IsLineOnHold(0), kEventMs);
+        QVERIFY(p->engine->RecordingLineOp(0));
+        QTest::qWait(1200);
+        const QString resumed = m_work.filePath(QStringLiteral("resumed.wav"));
+        QVERIFY(p->engine->SaveRecording(0, resumed));
+        const int added = waveDurationMs(resumed) - before;
+        QVERIFY2(added >= 800, qPrintable(QString::number(added)));
+        QVERIFY(p->engine->EndCall(0));
+    }
+
+    // Asked to use the sound card on a machine without a reachable sound server, the engine keeps
+    // its media running on their own clock: the call carries audio both ways and the recording
+    // has the call's length.
+    void noSoundServerStillClocksTheMedia() {
+        struct PulseServer {
+            QByteArray old = qgetenv("PULSE_SERVER");
+            bool had = qEnvironmentVariableIsSet("PULSE_SERVER");
+            ~PulseServer() { had ? qputenv("PULSE_SERVER", old) : qunsetenv("PULSE_SERVER"); }
+        } restore;
+        qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(m_work.filePath(QStringLiteral("no-sound-server"))));
+        Phone* p = phone(tone(500), true);
+        QVERIFY(p);
+        qInfo("devices seen: %d to record, %d to play", p->engine->InputDeviceCount(), p->engine->OutputDeviceCount());
+        QString number = BedNumber::Answer;
+        QVERIFY(p->engine->PlaceCall(0, number, -1, -1));
+        QVERIFY(p->waitForName("CallConnected"));
+        QVERIFY(p->engine->StartRecording(0, 2, true));
+        QTest::qWait(3000);
+        const QString saved = m_work.filePath(QStringLiteral("no_sound.wav"));
+        QVERIFY(p->engine->SaveRecording(0, saved));
+        const int ms = waveDurationMs(saved);
+        QVERIFY2(ms >= 2500 && ms <= 3600, qPrintable(QString::number(ms)));
+        QVERIFY(p->engine->EndCall(0));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestLinphoneLines)

@@ -188,6 +188,21 @@ private Q_SLOTS:
         ui.CheckForceInbandDTMF->setChecked(true);
         QCOMPARE(o.args(QStringLiteral("ForceInbandDtmfOn"), 0), (QVariantList{0, 1}));
     }
+
+    // Asked to use the sound card where there is none, going online says so once in the log (also
+    // after the registration has emptied it); with the sound card not asked for, nothing is said.
+    void missingSoundDeviceIsReported() {
+        const QString text = QStringLiteral("No sound device found: calls carry no audio from this computer.");
+        Online o;
+        o.w.engine.setDevices({}, {QStringLiteral("Fake Speaker")});
+        o.registerOnClick();
+        o.click();
+        QCOMPARE(o.w.statusLog(), (QStringList{QStringLiteral("Ready..."), text}));
+        o.click(); // offline
+        o.w.ui.CheckCaptureSoundDevice->setChecked(false);
+        o.click();
+        QCOMPARE(o.w.statusLog(), QStringList{QStringLiteral("Ready...")});
+    }
 };
 
 QTEST_MAIN(TestOnline)

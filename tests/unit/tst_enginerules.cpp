@@ -2,7 +2,9 @@
 // and joins.
 
 #include "engine/linphone/EngineRules.h"
+#include "engine/linphone/RecordingParts.h"
 #include "engine/linphone/WaveFile.h"
+#include "support/FileSizeLimit.h"
 
 #include <QDir>
 #include <QFile>
@@ -121,6 +123,59 @@ private Q_SLOTS:
         QCOMPARE(joinWaves({a}, dir.filePath(QStringLiteral("no/such/folder/x.wav"))), WaveJoin::WriteFailed);
         // A failed save leaves an existing file at the target untouched.
         QCOMPARE(readAll(target).size(), 44 + 2400);
+    }
+
+    // A join that runs out of space (the file-size limit stands in for a full disk) fails and
+    // leaves the file already at the target as it was, with no temporary file beside it.
+    void joinOnAFullDiskKeepsTheOldFile() {
+        QTemporaryDir dir;
+        const QString part = writeWave(dir.filePath(QStringLiteral("part.wav")), 8000, 1, 800, 1000);
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("out"))));
+        const QString target = dir.filePath(QStringLiteral("out/saved.wav"));
+        const QByteArray old = readAll(writeWave(target, 8000, 1, 100, 5));
+        QVERIFY(!old.isEmpty());
+        WaveJoin result = WaveJoin::Ok;
+        {
+            test::FileSizeLimit limit(1024); // the 1,644-byte wave cannot be written in full
+            QVERIFY(limit.ok());
+            result = joinWaves({part}, target);
+        }
+        QCOMPARE(result, WaveJoin::WriteFailed);
+        QCOMPARE(readAll(target), old);
+        QCOMPARE(QDir(dir.filePath(QStringLiteral("out"))).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("saved.wav")});
+    }
+
+    // A line's recording buffer: each collect turns what the library wrote into a part (a file
+    // without samples is dropped), a save joins the parts in order, a discard leaves the folder
+    // empty.
+    void recordingBufferOfALine() {
+        QTemporaryDir dir;
+        const QString folder = dir.path() + QLatin1Char('/');
+        RecordingParts buffer(folder, QStringLiteral("line1"));
+        QCOMPARE(buffer.recordPath(), folder + QStringLiteral("line1.wav"));
+        QVERIFY(!writeWave(buffer.recordPath(), 8000, 1, 800, 1000).isEmpty());
+        buffer.collect();
+        QVERIFY(!writeWave(buffer.recordPath(), 8000, 1, 0, 0).isEmpty()); // header only
+        buffer.collect();
+        QVERIFY(!writeWave(buffer.recordPath(), 8000, 1, 400, -1000).isEmpty());
+        buffer.collect();
+        QCOMPARE(buffer.parts().size(), 2);
+        QVERIFY(!QFile::exists(buffer.recordPath()));
+
+        const QString saved = dir.filePath(QStringLiteral("saved/call.wav"));
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("saved"))));
+        QCOMPARE(buffer.saveTo(saved), WaveJoin::Ok);
+        const QByteArray bytes = readAll(saved);
+        QCOMPARE(bytes.size(), 44 + 2400);
+        QCOMPARE(qFromLittleEndian<qint16>(reinterpret_cast<const uchar*>(bytes.constData() + 44 + 1600)),
+                 qint16(-1000));
+
+        QVERIFY(!writeWave(buffer.recordPath(), 8000, 1, 80, 1).isEmpty()); // left by a call cut short
+        buffer.discard();
+        QVERIFY(buffer.parts().isEmpty());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
+        QCOMPARE(buffer.saveTo(saved), WaveJoin::NothingToJoin);
     }
 };
 

@@ -159,6 +159,31 @@ private Q_SLOTS:
         QCOMPARE(code(), int(EngineError::Sdp));
         engine.EngineStop();
     }
+
+    // Volumes and gain control chosen while offline are kept (the answer is still False, code 10)
+    // and given to the library when the engine starts; a value out of range is not kept.
+    void audioSettingsMadeOfflineApplyOnStart() {
+        LinphoneEngine engine(options(QStringLiteral("offline-audio")));
+        QVERIFY(!engine.SetMicVolume(100));
+        QCOMPARE(engine.LastErrorCode(), int(EngineError::NotOnline));
+        QVERIFY(!engine.SetSpeakerVolume(25));
+        QCOMPARE(engine.LastErrorCode(), int(EngineError::NotOnline));
+        QVERIFY(!engine.AgcOn(8000));
+        QCOMPARE(engine.LastErrorCode(), int(EngineError::NotOnline));
+        QVERIFY(!engine.SetMicVolume(300));
+        QCOMPARE(engine.LastErrorCode(), int(EngineError::InvalidValue));
+        QCOMPARE(engine.MicVolume(), 100);
+        QCOMPARE(engine.SpeakerVolume(), 25);
+
+        QVERIFY(start(engine, freeUdpPort()));
+        QCOMPARE(engine.MicVolume(), 100);
+        QCOMPARE(engine.SpeakerVolume(), 25);
+        // What the library was given: -6 dB and -18 dB, gain control on.
+        QVERIFY(engine.agcApplied());
+        QVERIFY2(qAbs(engine.micGainDb() + 6.02f) < 0.1f, qPrintable(QString::number(engine.micGainDb())));
+        QVERIFY2(qAbs(engine.playbackGainDb() + 18.06f) < 0.1f, qPrintable(QString::number(engine.playbackGainDb())));
+        engine.EngineStop();
+    }
 };
 
 QTEST_GUILESS_MAIN(TestLinphoneEngine)

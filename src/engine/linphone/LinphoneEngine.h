@@ -48,6 +48,10 @@ public:
     int sipPort() const;
     int lineRtpPort(int line) const;
     int pumpIntervalMs() const;
+    // What the running library was given (0 / false while stopped).
+    bool agcApplied() const;
+    float micGainDb() const;
+    float playbackGainDb() const;
 
     // --- SipEngine -------------------------------------------------------------------------
     bool EngineStart(bool flag, QString& localAddress, int sipPort, const QString& userName, const QString& authLogin,

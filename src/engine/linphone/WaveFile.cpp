@@ -4,6 +4,8 @@
 #include <QSaveFile>
 #include <QtEndian>
 
+#include <unistd.h>
+
 namespace corvid {
 
 namespace {
@@ -24,6 +26,12 @@ void put16(QByteArray& b, quint16 v) {
     char c[2];
     qToLittleEndian<quint16>(v, reinterpret_cast<uchar*>(c));
     b.append(c, 2);
+}
+
+// Whether what was written has reached the disk (a write the system took into its cache may still
+// fail there).
+bool syncToDisk(QFileDevice& f) {
+    return ::fsync(f.handle()) == 0;
 }
 
 constexpr quint16 kFormatPcm = 1;
@@ -148,9 +156,16 @@ WaveJoin joinWaves(const QStringList& parts, const QString& target, int* skipped
     for (const WaveInfo& w : infos)
         total += w.dataBytes;
 
+    // Unbuffered, every write checked and the file synced before it is renamed over the target: a
+    // buffered QSaveFile writes its last bytes inside commit() and renames the file even when that
+    // write fails (a full disk), which would leave a truncated recording at the target.
     QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly)) return WaveJoin::WriteFailed;
-    out.write(waveHeader(first.sampleRate, first.channels, total));
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return WaveJoin::WriteFailed;
+    const QByteArray header = waveHeader(first.sampleRate, first.channels, total);
+    if (out.write(header) != header.size()) {
+        out.cancelWriting();
+        return WaveJoin::WriteFailed;
+    }
     for (int i = 0; i < usable.size(); ++i) {
         QFile in(usable[i]);
         if (!in.open(QIODevice::ReadOnly) || !in.seek(infos[i].dataOffset)) {
@@ -170,6 +185,10 @@ WaveJoin joinWaves(const QStringList& parts, const QString& target, int* skipped
             }
             left -= chunk.size();
         }
+    }
+    if (!syncToDisk(out)) {
+        out.cancelWriting();
+        return WaveJoin::WriteFailed;
     }
     return out.commit() ? WaveJoin::Ok : WaveJoin::WriteFailed;
 }

@@ -1,0 +1,276 @@
+#pragma once
+// The private part of the liblinphone engine, shared by its source files: the line table, the
+// settings kept across stop and start, and the running core. Only the engine's own files include
+// this header.
+//
+//   LinphoneEngine.cpp  engine life, registration, lines
+//   LinphoneCalls.cpp   calls: place, answer, end, hold, transfer, join, DND, forwarding, DTMF, call states
+//   LinphoneMedia.cpp   devices, volumes, mutes, codecs, recording, wave playback
+//   LinphoneChat.cpp    chat and presence
+
+#include "engine/linphone/EngineRules.h"
+#include "engine/linphone/LinphoneEngine.h"
+#include "engine/linphone/RecordingParts.h"
+#include "engine/linphone/WaveFile.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QTimer>
+
+#include <linphone++/linphone.hh>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace corvid {
+
+namespace lp = linphone;
+
+namespace engine_impl {
+
+inline std::string str(const QString& s) {
+    return s.toStdString();
+}
+inline QString qstr(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+inline bool isSettingUp(lp::Call::State s) {
+    using S = lp::Call::State;
+    return s == S::OutgoingInit || s == S::OutgoingProgress || s == S::OutgoingRinging || s == S::OutgoingEarlyMedia;
+}
+
+inline bool isFinished(lp::Call::State s) {
+    using S = lp::Call::State;
+    return s == S::End || s == S::Error || s == S::Released;
+}
+
+} // namespace engine_impl
+
+struct LinphoneEngine::Impl {
+    struct Listener;
+    struct PlayerEof;
+
+    // One line of the dialer: the library knows calls, the adapter keeps the lines.
+    struct Line {
+        bool open = false;
+        int rtpPort = 0;
+        bool forceInband = false; // for the line's next call
+        bool micMuted = false;
+        bool speakerMuted = false;
+
+        std::shared_ptr<lp::Call> call;
+        bool callInband = false;
+        bool connectingSent = false;
+        int provisionalSent = 0; // last provisional code reported
+        bool connected = false;
+        bool endedByUs = false;
+        bool onHold = false;
+
+        RecordingParts buffer; // what the line's call has recorded
+        bool recording = false;
+        bool wantRecording = false; // asked for before the media were running
+
+        // Wave playback into the call. The library's player cannot tell its position or length
+        // (both crash), so the adapter counts them.
+        std::shared_ptr<lp::Player> player;
+        std::shared_ptr<PlayerEof> playerListener;
+        std::shared_ptr<lp::Player> localPlayer; // the same wave on the agent's speaker ("listen")
+        QString wavePath;
+
+        std::shared_ptr<lp::Call> replacedCall; // the call a far-end-requested transfer is replacing
+        bool waveOpen = false;
+        bool wavePlaying = false;
+        qint64 waveDurationMs = 0;
+        qint64 wavePosMs = 0; // position when the clock last started or stopped
+        QElapsedTimer waveClock;
+    };
+
+    LinphoneEngine* q;
+    Options options;
+    int lastError = EngineError::None;
+
+    // Kept across stop and start: the window sets these once.
+    QString userAgent = QStringLiteral("CorvidDialer");
+    int pumpMs = 20;
+    static constexpr int kIdlePumpMs = 100;
+    bool dnd = false;
+    bool forwarding = false;
+    QString forwardTarget;
+    int micVolume = engine_rules::kVolumeUnity;
+    int speakerVolume = engine_rules::kVolumeUnity;
+    bool micBoost = false;
+    bool agc = false;
+    bool echoCancel = true;
+    bool micMuted = false;
+    bool speakerMuted = false;
+    QList<int> codecOrder = {Codec::G711U, Codec::G711A, Codec::GSM610, Codec::G729};
+
+    // Running engine.
+    std::shared_ptr<lp::Core> core;
+    std::shared_ptr<Listener> listener;
+    std::shared_ptr<lp::Account> account;
+    QTimer pump;
+    QString dataDir; // with a trailing slash
+    QString bindAddress;
+    QString domain;
+    int port = 0;
+    bool files = false;
+    int audioPortSet = -1;
+    int placingLine = -1; // the line whose call the library is creating right now
+    bool grammarsPresent = true;
+    std::vector<Line> lines;
+    enum class Reg { None, Registering, Registered, Unregistering } reg = Reg::None;
+    bool regTryingSent = false;
+    QHash<QString, std::shared_ptr<lp::Call>> incoming; // call id -> call not yet answered
+    QHash<QString, std::shared_ptr<lp::Friend>> contacts;
+    std::vector<std::shared_ptr<lp::Friend>> pendingWatchers; // asked to watch us, answered after the callback
+
+    explicit Impl(LinphoneEngine* owner) : q(owner) {
+        pump.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&pump, &QTimer::timeout, q, [this] { iterate(); });
+    }
+
+    // --- results ---------------------------------------------------------------------------
+    bool fail(int code) {
+        lastError = code;
+        return false;
+    }
+    bool started() const { return bool(core); }
+    bool checkStarted() { return started() || fail(EngineError::NotOnline); }
+    bool checkLine(int line) {
+        if (!checkStarted()) return false;
+        return (line >= 0 && line < int(lines.size())) || fail(EngineError::InvalidLine);
+    }
+    bool checkGrammars() { return grammarsPresent || fail(EngineError::TaskWindow); }
+    bool checkOpenLine(int line) { return checkLine(line) && (lines[line].open || fail(EngineError::LineNotOpen)); }
+    bool checkCall(int line) {
+        return checkOpenLine(line) && (lines[line].call || fail(EngineError::NotInVoiceSession));
+    }
+
+    // Events leave through the Qt event queue: the window's handler runs after the library's
+    // callback has returned, never inside it.
+    template <typename F> void post(F&& f) { QMetaObject::invokeMethod(q, std::forward<F>(f), Qt::QueuedConnection); }
+
+    int lineOf(const std::shared_ptr<lp::Call>& call) const {
+        if (!call) return -1;
+        for (size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].call && lines[i].call->cPtr() == call->cPtr()) return int(i);
+        return -1;
+    }
+
+    // --- engine life -----------------------------------------------------------------------
+    void iterate() {
+        if (!core) return;
+        applyIncomingPort();
+        core->iterate();
+        if (core) adjustPump();
+    }
+
+    // While a call or a registration is under way the library gets time every pumpMs; an idle
+    // phone (registered, no call) is pumped every kIdlePumpMs, which keeps the idle dialer's wake-ups
+    // few. Anything the agent starts (a call, an answer) wakes the pump at once.
+    bool busy() const {
+        if (placingLine >= 0 || !incoming.isEmpty()) return true;
+        if (reg == Reg::Registering || reg == Reg::Unregistering) return true;
+        for (const Line& l : lines)
+            if (l.call) return true;
+        return false;
+    }
+    void adjustPump() {
+        const int want = busy() ? pumpMs : std::max(pumpMs, kIdlePumpMs);
+        if (pump.isActive() && pump.interval() != want) pump.start(want);
+    }
+    void wake() {
+        if (pump.isActive() && pump.interval() != pumpMs) pump.start(pumpMs);
+    }
+
+    // An incoming call takes its RTP port when the library creates it: keep the port of the first
+    // free open line set, so the call lands on the port of the line that will answer it.
+    void applyIncomingPort() {
+        for (const Line& l : lines) {
+            if (l.open && !l.call) {
+                if (audioPortSet != l.rtpPort) {
+                    core->setAudioPort(l.rtpPort);
+                    audioPortSet = l.rtpPort;
+                }
+                return;
+            }
+        }
+    }
+
+    void setAudioPort(int port) {
+        core->setAudioPort(port);
+        audioPortSet = port;
+    }
+
+    QString recordingDir() const { return dataDir + QStringLiteral("recording/"); }
+
+    bool start(QString& localAddress, int sipPort, const QString& userName, const QString& authLogin,
+               const QString& password, const QString& displayName, const QString& domainName, const QString& proxy,
+               bool captureSoundDevice, int lineCount);
+    void stop();
+    void applyCodecs();
+    void applyGains();
+    bool anyCodecEnabled();
+    std::vector<std::shared_ptr<lp::AudioDevice>> devices(lp::AudioDevice::Capabilities cap) const;
+    bool deviceCan(const std::shared_ptr<const lp::AudioDevice>& device, lp::AudioDevice::Capabilities cap) const;
+    // The name of device index among those with cap; empty with code 33 for an index outside.
+    QString deviceName(lp::AudioDevice::Capabilities cap, int index);
+    // Device indexes of the lists (-1: the default device). An index outside its list is refused
+    // also in file mode, where the devices themselves are not used.
+    bool pickDevices(int inputIndex, int outputIndex, std::shared_ptr<lp::AudioDevice>& input,
+                     std::shared_ptr<lp::AudioDevice>& output);
+    std::shared_ptr<lp::Address> identityFor(const QString& user) const;
+
+    // The library refuses a new call, incoming or outgoing, once it has max_calls. Calls that ring
+    // without being answered count too: room for as many of them as there are lines is left above
+    // the line count, and makeRoomForCall() declines ringing calls (486) should an outgoing call
+    // still find no room.
+    static int maxCallsFor(int lineCount) { return 2 * lineCount; }
+    void makeRoomForCall();
+
+    // --- call events -----------------------------------------------------------------------
+    void onCallState(const std::shared_ptr<lp::Call>& call, lp::Call::State state, const std::string& message);
+    void onIncoming(const std::shared_ptr<lp::Call>& call);
+
+    // The far end asked us to transfer (REFER): the library ends our call and places the new one by
+    // itself. The new call takes over the line of the call it replaces, as a call of that line.
+    int takeOverTransferredLine(const std::shared_ptr<lp::Call>& call);
+    void finishCall(int line);
+    void onRegistration(lp::RegistrationState state, const std::string& message);
+    void onTransferState(const std::shared_ptr<lp::Call>& call, lp::Call::State state);
+    void onPlayerEof(int line);
+
+    void onMessageReceived(const std::shared_ptr<lp::ChatMessage>& message);
+    void onPresenceReceived(const std::shared_ptr<lp::Friend>& f);
+    void onSubscriptionRequested(const std::shared_ptr<lp::Friend>& f);
+    void answerWatchers();
+
+    // --- media -----------------------------------------------------------------------------
+    void applyCallMutes(Line& l);
+    // Moves what the library recorded for the line's call into the line's parts.
+    void collectRecording(int line) { lines[size_t(line)].buffer.collect(); }
+    // Empties the line's buffer (its files are deleted) for a new call on the line.
+    void discardRecording(int line) {
+        Line& l = lines[size_t(line)];
+        l.recording = false;
+        l.wantRecording = false;
+        l.buffer.discard();
+    }
+    void stopRecordingOf(int line);
+    void resumeRecordingOf(int line);
+    void forgetWave(Line& l);
+    // "Listen": the call's player feeds only the far end, so a second player of the library plays
+    // the wave on the speaker, kept at the same position. Without a playback device it stays silent.
+    void startListening(Line& l);
+    void stopListening(Line& l);
+    qint64 wavePosition(const Line& l) const;
+    // The call that the level meters measure: the first running call that is not on hold.
+    std::shared_ptr<lp::Call> meteredCall() const;
+};
+} // namespace corvid
