@@ -243,10 +243,14 @@ public:
     void ForceInbandDtmfOff(int line) override { record("ForceInbandDtmfOff", {line}); }
 
     // --- audio -------------------------------------------------------------------------------
-    int InputDeviceCount() override { return 1; }
-    int OutputDeviceCount() override { return 1; }
-    QString InputDeviceName(int) override { return QStringLiteral("Fake Microphone"); }
-    QString OutputDeviceName(int) override { return QStringLiteral("Fake Speaker"); }
+    void setDevices(const QStringList& inputs, const QStringList& outputs) {
+        m_inputs = inputs;
+        m_outputs = outputs;
+    }
+    int InputDeviceCount() override { return int(m_inputs.size()); }
+    int OutputDeviceCount() override { return int(m_outputs.size()); }
+    QString InputDeviceName(int i) override { return m_inputs.value(i); }
+    QString OutputDeviceName(int i) override { return m_outputs.value(i); }
     bool SetMicMute(bool mute) override { return begin("SetMicMute", {mute}) && ((m_micMuted = mute), true); }
     bool SetSpeakerMute(bool mute) override {
         return begin("SetSpeakerMute", {mute}) && ((m_speakerMuted = mute), true);
@@ -402,6 +406,8 @@ private:
     }
 
     QList<Call> m_calls;
+    QStringList m_inputs{QStringLiteral("Fake Microphone")};
+    QStringList m_outputs{QStringLiteral("Fake Speaker")};
     QHash<QString, Failure> m_failures;
     QSet<int> m_sipPortsInUse;
     QSet<int> m_rtpPortsInUse;
