@@ -45,7 +45,7 @@ struct WindowTimers {
     QTimer* TapiSip = nullptr;          // 500 ms, datalink poll
     QTimer* DialTimer = nullptr;        // 500 ms, clipboard dial
     QTimer* TimerTick = nullptr;        // 1000 ms, line status while online
-    QTimer* TimerProgressBar = nullptr; // 20 ms, level bars while online
+    QTimer* TimerProgressBar = nullptr; // 20 ms, level bars while a line has a call
     QTimer* CallTimer = nullptr;        // 1000 ms, call seconds
     QTimer* logCleanTimer = nullptr;    // 500 ms, one-shot after a call ends
     QTimer* TimeTimer = nullptr;        // 1000 ms, clock
