@@ -26,10 +26,7 @@
 #include "support/MainFormFixture.h"
 #include "ui_MainForm.h"
 
-#ifdef CORVID_WITH_WEBENGINE
 #include "integrations/PbxPage.h"
-#include <QWebEngineView>
-#endif
 #include "phone/OnlineControl.h"
 
 #include <QApplication>
@@ -65,6 +62,15 @@ bool report(const char* what, double value, const char* unit, double goal) {
     std::printf("%s: %.3f %s (goal <= %.1f %s)%s\n", what, value, unit, goal, unit, met ? "" : "  MISSED");
     return met;
 }
+
+// Notes the embedded browser's loadFinished (connected by name: the bench does not link the web engine).
+class LoadWatch : public QObject {
+    Q_OBJECT
+public:
+    bool loaded = false;
+public Q_SLOTS:
+    void finished(bool) { loaded = true; }
+};
 
 void printMappings(int top) {
     QList<MappingTotal> byFile, byGroup;
@@ -188,11 +194,11 @@ int main(int argc, char** argv) {
     printMappings(15);
 
     // --- the PBX page ---------------------------------------------------------------------------
-#ifdef CORVID_WITH_WEBENGINE
     if (withPage) {
-        QWebEngineView* view = nullptr;
-        if (ctx.subsystems.pbxPage) view = qobject_cast<QWebEngineView*>(ctx.subsystems.pbxPage->browser());
-        if (view) {
+        // The embedded browser comes from its module when the page is first shown; the bench does
+        // not link the web engine itself, so that the figures above are the dialer's own.
+        QWidget* view = ctx.subsystems.pbxPage ? ctx.subsystems.pbxPage->browser() : nullptr;
+        if (view && view->metaObject()->indexOfSignal("loadFinished(bool)") >= 0) {
             // A page shaped like the PBX's list of active extensions, from a local file.
             QString rows;
             for (int i = 0; i < 40; ++i)
@@ -202,11 +208,11 @@ int main(int argc, char** argv) {
                               ("<html><body><table><tr><th>Extension</th><th>Name</th><th>State</th></tr>" + rows +
                                "</table></body></html>")
                                   .toUtf8());
-            bool loaded = false;
-            QObject::connect(view, &QWebEngineView::loadFinished, view, [&loaded](bool) { loaded = true; });
+            LoadWatch watch;
+            QObject::connect(view, SIGNAL(loadFinished(bool)), &watch, SLOT(finished(bool)));
             view->setVisible(true);
-            view->load(QUrl::fromLocalFile(page));
-            (void)QTest::qWaitFor([&] { return loaded; }, 30000);
+            view->setProperty("url", QUrl::fromLocalFile(page));
+            (void)QTest::qWaitFor([&] { return watch.loaded; }, 30000);
             runEventLoop(2000);
             const QList<qint64> helpers = descendantsNamed("QtWebEngineProcess");
             long helpersPss = 0, helpersRss = 0;
@@ -215,14 +221,14 @@ int main(int argc, char** argv) {
                 helpersRss += rssKiBOf(pid);
             }
             const long selfPss = pssKiBOf(getpid());
-            std::printf("memory with the PBX page (page %s):\n", loaded ? "loaded" : "NOT loaded");
+            std::printf("memory with the PBX page (page %s):\n", watch.loaded ? "loaded" : "NOT loaded");
             std::printf("  dialer: RSS %.1f MiB, PSS %.1f MiB; %lld web engine helper process(es): RSS %.1f MiB, "
                         "PSS %.1f MiB\n",
                         rssKiBOf(getpid()) / 1024.0, selfPss / 1024.0, static_cast<long long>(helpers.size()),
                         helpersRss / 1024.0, helpersPss / 1024.0);
             ok &=
                 report("  PSS of the dialer and its helpers", (selfPss + helpersPss) / 1024.0, "MiB", kPagePssGoalMiB);
-            ok &= loaded;
+            ok &= watch.loaded;
             const qint64 webCpu0 = cpuMicros(), webWall0 = monotonicMicros();
             runEventLoop(qMin(idleSeconds, 10) * 1000);
             std::printf("idle with the page shown: %.3f %% of one core over %.1f s (dialer process only)\n",
@@ -232,9 +238,6 @@ int main(int argc, char** argv) {
             std::printf("memory with the PBX page: not measured (no embedded browser)\n");
         }
     }
-#else
-    std::printf("memory with the PBX page: not measured (built without the web engine)\n");
-#endif
 
     // --- Call click to INVITE -------------------------------------------------------------------
     QList<double> latencies;
@@ -285,3 +288,5 @@ int main(int argc, char** argv) {
     std::printf("%s\n", ok ? "goals met" : "goal missed");
     return ok ? 0 : 1;
 }
+
+#include "corvid_app_bench.moc"

@@ -76,8 +76,9 @@ struct Subsystems {
 struct WindowContext {
     QMainWindow* window = nullptr;
     Ui::MainForm* ui = nullptr;
-    // The PBX page view named WebBrowser1 inside WebBrowser1Host: a QWebEngineView when the build
-    // has the web engine (CORVID_WITH_WEBENGINE), otherwise a QLabel showing the page's link.
+    // The PBX page view named WebBrowser1 inside WebBrowser1Host, once the page was first shown: a
+    // QWebEngineView when the web engine is there (CORVID_WITH_WEBENGINE), otherwise a QLabel
+    // showing the page's link.
     QWidget* WebBrowser1 = nullptr;
     SipEngine* engine = nullptr;
     InstallRoot root;
