@@ -183,6 +183,13 @@ int main(int argc, char** argv) {
         ok &= report("  context switches, all threads", double(switches) / seconds, "/s", kIdleSwitchesGoalPerSecond);
         std::printf("  level bars' timer while idle: %s\n",
                     ctx.timers.TimerProgressBar->isActive() ? "RUNNING" : "stopped");
+        // What wakes the GUI thread besides the engine's pump (every 100 ms while idle).
+        QStringList running;
+        for (QTimer* timer : window.findChildren<QTimer*>())
+            if (timer->isActive() && !timer->objectName().isEmpty())
+                running << QStringLiteral("%1 %2 ms").arg(timer->objectName()).arg(timer->interval());
+        running.sort();
+        std::printf("  window timers running: %s\n", qPrintable(running.join(QStringLiteral(", "))));
         std::printf("  per thread (switches/s, CPU ms, threads of that name):\n");
         for (const ThreadDelta& t : threadDeltas(threads0, threads1))
             std::printf("    %6.2f /s %8.1f ms  %2d  %s\n", double(t.switches) / seconds, t.cpuMs, t.count,
