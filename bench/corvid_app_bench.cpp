@@ -223,9 +223,17 @@ int main(int argc, char** argv) {
             runEventLoop(2000);
             const QList<qint64> helpers = descendantsNamed("QtWebEngineProcess");
             long helpersPss = 0, helpersRss = 0;
+            QStringList perHelper;
             for (qint64 pid : helpers) {
                 helpersPss += pssKiBOf(pid);
                 helpersRss += rssKiBOf(pid);
+                // "--type=zygote", "--type=renderer"...
+                QByteArray type = "?";
+                for (const QByteArray& arg : readProc(QStringLiteral("/proc/%1/cmdline").arg(pid)).split('\0'))
+                    if (arg.startsWith("--type=")) type = arg.mid(7);
+                perHelper << QStringLiteral("%1 %2 MiB")
+                                 .arg(QString::fromLatin1(type))
+                                 .arg(pssKiBOf(pid) / 1024.0, 0, 'f', 1);
             }
             const long selfPss = pssKiBOf(getpid());
             std::printf("memory with the PBX page (page %s):\n", watch.loaded ? "loaded" : "NOT loaded");
@@ -233,8 +241,11 @@ int main(int argc, char** argv) {
                         "PSS %.1f MiB\n",
                         rssKiBOf(getpid()) / 1024.0, selfPss / 1024.0, static_cast<long long>(helpers.size()),
                         helpersRss / 1024.0, helpersPss / 1024.0);
+            std::printf("  helpers' PSS: %s\n", qPrintable(perHelper.join(QStringLiteral(", "))));
             ok &=
                 report("  PSS of the dialer and its helpers", (selfPss + helpersPss) / 1024.0, "MiB", kPagePssGoalMiB);
+            std::printf("  the dialer with the page shown,\n");
+            printMappings(10);
             ok &= watch.loaded;
             const qint64 webCpu0 = cpuMicros(), webWall0 = monotonicMicros();
             runEventLoop(qMin(idleSeconds, 10) * 1000);
