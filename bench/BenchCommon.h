@@ -24,6 +24,13 @@ inline qint64 cpuMicros() {
            usage.ru_stime.tv_usec;
 }
 
+// Voluntary and involuntary context switches of every thread of the process, ended ones included.
+inline qint64 contextSwitches() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return qint64(usage.ru_nvcsw) + usage.ru_nivcsw;
+}
+
 inline qint64 wallMicros() {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);

@@ -1,7 +1,8 @@
 # cmake -DBUILD_DIR=... -DPREFIX=... -DBINDIR=bin -DDATA_FROM_BIN=../share/corvid-dialer
-#       -DDOCDIR=share/doc/corvid-dialer -P CheckInstall.cmake
-# Installs the build into PREFIX (emptied first) and fails unless the program, its ring tone where the
-# program looks for it, and the documentation are there. PREFIX is removed again when all is well.
+#       -DDOCDIR=share/doc/corvid-dialer [-DMODULE=../lib/corvid-dialer/libcorvid_webview.so] -P CheckInstall.cmake
+# Installs the build into PREFIX (emptied first) and fails unless the program, its ring tone and the
+# embedded browser's module (MODULE, relative to the program's folder) where the program looks for
+# them, and the documentation are there. PREFIX is removed again when all is well.
 foreach(var BUILD_DIR PREFIX BINDIR DATA_FROM_BIN DOCDIR)
     if(NOT DEFINED ${var})
         message(FATAL_ERROR "CheckInstall.cmake: ${var} is not set")
@@ -14,8 +15,12 @@ if(NOT result EQUAL 0)
     message(FATAL_ERROR "cmake --install failed (${result}):\n${output}")
 endif()
 set(missing "")
-foreach(path "${BINDIR}/corvid-dialer" "${BINDIR}/${DATA_FROM_BIN}/ring.wav" "${DOCDIR}/README.md"
+set(expected "${BINDIR}/corvid-dialer" "${BINDIR}/${DATA_FROM_BIN}/ring.wav" "${DOCDIR}/README.md"
              "${DOCDIR}/docs/ARCHITECTURE.md" "${DOCDIR}/docs/ENGINE.md")
+if(MODULE)
+    list(APPEND expected "${BINDIR}/${MODULE}")
+endif()
+foreach(path ${expected})
     if(NOT EXISTS "${PREFIX}/${path}")
         list(APPEND missing "${path}")
     endif()

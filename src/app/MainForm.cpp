@@ -15,12 +15,7 @@
 #include "ui_MainForm.h"
 
 #include <QCloseEvent>
-#include <QLabel>
 #include <QVBoxLayout>
-
-#ifdef CORVID_WITH_WEBENGINE
-#include <QWebEngineView>
-#endif
 
 namespace corvid {
 
@@ -93,24 +88,11 @@ WindowTimers MainForm::createTimers(QObject* owner) {
     return t;
 }
 
-// The PBX page of active extensions: an embedded browser when the build has one, otherwise a
-// label whose link opens the page in the desktop's browser.
+// The PBX page of active extensions goes into WebBrowser1Host; PbxPage creates it when the page is
+// first shown (the embedded browser's libraries load only then).
 void MainForm::createWebBrowser() {
     QWidget* host = m_ui->WebBrowser1Host;
-    auto* layout = qobject_cast<QVBoxLayout*>(host->layout());
-    if (!layout) layout = new QVBoxLayout(host);
-#ifdef CORVID_WITH_WEBENGINE
-    auto* view = new QWebEngineView(host);
-    view->setAccessibleName(tr("Active extensions page"));
-#else
-    auto* view = new QLabel(host);
-    view->setTextFormat(Qt::RichText);
-    view->setWordWrap(true);
-    view->setAccessibleName(tr("Active extensions page link"));
-#endif
-    view->setObjectName(QStringLiteral("WebBrowser1"));
-    layout->addWidget(view);
-    m_ctx.WebBrowser1 = view;
+    if (!qobject_cast<QVBoxLayout*>(host->layout())) new QVBoxLayout(host);
 }
 
 } // namespace corvid

@@ -45,7 +45,7 @@ struct WindowTimers {
     QTimer* TapiSip = nullptr;          // 500 ms, datalink poll
     QTimer* DialTimer = nullptr;        // 500 ms, clipboard dial
     QTimer* TimerTick = nullptr;        // 1000 ms, line status while online
-    QTimer* TimerProgressBar = nullptr; // 20 ms, level bars while online
+    QTimer* TimerProgressBar = nullptr; // 20 ms, level bars while a line has a call
     QTimer* CallTimer = nullptr;        // 1000 ms, call seconds
     QTimer* logCleanTimer = nullptr;    // 500 ms, one-shot after a call ends
     QTimer* TimeTimer = nullptr;        // 1000 ms, clock
@@ -76,8 +76,9 @@ struct Subsystems {
 struct WindowContext {
     QMainWindow* window = nullptr;
     Ui::MainForm* ui = nullptr;
-    // The PBX page view named WebBrowser1 inside WebBrowser1Host: a QWebEngineView when the build
-    // has the web engine (CORVID_WITH_WEBENGINE), otherwise a QLabel showing the page's link.
+    // The PBX page view named WebBrowser1 inside WebBrowser1Host, once the page was first shown: a
+    // QWebEngineView when the web engine is there (CORVID_WITH_WEBENGINE), otherwise a QLabel
+    // showing the page's link.
     QWidget* WebBrowser1 = nullptr;
     SipEngine* engine = nullptr;
     InstallRoot root;

@@ -9,11 +9,7 @@
 #include "settings/IniFile.h"
 #include "ui_MainForm.h"
 
-#ifdef CORVID_WITH_WEBENGINE
-#include <QWebEngineView>
-
-#include "integrations/SilentWebPage.h"
-#endif
+#include "integrations/WebViewLoader.h"
 
 namespace corvid {
 
@@ -130,42 +126,35 @@ void PbxPage::showAccountPanel() {
 QWidget* PbxPage::browser() {
     if (m_browser) return m_browser;
     QWidget* host = m_ctx.ui->WebBrowser1Host;
-#ifdef CORVID_WITH_WEBENGINE
-    auto* view = host->findChild<QWebEngineView*>(QStringLiteral("WebBrowser1"));
-    const bool created = !view;
-    if (created) view = new QWebEngineView(host);
-    if (!qobject_cast<SilentWebPage*>(view->page())) view->setPage(new SilentWebPage(view));
-    view->setContextMenuPolicy(Qt::NoContextMenu);
-    m_browser = view;
-    if (!created) return m_browser;
-#else
-    auto* label = host->findChild<QLabel*>(QStringLiteral("WebBrowser1"));
-    const bool created = !label;
-    if (created) label = new QLabel(host);
-    label->setTextFormat(Qt::RichText);
-    label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    label->setWordWrap(true);
-    // The link opens through the desktop service (never by the label itself), so it can be observed.
-    label->setOpenExternalLinks(false);
-    connect(label, &QLabel::linkActivated, this, [this](const QString& link) {
-        if (m_ctx.services.desktop) m_ctx.services.desktop->openUrl(QUrl(link));
-    });
-    m_browser = label;
-    if (!created) return m_browser;
-#endif
-    m_browser->setObjectName(QStringLiteral("WebBrowser1"));
-    m_browser->setAccessibleName(QStringLiteral("Active extensions page"));
-    if (QLayout* layout = host->layout()) layout->addWidget(m_browser);
+    // The web engine is loaded here, when the page is first shown. Without it the page is a link
+    // that opens in the desktop's browser.
+    QWidget* widget = createWebView(host);
+    if (!widget) {
+        auto* label = new QLabel(host);
+        label->setTextFormat(Qt::RichText);
+        label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+        label->setWordWrap(true);
+        // The link opens through the desktop service (never by the label itself), so it can be observed.
+        label->setOpenExternalLinks(false);
+        connect(label, &QLabel::linkActivated, this, [this](const QString& link) {
+            if (m_ctx.services.desktop) m_ctx.services.desktop->openUrl(QUrl(link));
+        });
+        widget = label;
+    }
+    widget->setObjectName(QStringLiteral("WebBrowser1"));
+    widget->setAccessibleName(QStringLiteral("Active extensions page"));
+    if (QLayout* layout = host->layout()) layout->addWidget(widget);
+    m_browser = widget;
+    m_ctx.WebBrowser1 = widget;
     return m_browser;
 }
 
 void PbxPage::loadInBrowser(const QUrl& url) {
     QWidget* widget = browser();
-#ifdef CORVID_WITH_WEBENGINE
-    if (auto* view = qobject_cast<QWebEngineView*>(widget)) view->load(url);
-#else
-    if (auto* label = qobject_cast<QLabel*>(widget)) label->setText(DirectoryLinkText(url));
-#endif
+    if (auto* label = qobject_cast<QLabel*>(widget))
+        label->setText(DirectoryLinkText(url));
+    else
+        widget->setProperty("url", url); // the web view loads what its url is set to
 }
 
 } // namespace corvid

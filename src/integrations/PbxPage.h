@@ -62,8 +62,9 @@ public:
     QString directoryBase() const;
     QUrl probeUrl() const;
 
-    // WebBrowser1 (created in WebBrowser1Host on first use): a silent QWebEngineView, or without
-    // the web engine a link label that opens the page in the desktop's browser.
+    // WebBrowser1 (created in WebBrowser1Host on first use, and then ctx.WebBrowser1): a silent
+    // QWebEngineView, or without the web engine a link label that opens the page in the desktop's
+    // browser.
     QWidget* browser();
 
 Q_SIGNALS:

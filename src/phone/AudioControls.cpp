@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include <QTimer>
+
 #include "app/WindowContext.h"
 #include "phone/EngineErrors.h"
 #include "phone/RingTone.h"
@@ -50,6 +52,14 @@ AudioControls::AudioControls(WindowContext& ctx, QObject* parent) : QObject(pare
     connect(ui->CheckPlayRingTone, &QCheckBox::toggled, this, &AudioControls::onCheckPlayRingToneToggled);
     if (m_ctx.timers.TimerProgressBar)
         connect(m_ctx.timers.TimerProgressBar, &QTimer::timeout, this, &AudioControls::onTimerProgressBarTick);
+    if (m_ctx.timers.TimerTick)
+        connect(m_ctx.timers.TimerTick, &QTimer::timeout, this, &AudioControls::updateLevelTimer);
+    if (SipEngine* engine = m_ctx.engine) {
+        connect(engine, &SipEngine::CallConnecting, this, &AudioControls::updateLevelTimer);
+        connect(engine, &SipEngine::CallConnected, this, &AudioControls::updateLevelTimer);
+        connect(engine, &SipEngine::CallFailed, this, &AudioControls::updateLevelTimer);
+        connect(engine, &SipEngine::CallHungUp, this, &AudioControls::updateLevelTimer);
+    }
 }
 
 namespace {
@@ -143,6 +153,22 @@ void AudioControls::onCheckPlayDialToneToggled(bool checked) {
 
 void AudioControls::onCheckPlayRingToneToggled(bool checked) {
     if (!checked) StopRingWave(m_ctx);
+}
+
+void AudioControls::updateLevelTimer() {
+    QTimer* timer = m_ctx.timers.TimerProgressBar;
+    if (!timer) return;
+    SipEngine* engine = m_ctx.engine;
+    bool inCall = false;
+    for (int line = 0; engine && !inCall && line < m_ctx.state.LineCount; ++line)
+        inCall = engine->IsLineBusy(line);
+    if (inCall) {
+        if (!timer->isActive()) timer->start();
+        return;
+    }
+    timer->stop();
+    m_ctx.ui->SpkProgress->setValue(0);
+    m_ctx.ui->MicProgress->setValue(0);
 }
 
 void AudioControls::onTimerProgressBarTick() {

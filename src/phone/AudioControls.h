@@ -33,7 +33,7 @@ std::array<CodecBox, 5> codecBoxes(const Ui::MainForm& ui);
 class AudioControls : public QObject {
     Q_OBJECT
 public:
-    // Wires the audio controls of ctx.ui and the TimerProgressBar tick.
+    // Wires the audio controls of ctx.ui, the TimerProgressBar tick and what starts and stops it.
     explicit AudioControls(WindowContext& ctx, QObject* parent = nullptr);
 
     // "Default Device" followed by the engine's devices; the default entry is selected.
@@ -51,8 +51,12 @@ public:
     void onCheckForceInbandDTMFToggled(bool checked);
     void onCheckPlayDialToneToggled(bool checked);
     void onCheckPlayRingToneToggled(bool checked);
-    // Every 20 ms while online: two engine reads, two bar writes.
+    // Every 20 ms while a line has a call: two engine reads, two bar writes.
     void onTimerProgressBarTick();
+    // The level bars run while any line has a call, from placing or answering it until the last
+    // call has ended; stopped, both bars show 0. Runs on the engine's call events and on the
+    // line-status tick (the engine reports no event for the agent's own hang-up).
+    void updateLevelTimer();
 
 private:
     WindowContext& m_ctx;

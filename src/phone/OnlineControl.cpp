@@ -176,7 +176,7 @@ void OnlineControl::goOnline() {
     fillLineLists();
 
     if (m_ctx.timers.TimerTick) m_ctx.timers.TimerTick->start();
-    if (m_ctx.timers.TimerProgressBar) m_ctx.timers.TimerProgressBar->start();
+    // The level bars wait for a call (AudioControls::updateLevelTimer).
 
     // The button is disabled for the time of its wait; registration events and ticks run meanwhile.
     ui->BtnOnline->setEnabled(false);

@@ -203,6 +203,59 @@ private Q_SLOTS:
         o.click();
         QCOMPARE(o.w.statusLog(), QStringList{QStringLiteral("Ready...")});
     }
+
+    // The 20 ms level bars run from a call's start until the last call has ended, however it ends;
+    // stopped, they show 0 whatever the engine's levels.
+    void levelBarsRunOnlyWhileALineHasACall_data() {
+        QTest::addColumn<QString>("lastEnd");
+        QTest::newRow("agent hangs up") << QStringLiteral("agent");
+        QTest::newRow("far end hangs up") << QStringLiteral("far end");
+        QTest::newRow("call refused") << QStringLiteral("refused");
+    }
+
+    void levelBarsRunOnlyWhileALineHasACall() {
+        QFETCH(QString, lastEnd);
+        Online o;
+        FakeEngine& engine = o.w.engine;
+        const QTimer* bars = o.w.ctx.timers.TimerProgressBar;
+        const auto barsShow = [&](int speaker, int mic) {
+            return o.w.ui.SpkProgress->value() == speaker && o.w.ui.MicProgress->value() == mic;
+        };
+        engine.setLevels(16384, 32767);
+        engine.setDefaultScript(FakeEngine::noAnswer());
+        o.registerOnClick();
+        o.click();
+        QVERIFY(!bars->isActive());
+        QVERIFY(barsShow(0, 0));
+
+        QString first = QStringLiteral("5550100"), second = QStringLiteral("5550111");
+        QVERIFY(engine.PlaceCall(0, first, -1, -1));
+        QTRY_VERIFY(bars->isActive());
+        QTRY_VERIFY(barsShow(100, 50));
+        QVERIFY(engine.PlaceCall(1, second, -1, -1));
+        if (lastEnd != QLatin1String("refused")) engine.fireCallConnected(1);
+        engine.fireCallHungUp(0);
+        QTRY_VERIFY(!engine.line(0).busy);
+        QVERIFY(bars->isActive());
+
+        if (lastEnd == QLatin1String("agent")) {
+            QVERIFY(engine.EndCall(1)); // the engine reports nothing for it
+        } else if (lastEnd == QLatin1String("far end")) {
+            engine.fireCallHungUp(1);
+        } else {
+            engine.fireRequestFailureResponse(1, 486, QStringLiteral("Busy Here"));
+            engine.fireCallFailed(1);
+        }
+        QTRY_VERIFY(!bars->isActive());
+        QVERIFY(barsShow(0, 0));
+
+        // Going offline in a call stops them too.
+        QVERIFY(engine.PlaceCall(0, first, -1, -1));
+        QTRY_VERIFY(barsShow(100, 50));
+        o.click();
+        QVERIFY(!bars->isActive());
+        QVERIFY(barsShow(0, 0));
+    }
 };
 
 QTEST_MAIN(TestOnline)
