@@ -263,8 +263,12 @@ public:
     int SpeakerVolume() override { return 200; }
     bool SetMicVolume(int volume) override { return begin("SetMicVolume", {volume}); }
     bool SetSpeakerVolume(int volume) override { return begin("SetSpeakerVolume", {volume}); }
-    int MicLevel() override { return 0; } // polled every 20 ms: not recorded
-    int SpeakerLevel() override { return 0; }
+    void setLevels(int mic, int speaker) {
+        m_micLevel = mic;
+        m_speakerLevel = speaker;
+    }
+    int MicLevel() override { return m_micLevel; } // polled every 20 ms: not recorded
+    int SpeakerLevel() override { return m_speakerLevel; }
     void MicBoostOn() override { record("MicBoostOn", {}); }
     void MicBoostOff() override { record("MicBoostOff", {}); }
     bool IsMicBoostOn() override { return false; }
@@ -408,6 +412,8 @@ private:
     QList<Call> m_calls;
     QStringList m_inputs{QStringLiteral("Fake Microphone")};
     QStringList m_outputs{QStringLiteral("Fake Speaker")};
+    int m_micLevel = 0;
+    int m_speakerLevel = 0;
     QHash<QString, Failure> m_failures;
     QSet<int> m_sipPortsInUse;
     QSet<int> m_rtpPortsInUse;
