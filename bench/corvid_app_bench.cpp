@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "the window has no online control\n");
         return 2;
     }
-    if (!QTest::qWaitFor([&] { return statusLog(ui) == QStringList{QStringLiteral("Ready...")}; }, 20000)) {
+    if (!QTest::qWaitFor([&] { return statusLog(ui).value(0) == QStringLiteral("Ready..."); }, 20000)) {
         std::fprintf(stderr, "the window did not register: %s | %s\n",
                      qPrintable(statusLog(ui).join(QStringLiteral(" | "))),
                      qPrintable(fixture.fakes.messages.texts().join(QStringLiteral(" | "))));
