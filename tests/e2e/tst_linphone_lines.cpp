@@ -34,13 +34,9 @@ private:
     QString tone(int hz) const { return m_work.filePath(QStringLiteral("tone%1.wav").arg(hz)); }
     Phone* phone(const QString& playFile = QString(), bool soundCard = false, int expiry = 60,
                  const BedAccount& account = Account1001) {
-        PhoneSetup setup;
-        setup.account = account;
-        setup.playFile = playFile;
-        setup.soundCard = soundCard;
-        setup.expiry = expiry;
-        return m_phones.add(setup);
+        return m_phones.add({account, playFile, soundCard, expiry});
     }
+    QString saved(const char* name) const { return m_work.filePath(QString::fromLatin1(name)); }
 
 private Q_SLOTS:
     void initTestCase() {
@@ -63,19 +59,17 @@ private Q_SLOTS:
     void oneCallInSetUpThenAutoHoldAndJoin() {
         Phone* p = phone();
         QVERIFY(p);
-        QString first = BedNumber::Answer;
-        QVERIFY(p->engine->PlaceCall(0, first, -1, -1));
+        QVERIFY(p->place(0, BedNumber::Answer));
         // The library sets up one call at a time: the second line is refused while the first rings.
-        QString second = QStringLiteral("9002");
-        QVERIFY(!p->engine->PlaceCall(1, second, -1, -1));
+        const QString second = QStringLiteral("9002");
+        QVERIFY(!p->place(1, second));
         QCOMPARE(p->engine->LastErrorCode(), int(EngineError::ConnectRequest));
         QVERIFY(!p->engine->IsLineBusy(1));
 
-        QVERIFY(p->waitFor(QStringLiteral("CallConnected(0, sip:9001@%1, 3)").arg(m_bed->domain())));
+        QVERIFY(p->connected(0, BedNumber::Answer));
         // The far end takes re-INVITEs once its INFO (the digit 5) has been answered.
         QVERIFY(p->waitFor(QStringLiteral("DtmfDigitReceived(0, 5)")));
-        QVERIFY(p->engine->PlaceCall(1, second, -1, -1));
-        QVERIFY(p->waitFor(QStringLiteral("CallConnected(1, sip:9002@%1, 3)").arg(m_bed->domain())));
+        QVERIFY(p->place(1, second) && p->connected(1, second));
         QVERIFY(p->waitFor(QStringLiteral("DtmfDigitReceived(1, 5)")));
         // Starting the second call put the first on hold by itself; the line table shows it.
         QTRY_VERIFY_WITH_TIMEOUT(p->engine->IsLineOnHold(0), kEventMs);
@@ -85,8 +79,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!p->engine->IsLineOnHold(0), kEventMs);
         QVERIFY(p->engine->IsLineBusy(0) && p->engine->IsLineBusy(1));
         QTest::qWait(500);
-        QVERIFY(!p->log->hasName("CallHungUp"));
-        QVERIFY(!p->log->hasName("CallFailed"));
+        QVERIFY(!p->log->hasName("CallHungUp") && !p->log->hasName("CallFailed"));
 
         QVERIFY(p->engine->EndCall(0));
         QVERIFY(p->engine->EndCall(1));
@@ -105,12 +98,11 @@ private Q_SLOTS:
     void wavePlaybackAndRecordingOnOneCall() {
         Phone* p = phone(tone(500));
         QVERIFY(p);
-        QString number = BedNumber::Answer;
-        QVERIFY(p->engine->PlaceCall(0, number, -1, -1));
+        QVERIFY(p->place(0, BedNumber::Answer));
         // Opening before the media run would crash the library's player: refused.
         QVERIFY(!p->engine->PlayWaveOpen(0, tone(1000)));
         QCOMPARE(p->engine->LastErrorCode(), int(EngineError::NotInVoiceSession));
-        QVERIFY(p->waitFor(QStringLiteral("CallConnected(0, sip:9001@%1, 3)").arg(m_bed->domain())));
+        QVERIFY(p->connected(0, BedNumber::Answer));
 
         QVERIFY(p->engine->PlayWaveOpen(0, tone(1000)));
         QVERIFY(p->engine->PlayWaveStart(0, false));
@@ -144,16 +136,13 @@ private Q_SLOTS:
         QTest::qWait(1000); // not recorded
         QVERIFY(p->engine->StartRecording(0, 2, true));
         QTest::qWait(1000);
-
         const QString folder = m_work.filePath(QStringLiteral("messages"));
         QVERIFY(QDir().mkpath(folder));
-        const QString saved = folder + QStringLiteral("/9001_rec.wav");
-        QVERIFY(p->engine->SaveRecording(0, saved));
-        const int ms = waveDurationMs(saved);
+        QVERIFY(p->engine->SaveRecording(0, folder + QStringLiteral("/9001_rec.wav")));
+        const int ms = waveDurationMs(folder + QStringLiteral("/9001_rec.wav"));
         QVERIFY2(ms >= 1700 && ms <= 2600, qPrintable(QString::number(ms)));
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("9001_rec.wav")});
-        // Saving does not stop a running recording.
-        QVERIFY(p->engine->RecordingLineOp(0));
+        QVERIFY(p->engine->RecordingLineOp(0)); // saving does not stop a running recording
         p->engine->ResetRecording(0);
         QVERIFY(p->engine->StopRecording(0));
 
@@ -162,9 +151,8 @@ private Q_SLOTS:
         QTest::qWait(500);
         QVERIFY(p->engine->EndCall(0));
         QTRY_VERIFY(!p->engine->IsLineBusy(0));
-        const QString afterEnd = folder + QStringLiteral("/after_end.wav");
-        QVERIFY(p->engine->SaveRecording(0, afterEnd));
-        QVERIFY(waveDurationMs(afterEnd) >= 300 && waveDurationMs(afterEnd) < 1200);
+        QVERIFY(p->engine->SaveRecording(0, saved("after_end.wav")));
+        QVERIFY(waveDurationMs(saved("after_end.wav")) >= 300 && waveDurationMs(saved("after_end.wav")) < 1200);
         QVERIFY(!p->engine->PlayWaveStart(0, false));
     }
 
@@ -172,9 +160,7 @@ private Q_SLOTS:
         Phone* p = phone();
         QVERIFY(p);
         p->engine->ForceInbandDtmfOn(0);
-        QString number = BedNumber::Answer;
-        QVERIFY(p->engine->PlaceCall(0, number, -1, -1));
-        QVERIFY(p->waitFor(QStringLiteral("CallConnected(0, sip:9001@%1, 3)").arg(m_bed->domain())));
+        QVERIFY(p->callAnswer());
         const QString inbandOffer = lastInviteBody(m_bed->farEndMessages(SipTestBed::FarEnd::Answer));
         QVERIFY2(inbandOffer.contains(QStringLiteral("m=audio")), qPrintable(inbandOffer));
         QVERIFY2(!inbandOffer.contains(QStringLiteral("telephone-event")), qPrintable(inbandOffer));
@@ -184,8 +170,7 @@ private Q_SLOTS:
 
         p->engine->ForceInbandDtmfOff(0);
         p->log->clear();
-        QVERIFY(p->engine->PlaceCall(0, number, -1, -1));
-        QVERIFY(p->waitFor(QStringLiteral("CallConnected(0, sip:9001@%1, 3)").arg(m_bed->domain())));
+        QVERIFY(p->callAnswer());
         const QString offer = lastInviteBody(m_bed->farEndMessages(SipTestBed::FarEnd::Answer));
         QVERIFY2(offer.contains(QStringLiteral("telephone-event")), qPrintable(offer));
         QVERIFY(p->engine->SendDtmfDigit(0, QStringLiteral("#")));
@@ -197,9 +182,9 @@ private Q_SLOTS:
         Phone* a = phone(QString(), false, 60, Account1001);
         Phone* b = phone(QString(), false, 60, Account1002);
         QVERIFY(a && b);
-        QString number = Account1002.user;
-        QVERIFY(a->engine->PlaceCall(0, number, -1, -1));
-        QTRY_VERIFY_WITH_TIMEOUT(b->log->hasName("IncomingCall"), kEventMs);
+        const QString number = Account1002.user;
+        QVERIFY(a->place(0, number));
+        QVERIFY(b->waitForName("IncomingCall"));
         // A waiting incoming call takes no line.
         QVERIFY(!b->engine->IsLineBusy(0));
         const QString callId = b->log->first("IncomingCall").value(0).toString();
@@ -212,18 +197,20 @@ private Q_SLOTS:
         QCOMPARE(b->engine->LastErrorCode(), int(EngineError::InvalidCallId));
 
         // A calls B again; B answers; A hands B over to another number.
-        a->log->clear();
-        b->log->clear();
-        QVERIFY(a->engine->PlaceCall(0, number, -1, -1));
-        QTRY_VERIFY_WITH_TIMEOUT(b->log->hasName("IncomingCall"), kEventMs);
-        QVERIFY(b->engine->AnswerCall(0, b->log->first("IncomingCall").value(0).toString(), -1, -1));
-        QVERIFY(a->waitFor(QStringLiteral("CallConnected(0, sip:1002@%1, 3)").arg(m_bed->domain())));
+        const auto aCallsB = [&] {
+            a->log->clear();
+            b->log->clear();
+            return a->place(0, number) && b->waitForName("IncomingCall") &&
+                   b->engine->AnswerCall(0, b->log->first("IncomingCall").value(0).toString(), -1, -1) &&
+                   a->connected(0, number);
+        };
+        QVERIFY(aCallsB());
         QTRY_VERIFY_WITH_TIMEOUT(b->log->hasName("CallConnected"), kEventMs);
         b->log->clear();
 
         QVERIFY(a->engine->TransferCall(0, BedNumber::Answer));
         // B's library follows the REFER: the new call is B's line 0 call, the old one ends quietly.
-        QVERIFY(b->waitFor(QStringLiteral("CallConnected(0, sip:9001@%1, 3)").arg(m_bed->domain())));
+        QVERIFY(b->connected(0, BedNumber::Answer));
         QVERIFY(a->waitFor(QStringLiteral("TransferAccepted(0)")));
         QTRY_VERIFY_WITH_TIMEOUT(!a->engine->IsLineBusy(0), kEventMs);
         QVERIFY(!b->log->hasName("CallHungUp") && !a->log->hasName("CallHungUp"));
@@ -231,12 +218,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!b->engine->IsLineBusy(0), kEventMs);
 
         // A transfer to a busy number fails: A hears of it, B's new call fails on its line.
-        a->log->clear();
-        b->log->clear();
-        QVERIFY(a->engine->PlaceCall(0, number, -1, -1));
-        QTRY_VERIFY_WITH_TIMEOUT(b->log->hasName("IncomingCall"), kEventMs);
-        QVERIFY(b->engine->AnswerCall(0, b->log->first("IncomingCall").value(0).toString(), -1, -1));
-        QVERIFY(a->waitFor(QStringLiteral("CallConnected(0, sip:1002@%1, 3)").arg(m_bed->domain())));
+        QVERIFY(aCallsB());
         QVERIFY(a->engine->TransferCall(0, BedNumber::Busy));
         QVERIFY(b->waitFor(QStringLiteral("RequestFailureResponse(0, 486, Busy Here)")));
         QVERIFY(b->waitFor(QStringLiteral("CallFailed(0)")));
@@ -260,7 +242,7 @@ private Q_SLOTS:
         QVERIFY(p->engine->OutputDeviceCount() >= 1);
         QString number = BedNumber::Answer;
         QVERIFY(p->engine->PlaceCall(0, number, canRecord ? 0 : -1, 0));
-        QVERIFY(p->waitFor(QStringLiteral("CallConnected(0, sip:9001@%1, 3)").arg(m_bed->domain())));
+        QVERIFY(p->connected(0, number));
         // Listening to a wave plays it on the speaker as well, following pause, position and stop.
         QVERIFY(p->engine->PlayWaveOpen(0, tone(1000)));
         QVERIFY(p->engine->PlayWaveStart(0, true));
@@ -286,9 +268,7 @@ private Q_SLOTS:
         Phone* p = phone(tone(500));
         QVERIFY(p);
         const QDir recordingDir(p->engine->options().dataDir + QStringLiteral("/recording"));
-        QString number = BedNumber::Answer;
-        QVERIFY(p->engine->PlaceCall(0, number, -1, -1));
-        QVERIFY(p->waitForName("CallConnected"));
+        QVERIFY(p->callAnswer());
         QVERIFY(p->engine->StartRecording(0, 2, true));
         QTest::qWait(1500);
         QVERIFY(p->engine->EndCall(0));
@@ -296,14 +276,13 @@ private Q_SLOTS:
         QVERIFY(!recordingDir.entryList(QDir::Files).isEmpty()); // call A's part, never saved
 
         p->log->clear();
-        QVERIFY(p->engine->PlaceCall(0, number, -1, -1));
+        QVERIFY(p->place(0, BedNumber::Answer));
         QVERIFY(recordingDir.entryList(QDir::Files).isEmpty());
-        QVERIFY(p->waitForName("CallConnected"));
+        QVERIFY(p->connected(0, BedNumber::Answer));
         QVERIFY(p->engine->StartRecording(0, 2, true));
         QTest::qWait(1000);
-        const QString saved = m_work.filePath(QStringLiteral("call_b.wav"));
-        QVERIFY(p->engine->SaveRecording(0, saved));
-        const int ms = waveDurationMs(saved);
+        QVERIFY(p->engine->SaveRecording(0, saved("call_b.wav")));
+        const int ms = waveDurationMs(saved("call_b.wav"));
         QVERIFY2(ms >= 700 && ms <= 1400, qPrintable(QString::number(ms)));
         QVERIFY(p->engine->EndCall(0));
     }
@@ -321,15 +300,11 @@ private Q_SLOTS:
         Phone* second = m_phones.add(caller);
         QVERIFY(dialer && first && second);
         for (Phone* c : {first, second}) {
-            QString number = Account1001.user;
-            QVERIFY(c->engine->PlaceCall(0, number, -1, -1));
+            QVERIFY(c->place(0, Account1001.user));
             QVERIFY(c->waitFor(QStringLiteral("ProvisionalResponse(0, 180, Ringing)")));
         }
         QTRY_COMPARE_WITH_TIMEOUT(dialer->log->names().count(QStringLiteral("IncomingCall")), 2, kEventMs);
-        QString number = BedNumber::Answer;
-        QVERIFY2(dialer->engine->PlaceCall(0, number, -1, -1),
-                 qPrintable(QString::number(dialer->engine->LastErrorCode())));
-        QVERIFY(dialer->waitFor(QStringLiteral("CallConnected(0, sip:9001@%1, 3)").arg(m_bed->domain())));
+        QVERIFY2(dialer->callAnswer(), qPrintable(QString::number(dialer->engine->LastErrorCode())));
         // The library cannot hold the call that rang last, so that one was answered busy; the
         // other still rings and can be taken on the second line.
         QTRY_VERIFY_WITH_TIMEOUT(first->log->hasName("CallFailed") != second->log->hasName("CallFailed"), kEventMs);
@@ -358,10 +333,7 @@ private Q_SLOTS:
     void recordingGoesOnAfterSaveOrResetOnHold() {
         QFETCH(bool, save);
         Phone* p = phone(tone(500));
-        QVERIFY(p);
-        QString number = BedNumber::Answer;
-        QVERIFY(p->engine->PlaceCall(0, number, -1, -1));
-        QVERIFY(p->waitForName("CallConnected"));
+        QVERIFY(p && p->callAnswer());
         QVERIFY(p->waitFor(QStringLiteral("DtmfDigitReceived(0, 5)"))); // the far end's INFO is answered
         QVERIFY(p->engine->StartRecording(0, 2, true));
         QTest::qWait(500);
@@ -371,20 +343,18 @@ private Q_SLOTS:
         const qsizetype holdsBefore = holds();
         QVERIFY(p->engine->HoldCall(0));
         QTRY_VERIFY_WITH_TIMEOUT(holds() > holdsBefore, kEventMs);
-        const QString first = m_work.filePath(QStringLiteral("held.wav"));
         if (save)
-            QVERIFY(p->engine->SaveRecording(0, first));
+            QVERIFY(p->engine->SaveRecording(0, saved("held.wav")));
         else
             p->engine->ResetRecording(0);
-        const int before = save ? waveDurationMs(first) : 0;
+        const int before = save ? waveDurationMs(saved("held.wav")) : 0;
         QTest::qWait(100);
         QVERIFY(p->engine->ResumeCall(0));
         QTRY_VERIFY_WITH_TIMEOUT(!p->engine->IsLineOnHold(0), kEventMs);
         QVERIFY(p->engine->RecordingLineOp(0));
         QTest::qWait(1200);
-        const QString resumed = m_work.filePath(QStringLiteral("resumed.wav"));
-        QVERIFY(p->engine->SaveRecording(0, resumed));
-        const int added = waveDurationMs(resumed) - before;
+        QVERIFY(p->engine->SaveRecording(0, saved("resumed.wav")));
+        const int added = waveDurationMs(saved("resumed.wav")) - before;
         QVERIFY2(added >= 800, qPrintable(QString::number(added)));
         QVERIFY(p->engine->EndCall(0));
     }
@@ -402,14 +372,11 @@ private Q_SLOTS:
         Phone* p = phone(tone(500), true);
         QVERIFY(p);
         qInfo("devices seen: %d to record, %d to play", p->engine->InputDeviceCount(), p->engine->OutputDeviceCount());
-        QString number = BedNumber::Answer;
-        QVERIFY(p->engine->PlaceCall(0, number, -1, -1));
-        QVERIFY(p->waitForName("CallConnected"));
+        QVERIFY(p->callAnswer());
         QVERIFY(p->engine->StartRecording(0, 2, true));
         QTest::qWait(3000);
-        const QString saved = m_work.filePath(QStringLiteral("no_sound.wav"));
-        QVERIFY(p->engine->SaveRecording(0, saved));
-        const int ms = waveDurationMs(saved);
+        QVERIFY(p->engine->SaveRecording(0, saved("no_sound.wav")));
+        const int ms = waveDurationMs(saved("no_sound.wav"));
         QVERIFY2(ms >= 2500 && ms <= 3600, qPrintable(QString::number(ms)));
         QVERIFY(p->engine->EndCall(0));
     }

@@ -1,16 +1,10 @@
-// The real window on the real engine against the loopback test bed: start-up goes online by
-// itself and registers, a wrong password is refused, a taken SIP port is passed over, going offline
-// unregisters; a call placed with the Call button connects, is recorded from the connection and
+// The real window on the real engine against the loopback test bed, built as the program builds it
+// on a temporary install root with the fake desktop services: start-up registers, a wrong password
+// is refused, a taken SIP port is passed over, going offline unregisters; a call is recorded and
 // logged when the far end hangs up; busy and unknown numbers are classified and hung up.
-//
-// The window is built as the program builds it (MainForm with a LinphoneEngine whose files live
-// under the install root's bin/engine, its SIP traffic sent to the SipOutboundProxy setting), on a
-// temporary install root, with the fake desktop services (message boxes, clipboard, ring sound,
-// a fixed clock).
 
 #include "dialer/LogRecords.h"
 #include "engine/linphone/LinphoneEngine.h"
-#include "integrations/PbxPage.h"
 #include "phone/OnlineControl.h"
 #include "support/MainFormFixture.h"
 #include "testbed/TestBed.h"
@@ -67,17 +61,11 @@ struct Phone {
     QElapsedTimer sinceCreated;
 
     Ui::MainForm& ui() const { return fixture.ui(); }
-    QStringList statusLog() const {
-        QStringList lines;
-        for (int i = 0; i < ui().ListStatusLog->count(); ++i)
-            lines << ui().ListStatusLog->item(i)->text();
-        return lines;
-    }
+    QStringList statusLog() const { return fixture.statusLog(); }
     QString caption() const { return ui().mouseMenu->text(); }
     QString onlineCaption() const { return ui().BtnOnline->text(); }
-    QString callLogPath() const { return fixture.root().logFile(kDisplayName + QStringLiteral("_calllogs.csv")); }
     QStringList callLogRows() const {
-        QFile file(callLogPath());
+        QFile file(fixture.root().logFile(kDisplayName + QStringLiteral("_calllogs.csv")));
         if (!file.open(QIODevice::ReadOnly)) return {};
         const QString text = QString::fromUtf8(file.readAll());
         if (!text.endsWith(QLatin1String("\r\n"))) return {QStringLiteral("(no CR LF at the end) ") + text};
@@ -121,10 +109,8 @@ private:
             {QStringLiteral("DisplayName"), kDisplayName},
         };
         phone->fixture.writeSettings(extra + settings); // the first of a key is the one read
-
-        // As the program does: the engine's files under bin/engine, and the outbound proxy taken
-        // from the settings each time the phone goes online. The microphone is a tone the far
-        // end echoes back.
+        // As the program does: the engine's files under bin/engine, the outbound proxy taken from the
+        // settings on going online. The microphone is a tone the far end echoes back.
         LinphoneEngine::Options options;
         options.dataDir = phone->fixture.root().engineDataDir();
         options.playFile = m_tone;
@@ -134,8 +120,8 @@ private:
         phone->sinceCreated.start();
         MainForm& window = phone->fixture.create(engine);
         WindowContext& ctx = window.context();
-        if (!ctx.subsystems.online || !ctx.subsystems.pbxPage) {
-            qWarning("the window has no online control or PBX page");
+        if (!ctx.subsystems.online) {
+            qWarning("the window has no online control");
             return nullptr;
         }
         ctx.subsystems.online->setOutboundProxyHook([engine](const QString& hostPort) {
@@ -143,9 +129,6 @@ private:
             o.outboundProxy = hostPort;
             engine->setOptions(o);
         });
-        // The PBX page stays off the network.
-        ctx.subsystems.pbxPage->setPageLoader([](const QUrl&) {});
-
         Phone* p = phone.get();
         QAbstractItemModel* model = phone->ui().ListStatusLog->model();
         connect(model, &QAbstractItemModel::rowsInserted, this, [p, model](const QModelIndex&, int first, int last) {
@@ -154,7 +137,6 @@ private:
         });
         connect(phone->ui().callsec, &QLineEdit::textChanged, this,
                 [p](const QString& text) { p->callSeconds << text; });
-        // The window's own defaults register and offer G.711; the sound options suit the tone.
         phone->ui().CheckEchoCancel->setChecked(false);         // it would cut the steady test tone into bursts
         phone->ui().CheckCaptureSoundDevice->setChecked(false); // the tone file, whatever sound card is there
         return phone;
@@ -174,9 +156,17 @@ private:
         return phone;
     }
 
-    void dial(Phone* p, const QString& number) {
+    static void dial(Phone* p, const QString& number) {
         p->ui().EditPhoneNo->setText(number);
         QTest::mouseClick(p->ui().BtnDial, Qt::LeftButton);
+    }
+
+    // Whether the registrar holds exactly one contact of account 1001, at port.
+    bool registeredAt(int port) const {
+        bool ok = false;
+        const QStringList contacts = m_bed->locationContacts(Account1001.user, &ok);
+        if (!ok || contacts.size() != 1) qWarning("contacts: %s", qPrintable(contacts.join(" | ")));
+        return ok && contacts.size() == 1 && contacts.first().contains(QStringLiteral("127.0.0.1:%1").arg(port));
     }
 
     static void stopPhone(std::unique_ptr<Phone>& phone) {
@@ -215,13 +205,8 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(p->statusLog(), QStringList{QStringLiteral("Ready...")}, 2000);
         QVERIFY(p->fixture.fakes.messages.boxes.isEmpty());
 
-        const int port = p->sipPort();
-        QVERIFY(port >= FirstSipPort && port < SipPortLimit);
-        bool ok = false;
-        const QStringList contacts = m_bed->locationContacts(Account1001.user, &ok);
-        QVERIFY(ok);
-        QCOMPARE(contacts.size(), 1);
-        QVERIFY2(contacts.first().contains(QStringLiteral("127.0.0.1:%1").arg(port)), qPrintable(contacts.first()));
+        QVERIFY(p->sipPort() >= FirstSipPort && p->sipPort() < SipPortLimit);
+        QVERIFY(registeredAt(p->sipPort()));
 
         // Offline: the engine stops and the registrar forgets the phone.
         QTest::mouseClick(p->ui().BtnOnline, Qt::LeftButton);
@@ -249,10 +234,7 @@ private Q_SLOTS:
         auto phone = registeredPhone();
         QVERIFY(phone);
         QCOMPARE(phone->sipPort(), FirstSipPort + 1);
-        const QStringList contacts = m_bed->locationContacts(Account1001.user);
-        QCOMPARE(contacts.size(), 1);
-        QVERIFY2(contacts.first().contains(QStringLiteral("127.0.0.1:%1").arg(FirstSipPort + 1)),
-                 qPrintable(contacts.first()));
+        QVERIFY(registeredAt(FirstSipPort + 1));
         stopPhone(phone);
     }
 
@@ -276,8 +258,7 @@ private Q_SLOTS:
         QCOMPARE(p->callLogRows(), QStringList{quoted({number, kDisplayName, seconds, callLogTimeText(now.time()),
                                                        callLogDateText(now.date()), QString()})});
 
-        // The recording: the number and the (fixed) clock name it; a valid wave file of about the
-        // call's length holding the tone that the far end echoed.
+        // Named by the number and the (fixed) clock; closed properly, of the call's length, holding the echo.
         const QStringList waves = QDir(p->fixture.root().messages()).entryList({QStringLiteral("*.wav")}, QDir::Files);
         QCOMPARE(waves, QStringList{number + QStringLiteral("_050324_140709.wav")});
         const QString wave = QDir(p->fixture.root().messages()).filePath(waves.first());

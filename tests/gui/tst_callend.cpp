@@ -13,13 +13,33 @@ using corvid::test::CallsWindow;
 
 namespace {
 const QString kNumber = QStringLiteral("5551234567");
+const QString kSecond = QStringLiteral("5559876543");
 
 // Online with two lines, the agent's display name set, and a call to kNumber connected on line 1.
-void connectCall(CallsWindow& w, const QString& displayName = QStringLiteral("Agent7")) {
+void connectCall(CallsWindow& w) {
     w.goOnline(2);
-    w.ui.EditAccountDisplayName->setText(displayName);
+    w.ui.EditAccountDisplayName->setText(QStringLiteral("Agent7"));
     w.dial(kNumber);
     QTRY_VERIFY(w.engine.line(0).connected);
+}
+
+// As connectCall, and a call to kSecond connected on line 2, still chosen for dialing.
+void connectTwoLines(CallsWindow& w) {
+    connectCall(w);
+    w.ui.ComboDial->setCurrentIndex(1);
+    w.dial(kSecond);
+    QTRY_VERIFY(w.statusLog().contains(QStringLiteral("Line- 2: Success to connect.")));
+}
+
+QByteArrayList rows(const CallsWindow& w) {
+    return w.callLogRows(QStringLiteral("Agent7"));
+}
+
+// Whether a call-log row is of number and ends in result ("hang up" for the agent's, "" for the far end's).
+bool rowIs(const QByteArray& row, const QString& number, const char* result) {
+    const bool ok = row.startsWith("\"" + number.toUtf8() + "\",") && row.endsWith(QByteArray(",\"") + result + '"');
+    if (!ok) qWarning("row: %s", row.constData());
+    return ok;
 }
 } // namespace
 
@@ -110,11 +130,10 @@ private Q_SLOTS:
         QTest::mouseClick(w.ui.BtnHangUp, Qt::LeftButton);
         QCOMPARE(w.fakes.messages.texts(), QStringList{QStringLiteral("Error to create DISCONNECT request.")});
         QCOMPARE(w.ui.EditPhoneNo->text(), kNumber);
-        QVERIFY(w.callLogRows(QStringLiteral("Agent7")).isEmpty());
+        QVERIFY(rows(w).isEmpty());
         QVERIFY(w.engine.line(0).connected);
-        // The call can still be ended.
-        QTest::mouseClick(w.ui.BtnHangUp, Qt::LeftButton);
-        QCOMPARE(w.callLogRows(QStringLiteral("Agent7")).size(), 1);
+        QTest::mouseClick(w.ui.BtnHangUp, Qt::LeftButton); // it can still be ended
+        QCOMPARE(rows(w).size(), 1);
     }
 
     void callEndIsWrittenOnce() {
@@ -122,22 +141,22 @@ private Q_SLOTS:
         connectCall(w);
         w.engine.fireCallHungUp(0);
         w.engine.fireCallHungUp(0); // the same end reported twice
-        QTRY_COMPARE(w.callLogRows(QStringLiteral("Agent7")).size(), 1);
+        QTRY_COMPARE(rows(w).size(), 1);
         QTest::qWait(50);
-        QCOMPARE(w.callLogRows(QStringLiteral("Agent7")).size(), 1);
+        QCOMPARE(rows(w).size(), 1);
 
         // The agent ends the next call; a late far-end report of it adds nothing either.
-        w.dial(QStringLiteral("5559876543"));
+        w.dial(kSecond);
         QTRY_VERIFY(w.engine.line(0).connected);
         QTest::mouseClick(w.ui.BtnHangUp, Qt::LeftButton);
         w.engine.fireCallHungUp(0);
         QTest::qWait(50);
-        QCOMPARE(w.callLogRows(QStringLiteral("Agent7")).size(), 2);
+        QCOMPARE(rows(w).size(), 2);
 
         // A new call on that line, placed by anyone, is logged again when the far end ends it.
         w.engine.fireCallConnecting(0);
         w.engine.fireCallHungUp(0);
-        QTRY_COMPARE(w.callLogRows(QStringLiteral("Agent7")).size(), 3);
+        QTRY_COMPARE(rows(w).size(), 3);
     }
 
     // The dial automation puts the next number into the field while the recording is saved (a
@@ -148,8 +167,8 @@ private Q_SLOTS:
         w.ui.RecThisCallCheck->setChecked(true);
         QTimer::singleShot(200, &w.window, [&] { w.ui.EditPhoneNo->setText(QStringLiteral("5550001111")); });
         w.engine.fireCallHungUp(0);
-        QTRY_COMPARE(w.callLogRows(QStringLiteral("Agent7")).size(), 1);
-        QVERIFY(w.callLogRows(QStringLiteral("Agent7")).at(0).startsWith("\"" + kNumber.toUtf8() + "\","));
+        QTRY_COMPARE(rows(w).size(), 1);
+        QVERIFY(rowIs(rows(w).at(0), kNumber, ""));
         QCOMPARE(w.ui.EditPhoneNo->text(), QStringLiteral("5550001111"));
     }
 
@@ -161,7 +180,7 @@ private Q_SLOTS:
         QTest::mouseClick(w.ui.BtnHangUp, Qt::LeftButton);
         QCOMPARE(w.engine.count(QStringLiteral("EndCall")), 1);
         QVERIFY(w.fakes.messages.texts().isEmpty());
-        QCOMPARE(w.callLogRows(QStringLiteral("Agent7")).size(), 1);
+        QCOMPARE(rows(w).size(), 1);
     }
 
     // Choosing a line shows its own mute flags and sends them to the engine again.
@@ -186,37 +205,23 @@ private Q_SLOTS:
     // The far end of line 2 hangs up while the agent's hang-up of line 1 saves its recording.
     void agentsRowIsKeptWhenTheOtherLineEndsDuringItsWait() {
         CallsWindow w;
-        const QString second = QStringLiteral("5559876543");
-        connectCall(w);
-        w.ui.ComboDial->setCurrentIndex(1);
-        w.dial(second);
-        QTRY_VERIFY(w.statusLog().contains(QStringLiteral("Line- 2: Success to connect.")));
+        connectTwoLines(w);
         w.ui.ComboDial->setCurrentIndex(0);
         w.ui.EditPhoneNo->setText(kNumber);
         w.ui.RecThisCallCheck->setChecked(true);
-
         QTimer::singleShot(100, &w.window, [&] { w.engine.fireCallHungUp(1); });
         QTest::mouseClick(w.ui.BtnHangUp, Qt::LeftButton);
-
-        QTRY_COMPARE(w.callLogRows(QStringLiteral("Agent7")).size(), 2);
-        const QByteArrayList rows = w.callLogRows(QStringLiteral("Agent7"));
-        QVERIFY2(rows.at(0).startsWith("\"" + second.toUtf8() + "\",") && rows.at(0).endsWith(",\"\""),
-                 rows.at(0).constData());
-        QVERIFY2(rows.at(1).startsWith("\"" + kNumber.toUtf8() + "\",") && rows.at(1).endsWith(",\"hang up\""),
-                 rows.at(1).constData());
+        QTRY_COMPARE(rows(w).size(), 2);
+        QVERIFY(rowIs(rows(w).at(0), kSecond, ""));
+        QVERIFY(rowIs(rows(w).at(1), kNumber, "hang up"));
         QCOMPARE(w.engine.last(QStringLiteral("EndCall")), QVariantList{0});
     }
 
     // The agent hangs up line 1 while the far-end hang-up of recorded line 2 saves its recording.
     void hangUpRunsWhileTheOtherLinesFarEndEndWaits() {
         CallsWindow w;
-        const QString second = QStringLiteral("5559876543");
-        connectCall(w);
-        w.ui.ComboDial->setCurrentIndex(1);
-        w.dial(second);
-        QTRY_VERIFY(w.statusLog().contains(QStringLiteral("Line- 2: Success to connect.")));
+        connectTwoLines(w);
         w.ui.RecThisCallCheck->setChecked(true);
-
         int endCallsDuringWait = -1;
         QTimer::singleShot(100, &w.window, [&] {
             w.ui.ComboDial->setCurrentIndex(0);
@@ -224,16 +229,11 @@ private Q_SLOTS:
             endCallsDuringWait = w.engine.count(QStringLiteral("EndCall"));
         });
         w.engine.fireCallHungUp(1);
-
-        QTRY_COMPARE(w.callLogRows(QStringLiteral("Agent7")).size(), 2);
+        QTRY_COMPARE(rows(w).size(), 2);
         QCOMPARE(endCallsDuringWait, 1);
         QCOMPARE(w.engine.last(QStringLiteral("EndCall")), QVariantList{0});
-        QVERIFY(!w.engine.line(0).busy);
-        const QByteArrayList rows = w.callLogRows(QStringLiteral("Agent7"));
-        QVERIFY2(rows.at(0).startsWith("\"" + kNumber.toUtf8() + "\",") && rows.at(0).endsWith(",\"hang up\""),
-                 rows.at(0).constData());
-        QVERIFY2(rows.at(1).startsWith("\"" + second.toUtf8() + "\",") && rows.at(1).endsWith(",\"\""),
-                 rows.at(1).constData());
+        QVERIFY(rowIs(rows(w).at(0), kNumber, "hang up"));
+        QVERIFY(rowIs(rows(w).at(1), kSecond, ""));
         QCOMPARE(w.engine.count(QStringLiteral("SaveRecording")), 1);
     }
 
@@ -243,16 +243,14 @@ private Q_SLOTS:
         connectCall(w);
         w.ui.RecThisCallCheck->setChecked(true);
         int rowsAtQuit = -1;
-        w.window.shutdown().setForceQuit([&] { rowsAtQuit = int(w.callLogRows(QStringLiteral("Agent7")).size()); });
-
+        w.window.shutdown().setForceQuit([&] { rowsAtQuit = int(rows(w).size()); });
         QTimer::singleShot(100, &w.window, [&] { w.ui.exitcmd->trigger(); });
         w.engine.fireCallHungUp(0);
-
         QTRY_VERIFY_WITH_TIMEOUT(rowsAtQuit != -1, 5000);
         QCOMPARE(rowsAtQuit, 1);
         QCOMPARE(w.engine.count(QStringLiteral("SaveRecording")), 1);
         QTest::qWait(100);
-        QCOMPARE(w.callLogRows(QStringLiteral("Agent7")).size(), 1);
+        QCOMPARE(rows(w).size(), 1);
     }
 
     // Closing the window with a recorded call up ends it as the agent's hang-up would.
@@ -261,13 +259,11 @@ private Q_SLOTS:
         connectCall(w);
         w.ui.RecThisCallCheck->setChecked(true);
         int rowsAtQuit = -1;
-        w.window.shutdown().setForceQuit([&] { rowsAtQuit = int(w.callLogRows(QStringLiteral("Agent7")).size()); });
-
+        w.window.shutdown().setForceQuit([&] { rowsAtQuit = int(rows(w).size()); });
         w.window.close();
-
         QTRY_VERIFY_WITH_TIMEOUT(rowsAtQuit != -1, 5000);
         QCOMPARE(rowsAtQuit, 1);
-        QVERIFY(w.callLogRows(QStringLiteral("Agent7")).at(0).endsWith(",\"hang up\""));
+        QVERIFY(rowIs(rows(w).at(0), kNumber, "hang up"));
         QCOMPARE(w.engine.count(QStringLiteral("SaveRecording")), 1);
         const QStringList names = w.engine.callNames();
         QVERIFY(names.contains(QStringLiteral("EndCall")));

@@ -4,25 +4,12 @@
 #include "CallsWindow.h"
 #include "support/FileSizeLimit.h"
 
-#include <QDirIterator>
-
 using namespace corvid;
 using namespace corvid::test;
 
 namespace {
 
 const QString kNumber = QStringLiteral("5551234567");
-
-// Every file and folder below dir (relative paths), sorted.
-QStringList treeOf(const QString& dir) {
-    QStringList entries;
-    QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        entries << QDir(dir).relativeFilePath(it.next());
-    entries.sort();
-    return entries;
-}
 
 // A window with the display name set and 42 seconds of call counted.
 struct LogWindow : CallsWindow {

@@ -6,8 +6,6 @@
 
 #include "phone/EngineErrors.h"
 
-#include <QDirIterator>
-
 using namespace corvid;
 using namespace corvid::test;
 
@@ -15,15 +13,6 @@ namespace {
 
 const QString kNumber = QStringLiteral("5551234567");
 const QDateTime kSaveTime(QDate(2026, 12, 4), QTime(9, 5, 7));
-
-QStringList filesBelow(const QString& dir) {
-    QStringList files;
-    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(dir).relativeFilePath(it.next());
-    files.sort();
-    return files;
-}
 
 // A window online with two lines and a connected call on line, its number in the number field.
 struct RecordingWindow : CallsWindow {
@@ -120,9 +109,9 @@ private slots:
         RecordingWindow w(0, QStringLiteral("/tmp/evil"));
         w.fakes.clock.set(kSaveTime);
         w.ui.RecThisCallCheck->setChecked(true);
-        const QStringList before = filesBelow(w.fixture.rootPath());
+        const QStringList before = treeOf(w.fixture.rootPath());
         w.recording->stopAndSaveRecording();
-        QStringList after = filesBelow(w.fixture.rootPath());
+        QStringList after = treeOf(w.fixture.rootPath());
         QVERIFY(after.removeOne(QStringLiteral("messages/_tmp_evil_041226_090507.wav")));
         QCOMPARE(after, before);
         QVERIFY(!QFileInfo::exists(QStringLiteral("/tmp/evil_041226_090507.wav")));

@@ -97,13 +97,11 @@ private slots:
         f.create();
         f.ui().Text1->setText(code);
         f.ui().SaveCustNum->click();
-        QCOMPARE(f.setting("customerNumber"), keys[0]);
-        QCOMPARE(f.setting("Login"), keys[1]);
-        QCOMPARE(f.setting("AuthLogin"), keys[1]);
-        QCOMPARE(f.setting("Password"), keys[2]);
-        QCOMPARE(f.setting("SIPProxy"), keys[3] + QStringLiteral("." CORVID_PROVIDER_DOMAIN));
-        QCOMPARE(f.setting("OutBoundProxy"), keys[3] + QStringLiteral("." CORVID_PROVIDER_DOMAIN));
-        QCOMPARE(f.setting("Mon"), QStringLiteral("True"));
+        const QString proxy = keys[3] + QStringLiteral("." CORVID_PROVIDER_DOMAIN);
+        QStringList saved;
+        for (const char* key : {"customerNumber", "Login", "AuthLogin", "Password", "SIPProxy", "OutBoundProxy", "Mon"})
+            saved << f.setting(key);
+        QCOMPARE(saved, (QStringList{keys[0], keys[1], keys[1], keys[2], proxy, proxy, "True"}));
     }
 
     // A login holding a folder part names no file: nothing is opened.

@@ -24,7 +24,7 @@ using namespace corvid;
 
 namespace {
 
-// A loopback web server for one page: "/" is a page that asks for "/alive.png", so that request
+// A loopback web server whose every answer is a page that asks for "/alive.png": that request
 // arriving shows the page's renderer is up and has read the page. Every request path is kept.
 class PageServer : public QObject {
 public:
@@ -45,17 +45,11 @@ private:
         QByteArray& request = m_pending[socket];
         request += socket->readAll();
         if (!request.contains("\r\n\r\n")) return;
-        const QList<QByteArray> requestLine = request.left(request.indexOf("\r\n")).split(' ');
+        paths << QString::fromLatin1(request.left(request.indexOf("\r\n")).split(' ').value(1));
         m_pending.remove(socket);
-        const QByteArray path = requestLine.value(1);
-        paths << QString::fromLatin1(path);
-        const bool page = path == "/";
-        const QByteArray body = page ? QByteArray("<html><body><p>Active extensions</p>"
-                                                  "<img src=\"/alive.png\"></body></html>")
-                                     : QByteArray();
-        socket->write((page ? "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n" : "HTTP/1.1 404 Not Found\r\n") +
-                      QByteArray("Connection: close\r\nContent-Length: ") + QByteArray::number(body.size()) +
-                      "\r\n\r\n" + body);
+        const QByteArray body = "<html><body><p>Active extensions</p><img src=\"/alive.png\"></body></html>";
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\nContent-Length: " +
+                      QByteArray::number(body.size()) + "\r\n\r\n" + body);
         socket->disconnectFromHost();
     }
 
@@ -77,8 +71,8 @@ private slots:
         QVERIFY(QDir(root.path()).mkpath(QStringLiteral("bin")));
         // Not set up for a customer: the start-up tick loads the probe page, here the loopback one.
         QFile settings(root.filePath(QStringLiteral("bin/corvidapp.ini")));
-        QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write("[System]\r\nPbxPageProbeUrl=" + server.pageUrl().toLatin1() + "\r\n");
+        QVERIFY(settings.open(QIODevice::WriteOnly) &&
+                settings.write("[System]\r\nPbxPageProbeUrl=" + server.pageUrl().toLatin1() + "\r\n") > 0);
         settings.close();
 
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

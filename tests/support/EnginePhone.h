@@ -20,7 +20,15 @@ struct EnginePhone {
     std::unique_ptr<LinphoneEngine> engine;
     std::unique_ptr<EngineEventLog> log;
     int sipPort = 0;
+    QString domain;
 
+    bool place(int line, QString number) { return engine->PlaceCall(line, number, -1, -1); }
+    // Waits for line's call to number to connect with G.711 u-law.
+    bool connected(int line, const QString& number) const {
+        return waitFor(QStringLiteral("CallConnected(%1, sip:%2@%3, 3)").arg(line).arg(number, domain));
+    }
+    // A call on line to the far end that answers, connected.
+    bool callAnswer(int line = 0) { return place(line, BedNumber::Answer) && connected(line, BedNumber::Answer); }
     bool waitFor(const QString& text, int ms = kEventMs) const {
         return waitUntil([&] { return log->has(text); }, text, ms);
     }
@@ -39,7 +47,6 @@ private:
 struct PhoneSetup {
     BedAccount account = Account1001;
     QString playFile;
-    QString password; // the account's own when empty
     bool soundCard = false;
     int expiry = 60;
     bool registerIt = true;
@@ -59,12 +66,12 @@ public:
         options.playFile = setup.playFile;
         p->engine = std::make_unique<LinphoneEngine>(options);
         p->log = std::make_unique<EngineEventLog>(p->engine.get());
+        p->domain = m_bed->domain();
         const BedAccount& a = setup.account;
         QString address;
         for (int attempt = 0; attempt < 5 && !p->sipPort; ++attempt) {
             const int port = freeUdpPort();
-            if (p->engine->EngineStart(false, address, port, a.user, a.user,
-                                       setup.password.isEmpty() ? a.password : setup.password, "Agent " + a.user,
+            if (p->engine->EngineStart(false, address, port, a.user, a.user, a.password, "Agent " + a.user,
                                        m_bed->domain(), m_bed->domain(), QString(), setup.soundCard, 2))
                 p->sipPort = port;
         }

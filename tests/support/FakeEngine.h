@@ -1,24 +1,13 @@
 #pragma once
-// A scriptable SipEngine for window tests. Header-only: a test that uses it links only corvid_engine.
-//
-// - Every operation is recorded with its arguments (calls(), callsTo(), count(), last()).
-// - failNext("OpenLine", EngineError::PortInUse, 2) makes the next two OpenLine calls answer False
-//   with LastErrorCode 11; failAlways() for good. Busy SIP and RTP ports (setSipPortsInUse /
-//   setRtpPortsInUse) give code 11 the way a real port clash does.
-// - Start, lines, registration, placing and ending calls, mutes and recording act like the real
-//   engine: an operation on a line that is not open, busy or in a call is refused with its code.
-//   Operations the window tests do not look into only record themselves and succeed.
-// - Dialled numbers are scripted (answer, busy, not found, no answer, far-end hang-up after N ms, any
-//   final code): PlaceCall reports CallConnecting and 180 "Ringing", then the scripted outcome.
-// - fire...() raises an event as the real engine would, keeping the line table in step (a
-//   connected line is busy; a hung-up line is free).
-// - Events are always queued: they reach the receivers from the event loop, never inside the
-//   operation that caused them. Use QSignalSpy::wait / QTRY_* to let them arrive.
+// A scriptable SipEngine for window tests. Every operation is recorded with its arguments; failNext /
+// failAlways and taken ports make operations fail with their codes. Start, lines, registration,
+// calls, mutes and recording refuse what the real engine refuses; other operations only record
+// themselves. PlaceCall reports CallConnecting and 180, then answers (or not). Events are always
+// queued, never raised inside the operation that caused them.
 
 #include "engine/SipEngine.h"
+#include "testbed/TestBed.h"
 
-#include <QDataStream>
-#include <QFile>
 #include <QHash>
 #include <QList>
 #include <QMap>
@@ -40,22 +29,13 @@ public:
         QVariantList args;
     };
 
-    // What a dialled number does.
-    enum class Outcome { Answer, NoAnswer, HangUpAfter, Final };
+    // What a dialled number does: answer after delayMs, or ring on.
     struct NumberScript {
-        Outcome outcome = Outcome::Answer;
-        int delayMs = 0; // ring time before the answer or the final response; call length for HangUpAfter
-        int code = 0;    // Final: the status code
-        QString reason;  // Final: the reason text
+        bool answers = true;
+        int delayMs = 0;
     };
-    static NumberScript answer(int afterMs = 0) { return {Outcome::Answer, afterMs, 200, QStringLiteral("OK")}; }
-    static NumberScript busy(int afterMs = 0) { return finalResponse(486, QStringLiteral("Busy Here"), afterMs); }
-    static NumberScript notFound(int afterMs = 0) { return finalResponse(404, QStringLiteral("Not Found"), afterMs); }
-    static NumberScript noAnswer() { return {Outcome::NoAnswer, 0, 0, {}}; }
-    static NumberScript hangUpAfter(int ms) { return {Outcome::HangUpAfter, ms, 200, QStringLiteral("OK")}; }
-    static NumberScript finalResponse(int code, const QString& reason, int afterMs = 0) {
-        return {Outcome::Final, afterMs, code, reason};
-    }
+    static NumberScript answer(int afterMs = 0) { return {true, afterMs}; }
+    static NumberScript noAnswer() { return {false, 0}; }
 
     struct Line {
         bool open = false;
@@ -100,7 +80,6 @@ public:
     void failAlways(const QString& operation, int errorCode) { m_failures[operation] = {errorCode, -1}; }
     void setSipPortsInUse(const QSet<int>& ports) { m_sipPortsInUse = ports; }
     void setRtpPortsInUse(const QSet<int>& ports) { m_rtpPortsInUse = ports; }
-    void scriptNumber(const QString& number, const NumberScript& script) { m_numbers[number] = script; }
     void setDefaultScript(const NumberScript& script) { m_defaultScript = script; }
 
     // --- state ---------------------------------------------------------------------------
@@ -109,35 +88,19 @@ public:
     int lineCount() const { return int(m_lines.size()); }
     Line line(int index) const { return m_lines.value(index); }
     Line& lineRef(int index) { return m_lines[index]; }
-    bool micMuted() const { return m_micMuted; }
-    bool speakerMuted() const { return m_speakerMuted; }
 
     // --- events on demand (queued, with the line table kept in step) ------------------------
-    // Any event: fire(&SipEngine::TransferAccepted, 0).
     template <typename... Params, typename... Args> void fire(void (SipEngine::*event)(Params...), Args... args) {
         post([=] { (this->*event)(args...); });
     }
     void fireRegisterSucceeded() { fire(&SipEngine::RegisterSucceeded); }
-    void fireRegisterFailed(int code, const QString& reason) { fire(&SipEngine::RegisterFailed, code, reason); }
-    void fireUnregisterSucceeded() { fire(&SipEngine::UnregisterSucceeded); }
     void fireCallConnecting(int line) { fire(&SipEngine::CallConnecting, line); }
-    void fireProvisionalResponse(int line, int code, const QString& reason) {
-        fire(&SipEngine::ProvisionalResponse, line, code, reason);
-    }
-    // A final response: its event, without the CallFailed that follows it (fireCallFailed).
+    // A final response: its event, without the CallFailed that follows it.
     void fireRequestFailureResponse(int line, int code, const QString& reason) {
         fire(&SipEngine::RequestFailureResponse, line, code, reason);
     }
     void fireServerFailureResponse(int line, int code, const QString& reason) {
         fire(&SipEngine::ServerFailureResponse, line, code, reason);
-    }
-    void fireDtmfDigitReceived(int line, const QString& digit) { fire(&SipEngine::DtmfDigitReceived, line, digit); }
-    void fireIncomingCall(const QString& callId, int line, const QString& number, const QString& name,
-                          const QString& calledNumber) {
-        fire(&SipEngine::IncomingCall, callId, QString::number(line), number, name, calledNumber);
-    }
-    void fireCallFailed(int line) {
-        post([=] { endLine(line), Q_EMIT CallFailed(line); });
     }
     void fireCallConnected(int line, const QString& remote = QString(), int codec = Codec::G711U) {
         post([=] { connectLine(line, remote, codec); });
@@ -196,24 +159,11 @@ public:
         if (number.trimmed().isEmpty()) return fail(EngineError::InvalidUri);
         m_lines[line].busy = true;
         const quint64 gen = m_lines[line].generation;
-        const NumberScript script = m_numbers.value(number, m_defaultScript);
         const QString remote = QStringLiteral("sip:%1@fake.invalid").arg(number);
         fire(&SipEngine::CallConnecting, line);
         later(0, line, gen, [=] { Q_EMIT ProvisionalResponse(line, 180, QStringLiteral("Ringing")); });
-        switch (script.outcome) {
-        case Outcome::NoAnswer:
-            break;
-        case Outcome::Answer:
-            later(script.delayMs, line, gen, [=] { connectLine(line, remote, Codec::G711U); });
-            break;
-        case Outcome::HangUpAfter:
-            later(0, line, gen, [=] { connectLine(line, remote, Codec::G711U); });
-            later(script.delayMs, line, gen, [=] { hangUpLine(line); });
-            break;
-        case Outcome::Final:
-            later(script.delayMs, line, gen, [=] { failLine(line, script.code, script.reason); });
-            break;
-        }
+        if (m_defaultScript.answers)
+            later(m_defaultScript.delayMs, line, gen, [=] { connectLine(line, remote, Codec::G711U); });
         return ok();
     }
     // Like the real engine: a line whose call already ended has nothing to end; a local hang-up
@@ -251,10 +201,8 @@ public:
     int OutputDeviceCount() override { return int(m_outputs.size()); }
     QString InputDeviceName(int i) override { return m_inputs.value(i); }
     QString OutputDeviceName(int i) override { return m_outputs.value(i); }
-    bool SetMicMute(bool mute) override { return begin("SetMicMute", {mute}) && ((m_micMuted = mute), true); }
-    bool SetSpeakerMute(bool mute) override {
-        return begin("SetSpeakerMute", {mute}) && ((m_speakerMuted = mute), true);
-    }
+    bool SetMicMute(bool mute) override { return begin("SetMicMute", {mute}); }
+    bool SetSpeakerMute(bool mute) override { return begin("SetSpeakerMute", {mute}); }
     bool MuteLineSpeaker(int line, bool mute) override {
         return begin("MuteLineSpeaker", {line, mute}, Need::Line, line);
     }
@@ -296,23 +244,11 @@ public:
         Line& l = m_lines[line];
         l.recording = l.hasRecording = l.recording && l.connected && !l.onHold;
     }
-    // Writes a short silent 8 kHz mono wave at path, so that file handling can be checked.
+    // Writes 100 ms of silence at path, so that file handling can be checked.
     bool SaveRecording(int line, const QString& path) override {
         if (!begin("SaveRecording", {line, path}, Need::Line, line)) return false;
         if (!m_lines[line].hasRecording) return fail(EngineError::RecordingInit);
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return fail(EngineError::WaveWrite);
-        const quint32 dataBytes = 1600;
-        QDataStream out(&f);
-        out.setByteOrder(QDataStream::LittleEndian);
-        out.writeRawData("RIFF", 4);
-        out << quint32(36 + dataBytes);
-        out.writeRawData("WAVEfmt ", 8);
-        out << quint32(16) << quint16(1) << quint16(1) << quint32(8000) << quint32(16000) << quint16(2) << quint16(16);
-        out.writeRawData("data", 4);
-        out << dataBytes;
-        f.write(QByteArray(int(dataBytes), '\0'));
-        return ok();
+        return test::writeToneWave(path, 0, 100) ? ok() : fail(EngineError::WaveWrite);
     }
     bool RecordingLineOp(int line) override { return record("RecordingLineOp", {line}), m_lines.value(line).recording; }
     bool PlayWaveOpen(int line, const QString& path) override { return begin("PlayWaveOpen", {line, path}); }
@@ -383,19 +319,6 @@ private:
         endLine(line);
         Q_EMIT CallHungUp(line);
     }
-    // A final failure: the response event of the code's class, then CallFailed; the line is free.
-    void failLine(int line, int code, const QString& reason) {
-        endLine(line);
-        if (code < 400)
-            Q_EMIT RedirectionResponse(line, code, reason, QString());
-        else if (code < 500)
-            Q_EMIT RequestFailureResponse(line, code, reason);
-        else if (code < 600)
-            Q_EMIT ServerFailureResponse(line, code, reason);
-        else
-            Q_EMIT GlobalFailureResponse(line, code, reason);
-        Q_EMIT CallFailed(line);
-    }
     // Queued: runs from the event loop, after the current operation has returned.
     void post(std::function<void()> fn) { QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection); }
     // After ms (queued even at 0), and only while the line's call is still the same one.
@@ -417,14 +340,11 @@ private:
     QHash<QString, Failure> m_failures;
     QSet<int> m_sipPortsInUse;
     QSet<int> m_rtpPortsInUse;
-    QHash<QString, NumberScript> m_numbers;
     NumberScript m_defaultScript = answer();
     QMap<int, Line> m_lines;
     int m_lastError = EngineError::None;
     int m_sipPort = 0;
     bool m_started = false;
-    bool m_micMuted = false;
-    bool m_speakerMuted = false;
 };
 
 } // namespace corvid

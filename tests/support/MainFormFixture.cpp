@@ -6,6 +6,7 @@
 #include "ui_MainForm.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QTest>
@@ -54,6 +55,16 @@ QStringList MainFormFixture::statusLog(const Ui::MainForm& ui) {
     for (int i = 0; i < ui.ListStatusLog->count(); ++i)
         lines << ui.ListStatusLog->item(i)->text();
     return lines;
+}
+
+QStringList treeOf(const QString& dir) {
+    QStringList entries;
+    QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        entries << QDir(dir).relativeFilePath(it.next());
+    entries.sort();
+    return entries;
 }
 
 MainForm& MainFormFixture::create(SipEngine* engine) {

@@ -60,4 +60,7 @@ private:
     std::unique_ptr<MainForm> m_window;
 };
 
+// Every file and folder below dir (relative paths), sorted.
+QStringList treeOf(const QString& dir);
+
 } // namespace corvid::test

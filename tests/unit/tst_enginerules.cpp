@@ -40,6 +40,10 @@ QByteArray readAll(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+qint16 sampleAt(const QByteArray& wave, int offset) {
+    return qFromLittleEndian<qint16>(reinterpret_cast<const uchar*>(wave.constData() + offset));
+}
+
 } // namespace
 
 class TestEngineRules : public QObject {
@@ -111,9 +115,8 @@ private Q_SLOTS:
         QCOMPARE(info.dataBytes, qint64(2400));
         const QByteArray bytes = readAll(target);
         QCOMPARE(bytes.size(), 44 + 2400);
-        QCOMPARE(qFromLittleEndian<qint16>(reinterpret_cast<const uchar*>(bytes.constData() + 44)), qint16(1000));
-        QCOMPARE(qFromLittleEndian<qint16>(reinterpret_cast<const uchar*>(bytes.constData() + 44 + 1600)),
-                 qint16(-1000));
+        QCOMPARE(sampleAt(bytes, 44), qint16(1000));
+        QCOMPARE(sampleAt(bytes, 44 + 1600), qint16(-1000));
         // Only the target is left in its folder: no temporary file stays behind.
         QCOMPARE(QDir(dir.filePath(QStringLiteral("out"))).entryList(QDir::Files | QDir::Hidden),
                  QStringList{QStringLiteral("saved.wav")});
@@ -168,8 +171,7 @@ private Q_SLOTS:
         QCOMPARE(buffer.saveTo(saved), WaveJoin::Ok);
         const QByteArray bytes = readAll(saved);
         QCOMPARE(bytes.size(), 44 + 2400);
-        QCOMPARE(qFromLittleEndian<qint16>(reinterpret_cast<const uchar*>(bytes.constData() + 44 + 1600)),
-                 qint16(-1000));
+        QCOMPARE(sampleAt(bytes, 44 + 1600), qint16(-1000));
 
         QVERIFY(!writeWave(buffer.recordPath(), 8000, 1, 80, 1).isEmpty()); // left by a call cut short
         buffer.discard();
