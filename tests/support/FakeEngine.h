@@ -108,6 +108,9 @@ public:
     void fireCallHungUp(int line) {
         post([=] { hangUpLine(line); });
     }
+    void fireCallFailed(int line) {
+        post([=] { endLine(line), Q_EMIT CallFailed(line); });
+    }
 
     // --- SipEngine: start, registration and lines ------------------------------------------
     bool EngineStart(bool flag, QString& localAddress, int sipPort, const QString& userName, const QString& authLogin,
