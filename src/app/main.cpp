@@ -7,11 +7,13 @@
 // engine without its sandbox (the engine's helper refuses to run as root inside it).
 
 #include "app/MainForm.h"
+#include "app/Shutdown.h"
 #include "engine/linphone/LinphoneEngine.h"
 #include "phone/OnlineControl.h"
 #include "platform/InstallRoot.h"
 #include "platform/QtServices.h"
 #include "platform/SingleInstance.h"
+#include "platform/StopSignals.h"
 #include "settings/IniFile.h"
 #include "settings/SettingsKeys.h"
 
@@ -97,6 +99,11 @@ int main(int argc, char* argv[]) {
         options.outboundProxy = hostPort;
         engine.setOptions(options);
     });
+    // Stopped from outside (a service manager, a closing session or terminal), the program closes as
+    // the agent's File > exit would: live calls hung up with their rows, a running call end finished.
+    corvid::StopSignals stopSignals;
+    QObject::connect(&stopSignals, &corvid::StopSignals::stopRequested, &window,
+                     [&window] { window.shutdown().run(); });
     window.show();
     return app.exec();
 }
