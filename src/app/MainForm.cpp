@@ -7,9 +7,13 @@
 #include "calls/CallEnd.h"
 #include "calls/Dialing.h"
 #include "calls/LineStatus.h"
+#include "dialer/Automation.h"
 #include "dialer/CallLog.h"
+#include "dialer/MessageDrop.h"
+#include "integrations/ClickToDial.h"
 #include "integrations/PbxPage.h"
 #include "media/Recording.h"
+#include "media/WavePlayback.h"
 #include "phone/AudioControls.h"
 #include "phone/OnlineControl.h"
 #include "ui_MainForm.h"
@@ -54,6 +58,10 @@ MainForm::MainForm(const InstallRoot& root, const Services& services, SipEngine*
     m_ctx.subsystems.recording = new Recording(m_ctx, this);
     m_ctx.subsystems.audio = new AudioControls(m_ctx, this);
     m_ctx.subsystems.online = new OnlineControl(m_ctx, this);
+    m_ctx.subsystems.wavePlayback = new WavePlayback(m_ctx, this);
+    m_ctx.subsystems.messageDrop = new MessageDrop(m_ctx, this);
+    m_ctx.subsystems.automation = new Automation(m_ctx, this);
+    m_ctx.subsystems.clickToDial = new ClickToDial(m_ctx, this);
     m_ctx.subsystems.pbxPage = new PbxPage(m_ctx, this); // before Startup: the start-up tick is the page's
     m_panels = new Panels(m_ctx, this);
     m_accountPanel = new AccountPanel(m_ctx, this);

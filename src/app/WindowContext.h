@@ -59,6 +59,10 @@ class CallEnd;       // calls/CallEnd.h: call progress events, hang-up, far-end 
 class CallLog;       // dialer/CallLog.h: the log writers, Clear, logCleanTimer
 class Recording;     // media/Recording.h: call and monitoring-call recording
 class PbxPage;       // integrations/PbxPage.h: start-up tick, PBX page, label switches
+class WavePlayback;  // media/WavePlayback.h: the wave playback panel and the message slots
+class MessageDrop;   // dialer/MessageDrop.h: PAM, LIS, the message buttons, PlayWaveDone
+class Automation;    // dialer/Automation.h: the datalink poll, the clipboard dispatcher, their journal
+class ClickToDial;   // integrations/ClickToDial.h: autoCheck and the bridge button
 
 // The subsystem objects, created and owned by MainForm, so that one handler can call another
 // subsystem's routine by name (ctx.subsystems.recording->finishCallRecording()).
@@ -71,6 +75,10 @@ struct Subsystems {
     CallLog* callLog = nullptr;
     Recording* recording = nullptr;
     PbxPage* pbxPage = nullptr;
+    WavePlayback* wavePlayback = nullptr;
+    MessageDrop* messageDrop = nullptr;
+    Automation* automation = nullptr;
+    ClickToDial* clickToDial = nullptr;
 };
 
 struct WindowContext {

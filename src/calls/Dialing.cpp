@@ -52,7 +52,7 @@ Dialing::Dialing(WindowContext& context, QObject* parent) : QObject(parent), ctx
     connect(ui->ctText8, &QPushButton::clicked, this, &Dialing::onCtText8Clicked);
 }
 
-void Dialing::onBtnDialClicked() {
+bool Dialing::onBtnDialClicked() {
     Ui::MainForm* ui = ctx.ui;
     const QString settings = ctx.root.settingsFile();
     ctx.state.TransferMark = QStringLiteral("0");
@@ -64,7 +64,7 @@ void Dialing::onBtnDialClicked() {
     const QString number = ui->EditPhoneNo->text();
     if (number.isEmpty()) {
         if (ctx.services.messages) ctx.services.messages->information(ctx.window, EmptyNumberMessage);
-        return;
+        return false;
     }
 
     const int line = ui->ComboDial->currentIndex();
@@ -72,7 +72,7 @@ void Dialing::onBtnDialClicked() {
     if (!ctx.engine || !ctx.engine->PlaceCall(line, dialled, engineDeviceFromListRow(ui->ListAudioIn->currentRow()),
                                               engineDeviceFromListRow(ui->ListAudioOut->currentRow()))) {
         ShowEngineError(ctx);
-        return;
+        return false;
     }
 
     LineStatus* lines = ctx.subsystems.lines;
@@ -85,6 +85,7 @@ void Dialing::onBtnDialClicked() {
     ctx.timers.CallTimer->start();
     ui->mouseMenu->setText(dialingCaption(number));
     WriteIniKey(settings, keys::System, keys::LastNumber, number);
+    return true;
 }
 
 void Dialing::onRedialPushClicked() {

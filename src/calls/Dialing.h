@@ -18,7 +18,8 @@ public:
     explicit Dialing(WindowContext& ctx, QObject* parent = nullptr);
 
     // The Call action: places a call to the number field on the line selected in ComboDial.
-    void onBtnDialClicked();
+    // Answers whether the engine took the call.
+    bool onBtnDialClicked();
     // Dials the LastNumber setting again.
     void onRedialPushClicked();
     // "Box#": the mailbox code, one digit at a time.

@@ -42,6 +42,13 @@ void QtClipboard::clear() {
     if (QClipboard* clipboard = systemClipboard()) clipboard->clear(QClipboard::Clipboard);
 }
 
+void QtClipboard::setChangeHandler(std::function<void()> handler) {
+    QObject::disconnect(m_changed);
+    QClipboard* clipboard = systemClipboard();
+    if (!clipboard || !handler) return;
+    m_changed = QObject::connect(clipboard, &QClipboard::dataChanged, clipboard, std::move(handler));
+}
+
 // ---- processes
 
 bool QtProcessLauncher::startDetached(const QString& program, const QStringList& arguments) {

@@ -4,6 +4,8 @@
 
 #include "platform/Services.h"
 
+#include <QMetaObject>
+
 #include <memory>
 
 class QSoundEffect;
@@ -17,6 +19,10 @@ public:
     QString text() const override;
     void setText(const QString& text) override;
     void clear() override;
+    void setChangeHandler(std::function<void()> handler) override;
+
+private:
+    QMetaObject::Connection m_changed;
 };
 
 // Starts programs detached, without a shell: the program path and each argument go to the system

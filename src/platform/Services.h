@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <functional>
+
 class QWidget;
 
 namespace corvid {
@@ -18,6 +20,9 @@ public:
     virtual QString text() const = 0; // plain text of the clipboard proper (not the X11 selection)
     virtual void setText(const QString& text) = 0;
     virtual void clear() = 0;
+    // handler runs whenever the clipboard's content changes, whoever changed it (this program
+    // included, possibly from inside setText or clear); an empty handler stops the notices.
+    virtual void setChangeHandler(std::function<void()> handler) = 0;
 };
 
 class ProcessLauncher {

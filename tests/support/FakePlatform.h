@@ -13,19 +13,27 @@
 #include <QVector>
 #include <QWidget>
 
+#include <functional>
+
 namespace corvid {
 
 class FakeClipboard : public Clipboard {
 public:
     QString text() const override { return m_text; }
-    void setText(const QString& text) override { m_text = text; }
-    void clear() override { m_text.clear(); }
+    void setText(const QString& text) override { m_text = text, changed(); }
+    void clear() override { m_text.clear(), changed(); }
+    void setChangeHandler(std::function<void()> handler) override { m_handler = std::move(handler); }
 
     QString current() const { return m_text; }
-    void put(const QString& text) { m_text = text; } // as if another program had copied it
+    void put(const QString& text) { m_text = text, changed(); } // as if another program had copied it
+    void putSilently(const QString& text) { m_text = text; }    // a change whose notice got lost
 
 private:
+    void changed() {
+        if (m_handler) m_handler();
+    }
     QString m_text;
+    std::function<void()> m_handler;
 };
 
 class FakeProcessLauncher : public ProcessLauncher {

@@ -1,0 +1,89 @@
+#pragma once
+// The dial automation: other programs place and end calls through the datalink folder and the
+// clipboard.
+//
+// The datalink poll (TapiSip) takes one request per tick while UseSipTapi is "True": the greatest
+// dial file name, or "#hangup" when an end file is there (the end file wins; the dial file taken
+// with it is deleted unseen), deletes what it took and hands the request over on the clipboard.
+// The clipboard dispatcher (DialTimer) acts on the clipboard while click-to-dial is on: a pipe
+// record is cut to its command, "*END*" and "#hangup" hang up, "#pam" drops the message, and a text
+// of at most swipeLengthTxT characters holding a ten-digit number dials it with the Call action.
+//
+// Beyond the ticks, each channel also runs at once when its source changes (the folder's change
+// notice, the clipboard's change notice, the poll's hand-over), provided it took no request in the
+// last 500 ms; otherwise it runs when those 500 ms are up. The ticks stay as the fallback for a
+// notice that never comes. No channel takes more than one request per 500 ms, and a dispatcher run
+// never starts while an action of an earlier one still waits.
+//
+// Every request taken is accounted for in root/logs/automation.log (AutomationJournal).
+
+#include "dialer/AutomationJournal.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+class QFileSystemWatcher;
+class QTimer;
+
+namespace corvid {
+
+struct WindowContext;
+
+class Automation : public QObject {
+    Q_OBJECT
+public:
+    explicit Automation(WindowContext& ctx, QObject* parent = nullptr);
+    ~Automation() override;
+
+    // The timers' handlers.
+    void onTapiSipTimeout();
+    void onDialTimerTimeout();
+
+    // The change notices of the folder and the clipboard (on by default). Off, requests wait for
+    // the ticks as they did before notices existed.
+    void setChangeNotices(bool on);
+    bool changeNotices() const { return m_notices; }
+
+    AutomationJournal& journal() { return m_journal; }
+
+private:
+    struct Channel {
+        QElapsedTimer lastTaken; // invalid until the first request
+        QTimer* later = nullptr; // runs the channel when its 500 ms are up
+        bool mayTakeNow() const;
+        int msUntilFree() const;
+    };
+    // A request the poll put on the clipboard that the dispatcher has not yet accounted for.
+    struct HandOver {
+        QString text;    // what was put on the clipboard
+        QString request; // the file (or files) it came from
+    };
+
+    void pollNow();
+    void dispatchNow();
+    bool runPoll();
+    bool runDispatcher();
+    void watchFolder();
+    void journal(const QString& channel, const QString& request, const QString& outcome);
+    void settleHandOver(const QString& outcome);
+    QString refusal() const;
+
+    WindowContext& ctx;
+    AutomationJournal m_journal;
+    Channel m_poll;
+    Channel m_dispatch;
+    QTimer* m_pollSoon = nullptr; // coalesces notices into one run after the current event
+    QTimer* m_dispatchSoon = nullptr;
+    QFileSystemWatcher* m_watcher = nullptr;
+    bool m_notices = true;
+    bool m_dispatching = false;   // an action of the dispatcher is running (it may wait)
+    bool m_dispatchAgain = false; // a run was asked for meanwhile
+    bool m_hasHandOver = false;
+    HandOver m_handOver;
+    QString m_lastIgnored;       // the clipboard text last journaled as ignored
+    QSet<QString> m_undeletable; // datalink files that could not be deleted: served once, then left
+};
+
+} // namespace corvid

@@ -1,0 +1,59 @@
+#pragma once
+// Rules of the dial automation that need no window: the number a text asks for, what a clipboard
+// text commands, the order in which datalink files are served, the shape of a journal field, and
+// the dial file a click-to-dial link becomes.
+
+#include <QString>
+
+#include <optional>
+
+namespace corvid::automation {
+
+constexpr int TickMs = 500;      // one request per channel per this time
+constexpr int DefaultSwipe = 14; // the swipe length when the setting is empty
+inline const QString HangUpWord = QStringLiteral("#hangup");
+inline const QString EndWord = QStringLiteral("*END*");
+inline const QString MessageDropWord = QStringLiteral("#pam");
+inline const QString NotOnLineCaption = QStringLiteral("You Are Not On Line!!!");
+inline const QString DialSuffix = QStringLiteral(".dia");
+inline const QString EndSuffix = QStringLiteral(".end");
+
+// The number a text asks for: its digits 0-9 in order; after a leading "1" the next ten, otherwise
+// the first ten. Empty unless exactly ten digits result (digits past the tenth are dropped).
+QString dialNumberRule(const QString& text);
+
+// The leading number of a text ("14", "30 chars" -> 30; "", "x" -> 0).
+int leadingNumber(const QString& text);
+
+struct ClipboardRequest {
+    enum Kind { Ignore, HangUp, MessageDrop, Dial };
+    Kind kind = Ignore;
+    QString number;       // the ten digits of a dial request
+    QString command;      // the text after the pipe record is split (what the rules looked at)
+    bool tooLong = false; // ignored because longer than the swipe length
+};
+
+// What the clipboard text asks for: blanks trimmed; longer than swipeLength characters is ignored;
+// a pipe record is cut to the piece between its first two "|"; "*END*" and "#hangup" end the call,
+// "#pam" drops the message (exact case); anything else dials when dialNumberRule yields a number.
+ClipboardRequest parseClipboardRequest(const QString& clipboardText, int swipeLength);
+
+// The datalink listings are served greatest name first, names compared without regard to case
+// (names equal but for case are ordered case-sensitively, so the order is total).
+bool datalinkNameGreater(const QString& a, const QString& b);
+
+// A datalink file's kind by its extension, without regard to case.
+bool isDialFileName(const QString& name);
+bool isEndFileName(const QString& name);
+
+// One field of a journal line: tabs, line breaks and other control characters become "\xNN"
+// (a name cannot forge a line or a column), and a text longer than maxChars is cut with its length.
+QString journalField(const QString& text, int maxChars = 200);
+
+// The dial file a click-to-dial argument asks for: ten digits + ".dia". The argument is a number
+// as typed ("(555) 123-4567", "+1 555 123 4567") or a tel:, sip:, sips: or callto: link, whose user
+// part is read (percent-decoded, without parameters or host). nullopt when it holds no number that
+// dialNumberRule accepts.
+std::optional<QString> dialFileNameForLink(const QString& argument);
+
+} // namespace corvid::automation

@@ -1,0 +1,47 @@
+#include "integrations/ClickToDial.h"
+
+#include "app/WindowContext.h"
+#include "platform/Delay.h"
+#include "settings/IniFile.h"
+#include "settings/SettingsKeys.h"
+#include "ui_MainForm.h"
+
+#include <QCheckBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalBlocker>
+
+namespace corvid {
+
+ClickToDial::ClickToDial(WindowContext& context, QObject* parent) : QObject(parent), ctx(context) {
+    connect(ctx.ui->autoCheck, &QCheckBox::toggled, this, &ClickToDial::onAutoCheckToggled);
+    connect(ctx.ui->tapiPush, &QPushButton::clicked, this, &ClickToDial::onTapiPushClicked);
+}
+
+// The box shows what the settings file holds afterwards: a value that could not be stored reads
+// back as it was, and the box follows it. A value that is neither "1" nor "0" changes nothing.
+void ClickToDial::onAutoCheckToggled(bool checked) {
+    const QString path = ctx.root.settingsFile();
+    WriteIniKey(path, keys::System, keys::autocall, checked ? QStringLiteral("1") : QStringLiteral("0"));
+    const QString stored = ReadIniKey(path, keys::System, keys::autocall);
+    if (stored != QLatin1String("1") && stored != QLatin1String("0")) return;
+    const bool on = stored == QLatin1String("1");
+    QCheckBox* box = ctx.ui->autoCheck;
+    {
+        const QSignalBlocker quiet(box);
+        box->setChecked(on);
+    }
+    box->setText(on ? QStringLiteral("Click On") : QStringLiteral("Click Off"));
+}
+
+void ClickToDial::onTapiPushClicked() {
+    QPointer<QPushButton> button(ctx.ui->tapiPush);
+    button->setEnabled(false);
+    // A bridge that is not installed or does not start is not reported.
+    if (ctx.services.processes) ctx.services.processes->startDetached(ctx.root.appTool(QStringLiteral("tapibridge")));
+    QPointer<ClickToDial> alive(this);
+    msDelay(BridgeWaitMs);
+    if (alive && button) button->setEnabled(true);
+}
+
+} // namespace corvid
