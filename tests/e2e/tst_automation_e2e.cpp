@@ -140,7 +140,9 @@ private Q_SLOTS:
     }
 
     void aPlayedMessageReachesTheFarEnd() {
-        EnginePhone* b = m_phones.add({Account1002});
+        PhoneSetup setup;
+        setup.account = Account1002;
+        EnginePhone* b = m_phones.add(setup);
         QVERIFY(b);
         ui->EditPhoneNo->setText(Account1002.user);
         QTest::mouseClick(ui->BtnDial, Qt::LeftButton);
