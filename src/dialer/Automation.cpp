@@ -52,11 +52,9 @@ Automation::Automation(WindowContext& context, QObject* parent)
     : QObject(parent), ctx(context), m_journal(context.root.logFile(QStringLiteral("automation.log"))) {
     m_poll.later = oneShot(this, TickMs);
     m_dispatch.later = oneShot(this, TickMs);
-    m_pollSoon = oneShot(this, 0, Qt::CoarseTimer);
     m_dispatchSoon = oneShot(this, 0, Qt::CoarseTimer);
     connect(m_poll.later, &QTimer::timeout, this, [this] { pollNow(); });
     connect(m_dispatch.later, &QTimer::timeout, this, [this] { dispatchNow(); });
-    connect(m_pollSoon, &QTimer::timeout, this, [this] { pollNow(); });
     connect(m_dispatchSoon, &QTimer::timeout, this, [this] { dispatchNow(); });
 
     if (ctx.timers.TapiSip) connect(ctx.timers.TapiSip, &QTimer::timeout, this, &Automation::onTapiSipTimeout);
@@ -73,6 +71,8 @@ void Automation::setChangeNotices(bool on) {
     delete m_watcher;
     m_watcher = nullptr;
     if (Clipboard* clipboard = ctx.services.clipboard) {
+        // The clipboard's notice may come from inside our own setText or clear: the dispatcher
+        // runs after the current handler.
         if (on)
             clipboard->setChangeHandler([this] { m_dispatchSoon->start(); });
         else
@@ -80,7 +80,8 @@ void Automation::setChangeNotices(bool on) {
     }
     if (!on) return;
     m_watcher = new QFileSystemWatcher(this);
-    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] { m_pollSoon->start(); });
+    // The notice arrives from the event loop, never inside a handler of ours: the poll runs at once.
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] { pollNow(); });
     watchFolder();
 }
 
@@ -181,7 +182,7 @@ bool Automation::runPoll() {
     clipboard->setText(request);
     m_handOver = {request, end.isEmpty() ? dial : end};
     m_hasHandOver = true;
-    if (m_notices) m_dispatchSoon->start();
+    if (m_notices) dispatchNow();
     return true;
 }
 

@@ -74,7 +74,6 @@ private:
     AutomationJournal m_journal;
     Channel m_poll;
     Channel m_dispatch;
-    QTimer* m_pollSoon = nullptr; // coalesces notices into one run after the current event
     QTimer* m_dispatchSoon = nullptr;
     QFileSystemWatcher* m_watcher = nullptr;
     bool m_notices = true;
