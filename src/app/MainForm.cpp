@@ -7,6 +7,7 @@
 #include "calls/CallEnd.h"
 #include "calls/Dialing.h"
 #include "calls/LineStatus.h"
+#include "chat/Chat.h"
 #include "dialer/CallLog.h"
 #include "integrations/PbxPage.h"
 #include "media/Recording.h"
@@ -52,6 +53,7 @@ MainForm::MainForm(const InstallRoot& root, const Services& services, SipEngine*
     m_ctx.subsystems.callEnd = new CallEnd(m_ctx, this);
     m_ctx.subsystems.callLog = new CallLog(m_ctx, this);
     m_ctx.subsystems.recording = new Recording(m_ctx, this);
+    m_ctx.subsystems.chat = new Chat(m_ctx, this);
     m_ctx.subsystems.audio = new AudioControls(m_ctx, this);
     m_ctx.subsystems.online = new OnlineControl(m_ctx, this);
     m_ctx.subsystems.pbxPage = new PbxPage(m_ctx, this); // before Startup: the start-up tick is the page's

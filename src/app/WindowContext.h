@@ -59,6 +59,7 @@ class CallEnd;       // calls/CallEnd.h: call progress events, hang-up, far-end 
 class CallLog;       // dialer/CallLog.h: the log writers, Clear, logCleanTimer
 class Recording;     // media/Recording.h: call and monitoring-call recording
 class PbxPage;       // integrations/PbxPage.h: start-up tick, PBX page, label switches
+class Chat;          // chat/Chat.h: chat panel, contacts and presence, messages, chat log
 
 // The subsystem objects, created and owned by MainForm, so that one handler can call another
 // subsystem's routine by name (ctx.subsystems.recording->finishCallRecording()).
@@ -71,6 +72,7 @@ struct Subsystems {
     CallLog* callLog = nullptr;
     Recording* recording = nullptr;
     PbxPage* pbxPage = nullptr;
+    Chat* chat = nullptr;
 };
 
 struct WindowContext {
