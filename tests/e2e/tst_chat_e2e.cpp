@@ -132,13 +132,18 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(a->messages().value(1), QStringLiteral("1002: on my way"), kEventMs);
         QCOMPARE(a->chatLog().count('\n'), 1);
 
+        // An empty message is sent like any other.
+        b->send(QString());
+        QTRY_COMPARE_WITH_TIMEOUT(a->messages().value(2), QStringLiteral("1002: "), kEventMs);
+        QCOMPARE(a->chatLog().count('\n'), 2);
+
         // 64 KB pasted: the box keeps what it can hold, which is more than the engine sends:
         // reported, kept in the box, not logged.
         const QString big(64 * 1024, QLatin1Char('z'));
         a->send(big);
         QCOMPARE(a->fixture.fakes.messages.texts(), QStringList{QStringLiteral("Provided value is not valid.")});
         QCOMPARE(a->ui().EditSendChatMsg->text(), big.left(a->ui().EditSendChatMsg->maxLength()));
-        QCOMPARE(a->chatLog().count('\n'), 1);
+        QCOMPARE(a->chatLog().count('\n'), 2);
 
         stopPhone(b);
         stopPhone(a);
