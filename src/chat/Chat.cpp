@@ -59,7 +59,8 @@ void Chat::onMonCheckToggled(bool checked) {
     ui->ListChatContact->clear();
     ui->EditSendChatUserName->clear();
     ui->ListChatContact->show();
-    if (checked) ctx.window->resize(twipsToPixels(kExpandedWidthTwips), twipsToPixels(kWindowHeightTwips));
+    if (checked && ctx.window)
+        ctx.window->resize(twipsToPixels(kExpandedWidthTwips), twipsToPixels(kWindowHeightTwips));
     // A missing or unreadable users file adds nothing.
     ui->ChatUserName->addItems(readListFile(chatUsersPath(), ChatUsersMaxFields));
     ui->ChatUserName->setCurrentIndex(-1);
