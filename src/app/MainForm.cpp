@@ -8,6 +8,7 @@
 #include "calls/Dialing.h"
 #include "calls/LineStatus.h"
 #include "dialer/Automation.h"
+#include "chat/Chat.h"
 #include "dialer/CallLog.h"
 #include "dialer/MessageDrop.h"
 #include "integrations/ClickToDial.h"
@@ -56,6 +57,7 @@ MainForm::MainForm(const InstallRoot& root, const Services& services, SipEngine*
     m_ctx.subsystems.callEnd = new CallEnd(m_ctx, this);
     m_ctx.subsystems.callLog = new CallLog(m_ctx, this);
     m_ctx.subsystems.recording = new Recording(m_ctx, this);
+    m_ctx.subsystems.chat = new Chat(m_ctx, this);
     m_ctx.subsystems.audio = new AudioControls(m_ctx, this);
     m_ctx.subsystems.online = new OnlineControl(m_ctx, this);
     m_ctx.subsystems.wavePlayback = new WavePlayback(m_ctx, this);

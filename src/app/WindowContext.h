@@ -63,6 +63,7 @@ class WavePlayback;  // media/WavePlayback.h: the wave playback panel and the me
 class MessageDrop;   // dialer/MessageDrop.h: PAM, LIS, the message buttons, PlayWaveDone
 class Automation;    // dialer/Automation.h: the datalink poll, the clipboard dispatcher, their journal
 class ClickToDial;   // integrations/ClickToDial.h: autoCheck and the bridge button
+class Chat;          // chat/Chat.h: chat panel, contacts and presence, messages, chat log
 
 // The subsystem objects, created and owned by MainForm, so that one handler can call another
 // subsystem's routine by name (ctx.subsystems.recording->finishCallRecording()).
@@ -79,6 +80,7 @@ struct Subsystems {
     MessageDrop* messageDrop = nullptr;
     Automation* automation = nullptr;
     ClickToDial* clickToDial = nullptr;
+    Chat* chat = nullptr;
 };
 
 struct WindowContext {

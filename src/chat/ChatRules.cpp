@@ -1,0 +1,59 @@
+#include "chat/ChatRules.h"
+
+namespace corvid {
+
+namespace {
+const QString kStatusTexts[] = {
+    QStringLiteral("Online"),       QStringLiteral("Offline"), QStringLiteral("Away"),
+    QStringLiteral("On the phone"), QStringLiteral("Busy"),
+};
+constexpr int kStatusCount = int(sizeof(kStatusTexts) / sizeof(kStatusTexts[0]));
+} // namespace
+
+QString presenceText(int status) {
+    return status >= 0 && status < kStatusCount ? kStatusTexts[status] : QString();
+}
+
+QStringList ownStatusEntries() {
+    QStringList entries;
+    for (const QString& text : kStatusTexts)
+        entries << text;
+    return entries;
+}
+
+QString chatUserOfEntry(const QString& entry) {
+    const qsizetype blank = entry.indexOf(QLatin1Char(' '));
+    return blank < 0 ? QString() : entry.left(blank);
+}
+
+bool contactEntryIsFor(const QString& entry, const QString& user) {
+    if (user.isEmpty()) return false;
+    const qsizetype blank = entry.indexOf(QLatin1Char(' '));
+    const QString name = blank < 0 ? entry : entry.left(blank);
+    return name.compare(user, Qt::CaseInsensitive) == 0;
+}
+
+QString contactEntryWithStatus(const QString& user, int status) {
+    return user + QStringLiteral(" [") + presenceText(status) + QLatin1Char(']');
+}
+
+bool isMarkupChatText(const QString& text) {
+    return text.contains(QLatin1Char('>'));
+}
+
+QString shownChatText(const QString& text) {
+    const qsizetype open = text.indexOf(QLatin1Char('>'));
+    if (open < 0) return text;
+    const qsizetype close = text.indexOf(QLatin1Char('<'), open + 1);
+    return close < 0 ? text.mid(open + 1) : text.mid(open + 1, close - open - 1);
+}
+
+QString chatLogText(const QString& text) {
+    QString line = text;
+    line.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    line.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return line;
+}
+
+} // namespace corvid

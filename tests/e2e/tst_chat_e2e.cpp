@@ -1,0 +1,154 @@
+// Two real windows on real engines chat through the loopback PBX: each picks the other from its
+// users file, sees the other's chosen status on its contact list, and the messages arrive with
+// their chat-log lines; a message the engine refuses (64 KB) is reported and kept.
+
+#include "dialer/LogRecords.h"
+#include "engine/linphone/LinphoneEngine.h"
+#include "support/MainFormFixture.h"
+#include "testbed/TestBed.h"
+#include "ui_MainForm.h"
+
+#include <QDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace corvid;
+using namespace corvid::test;
+
+namespace {
+
+constexpr int kEventMs = 10000;
+
+struct ChatPhone {
+    std::unique_ptr<LinphoneEngine> engine; // outlives the window
+    MainFormFixture fixture;
+
+    Ui::MainForm& ui() const { return fixture.ui(); }
+    QStringList items(const QListWidget* list) const {
+        QStringList texts;
+        for (int row = 0; row < list->count(); ++row)
+            texts << list->item(row)->text();
+        return texts;
+    }
+    QStringList contacts() const { return items(ui().ListChatContact); }
+    QStringList messages() const { return items(ui().ListChatMsg); }
+    QByteArray chatLog() const {
+        return fixture.readFile(QStringLiteral("logs/") + chatLogFileName(fixture.fakes.clock.now().date()));
+    }
+    QString stamp() const { return chatStamp(fixture.fakes.clock.now()); }
+    void send(const QString& text) {
+        ui().EditSendChatMsg->setText(text);
+        QTest::keyClick(ui().EditSendChatMsg, Qt::Key_Return);
+    }
+};
+
+} // namespace
+
+class TestChatE2e : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<SipTestBed> m_bed;
+
+    // A window for account whose users file offers peer; start-up takes it online by itself.
+    std::unique_ptr<ChatPhone> startPhone(const BedAccount& account, const BedAccount& peer) {
+        auto phone = std::make_unique<ChatPhone>();
+        const QString provider = SipTestBed::providerDomain();
+        const QString customer = QStringLiteral("DM1234") + account.user + account.password;
+        phone->fixture.writeSettings({
+            {QStringLiteral("customerNumber"), customer},
+            {QStringLiteral("Password"), account.password},
+            {QStringLiteral("Login"), account.user},
+            {QStringLiteral("AuthLogin"), account.user},
+            {QStringLiteral("OutBoundProxy"), QStringLiteral("1234.") + provider},
+            {QStringLiteral("SIPProxy"), QStringLiteral("1234.") + provider},
+            {QStringLiteral("Mon"), QStringLiteral("True")},
+            {QStringLiteral("ProviderDomain"), provider},
+            {QStringLiteral("SipOutboundProxy"), m_bed->proxyAddress()},
+            {QStringLiteral("DisplayName"), QStringLiteral("Agent ") + account.user},
+        });
+        phone->fixture.writeFile(QStringLiteral("bin/chatusers.txt"), peer.user.toUtf8() + " Other Agent\r\n");
+        LinphoneEngine::Options options;
+        options.dataDir = phone->fixture.root().engineDataDir();
+        options.outboundProxy = m_bed->proxyAddress();
+        phone->engine = std::make_unique<LinphoneEngine>(options);
+        phone->fixture.create(phone->engine.get());
+        phone->ui().CheckCaptureSoundDevice->setChecked(false);
+        return phone;
+    }
+
+    static bool registered(const ChatPhone& phone) {
+        return phone.fixture.statusLog() == QStringList{QStringLiteral("Ready...")};
+    }
+
+    static void stopPhone(std::unique_ptr<ChatPhone>& phone) {
+        if (!phone) return;
+        if (phone->engine) phone->engine->EngineStop();
+        QTest::qWait(0);
+        phone.reset();
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        m_bed = std::make_unique<SipTestBed>();
+        QVERIFY2(m_bed->start(), qPrintable(m_bed->errorString()));
+    }
+
+    void cleanupTestCase() {
+        const QList<qint64> pids = m_bed->processIds();
+        m_bed.reset();
+        for (qint64 pid : pids)
+            QVERIFY(!processGroupAlive(pid));
+    }
+
+    void twoAgentsChatAndSeeEachOthersStatus() {
+        auto a = startPhone(Account1001, Account1002);
+        auto b = startPhone(Account1002, Account1001);
+        QTRY_VERIFY_WITH_TIMEOUT(registered(*a) && registered(*b), 5000 + kEventMs);
+
+        // Each opens the panel and picks the other from its users file.
+        for (ChatPhone* p : {a.get(), b.get()}) {
+            p->ui().MonCheck->setChecked(true);
+            Q_EMIT p->ui().ChatUserName->activated(0);
+        }
+        QCOMPARE(a->contacts().value(0).section(QLatin1Char(' '), 0, 0), Account1002.user);
+        QCOMPARE(b->contacts().value(0).section(QLatin1Char(' '), 0, 0), Account1001.user);
+
+        Q_EMIT b->ui().ComboMyChatStatus->activated(2);
+        QTRY_COMPARE_WITH_TIMEOUT(a->contacts(), QStringList{QStringLiteral("1002 [Away]")}, kEventMs);
+        Q_EMIT a->ui().ComboMyChatStatus->activated(3);
+        QTRY_COMPARE_WITH_TIMEOUT(b->contacts(), QStringList{QStringLiteral("1001 [On the phone]")}, kEventMs);
+
+        const QString hello = QStringLiteral("grüße, 1002 – \"quoted\"");
+        a->send(hello);
+        QTRY_COMPARE_WITH_TIMEOUT(b->messages(), QStringList{QStringLiteral("1001: ") + hello}, kEventMs);
+        QVERIFY(!b->ui().IMCap->isHidden());
+        QCOMPARE(a->chatLog(), (QStringLiteral("Me: ") + hello + '[' + a->stamp() + "]\r\n").toUtf8());
+        QCOMPARE(b->chatLog(), (QStringLiteral("1001: ") + hello + '[' + b->stamp() + "]\r\n").toUtf8());
+
+        // Markup arrives as its words and is not logged.
+        b->send(QStringLiteral("<b>on my way</b>"));
+        QTRY_COMPARE_WITH_TIMEOUT(a->messages().value(1), QStringLiteral("1002: on my way"), kEventMs);
+        QCOMPARE(a->chatLog().count('\n'), 1);
+
+        // An empty message is sent like any other.
+        b->send(QString());
+        QTRY_COMPARE_WITH_TIMEOUT(a->messages().value(2), QStringLiteral("1002: "), kEventMs);
+        QCOMPARE(a->chatLog().count('\n'), 2);
+
+        // 64 KB pasted: the box keeps what it can hold, which is more than the engine sends:
+        // reported, kept in the box, not logged.
+        const QString big(64 * 1024, QLatin1Char('z'));
+        a->send(big);
+        QCOMPARE(a->fixture.fakes.messages.texts(), QStringList{QStringLiteral("Provided value is not valid.")});
+        QCOMPARE(a->ui().EditSendChatMsg->text(), big.left(a->ui().EditSendChatMsg->maxLength()));
+        QCOMPARE(a->chatLog().count('\n'), 2);
+
+        stopPhone(b);
+        stopPhone(a);
+    }
+};
+
+QTEST_MAIN(TestChatE2e)
+#include "tst_chat_e2e.moc"

@@ -1,0 +1,225 @@
+// The chat panel on the real window with the fake engine: the users file loaded when the panel
+// opens, picking a user, presence on the contact list, sending with its chat-log line, receiving
+// with the markup rule, and the remaining buttons.
+
+#include "support/FakeEngine.h"
+#include "support/MainFormFixture.h"
+
+#include "app/MainForm.h"
+#include "engine/SipEngine.h"
+#include "platform/Twips.h"
+#include "ui_MainForm.h"
+
+#include <QtTest>
+
+using namespace corvid;
+using corvid::test::MainFormFixture;
+
+namespace {
+
+struct ChatWindow {
+    FakeEngine engine; // outlives the window
+    MainFormFixture fixture;
+    MainForm& window = fixture.create(&engine);
+    Ui::MainForm& ui = fixture.ui();
+    ChatWindow() { fixture.fakes.clock.set(QDateTime(QDate(2026, 12, 4), QTime(9, 5, 30))); }
+
+    QStringList items(const QListWidget* list) const {
+        QStringList texts;
+        for (int row = 0; row < list->count(); ++row)
+            texts << list->item(row)->text();
+        return texts;
+    }
+    QStringList contacts() const { return items(ui.ListChatContact); }
+    QStringList messages() const { return items(ui.ListChatMsg); }
+    // The chat log of 4 December 2026, the day of the tests' clock.
+    QByteArray chatLog() const { return fixture.readFile(QStringLiteral("logs/chat_log_041226.txt")); }
+    void pick(int usersFileEntry) { Q_EMIT ui.ChatUserName->activated(usersFileEntry); }
+    // The panel open, ann picked as the contact and the one to send to.
+    void openWithAnn() {
+        fixture.writeFile(QStringLiteral("bin/chatusers.txt"), "ann Sales Desk\r\n");
+        ui.MonCheck->setChecked(true);
+        pick(0);
+        engine.clearCalls();
+    }
+};
+
+} // namespace
+
+class TestChat : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    // A users file of 500 lines with quotes and commas: the first 99 fields are offered; picking
+    // "ann Sales Desk" makes ann the only contact and the one to send to; an entry without a blank
+    // picks no one. Closing the panel hides it and empties the contacts.
+    void panelOffersTheUsersFileAndPickingAddsTheContact() {
+        ChatWindow w;
+        QByteArray users = "ann Sales Desk, \"bob, East Wing\",carl\r\n";
+        for (int n = 0; n < 500; ++n)
+            users += "user" + QByteArray::number(n) + " \"Desk, " + QByteArray::number(n) + "\"\r\n";
+        w.fixture.writeFile(QStringLiteral("bin/chatusers.txt"), users);
+        w.ui.MonCheck->setChecked(true);
+        QVERIFY(w.ui.Frame2->isVisible());
+        QCOMPARE(w.ui.RightPages->currentWidget(), w.ui.PageChat);
+        QCOMPARE(w.window.width(), twipsToPixels(7725));
+        QCOMPARE(w.ui.ChatUserName->count(), 99);
+        QCOMPARE(w.ui.ChatUserName->itemText(1), QStringLiteral("bob, East Wing"));
+        QCOMPARE(w.ui.ChatUserName->itemText(3), QStringLiteral("user0 \"Desk"));
+
+        w.pick(2); // "carl": no blank, nothing happens
+        QCOMPARE(w.engine.count(QStringLiteral("ChatAddContact")), 0);
+        w.ui.ListChatContact->addItem(QStringLiteral("zoe")); // a contact added before leaves the list
+        w.pick(0);
+        QCOMPARE(w.engine.last(QStringLiteral("ChatAddContact")), QVariantList{QStringLiteral("ann")});
+        QCOMPARE(w.contacts(), QStringList{QStringLiteral("ann")});
+        QCOMPARE(w.ui.EditSendChatUserName->text(), QStringLiteral("ann"));
+
+        w.fixture.writeFile(QStringLiteral("bin/chatusers.txt"), "dave Support\r\n");
+        w.ui.MonCheck->setChecked(false);
+        QVERIFY(!w.ui.Frame2->isVisible());
+        QVERIFY(w.contacts().isEmpty());
+        QCOMPARE(w.ui.ChatUserName->count(), 1); // reloaded either way
+    }
+
+    void presenceRewritesTheContactEntry_data() {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("shown");
+        auto row = [](const char* name, const char* entry, const char* user, int status, const char* shown) {
+            QTest::newRow(name) << QString::fromUtf8(entry) << QString::fromUtf8(user) << status
+                                << QString::fromUtf8(shown);
+        };
+        row("on the phone", "ann", "ann", 3, "ann [On the phone]");
+        row("unknown id", "ann", "ann", 7, "ann []");
+        row("other case", "Ann [Away]", "ann", 0, "ann [Online]");
+        row("unknown user", "ann", "bob", 0, "ann");
+        row("part of the name", "1001", "100", 4, "1001");
+        row("empty user", "ann", "", 1, "ann");
+    }
+
+    void presenceRewritesTheContactEntry() {
+        QFETCH(QString, entry);
+        QFETCH(QString, user);
+        QFETCH(int, status);
+        QFETCH(QString, shown);
+        ChatWindow w;
+        w.ui.ListChatContact->addItem(entry);
+        w.engine.fire(&SipEngine::ChatContactStatus, user, status);
+        QTRY_COMPARE(w.contacts(), QStringList{shown});
+        QTest::qWait(0);
+        QCOMPARE(w.contacts(), QStringList{shown});
+    }
+
+    // Enter sends; the day's chat log gets the line with its stamp (09:05 gives 9:5). Without a user
+    // nothing is sent or logged; a refused message is reported and stays in the box.
+    void sendingLogsTheDaysLine() {
+        ChatWindow w;
+        w.openWithAnn();
+        w.ui.EditSendChatMsg->setText(QStringLiteral("hi"));
+        QTest::keyClick(w.ui.EditSendChatMsg, Qt::Key_Return);
+        QCOMPARE(w.engine.last(QStringLiteral("ChatSendMessage")),
+                 (QVariantList{QStringLiteral("ann"), QStringLiteral("hi"), 101, 0}));
+        QCOMPARE(w.messages(), QStringList{QStringLiteral("Me: hi")});
+        QVERIFY(w.ui.EditSendChatMsg->text().isEmpty());
+        QCOMPARE(w.chatLog(), QByteArray("Me: hi[0412_9:5]\r\n"));
+
+        w.engine.failNext(QStringLiteral("ChatSendMessage"), 33);
+        w.ui.EditSendChatMsg->setText(QStringLiteral("grüße"));
+        QTest::mouseClick(w.ui.BtnSendChatMsg, Qt::LeftButton);
+        QCOMPARE(w.fixture.fakes.messages.texts(), QStringList{QStringLiteral("Provided value is not valid.")});
+        QCOMPARE(w.ui.EditSendChatMsg->text(), QStringLiteral("grüße"));
+
+        w.ui.EditSendChatUserName->clear();
+        QTest::mouseClick(w.ui.BtnSendChatMsg, Qt::LeftButton);
+        QCOMPARE(w.engine.count(QStringLiteral("ChatSendMessage")), 2);
+        QCOMPARE(w.messages().size(), 1);
+        QCOMPARE(w.chatLog(), QByteArray("Me: hi[0412_9:5]\r\n"));
+    }
+
+    void receivingShowsAndLogs_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QByteArray>("logged");
+        // logged: the chat-log line without its stamp and line end; null when nothing is logged.
+        auto row = [](const char* name, const char* text, const char* shown, const char* logged) {
+            QTest::newRow(name) << QString::fromUtf8(text) << QString::fromUtf8(shown) << QByteArray(logged);
+        };
+        row("plain", "see you", "ann: see you", "ann: see you");
+        row("empty", "", "ann: ", "ann: ");
+        row("non-ASCII", "grüße", "ann: grüße", "ann: grüße");
+        row("markup", "<b>call me</b>", "ann: call me", nullptr);
+        row("> without <", "a > b", "ann:  b", nullptr);
+        row("> last", "x>", "ann: ", nullptr);
+        row("< before > only", "<i>", "ann: ", nullptr);
+        row("line breaks", "one\r\nann: forged", "ann: one\r\nann: forged", "ann: one ann: forged");
+    }
+
+    void receivingShowsAndLogs() {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QFETCH(QByteArray, logged);
+        ChatWindow w;
+        w.engine.fire(&SipEngine::ChatMessageReceived, QStringLiteral("ann"), text);
+        QTRY_COMPARE(w.messages(), QStringList{shown});
+        QVERIFY(!w.ui.IMCap->isHidden());
+        QCOMPARE(w.chatLog(), logged.isNull() ? QByteArray() : logged + "[0412_9:5]\r\n");
+
+        // "IM" opens the panel, which hides it again.
+        QTest::mouseClick(w.ui.IMCap, Qt::LeftButton);
+        QVERIFY(w.ui.MonCheck->isChecked());
+        QVERIFY(w.ui.IMCap->isHidden());
+        QVERIFY(w.ui.Frame2->isVisible());
+    }
+
+    // 64 KB arriving: shown and logged whole, and the window goes on handling events.
+    void aLongMessageArrives() {
+        ChatWindow w;
+        const QString text(64 * 1024, QLatin1Char('x'));
+        w.engine.fire(&SipEngine::ChatMessageReceived, QStringLiteral("ann"), text);
+        w.engine.fire(&SipEngine::ChatMessageReceived, QStringLiteral("ann"), QStringLiteral("after"));
+        QTRY_COMPARE(w.messages().size(), 2);
+        QCOMPARE(w.messages().first().size(), 5 + text.size());
+        QCOMPARE(w.chatLog().count('\n'), 2);
+    }
+
+    // Remove takes the selected entry as shown; the own status sends its position; Clear empties
+    // both lists; the users button opens the file in the editor.
+    void remainingControls() {
+        ChatWindow w;
+        w.openWithAnn();
+        w.engine.fire(&SipEngine::ChatContactStatus, QStringLiteral("ann"), 2);
+        QTRY_COMPARE(w.contacts(), QStringList{QStringLiteral("ann [Away]")});
+        QTest::mouseClick(w.ui.BtnRemoveChatContact, Qt::LeftButton);
+        QCOMPARE(w.engine.last(QStringLiteral("ChatRemoveContact")), QVariantList{QStringLiteral("ann [Away]")});
+        QVERIFY(w.contacts().isEmpty());
+        QTest::mouseClick(w.ui.BtnRemoveChatContact, Qt::LeftButton); // no selection: nothing
+        QCOMPARE(w.engine.count(QStringLiteral("ChatRemoveContact")), 1);
+
+        w.engine.failNext(QStringLiteral("ChatAddContact"), 22);
+        w.ui.EditChatContact->setText(QStringLiteral("bad name"));
+        QTest::mouseClick(w.ui.BtnAddChatContact, Qt::LeftButton);
+        QVERIFY(w.contacts().isEmpty());
+        QCOMPARE(w.ui.EditChatContact->text(), QStringLiteral("bad name"));
+
+        QCOMPARE(w.ui.ComboMyChatStatus->count(), 5);
+        Q_EMIT w.ui.ComboMyChatStatus->activated(3);
+        QCOMPARE(w.engine.last(QStringLiteral("ChatSetStatus")), QVariantList{3});
+        w.engine.failNext(QStringLiteral("ChatSetStatus"), 10);
+        Q_EMIT w.ui.ComboMyChatStatus->activated(1);
+        QCOMPARE(w.fixture.fakes.messages.texts(),
+                 (QStringList{QStringLiteral("Provided SIP URI is not valid."),
+                              QStringLiteral("You are not Online, please click the 'Online' button first.")}));
+
+        w.ui.ListChatContact->addItem(QStringLiteral("bob"));
+        w.ui.ListChatMsg->addItem(QStringLiteral("Me: hi"));
+        QTest::mouseClick(w.ui.Command2, Qt::LeftButton);
+        QVERIFY(w.contacts().isEmpty() && w.messages().isEmpty());
+
+        QTest::mouseClick(w.ui.Command3, Qt::LeftButton);
+        QCOMPARE(w.fixture.fakes.desktop.editedFiles, QStringList{w.fixture.root().binFile("chatusers.txt")});
+    }
+};
+
+QTEST_MAIN(TestChat)
+#include "tst_chat.moc"
