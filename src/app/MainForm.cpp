@@ -8,6 +8,8 @@
 #include "calls/Dialing.h"
 #include "calls/LineStatus.h"
 #include "dialer/CallLog.h"
+#include "integrations/CrmPopup.h"
+#include "integrations/Monitoring.h"
 #include "integrations/PbxPage.h"
 #include "media/Recording.h"
 #include "phone/AudioControls.h"
@@ -55,6 +57,8 @@ MainForm::MainForm(const InstallRoot& root, const Services& services, SipEngine*
     m_ctx.subsystems.audio = new AudioControls(m_ctx, this);
     m_ctx.subsystems.online = new OnlineControl(m_ctx, this);
     m_ctx.subsystems.pbxPage = new PbxPage(m_ctx, this); // before Startup: the start-up tick is the page's
+    m_ctx.subsystems.monitoring = new Monitoring(m_ctx, this);
+    m_ctx.subsystems.crmPopup = new CrmPopup(m_ctx, this);
     m_panels = new Panels(m_ctx, this);
     m_accountPanel = new AccountPanel(m_ctx, this);
     m_shutdown = new Shutdown(m_ctx, this);

@@ -59,6 +59,8 @@ class CallEnd;       // calls/CallEnd.h: call progress events, hang-up, far-end 
 class CallLog;       // dialer/CallLog.h: the log writers, Clear, logCleanTimer
 class Recording;     // media/Recording.h: call and monitoring-call recording
 class PbxPage;       // integrations/PbxPage.h: start-up tick, PBX page, label switches
+class Monitoring;    // integrations/Monitoring.h: monitor list, DDE buttons (and D-Bus), agent list
+class CrmPopup;      // integrations/CrmPopup.h: "PoP CID", "Auto CID", CRM login "Save/Hide"
 
 // The subsystem objects, created and owned by MainForm, so that one handler can call another
 // subsystem's routine by name (ctx.subsystems.recording->finishCallRecording()).
@@ -71,6 +73,8 @@ struct Subsystems {
     CallLog* callLog = nullptr;
     Recording* recording = nullptr;
     PbxPage* pbxPage = nullptr;
+    Monitoring* monitoring = nullptr;
+    CrmPopup* crmPopup = nullptr;
 };
 
 struct WindowContext {
