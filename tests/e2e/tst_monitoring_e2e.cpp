@@ -1,7 +1,8 @@
 // Monitoring driven by another program over D-Bus, end to end: the real window and engine, online
 // at the loopback test bed, on a private session bus. dbus-send sets the DDE box and presses
 // DDEListen; the proxy sees the INVITE to "199" + the extension. Odd texts (10,000 characters,
-// letters, nothing) reach the PBX cut to ten characters or come back as D-Bus errors, with no box.
+// letters, nothing) reach the PBX cut to ten characters or come back as D-Bus errors, with no box;
+// a second press while the first runs is refused as busy.
 
 #include "engine/linphone/LinphoneEngine.h"
 #include "phone/EngineErrors.h"
@@ -11,6 +12,7 @@
 #include "testbed/TestBed.h"
 #include "ui_MainForm.h"
 
+#include <QProcess>
 #include <QTest>
 
 #include <memory>
@@ -117,6 +119,22 @@ private slots:
                 QTRY_VERIFY2_WITH_TIMEOUT(m_bed->proxyLog().contains(invite), qPrintable(label), kEventMs);
             }
         }
+        // Two programs pressing at once: one call is placed, the other press is refused as busy.
+        QTRY_VERIFY_WITH_TIMEOUT(!phone->engine->IsLineBusy(0), kEventMs);
+        QProcess first, second;
+        for (QProcess* client : {&first, &second}) {
+            client->setProcessChannelMode(QProcess::MergedChannels);
+            client->start(QStringLiteral("dbus-send"),
+                          {QStringLiteral("--session"), QStringLiteral("--print-reply"),
+                           QStringLiteral("--dest=org.corviddialer.Dialer"), QStringLiteral("/Dde"),
+                           QStringLiteral("org.corviddialer.Dde.DDECorvid")});
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(first.state() == QProcess::NotRunning && second.state() == QProcess::NotRunning,
+                                 kEventMs);
+        const QString outputs = QString::fromLocal8Bit(first.readAll() + second.readAll());
+        QVERIFY2(first.exitCode() + second.exitCode() == 1 &&
+                     outputs.contains(QLatin1String("org.corviddialer.Error.Busy")),
+                 qPrintable(outputs));
         QVERIFY(phone->fixture.ui().DDEListen->isEnabled());
         QVERIFY2(phone->fixture.fakes.messages.texts().filter(engineErrorMessage(EngineError::InvalidUri)).isEmpty(),
                  qPrintable(phone->fixture.fakes.messages.texts().join(" | ")));
