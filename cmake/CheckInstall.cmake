@@ -1,6 +1,7 @@
 # cmake -DBUILD_DIR=... -DPREFIX=... -DBINDIR=bin -DDATA_FROM_BIN=../share/corvid-dialer
 #       -DDOCDIR=share/doc/corvid-dialer [-DMODULE=../lib/corvid-dialer/libcorvid_webview.so] -P CheckInstall.cmake
-# Installs the build into PREFIX (emptied first) and fails unless the program, its ring tone and the
+# Installs the build into PREFIX (emptied first) and fails unless the program, corvid-dial with its
+# link handler, its ring tone and the
 # embedded browser's module (MODULE, relative to the program's folder) where the program looks for
 # them, and the documentation are there. PREFIX is removed again when all is well.
 foreach(var BUILD_DIR PREFIX BINDIR DATA_FROM_BIN DOCDIR)
@@ -15,7 +16,8 @@ if(NOT result EQUAL 0)
     message(FATAL_ERROR "cmake --install failed (${result}):\n${output}")
 endif()
 set(missing "")
-set(expected "${BINDIR}/corvid-dialer" "${BINDIR}/${DATA_FROM_BIN}/ring.wav" "${DOCDIR}/README.md"
+set(expected "${BINDIR}/corvid-dialer" "${BINDIR}/corvid-dial" "${BINDIR}/${DATA_FROM_BIN}/ring.wav"
+             "${BINDIR}/../share/applications/corvid-dial.desktop" "${DOCDIR}/README.md"
              "${DOCDIR}/docs/ARCHITECTURE.md" "${DOCDIR}/docs/ENGINE.md")
 if(MODULE)
     list(APPEND expected "${BINDIR}/${MODULE}")
@@ -29,8 +31,9 @@ if(missing)
     message(FATAL_ERROR "not installed under ${PREFIX}: ${missing}\n${output}")
 endif()
 file(GLOB installed LIST_DIRECTORIES false RELATIVE "${PREFIX}" "${PREFIX}/${BINDIR}/*")
-if(NOT installed STREQUAL "${BINDIR}/corvid-dialer")
-    message(FATAL_ERROR "only the program belongs in ${BINDIR}, found: ${installed}")
+list(SORT installed)
+if(NOT installed STREQUAL "${BINDIR}/corvid-dial;${BINDIR}/corvid-dialer")
+    message(FATAL_ERROR "only the program and corvid-dial belong in ${BINDIR}, found: ${installed}")
 endif()
 message(STATUS "installed layout under ${PREFIX} is complete")
 file(REMOVE_RECURSE "${PREFIX}")

@@ -12,6 +12,8 @@
 #include "dialer/CallLog.h"
 #include "dialer/MessageDrop.h"
 #include "integrations/ClickToDial.h"
+#include "integrations/CrmPopup.h"
+#include "integrations/Monitoring.h"
 #include "integrations/PbxPage.h"
 #include "media/Recording.h"
 #include "media/WavePlayback.h"
@@ -65,6 +67,8 @@ MainForm::MainForm(const InstallRoot& root, const Services& services, SipEngine*
     m_ctx.subsystems.automation = new Automation(m_ctx, this);
     m_ctx.subsystems.clickToDial = new ClickToDial(m_ctx, this);
     m_ctx.subsystems.pbxPage = new PbxPage(m_ctx, this); // before Startup: the start-up tick is the page's
+    m_ctx.subsystems.monitoring = new Monitoring(m_ctx, this);
+    m_ctx.subsystems.crmPopup = new CrmPopup(m_ctx, this);
     m_panels = new Panels(m_ctx, this);
     m_accountPanel = new AccountPanel(m_ctx, this);
     m_shutdown = new Shutdown(m_ctx, this);

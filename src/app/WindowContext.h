@@ -64,6 +64,8 @@ class MessageDrop;   // dialer/MessageDrop.h: PAM, LIS, the message buttons, Pla
 class Automation;    // dialer/Automation.h: the datalink poll, the clipboard dispatcher, their journal
 class ClickToDial;   // integrations/ClickToDial.h: autoCheck and the bridge button
 class Chat;          // chat/Chat.h: chat panel, contacts and presence, messages, chat log
+class Monitoring;    // integrations/Monitoring.h: monitor list, DDE buttons (and D-Bus), agent list
+class CrmPopup;      // integrations/CrmPopup.h: "PoP CID", "Auto CID", CRM login "Save/Hide"
 
 // The subsystem objects, created and owned by MainForm, so that one handler can call another
 // subsystem's routine by name (ctx.subsystems.recording->finishCallRecording()).
@@ -81,6 +83,8 @@ struct Subsystems {
     Automation* automation = nullptr;
     ClickToDial* clickToDial = nullptr;
     Chat* chat = nullptr;
+    Monitoring* monitoring = nullptr;
+    CrmPopup* crmPopup = nullptr;
 };
 
 struct WindowContext {

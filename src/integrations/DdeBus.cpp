@@ -1,0 +1,87 @@
+#include "integrations/DdeBus.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
+#include <QLineEdit>
+#include <QPointer>
+#include <QTimer>
+
+#include "integrations/MonitorRules.h"
+#include "integrations/Monitoring.h"
+
+namespace corvid {
+
+DdeBus::DdeBus(Monitoring& monitoring, QLineEdit& text, QObject* parent)
+    : QObject(parent), m_monitoring(monitoring), m_text(text) {}
+
+DdeBus* DdeBus::startOnSessionBus(Monitoring& monitoring, QLineEdit& text, QObject* parent) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return nullptr;
+    auto* service = new DdeBus(monitoring, text, parent);
+    if (!bus.registerObject(QLatin1String(DdeObjectPath), service, QDBusConnection::ExportAllSlots)) {
+        delete service;
+        return nullptr;
+    }
+    // Not queued behind another owner: a second dialer on the same desktop runs without the service.
+    const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
+        bus.interface()->registerService(QLatin1String(DdeServiceName), QDBusConnectionInterface::DontQueueService,
+                                         QDBusConnectionInterface::DontAllowReplacement);
+    if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceRegistered) {
+        qWarning("D-Bus: %s is taken; other programs cannot reach this dialer's DDE buttons", DdeServiceName);
+        delete service;
+        return nullptr;
+    }
+    service->m_serviceRegistered = true;
+    return service;
+}
+
+DdeBus::~DdeBus() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (m_serviceRegistered) bus.unregisterService(QLatin1String(DdeServiceName));
+    bus.unregisterObject(QLatin1String(DdeObjectPath));
+}
+
+void DdeBus::SetText(const QString& text) {
+    m_text.setText(text);
+}
+
+QString DdeBus::Text() const {
+    return m_text.text();
+}
+
+void DdeBus::DDEListen() {
+    press(ListenCode);
+}
+
+void DdeBus::DDECorvid() {
+    press(CoachCode);
+}
+
+void DdeBus::press(const QString& code) {
+    if (!calledFromDBus()) {
+        m_monitoring.runDdeMonitoring(code, true);
+        return;
+    }
+    if (m_pressPending || !m_monitoring.ddeButtonsEnabled()) {
+        sendErrorReply(QLatin1String(DdeBusyError), QStringLiteral("The DDE buttons are busy with an earlier press."));
+        return;
+    }
+    // The action waits, and a wait inside the bus's own delivery would hold it up: the action runs
+    // from the event loop once this call has returned, and the answer goes out when it is over.
+    // Until then a second press is refused.
+    setDelayedReply(true);
+    m_pressPending = true;
+    const QDBusMessage request = message();
+    QTimer::singleShot(0, this, [this, request, code]() {
+        const QPointer<DdeBus> alive(this);
+        const QString error = m_monitoring.runDdeMonitoring(code, false);
+        if (!alive) return; // the window closed during the wait
+        m_pressPending = false;
+        QDBusConnection::sessionBus().send(
+            error.isEmpty() ? request.createReply() : request.createErrorReply(QLatin1String(DdeEngineError), error));
+    });
+}
+
+} // namespace corvid

@@ -1,0 +1,62 @@
+#pragma once
+// The DDE box and buttons on the session bus, so that another desktop program can set the text of
+// corvidDDEtxt and press DDEListen or DDECorvid (docs/DBUS.md):
+//
+//   service   org.corviddialer.Dialer
+//   object    /Dde
+//   interface org.corviddialer.Dde
+//     SetText(s text)      the box's text, as typed
+//     Text() -> s          the box's text
+//     DDEListen()          presses DDEListen: listen to the extension in the box ("199")
+//     DDECorvid()          presses DDECorvid: coach the extension in the box ("198")
+//
+// A press never opens a box in the window and never waits for the agent: it answers as soon as the
+// monitoring call is placed (after the button's half-second wait), or with the error
+// org.corviddialer.Error.Engine carrying the message the window would have shown, or at once with
+// org.corviddialer.Error.Busy while the buttons are still busy with an earlier press. The bus keeps
+// serving other callers during the wait.
+//
+// Without a session bus (or with the name already taken) the dialer runs without this service.
+
+#include <QDBusContext>
+#include <QObject>
+#include <QString>
+
+class QLineEdit;
+
+namespace corvid {
+
+class Monitoring;
+
+inline constexpr char DdeServiceName[] = "org.corviddialer.Dialer";
+inline constexpr char DdeObjectPath[] = "/Dde";
+inline constexpr char DdeInterfaceName[] = "org.corviddialer.Dde";
+inline constexpr char DdeEngineError[] = "org.corviddialer.Error.Engine";
+inline constexpr char DdeBusyError[] = "org.corviddialer.Error.Busy";
+
+class DdeBus : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.corviddialer.Dde")
+public:
+    // Registers the object and the service name on the session bus; nullptr (nothing registered)
+    // when there is no session bus or another program holds the name.
+    static DdeBus* startOnSessionBus(Monitoring& monitoring, QLineEdit& text, QObject* parent);
+    ~DdeBus() override;
+
+public Q_SLOTS:
+    void SetText(const QString& text);
+    QString Text() const;
+    void DDEListen();
+    void DDECorvid();
+
+private:
+    DdeBus(Monitoring& monitoring, QLineEdit& text, QObject* parent);
+    void press(const QString& code);
+
+    Monitoring& m_monitoring;
+    QLineEdit& m_text;
+    bool m_serviceRegistered = false;
+    bool m_pressPending = false; // a press over the bus is waiting to run or running
+};
+
+} // namespace corvid

@@ -1,0 +1,147 @@
+// Monitoring driven by another program over D-Bus, end to end: the real window and engine, online
+// at the loopback test bed, on a private session bus. dbus-send sets the DDE box and presses
+// DDEListen; the proxy sees the INVITE to "199" + the extension. Odd texts (10,000 characters,
+// letters, nothing) reach the PBX cut to ten characters or come back as D-Bus errors, with no box;
+// a second press while the first runs is refused as busy.
+
+#include "engine/linphone/LinphoneEngine.h"
+#include "phone/EngineErrors.h"
+#include "phone/OnlineControl.h"
+#include "support/MainFormFixture.h"
+#include "support/PrivateSessionBus.h"
+#include "testbed/TestBed.h"
+#include "ui_MainForm.h"
+
+#include <QProcess>
+#include <QTest>
+
+#include <memory>
+
+using namespace corvid;
+using namespace corvid::test;
+
+namespace {
+
+constexpr int kEventMs = 10000;
+const QString kCustomerNumber = QStringLiteral("DM12341001") + Account1001.password;
+
+struct Phone {
+    std::unique_ptr<LinphoneEngine> engine; // outlives the window
+    MainFormFixture fixture;
+};
+
+} // namespace
+
+class TestMonitoringE2e : public QObject {
+    Q_OBJECT
+    PrivateSessionBus m_bus;
+    std::unique_ptr<SipTestBed> m_bed;
+
+    // A window set up for the bed's account 1001; start-up takes it online by itself.
+    std::unique_ptr<Phone> registeredPhone() {
+        auto phone = std::make_unique<Phone>();
+        const QString provider = SipTestBed::providerDomain();
+        const QString proxy = kCustomerNumber.mid(2, 4) + QLatin1Char('.') + provider;
+        phone->fixture.writeSettings({
+            {QStringLiteral("customerNumber"), kCustomerNumber},
+            {QStringLiteral("Password"), kCustomerNumber.mid(10, 10)},
+            {QStringLiteral("Login"), kCustomerNumber.mid(6, 4)},
+            {QStringLiteral("AuthLogin"), kCustomerNumber.mid(6, 4)},
+            {QStringLiteral("OutBoundProxy"), proxy},
+            {QStringLiteral("SIPProxy"), proxy},
+            {QStringLiteral("Mon"), QStringLiteral("True")},
+            {QStringLiteral("ProviderDomain"), provider},
+            {QStringLiteral("SipOutboundProxy"), m_bed->proxyAddress()},
+        });
+        LinphoneEngine::Options options;
+        options.dataDir = phone->fixture.root().engineDataDir();
+        phone->engine = std::make_unique<LinphoneEngine>(options);
+        LinphoneEngine* engine = phone->engine.get();
+        WindowContext& ctx = phone->fixture.create(engine).context();
+        ctx.subsystems.online->setOutboundProxyHook([engine](const QString& hostPort) {
+            LinphoneEngine::Options o = engine->options();
+            o.outboundProxy = hostPort;
+            engine->setOptions(o);
+        });
+        phone->fixture.ui().CheckCaptureSoundDevice->setChecked(false);
+        Phone* p = phone.get();
+        if (!QTest::qWaitFor([p] { return p->fixture.statusLog() == QStringList{QStringLiteral("Ready...")}; },
+                             5000 + kEventMs))
+            return nullptr;
+        return phone;
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY2(m_bus.start(), "no private session bus (dbus-daemon)");
+        m_bed = std::make_unique<SipTestBed>();
+        QVERIFY2(m_bed->start(), qPrintable(m_bed->errorString()));
+    }
+
+    void cleanupTestCase() {
+        QList<qint64> pids = m_bed->processIds();
+        pids << m_bus.pid();
+        m_bed.reset();
+        m_bus.stop();
+        for (qint64 pid : pids)
+            QVERIFY(!processGroupAlive(pid));
+    }
+
+    void otherProgramStartsListenCall() {
+        auto phone = registeredPhone();
+        QVERIFY(phone);
+        struct Row {
+            QString text;
+            QString invitedUser; // empty: refused
+        };
+        const QList<Row> rows{
+            {QStringLiteral(" 1002 "), QStringLiteral("1991002")},
+            {QString(10000, QLatin1Char('7')), QStringLiteral("1997777777777")},
+            {QStringLiteral("12ab"), QString()},
+            {QString(), QStringLiteral("199")},
+        };
+        for (const Row& row : rows) {
+            const QString label = row.text.left(12);
+            QTRY_VERIFY_WITH_TIMEOUT(!phone->engine->IsLineBusy(0), kEventMs);
+            const PrivateSessionBus::Result set =
+                PrivateSessionBus::dde(QStringLiteral("SetText"), {QStringLiteral("string:") + row.text});
+            QVERIFY2(set.exitCode == 0, qPrintable(label + set.output));
+            QCOMPARE(phone->fixture.ui().corvidDDEtxt->text(), row.text);
+
+            const PrivateSessionBus::Result press = PrivateSessionBus::dde(QStringLiteral("DDEListen"));
+            if (row.invitedUser.isEmpty()) {
+                QVERIFY2(press.exitCode != 0 && press.output.contains(QLatin1String("org.corviddialer.Error.Engine")) &&
+                             press.output.contains(engineErrorMessage(EngineError::InvalidUri)),
+                         qPrintable(label + press.output));
+            } else {
+                QVERIFY2(press.exitCode == 0, qPrintable(label + press.output));
+                const QString invite = QStringLiteral("REQ INVITE sip:") + row.invitedUser + QLatin1Char('@');
+                QTRY_VERIFY2_WITH_TIMEOUT(m_bed->proxyLog().contains(invite), qPrintable(label), kEventMs);
+            }
+        }
+        // Two programs pressing at once: one call is placed, the other press is refused as busy.
+        QTRY_VERIFY_WITH_TIMEOUT(!phone->engine->IsLineBusy(0), kEventMs);
+        QProcess first, second;
+        for (QProcess* client : {&first, &second}) {
+            client->setProcessChannelMode(QProcess::MergedChannels);
+            client->start(QStringLiteral("dbus-send"),
+                          {QStringLiteral("--session"), QStringLiteral("--print-reply"),
+                           QStringLiteral("--dest=org.corviddialer.Dialer"), QStringLiteral("/Dde"),
+                           QStringLiteral("org.corviddialer.Dde.DDECorvid")});
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(first.state() == QProcess::NotRunning && second.state() == QProcess::NotRunning,
+                                 kEventMs);
+        const QString outputs = QString::fromLocal8Bit(first.readAll() + second.readAll());
+        QVERIFY2(first.exitCode() + second.exitCode() == 1 &&
+                     outputs.contains(QLatin1String("org.corviddialer.Error.Busy")),
+                 qPrintable(outputs));
+        QVERIFY(phone->fixture.ui().DDEListen->isEnabled());
+        QVERIFY2(phone->fixture.fakes.messages.texts().filter(engineErrorMessage(EngineError::InvalidUri)).isEmpty(),
+                 qPrintable(phone->fixture.fakes.messages.texts().join(" | ")));
+        phone->engine->EngineStop();
+        QTest::qWait(0);
+    }
+};
+
+QTEST_MAIN(TestMonitoringE2e)
+#include "tst_monitoring_e2e.moc"

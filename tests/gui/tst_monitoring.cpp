@@ -1,0 +1,111 @@
+// Agent monitoring on the real window with the fake engine: the monitor list and the DDE buttons end
+// the current call and, half a second later, dial the feature code + the target on the current
+// line; the agent list is read from its file and calls "*33" + the extension on line 2.
+
+#include "CallsWindow.h"
+
+#include "integrations/Monitoring.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+
+using namespace corvid;
+using namespace corvid::test;
+
+namespace {
+
+struct MonitorWindow : CallsWindow {
+    MonitorWindow() { goOnline(2); }
+    // The call operations in order: "EndCall(0)", "PlaceCall(1,*33204)".
+    QStringList callOps() const {
+        QStringList ops;
+        for (const FakeEngine::Call& c : engine.calls())
+            if (c.name == QLatin1String("EndCall") || c.name == QLatin1String("PlaceCall")) {
+                QStringList args{c.args.value(0).toString()};
+                if (c.args.size() > 1) args << c.args.at(1).toString();
+                ops << c.name + QLatin1Char('(') + args.join(QLatin1Char(',')) + QLatin1Char(')');
+            }
+        return ops;
+    }
+};
+
+} // namespace
+
+class TestMonitoring : public QObject {
+    Q_OBJECT
+private slots:
+    void monitor_data() {
+        QTest::addColumn<QString>("way"); // MonList, DDEListen or DDECorvid
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("coach");
+        QTest::addColumn<QString>("dialled"); // empty: nothing dialled
+        QTest::newRow("list, 13 digits, coach") << "MonList"
+                                                << " 5551234567890 " << true << "1985551234567";
+        QTest::newRow("list, listen") << "MonList"
+                                      << "205" << false << "199205";
+        QTest::newRow("list, empty entry") << "MonList"
+                                           << "" << false << "";
+        QTest::newRow("DDEListen") << "DDEListen"
+                                   << " 205 " << true << "199205";
+        QTest::newRow("DDECorvid") << "DDECorvid"
+                                   << "205" << false << "198205";
+        QTest::newRow("DDE, empty box") << "DDEListen"
+                                        << "" << false << "199";
+    }
+    void monitor() {
+        QFETCH(QString, way);
+        QFETCH(QString, text);
+        QFETCH(bool, coach);
+        QFETCH(QString, dialled);
+        MonitorWindow w;
+        w.ui.ComboDial->setCurrentIndex(1);
+        w.ui.CorvidCheck->setChecked(coach);
+        QElapsedTimer clock;
+        clock.start();
+        if (way == QLatin1String("MonList")) {
+            w.ui.MonList->addItem(text);
+            QListWidgetItem* item = w.ui.MonList->item(w.ui.MonList->count() - 1);
+            w.ui.MonList->setCurrentItem(item);
+            emit w.ui.MonList->itemDoubleClicked(item);
+        } else {
+            w.ui.corvidDDEtxt->setText(text);
+            QTest::mouseClick(w.fixture.find<QPushButton>(way), Qt::LeftButton);
+        }
+        QVERIFY(clock.elapsed() >= Monitoring::MonitorWaitMs - 20);
+        QStringList ops{QStringLiteral("EndCall(1)")};
+        if (!dialled.isEmpty()) ops << QStringLiteral("PlaceCall(1,%1)").arg(dialled);
+        QCOMPARE(w.callOps(), ops);
+        QCOMPARE(w.ctx.state.MonitorTarget, text.trimmed().left(10));
+        QVERIFY(w.ui.DDEListen->isEnabled() && w.ui.DDECorvid->isEnabled());
+    }
+
+    // Up to 49 fields of the file; "204_Smith, Jr" calls "*33204" on line 2; "Nobody" only fills the
+    // number field; "Edit Agent List" opens the file.
+    void agentList() {
+        MonitorWindow w;
+        QByteArray file = "201_Ann,202_Bob\r\n\"204_Smith, Jr\"\r\nNobody\r\n";
+        for (int n = 0; n < 60; ++n)
+            file += QByteArray::number(300 + n) + "_x\r\n";
+        w.fixture.writeFile(QStringLiteral("bin/agentlist.txt"), file);
+        w.ui.agentList->addItem(QStringLiteral("stale"));
+        w.ui.ralCmd->trigger();
+        QCOMPARE(w.ui.agentList->count(), 49);
+        QCOMPARE(w.ui.agentList->item(2)->text(), QStringLiteral("204_Smith, Jr"));
+
+        emit w.ui.agentList->itemClicked(w.ui.agentList->item(2));
+        QCOMPARE(w.callOps(), (QStringList{"EndCall(0)", "PlaceCall(1,*33204)"}));
+        QCOMPARE(w.ui.EditPhoneNo->text(), QStringLiteral("204_Smith, Jr"));
+        QCOMPARE(w.statusLog().last(), QStringLiteral("Line- 2: Dialing - 204"));
+
+        w.engine.clearCalls();
+        emit w.ui.agentList->itemClicked(w.ui.agentList->item(3));
+        QCOMPARE(w.engine.count(QStringLiteral("PlaceCall")), 0);
+        QCOMPARE(w.ui.EditPhoneNo->text(), QStringLiteral("Nobody"));
+
+        w.ui.ealCmd->trigger();
+        QCOMPARE(w.fakes.desktop.editedFiles, QStringList{w.ctx.root.binFile(QStringLiteral("agentlist.txt"))});
+    }
+};
+
+QTEST_MAIN(TestMonitoring)
+#include "tst_monitoring.moc"

@@ -1,0 +1,66 @@
+// Rules of the caller-ID pop-up: the CRM page's address keeps each value whole, and the hand-over
+// file's name is the caller ID or nothing, never a path elsewhere.
+
+#include "integrations/CrmRules.h"
+
+#include <QTest>
+
+using namespace corvid;
+
+class TestIntegrationRules : public QObject {
+    Q_OBJECT
+private slots:
+    // Plain values stay as written; values that would cut the query are encoded, so the server reads
+    // each value back whole.
+    void crmAddress_data() {
+        QTest::addColumn<QStringList>("values"); // user, password, work group, caller ID
+        QTest::addColumn<QString>("address");
+        QTest::newRow("plain, caller ID trimmed") << QStringList{"ann", "pw1", "Sales", "5551234567 "}
+                                                  << "http://crm:8080/lm_sp.asp?u=ann&p=pw1&w=Sales&phone=5551234567";
+        QTest::newRow("& = # and blanks")
+            << QStringList{"a&b", "p=q", "R&D #2", " 555 1234"}
+            << "http://crm:8080/lm_sp.asp?u=a%26b&p=p%3Dq&w=R%26D%20%232&phone=555%201234";
+        QTest::newRow("plus, percent, non-ASCII")
+            << QStringList{"a+b", "100%", "Zürich", "+15551234567"}
+            << "http://crm:8080/lm_sp.asp?u=a%2Bb&p=100%25&w=Z%C3%BCrich&phone=%2B15551234567";
+    }
+    void crmAddress() {
+        QFETCH(QStringList, values);
+        QFETCH(QString, address);
+        QCOMPARE(crmPageAddress(QStringLiteral("crm:8080"), values[0], values[1], values[2], values[3]), address);
+        QCOMPARE(crmHost(QStringLiteral("  ")), QStringLiteral(CORVID_CRM_HOST));
+        QCOMPARE(crmHost(QStringLiteral(" 127.0.0.1:81 ")), QStringLiteral("127.0.0.1:81"));
+    }
+
+    // A caller ID is the file's name as it is, or no name at all: never a path elsewhere.
+    void callerIdFile_data() {
+        QTest::addColumn<QString>("callerId");
+        QTest::addColumn<QString>("fileName");
+        QTest::newRow("number") << "5551234567"
+                                << "5551234567.txt";
+        QTest::newRow("blank after it") << "5551234567 "
+                                        << "5551234567 .txt";
+        QTest::newRow("console is a name") << "console"
+                                           << "console.txt";
+        QTest::newRow("one dot") << "a.b"
+                                 << "a.b.txt";
+        const QString refused;
+        QTest::newRow("../../x") << "../../x" << refused;
+        QTest::newRow("a/b") << "a/b" << refused;
+        QTest::newRow("a\\b") << "a\\b" << refused;
+        QTest::newRow("con") << "con" << refused;
+        QTest::newRow("NUL.x") << "NUL.x" << refused;
+        QTest::newRow("tab") << "55\t5" << refused;
+        QTest::newRow("colon") << "c:x" << refused;
+        QTest::newRow("300 characters") << QString(300, QLatin1Char('5')) << refused;
+        QTest::newRow("251 characters") << QString(251, QLatin1Char('5')) << QString(251, QLatin1Char('5')) + ".txt";
+    }
+    void callerIdFile() {
+        QFETCH(QString, callerId);
+        QFETCH(QString, fileName);
+        QCOMPARE(callerIdFileName(callerId), fileName);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestIntegrationRules)
+#include "tst_integrationrules.moc"
