@@ -6,7 +6,10 @@
 #include "app/Startup.h"
 #include "calls/CallEnd.h"
 #include "calls/Dialing.h"
+#include "calls/IncomingCalls.h"
 #include "calls/LineStatus.h"
+#include "calls/MidCall.h"
+#include "calls/VoiceMail.h"
 #include "dialer/CallLog.h"
 #include "integrations/PbxPage.h"
 #include "media/Recording.h"
@@ -52,6 +55,9 @@ MainForm::MainForm(const InstallRoot& root, const Services& services, SipEngine*
     m_ctx.subsystems.callEnd = new CallEnd(m_ctx, this);
     m_ctx.subsystems.callLog = new CallLog(m_ctx, this);
     m_ctx.subsystems.recording = new Recording(m_ctx, this);
+    m_ctx.subsystems.midCall = new MidCall(m_ctx, this);
+    m_ctx.subsystems.incoming = new IncomingCalls(m_ctx, this);
+    m_ctx.subsystems.voiceMail = new VoiceMail(m_ctx, this);
     m_ctx.subsystems.audio = new AudioControls(m_ctx, this);
     m_ctx.subsystems.online = new OnlineControl(m_ctx, this);
     m_ctx.subsystems.pbxPage = new PbxPage(m_ctx, this); // before Startup: the start-up tick is the page's

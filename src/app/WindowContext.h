@@ -59,6 +59,9 @@ class CallEnd;       // calls/CallEnd.h: call progress events, hang-up, far-end 
 class CallLog;       // dialer/CallLog.h: the log writers, Clear, logCleanTimer
 class Recording;     // media/Recording.h: call and monitoring-call recording
 class PbxPage;       // integrations/PbxPage.h: start-up tick, PBX page, label switches
+class MidCall;       // calls/MidCall.h: hold, resume, transfers, three-way, transfer number
+class IncomingCalls; // calls/IncomingCalls.h: do-not-disturb, forwarding, Answer/Reject
+class VoiceMail;     // calls/VoiceMail.h: voice mail, INT, greetings, the message tool
 
 // The subsystem objects, created and owned by MainForm, so that one handler can call another
 // subsystem's routine by name (ctx.subsystems.recording->finishCallRecording()).
@@ -71,6 +74,9 @@ struct Subsystems {
     CallLog* callLog = nullptr;
     Recording* recording = nullptr;
     PbxPage* pbxPage = nullptr;
+    MidCall* midCall = nullptr;
+    IncomingCalls* incoming = nullptr;
+    VoiceMail* voiceMail = nullptr;
 };
 
 struct WindowContext {
