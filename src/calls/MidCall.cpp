@@ -25,6 +25,25 @@
 
 namespace corvid {
 
+namespace {
+
+// A button whose action waits is disabled for the time of the action, so a second click cannot run
+// the action again inside the first one's wait.
+class DisabledWhileRunning {
+public:
+    explicit DisabledWhileRunning(QPushButton* button) : m_button(button) { m_button->setEnabled(false); }
+    ~DisabledWhileRunning() {
+        if (m_button) m_button->setEnabled(true);
+    }
+    DisabledWhileRunning(const DisabledWhileRunning&) = delete;
+    DisabledWhileRunning& operator=(const DisabledWhileRunning&) = delete;
+
+private:
+    QPointer<QPushButton> m_button;
+};
+
+} // namespace
+
 MidCall::MidCall(WindowContext& context, QObject* parent) : QObject(parent), ctx(context) {
     Ui::MainForm* ui = ctx.ui;
     connect(ui->BtnHold, &QPushButton::clicked, this, &MidCall::onBtnHoldClicked);
@@ -64,6 +83,7 @@ void MidCall::writeTransferRow(const QString& result) {
 void MidCall::onBtnHoldClicked() {
     Ui::MainForm* ui = ctx.ui;
     const int line = ui->ComboDial->currentIndex();
+    const DisabledWhileRunning busy(ui->BtnHold);
     // What was recorded so far is saved before the line goes quiet (the save waits 500 ms).
     QPointer<MidCall> alive(this);
     if (Recording* recording = ctx.subsystems.recording) recording->finishCallRecording();
@@ -103,6 +123,7 @@ void MidCall::onCallTranPushClicked() {
     ctx.state.TransferMark = QStringLiteral("0");
     if (ui->EditTransferPhoneNo->currentText().isEmpty()) return;
 
+    const DisabledWhileRunning busy(ui->CallTranPush);
     ui->ComboDial->setCurrentIndex(1);
     QPointer<MidCall> alive(this);
     msDelay(transfer::TargetCallWaitMs);
@@ -128,6 +149,7 @@ void MidCall::onBtnConsultTransferClicked() {
     Ui::MainForm* ui = ctx.ui;
     if (ui->EditPhoneNo->text().isEmpty()) return;
 
+    const DisabledWhileRunning busy(ui->BtnConsultTransfer);
     QPointer<MidCall> alive(this);
     ui->ComboDial->setCurrentIndex(0);
     msDelay(transfer::StepWaitMs);
@@ -157,6 +179,7 @@ void MidCall::onBtnConsultTransferClicked() {
 void MidCall::onThreeWayPushClicked() {
     // No engine call of its own: line 1 comes off hold while the call on line 2 is left as it is.
     Ui::MainForm* ui = ctx.ui;
+    const DisabledWhileRunning busy(ui->threeWayPush);
     QPointer<MidCall> alive(this);
     ui->ComboDial->setCurrentIndex(0);
     msDelay(transfer::StepWaitMs);

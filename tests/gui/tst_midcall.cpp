@@ -50,7 +50,10 @@ private Q_SLOTS:
         QTRY_VERIFY(w.engine.line(1).recording);
         w.engine.clearCalls();
 
+        // A second click during the recording's wait finds the button disabled.
+        QTimer::singleShot(100, w.ui.BtnHold, [&] { QTest::mouseClick(w.ui.BtnHold, Qt::LeftButton); });
         QTest::mouseClick(w.ui.BtnHold, Qt::LeftButton);
+        QCOMPARE(w.engine.count(QStringLiteral("HoldCall")), 1);
         const QStringList ops = w.engine.callNames();
         QVERIFY2(ops.indexOf(QStringLiteral("SaveRecording")) >= 0 &&
                      ops.indexOf(QStringLiteral("SaveRecording")) < ops.indexOf(QStringLiteral("HoldCall")),
