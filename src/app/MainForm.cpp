@@ -6,9 +6,12 @@
 #include "app/Startup.h"
 #include "calls/CallEnd.h"
 #include "calls/Dialing.h"
+#include "calls/IncomingCalls.h"
 #include "calls/LineStatus.h"
 #include "dialer/Automation.h"
 #include "chat/Chat.h"
+#include "calls/MidCall.h"
+#include "calls/VoiceMail.h"
 #include "dialer/CallLog.h"
 #include "dialer/MessageDrop.h"
 #include "integrations/ClickToDial.h"
@@ -60,6 +63,9 @@ MainForm::MainForm(const InstallRoot& root, const Services& services, SipEngine*
     m_ctx.subsystems.callLog = new CallLog(m_ctx, this);
     m_ctx.subsystems.recording = new Recording(m_ctx, this);
     m_ctx.subsystems.chat = new Chat(m_ctx, this);
+    m_ctx.subsystems.midCall = new MidCall(m_ctx, this);
+    m_ctx.subsystems.incoming = new IncomingCalls(m_ctx, this);
+    m_ctx.subsystems.voiceMail = new VoiceMail(m_ctx, this);
     m_ctx.subsystems.audio = new AudioControls(m_ctx, this);
     m_ctx.subsystems.online = new OnlineControl(m_ctx, this);
     m_ctx.subsystems.wavePlayback = new WavePlayback(m_ctx, this);

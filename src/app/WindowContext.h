@@ -66,6 +66,9 @@ class ClickToDial;   // integrations/ClickToDial.h: autoCheck and the bridge but
 class Chat;          // chat/Chat.h: chat panel, contacts and presence, messages, chat log
 class Monitoring;    // integrations/Monitoring.h: monitor list, DDE buttons (and D-Bus), agent list
 class CrmPopup;      // integrations/CrmPopup.h: "PoP CID", "Auto CID", CRM login "Save/Hide"
+class MidCall;       // calls/MidCall.h: hold, resume, transfers, three-way, transfer number
+class IncomingCalls; // calls/IncomingCalls.h: do-not-disturb, forwarding, Answer/Reject
+class VoiceMail;     // calls/VoiceMail.h: voice mail, INT, greetings, the message tool
 
 // The subsystem objects, created and owned by MainForm, so that one handler can call another
 // subsystem's routine by name (ctx.subsystems.recording->finishCallRecording()).
@@ -85,6 +88,9 @@ struct Subsystems {
     Chat* chat = nullptr;
     Monitoring* monitoring = nullptr;
     CrmPopup* crmPopup = nullptr;
+    MidCall* midCall = nullptr;
+    IncomingCalls* incoming = nullptr;
+    VoiceMail* voiceMail = nullptr;
 };
 
 struct WindowContext {

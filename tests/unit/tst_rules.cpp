@@ -1,7 +1,8 @@
 // Pure rules of the call, dialer and media subsystems: the refused-call table, the log record
-// formats and the log writer, recording file names.
+// formats and the log writer, recording file names, the number part of a transfer text.
 
 #include "calls/LineRules.h"
+#include "calls/TransferRules.h"
 #include "dialer/LogRecords.h"
 #include "media/RecordingFileName.h"
 
@@ -142,6 +143,34 @@ private slots:
         QVERIFY(QDir(dir.path()).mkdir("a.d"));
         QVERIFY(putFile(dir.filePath("a.d/noext"), ""));
         QCOMPARE(corvid::uniqueRecordingPath(dir.filePath("a.d/noext")), dir.filePath("a.d/noext_2"));
+    }
+
+    // The number part of a transfer text: ten characters are a number; otherwise the text before the
+    // first blank among the first 50 characters; none without such a blank.
+    void transferNumberPart_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("called");
+        QTest::addColumn<QString>("number");
+        const QString ten = QStringLiteral("5551234567");
+        QTest::newRow("empty") << QString() << false << QString();
+        QTest::newRow("10") << ten << true << ten;
+        QTest::newRow("10 with blanks") << QStringLiteral("555 12 345") << true << QStringLiteral("555 12 345");
+        QTest::newRow("11, no blank") << QStringLiteral("15551234567") << false << QString();
+        QTest::newRow("11, blank") << ten + QLatin1Char(' ') << true << ten;
+        QTest::newRow("leading blank") << QStringLiteral(" 5551234567") << true << QString();
+        QTest::newRow("50, blank at 50") << QString(49, QLatin1Char('5')) + QLatin1Char(' ') << true
+                                         << QString(49, QLatin1Char('5'));
+        QTest::newRow("51, blank at 51") << QString(50, QLatin1Char('5')) + QLatin1Char(' ') << false << QString();
+        QTest::newRow("500, blank at 12") << ten + QStringLiteral(" J") + QString(488, QLatin1Char('x')) << true << ten;
+        QTest::newRow("500, no blank") << QString(500, QLatin1Char('5')) << false << QString();
+    }
+    void transferNumberPart() {
+        QFETCH(QString, text);
+        QFETCH(bool, called);
+        QFETCH(QString, number);
+        const std::optional<QString> part = corvid::transferNumberPart(text);
+        QCOMPARE(part.has_value(), called);
+        if (called) QCOMPARE(*part, number);
     }
 };
 

@@ -134,6 +134,7 @@ void LinphoneEngine::Impl::onCallState(const std::shared_ptr<lp::Call>& call, lp
     default:
         break;
     }
+    if (joinA && (call == joinA || call == joinB)) joinWhenSettled();
 }
 
 void LinphoneEngine::Impl::finishCall(int line) {
@@ -398,29 +399,69 @@ bool LinphoneEngine::JoinLines(int lineA, int lineB) {
     if (!d->checkGrammars()) return false;
     auto a = d->lines[size_t(lineA)].call;
     auto b = d->lines[size_t(lineB)].call;
+    bool changing = false;
     for (const auto& call : {a, b}) {
         const auto s = call->getState();
-        if (s != lp::Call::State::StreamsRunning && s != lp::Call::State::Paused &&
-            s != lp::Call::State::PausedByRemote)
+        if (isChanging(s))
+            changing = true;
+        else if (!isSettled(s))
             return d->fail(EngineError::NotInVoiceSession);
     }
+    ++d->joinGeneration;
+    if (changing) {
+        // The window resumes one line just before it joins; the library holds the other line
+        // meanwhile. The join follows as soon as both have settled.
+        d->joinA = a;
+        d->joinB = b;
+        return true;
+    }
+    d->joinA.reset();
+    d->joinB.reset();
+    const int error = d->joinCalls(a, b);
+    return error == EngineError::None ? true : d->fail(error);
+}
+
+int LinphoneEngine::Impl::joinCalls(const std::shared_ptr<lp::Call>& a, const std::shared_ptr<lp::Call>& b) {
     // A local conference mixes both calls with the agent.
-    auto conference = d->core->getConference();
+    auto conference = core->getConference();
     if (!conference) {
-        auto params = d->core->createConferenceParams();
+        auto params = core->createConferenceParams();
         params->enableVideo(false);
         params->enableLocalParticipant(true);
-        conference = d->core->createConferenceWithParams(params);
+        conference = core->createConferenceWithParams(params);
     }
-    if (!conference) return d->fail(EngineError::ConnectRequest);
+    if (!conference) return EngineError::ConnectRequest;
     // addParticipant answers 1 on success in this library version: only -1 is a failure.
     for (const auto& call : {a, b}) {
         if (call->getConference()) continue;
-        if (int(conference->addParticipant(call)) < 0) return d->fail(EngineError::ConnectRequest);
+        if (int(conference->addParticipant(call)) < 0) return EngineError::ConnectRequest;
     }
-    d->lines[size_t(lineA)].onHold = false;
-    d->lines[size_t(lineB)].onHold = false;
-    return true;
+    for (const auto& call : {a, b}) {
+        const int line = lineOf(call);
+        if (line >= 0) lines[size_t(line)].onHold = false;
+    }
+    return EngineError::None;
+}
+
+void LinphoneEngine::Impl::joinWhenSettled() {
+    if (!joinA || !joinB) return;
+    const auto sa = joinA->getState(), sb = joinB->getState();
+    if (isFinished(sa) || isFinished(sb) || lineOf(joinA) < 0 || lineOf(joinB) < 0) {
+        joinA.reset();
+        joinB.reset();
+        return;
+    }
+    if (!isSettled(sa) || !isSettled(sb)) return;
+    // Not inside the library's callback: the conference re-INVITEs both calls. The posted step
+    // holds no call of its own: one stop or a newer join in between leaves it nothing to do.
+    const quint64 pending = ++joinGeneration;
+    post([this, pending] {
+        if (pending != joinGeneration || !joinA || !joinB) return;
+        const auto a = std::move(joinA), b = std::move(joinB);
+        joinA.reset();
+        joinB.reset();
+        if (isSettled(a->getState()) && isSettled(b->getState())) joinCalls(a, b);
+    });
 }
 
 void LinphoneEngine::DndOn() {

@@ -330,6 +330,8 @@ void LinphoneEngine::Impl::stop() {
     incoming.clear();
     contacts.clear();
     pendingWatchers.clear();
+    joinA.reset();
+    joinB.reset();
     account.reset();
     core.reset();
     listener.reset();

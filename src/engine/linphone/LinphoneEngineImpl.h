@@ -49,6 +49,18 @@ inline bool isFinished(lp::Call::State s) {
     return s == S::End || s == S::Error || s == S::Released;
 }
 
+// A call that can join a conference: running or held.
+inline bool isSettled(lp::Call::State s) {
+    using S = lp::Call::State;
+    return s == S::StreamsRunning || s == S::Paused || s == S::PausedByRemote;
+}
+
+// A connected call in the middle of a change (a hold, a resume, a re-INVITE): settled soon.
+inline bool isChanging(lp::Call::State s) {
+    using S = lp::Call::State;
+    return s == S::Connected || s == S::Pausing || s == S::Resuming || s == S::Updating || s == S::UpdatedByRemote;
+}
+
 } // namespace engine_impl
 
 struct LinphoneEngine::Impl {
@@ -129,6 +141,10 @@ struct LinphoneEngine::Impl {
     QHash<QString, std::shared_ptr<lp::Call>> incoming; // call id -> call not yet answered
     QHash<QString, std::shared_ptr<lp::Friend>> contacts;
     std::vector<std::shared_ptr<lp::Friend>> pendingWatchers; // asked to watch us, answered after the callback
+    // A join asked for while one of its calls was changing state (resuming one line holds the
+    // other): made once both calls are settled, dropped when either ends.
+    std::shared_ptr<lp::Call> joinA, joinB;
+    quint64 joinGeneration = 0;
 
     explicit Impl(LinphoneEngine* owner) : q(owner) {
         pump.setTimerType(Qt::PreciseTimer);
@@ -242,6 +258,11 @@ struct LinphoneEngine::Impl {
     // itself. The new call takes over the line of the call it replaces, as a call of that line.
     int takeOverTransferredLine(const std::shared_ptr<lp::Call>& call);
     void finishCall(int line);
+    // Joins two settled calls in the local conference; the error code, None on success.
+    int joinCalls(const std::shared_ptr<lp::Call>& a, const std::shared_ptr<lp::Call>& b);
+    // After a state change of a pending join's call: makes the join (outside the callback) once
+    // both are settled, or drops it when one has ended.
+    void joinWhenSettled();
     void onRegistration(lp::RegistrationState state, const std::string& message);
     void onTransferState(const std::shared_ptr<lp::Call>& call, lp::Call::State state);
     void onPlayerEof(int line);

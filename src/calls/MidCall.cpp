@@ -1,0 +1,219 @@
+#include "calls/MidCall.h"
+
+#include <QComboBox>
+#include <QEvent>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+
+#include "app/WindowContext.h"
+#include "calls/DialRules.h"
+#include "calls/LineRules.h"
+#include "calls/LineStatus.h"
+#include "calls/TransferRules.h"
+#include "dialer/CallLog.h"
+#include "dialer/LogRecords.h"
+#include "media/Recording.h"
+#include "phone/EngineErrors.h"
+#include "platform/Blanks.h"
+#include "platform/Delay.h"
+#include "settings/IniFile.h"
+#include "settings/SettingsKeys.h"
+#include "ui_MainForm.h"
+
+namespace corvid {
+
+namespace {
+
+// A button whose action waits is disabled for the time of the action, so a second click cannot run
+// the action again inside the first one's wait.
+class DisabledWhileRunning {
+public:
+    explicit DisabledWhileRunning(QPushButton* button) : m_button(button) { m_button->setEnabled(false); }
+    ~DisabledWhileRunning() {
+        if (m_button) m_button->setEnabled(true);
+    }
+    DisabledWhileRunning(const DisabledWhileRunning&) = delete;
+    DisabledWhileRunning& operator=(const DisabledWhileRunning&) = delete;
+
+private:
+    QPointer<QPushButton> m_button;
+};
+
+} // namespace
+
+MidCall::MidCall(WindowContext& context, QObject* parent) : QObject(parent), ctx(context) {
+    Ui::MainForm* ui = ctx.ui;
+    connect(ui->BtnHold, &QPushButton::clicked, this, &MidCall::onBtnHoldClicked);
+    connect(ui->BtnUnHold, &QPushButton::clicked, this, &MidCall::onBtnUnHoldClicked);
+    connect(ui->BtnTransferCall, &QPushButton::clicked, this, &MidCall::onBtnTransferCallClicked);
+    connect(ui->CallTranPush, &QPushButton::clicked, this, &MidCall::onCallTranPushClicked);
+    connect(ui->BtnConsultTransfer, &QPushButton::clicked, this, &MidCall::onBtnConsultTransferClicked);
+    connect(ui->threeWayPush, &QPushButton::clicked, this, &MidCall::onThreeWayPushClicked);
+    connect(ui->EditTransferPhoneNo, &QComboBox::activated, this, &MidCall::onEditTransferPhoneNoActivated);
+    ui->Frame10->installEventFilter(this);
+
+    if (SipEngine* engine = ctx.engine) {
+        connect(engine, &SipEngine::TransferAccepted, this, &MidCall::onTransferAccepted);
+        connect(engine, &SipEngine::TransferFailed, this, &MidCall::onTransferFailed);
+    }
+}
+
+bool MidCall::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ctx.ui->Frame10 && event->type() == QEvent::MouseButtonDblClick) onFrame10DblClick();
+    return QObject::eventFilter(watched, event);
+}
+
+void MidCall::addStatusLog(const QString& text) {
+    if (LineStatus* lines = ctx.subsystems.lines) lines->AddStatusLog(text);
+}
+
+void MidCall::writeTransferRow(const QString& result) {
+    Ui::MainForm* ui = ctx.ui;
+    if (ui->EditAccountDisplayName->text().isEmpty()) return;
+    if (CallLog* callLog = ctx.subsystems.callLog)
+        callLog->writeCallLogRow(ui->EditTransferPhoneNo->currentText(), result);
+    ui->callsec->setText(QStringLiteral("0"));
+}
+
+// --- hold and resume ------------------------------------------------------------------------------
+
+void MidCall::onBtnHoldClicked() {
+    Ui::MainForm* ui = ctx.ui;
+    const int line = ui->ComboDial->currentIndex();
+    const DisabledWhileRunning busy(ui->BtnHold);
+    // What was recorded so far is saved before the line goes quiet (the save waits 500 ms).
+    QPointer<MidCall> alive(this);
+    if (Recording* recording = ctx.subsystems.recording) recording->finishCallRecording();
+    if (!alive) return;
+    // A hold the engine refuses is not reported; the line status table shows the line's real state.
+    if (ctx.engine) ctx.engine->HoldCall(line);
+    ui->ListStatusLog->clear();
+    addStatusLog(lineStatusLogLine(line, QStringLiteral(": Hold")));
+}
+
+void MidCall::onBtnUnHoldClicked() {
+    Ui::MainForm* ui = ctx.ui;
+    const int line = ui->ComboDial->currentIndex();
+    if (!ctx.engine || !ctx.engine->ResumeCall(line)) ShowEngineError(ctx);
+    ui->ListStatusLog->clear();
+    addStatusLog(lineStatusLogLine(line, QStringLiteral(": Connected")));
+    if (Recording* recording = ctx.subsystems.recording) recording->startRecordingIfRecordAll();
+}
+
+// --- transfers ------------------------------------------------------------------------------------
+
+void MidCall::onBtnTransferCallClicked() {
+    Ui::MainForm* ui = ctx.ui;
+    const int line = ui->ComboTransferCall->currentIndex();
+    const QString target = blindTransferTarget(ui->PreDialTxT->text(), ui->EditTransferPhoneNo->currentText());
+    if (!ctx.engine || !ctx.engine->TransferCall(line, target)) {
+        ShowEngineError(ctx);
+        return;
+    }
+    addStatusLog(lineStatusLogLine(line, QStringLiteral(": Blind Transfer ")));
+    ui->ComboDial->setCurrentIndex(0);
+    writeTransferRow(callresult::BlindTransfer);
+}
+
+void MidCall::onCallTranPushClicked() {
+    Ui::MainForm* ui = ctx.ui;
+    ctx.state.TransferMark = QStringLiteral("0");
+    if (ui->EditTransferPhoneNo->currentText().isEmpty()) return;
+
+    const DisabledWhileRunning busy(ui->CallTranPush);
+    ui->ComboDial->setCurrentIndex(1);
+    QPointer<MidCall> alive(this);
+    msDelay(transfer::TargetCallWaitMs);
+    if (!alive) return;
+
+    // A text other than ten characters without a blank early on (a number alone, such as eleven
+    // digits) is not called.
+    const std::optional<QString> number = transferNumberPart(ui->EditTransferPhoneNo->currentText());
+    if (!number) return;
+    ui->PreDialTxT->setText(
+        ReadIniKey(ctx.root.settingsFile(), QLatin1String(keys::System), QLatin1String(keys::PreDialNumber)));
+    const int line = ui->ComboDial->currentIndex();
+    QString dialled = trimBlanks(ui->PreDialTxT->text()) + *number;
+    if (!ctx.engine || !ctx.engine->PlaceCall(line, dialled, engineDeviceFromListRow(ui->ListAudioIn->currentRow()),
+                                              engineDeviceFromListRow(ui->ListAudioOut->currentRow()))) {
+        ShowEngineError(ctx);
+        return;
+    }
+    addStatusLog(dialingStatusLogLine(line, *number));
+}
+
+void MidCall::onBtnConsultTransferClicked() {
+    Ui::MainForm* ui = ctx.ui;
+    if (ui->EditPhoneNo->text().isEmpty()) return;
+
+    const DisabledWhileRunning busy(ui->BtnConsultTransfer);
+    QPointer<MidCall> alive(this);
+    ui->ComboDial->setCurrentIndex(0);
+    msDelay(transfer::StepWaitMs);
+    if (!alive) return;
+    onBtnUnHoldClicked();
+    msDelay(transfer::StepWaitMs);
+    if (!alive) return;
+
+    const int lineA = ui->ComboConsultLineA->currentIndex();
+    const int lineB = ui->ComboConsultLineB->currentIndex();
+    if (lineA == lineB) {
+        if (ctx.services.messages) ctx.services.messages->information(ctx.window, transfer::DifferentLinesMessage);
+        return;
+    }
+    if (!ctx.engine || !ctx.engine->JoinLines(lineA, lineB)) {
+        // Not joined: the calls are still the agent's, and their recordings are still saved.
+        ShowEngineError(ctx);
+        return;
+    }
+    ctx.state.TransferMark = QStringLiteral("1");
+    ui->ComboDial->setCurrentIndex(0);
+    // The line named is line 1, the one just selected, whichever lines were joined.
+    addStatusLog(lineStatusLogLine(0, QStringLiteral(": Supervised Transfer ")));
+    writeTransferRow(callresult::SupervisedTransfer);
+}
+
+void MidCall::onThreeWayPushClicked() {
+    // No engine call of its own: line 1 comes off hold while the call on line 2 is left as it is.
+    Ui::MainForm* ui = ctx.ui;
+    const DisabledWhileRunning busy(ui->threeWayPush);
+    QPointer<MidCall> alive(this);
+    ui->ComboDial->setCurrentIndex(0);
+    msDelay(transfer::StepWaitMs);
+    if (!alive) return;
+    onBtnUnHoldClicked();
+    msDelay(transfer::StepWaitMs);
+    if (!alive) return;
+    ui->ComboDial->setCurrentIndex(1);
+    msDelay(transfer::StepWaitMs);
+    if (!alive) return;
+    ui->ComboDial->setCurrentIndex(0);
+}
+
+// --- the transfer-number field --------------------------------------------------------------------
+
+void MidCall::onEditTransferPhoneNoActivated(int) {
+    WriteIniKey(ctx.root.settingsFile(), QLatin1String(keys::System), QLatin1String(keys::TransferNumber),
+                ctx.ui->EditTransferPhoneNo->currentText());
+}
+
+void MidCall::onFrame10DblClick() {
+    ctx.ui->EditTransferPhoneNo->clearEditText();
+    WriteIniKey(ctx.root.settingsFile(), QLatin1String(keys::System), QLatin1String(keys::TransferNumber),
+                ctx.ui->EditTransferPhoneNo->currentText());
+}
+
+// --- the engine's reports -------------------------------------------------------------------------
+
+void MidCall::onTransferAccepted(int line) {
+    addStatusLog(transferAcceptedStatusLine(line));
+}
+
+void MidCall::onTransferFailed(int /*line*/, int /*statusCode*/, const QString& reason) {
+    addStatusLog(transferFailedStatusLine(reason));
+}
+
+} // namespace corvid
