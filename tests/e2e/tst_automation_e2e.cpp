@@ -3,23 +3,14 @@
 // the message service; a message played into the line reaches the far end; a tel: link given to
 // corvid-dial is dialled. Ten-digit numbers starting with 9 reach the far end that answers.
 
-#include "dialer/Automation.h"
-#include "phone/OnlineControl.h"
+#include "support/BedWindow.h"
 #include "support/EnginePhone.h"
-#include "support/MainFormFixture.h"
-#include "ui_MainForm.h"
 
-#include <QAbstractItemModel>
 #include <QProcess>
 #include <QtTest>
 
 using namespace corvid;
 using namespace corvid::test;
-
-namespace {
-const QString kDisplayName = QStringLiteral("Demo Agent");
-const QString kCustomerNumber = QStringLiteral("DM12341001") + Account1001.password;
-} // namespace
 
 class TestAutomationE2e : public QObject {
     Q_OBJECT
@@ -27,35 +18,27 @@ class TestAutomationE2e : public QObject {
     std::unique_ptr<SipTestBed> m_bed;
     QTemporaryDir m_work{QDir::tempPath() + QStringLiteral("/corvid-e2e-XXXXXX")};
     EnginePhones m_phones{m_bed, m_work};
-    std::unique_ptr<LinphoneEngine> m_engine; // outlives the window
-    std::unique_ptr<MainFormFixture> m_fixture;
+    std::unique_ptr<BedWindow> m_window;
     Ui::MainForm* ui = nullptr;
-    QStringList m_log; // every status-log line, in order
 
     QString tone(int hz) const { return m_work.filePath(QStringLiteral("tone%1.wav").arg(hz)); }
     QString farEnd() const { return m_bed->farEndMessages(SipTestBed::FarEnd::Answer); }
-    QStringList rows() const {
-        QFile file(m_fixture->root().logFile(kDisplayName + QStringLiteral("_calllogs.csv")));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"))
-                                              : QStringList();
-    }
+    QStringList rows() const { return m_window->callLogRows(); }
     QString journal() const {
-        QFile file(m_fixture->root().logFile(QStringLiteral("automation.log")));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        return QString::fromUtf8(m_window->fixture.readFile(QStringLiteral("logs/automation.log")));
     }
     void drop(const QString& name) const {
-        QFile file(m_fixture->root().datalink() + QLatin1Char('/') + name);
+        QFile file(m_window->fixture.root().datalink() + QLatin1Char('/') + name);
         QVERIFY(file.open(QIODevice::WriteOnly));
     }
     bool connected(const QString& number) {
-        return QTest::qWaitFor([&] { return m_log.contains(QStringLiteral("Line- 1: Success to connect.")); },
-                               kEventMs) &&
+        return m_window->waitLogged(QStringLiteral("Line- 1: Success to connect.")) &&
                farEnd().contains(QStringLiteral("INVITE sip:%1@").arg(number));
     }
     void hangUp() {
         QTest::mouseClick(ui->BtnHangUp, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!m_engine->IsLineBusy(0), kEventMs);
-        m_log.clear();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->engine->IsLineBusy(0), kEventMs);
+        m_window->logLines.clear();
     }
 
 private Q_SLOTS:
@@ -66,77 +49,49 @@ private Q_SLOTS:
         for (int hz : {1000, 1500})
             QVERIFY(writeToneWave(tone(hz), hz, 20000));
 
-        // The window as the program builds it, for account 1001 with the datalink channel on.
-        m_fixture = std::make_unique<MainFormFixture>();
-        const QString provider = SipTestBed::providerDomain(), pbx = kCustomerNumber.mid(2, 4) + '.' + provider;
-        m_fixture->writeSettings({{"customerNumber", kCustomerNumber},
-                                  {"Password", kCustomerNumber.mid(10, 10)},
-                                  {"Login", "1001"},
-                                  {"AuthLogin", "1001"},
-                                  {"OutBoundProxy", pbx},
-                                  {"SIPProxy", pbx},
-                                  {"Mon", "True"},
-                                  {"ProviderDomain", provider},
-                                  {"SipOutboundProxy", m_bed->proxyAddress()},
-                                  {"DisplayName", kDisplayName},
-                                  {"UseSipTapi", "True"}});
-        LinphoneEngine::Options options;
-        options.dataDir = m_fixture->root().engineDataDir();
-        options.playFile = tone(1000);
-        m_engine = std::make_unique<LinphoneEngine>(options);
-        LinphoneEngine* engine = m_engine.get();
-        MainForm& window = m_fixture->create(engine);
-        ui = window.form();
-        window.context().subsystems.online->setOutboundProxyHook([engine](const QString& hostPort) {
-            LinphoneEngine::Options o = engine->options();
-            o.outboundProxy = hostPort;
-            engine->setOptions(o);
-        });
-        QAbstractItemModel* model = ui->ListStatusLog->model();
-        connect(model, &QAbstractItemModel::rowsInserted, this, [this, model](const QModelIndex&, int first, int last) {
-            for (int row = first; row <= last; ++row)
-                m_log << model->index(row, 0).data().toString();
-        });
-        ui->CheckEchoCancel->setChecked(false);
-        ui->CheckCaptureSoundDevice->setChecked(false);
-        QTRY_VERIFY_WITH_TIMEOUT(m_log.contains(QStringLiteral("Registered successfully.")), 5000 + kEventMs);
+        // The window for account 1001 with the datalink channel on.
+        m_window = std::make_unique<BedWindow>();
+        BedWindow::Setup setup;
+        setup.playFile = tone(1000);
+        setup.extra = {{QStringLiteral("UseSipTapi"), QStringLiteral("True")}};
+        m_window->start(*m_bed, setup);
+        ui = &m_window->ui();
+        QVERIFY(m_window->waitRegistered());
         ui->autoCheck->setChecked(true);
-        m_log.clear();
+        m_window->logLines.clear();
     }
 
     void cleanupTestCase() {
         m_phones.stopAll();
-        if (m_engine) m_engine->EngineStop();
-        QTest::qWait(0);
-        m_fixture.reset();
-        m_engine.reset();
+        m_window->stop();
+        m_window.reset();
     }
 
     void dialFileCallsAndEndFileHangsUp() {
         drop(QStringLiteral("9005550001.dia"));
         QVERIFY(connected(QStringLiteral("9005550001")));
         drop(QStringLiteral("done.end"));
-        QTRY_VERIFY_WITH_TIMEOUT(!m_engine->IsLineBusy(0), kEventMs);
-        QTRY_VERIFY(rows().first().startsWith(QStringLiteral("\"9005550001\",\"Demo Agent\",")));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->engine->IsLineBusy(0), kEventMs);
+        QTRY_VERIFY(!rows().isEmpty() && rows().first().startsWith(QStringLiteral("\"9005550001\",\"Demo Agent\",")));
         QVERIFY(rows().first().endsWith(QStringLiteral(",\"hang up\"")));
-        QVERIFY(QDir(m_fixture->root().datalink()).isEmpty());
+        QVERIFY(QDir(m_window->fixture.root().datalink()).isEmpty());
         QVERIFY(journal().contains(QStringLiteral("\tdatalink\t9005550001.dia\tdialled 9005550001 on Line- 1\r\n")));
         QVERIFY(journal().contains(QStringLiteral("\tdatalink\tdone.end\thung up (Line- 1)\r\n")));
-        m_log.clear();
+        m_window->logLines.clear();
     }
 
     void pamHandsTheCallToTheMessageService() {
-        m_fixture->fakes.clipboard.put(QStringLiteral("9005550002"));
+        m_window->fixture.fakes.clipboard.put(QStringLiteral("9005550002"));
         QVERIFY(connected(QStringLiteral("9005550002")));
         ui->ComboTransferCall->setCurrentIndex(0);
-        m_fixture->fakes.clipboard.put(QStringLiteral(" #pam "));
+        m_window->fixture.fakes.clipboard.put(QStringLiteral(" #pam "));
         QTRY_VERIFY_WITH_TIMEOUT(m_bed->farEndLog(SipTestBed::FarEnd::Answer).contains(QStringLiteral("*551001@")),
                                  kEventMs);
         QTRY_VERIFY(rows().size() >= 2 && rows().at(1).endsWith(QStringLiteral(",\"Answering Machine\"")));
-        QVERIFY(m_log.contains(QStringLiteral("Line- 1: Answering Machine ")));
-        QVERIFY(m_fixture->fakes.clipboard.current().isEmpty());
-        if (m_engine->IsLineBusy(0)) hangUp();
-        m_log.clear();
+        QVERIFY(m_window->logged(QStringLiteral("Line- 1: Answering Machine ")));
+        QVERIFY(m_window->fixture.fakes.clipboard.current().isEmpty());
+        if (m_window->engine->IsLineBusy(0)) hangUp();
+        m_window->logLines.clear();
     }
 
     void aPlayedMessageReachesTheFarEnd() {
@@ -148,7 +103,7 @@ private Q_SLOTS:
         QTest::mouseClick(ui->BtnDial, Qt::LeftButton);
         QVERIFY(b->waitForName(QStringLiteral("IncomingCall")));
         QVERIFY(b->engine->AnswerCall(0, b->log->first(QStringLiteral("IncomingCall")).at(0).toString(), -1, -1));
-        QTRY_VERIFY_WITH_TIMEOUT(m_log.contains(QStringLiteral("Line- 1: Success to connect.")), kEventMs);
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->logged(QStringLiteral("Line- 1: Success to connect.")), kEventMs);
 
         ui->EditPlayFileName1->setText(tone(1500));
         ui->ComboPlayWave->setCurrentIndex(0);
@@ -165,17 +120,17 @@ private Q_SLOTS:
     void corvidDialLinkIsDialled() {
         QProcess dial;
         dial.start(QStringLiteral(CORVID_DIAL_PROGRAM),
-                   {QStringLiteral("--root"), m_fixture->rootPath(), QStringLiteral("tel:+1-900-555-0003")});
+                   {QStringLiteral("--root"), m_window->fixture.rootPath(), QStringLiteral("tel:+1-900-555-0003")});
         QVERIFY(dial.waitForFinished(10000));
         QCOMPARE(dial.exitCode(), 0);
         QVERIFY(connected(QStringLiteral("9005550003")));
         hangUp();
 
         dial.start(QStringLiteral(CORVID_DIAL_PROGRAM),
-                   {QStringLiteral("--root"), m_fixture->rootPath(), QStringLiteral("sip:1001@pbx")});
+                   {QStringLiteral("--root"), m_window->fixture.rootPath(), QStringLiteral("sip:1001@pbx")});
         QVERIFY(dial.waitForFinished(10000));
         QCOMPARE(dial.exitCode(), 2);
-        QVERIFY(QDir(m_fixture->root().datalink()).isEmpty());
+        QVERIFY(QDir(m_window->fixture.root().datalink()).isEmpty());
     }
 };
 

@@ -3,10 +3,7 @@
 // their chat-log lines; a message the engine refuses (64 KB) is reported and kept.
 
 #include "dialer/LogRecords.h"
-#include "engine/linphone/LinphoneEngine.h"
-#include "support/MainFormFixture.h"
-#include "testbed/TestBed.h"
-#include "ui_MainForm.h"
+#include "support/BedWindow.h"
 
 #include <QDir>
 #include <QTest>
@@ -20,11 +17,7 @@ namespace {
 
 constexpr int kEventMs = 10000;
 
-struct ChatPhone {
-    std::unique_ptr<LinphoneEngine> engine; // outlives the window
-    MainFormFixture fixture;
-
-    Ui::MainForm& ui() const { return fixture.ui(); }
+struct ChatPhone : BedWindow {
     QStringList items(const QListWidget* list) const {
         QStringList texts;
         for (int row = 0; row < list->count(); ++row)
@@ -54,27 +47,11 @@ private:
     // A window for account whose users file offers peer; start-up takes it online by itself.
     std::unique_ptr<ChatPhone> startPhone(const BedAccount& account, const BedAccount& peer) {
         auto phone = std::make_unique<ChatPhone>();
-        const QString provider = SipTestBed::providerDomain();
-        const QString customer = QStringLiteral("DM1234") + account.user + account.password;
-        phone->fixture.writeSettings({
-            {QStringLiteral("customerNumber"), customer},
-            {QStringLiteral("Password"), account.password},
-            {QStringLiteral("Login"), account.user},
-            {QStringLiteral("AuthLogin"), account.user},
-            {QStringLiteral("OutBoundProxy"), QStringLiteral("1234.") + provider},
-            {QStringLiteral("SIPProxy"), QStringLiteral("1234.") + provider},
-            {QStringLiteral("Mon"), QStringLiteral("True")},
-            {QStringLiteral("ProviderDomain"), provider},
-            {QStringLiteral("SipOutboundProxy"), m_bed->proxyAddress()},
-            {QStringLiteral("DisplayName"), QStringLiteral("Agent ") + account.user},
-        });
         phone->fixture.writeFile(QStringLiteral("bin/chatusers.txt"), peer.user.toUtf8() + " Other Agent\r\n");
-        LinphoneEngine::Options options;
-        options.dataDir = phone->fixture.root().engineDataDir();
-        options.outboundProxy = m_bed->proxyAddress();
-        phone->engine = std::make_unique<LinphoneEngine>(options);
-        phone->fixture.create(phone->engine.get());
-        phone->ui().CheckCaptureSoundDevice->setChecked(false);
+        BedWindow::Setup setup;
+        setup.account = account;
+        setup.displayName = QStringLiteral("Agent ") + account.user;
+        phone->start(*m_bed, setup);
         return phone;
     }
 
@@ -83,9 +60,7 @@ private:
     }
 
     static void stopPhone(std::unique_ptr<ChatPhone>& phone) {
-        if (!phone) return;
-        if (phone->engine) phone->engine->EngineStop();
-        QTest::qWait(0);
+        if (phone) phone->stop();
         phone.reset();
     }
 

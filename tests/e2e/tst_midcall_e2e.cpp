@@ -3,14 +3,10 @@
 // logged and given its row; a supervised transfer joins two phones so that one hears the other;
 // a caller gets 486 from a dialer in do-not-disturb and is redirected while forwarding is on.
 
-#include "engine/linphone/LinphoneEngine.h"
-#include "phone/OnlineControl.h"
+#include "support/BedWindow.h"
 #include "support/EnginePhone.h"
-#include "support/MainFormFixture.h"
-#include "testbed/TestBed.h"
-#include "ui_MainForm.h"
 
-#include <QAbstractItemModel>
+#include <QAbstractButton>
 #include <QDir>
 #include <QFile>
 #include <QTest>
@@ -24,29 +20,13 @@ namespace {
 
 constexpr int kWaitMs = 10000;
 const QString kDisplayName = QStringLiteral("Demo Agent");
-// Characters 3-6: the bed's PBX; 7-10 the login; 11-20 the password of account 1001.
-const QString kCustomerNumber = QStringLiteral("DM12341001") + Account1001.password;
 
 // The dialer: the real window and engine on a fresh install root, registered as 1001.
-struct Dialer {
-    std::unique_ptr<LinphoneEngine> engine; // outlives the window
-    MainFormFixture fixture;
-    QStringList logLines; // every line the status log received, in order
+using Dialer = BedWindow;
 
-    Ui::MainForm& ui() const { return fixture.ui(); }
-    bool logged(const QString& line) const { return logLines.contains(line); }
-    bool waitLogged(const QString& line, int ms = kWaitMs) const {
-        const bool ok = QTest::qWaitFor([&] { return logged(line); }, ms);
-        if (!ok) qWarning("no \"%s\"; status log: %s", qPrintable(line), qPrintable(logLines.join(" | ")));
-        return ok;
-    }
-    QStringList callLogRows() const {
-        QFile file(fixture.root().logFile(kDisplayName + QStringLiteral("_calllogs.csv")));
-        if (!file.open(QIODevice::ReadOnly)) return {};
-        return QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-    }
-    void click(QAbstractButton* button) const { QTest::mouseClick(button, Qt::LeftButton); }
-};
+void click(QAbstractButton* button) {
+    QTest::mouseClick(button, Qt::LeftButton);
+}
 
 } // namespace
 
@@ -69,50 +49,18 @@ private:
     Dialer* startDialer() {
         m_dialer = std::make_unique<Dialer>();
         Dialer* d = m_dialer.get();
-        const QString provider = SipTestBed::providerDomain();
-        d->fixture.writeSettings({
-            {QStringLiteral("customerNumber"), kCustomerNumber},
-            {QStringLiteral("Password"), kCustomerNumber.mid(10, 10)},
-            {QStringLiteral("Login"), kCustomerNumber.mid(6, 4)},
-            {QStringLiteral("AuthLogin"), kCustomerNumber.mid(6, 4)},
-            {QStringLiteral("OutBoundProxy"), kCustomerNumber.mid(2, 4) + QLatin1Char('.') + provider},
-            {QStringLiteral("SIPProxy"), kCustomerNumber.mid(2, 4) + QLatin1Char('.') + provider},
-            {QStringLiteral("Mon"), QStringLiteral("True")},
-            {QStringLiteral("ProviderDomain"), provider},
-            {QStringLiteral("SipOutboundProxy"), m_bed->proxyAddress()},
-            {QStringLiteral("DisplayName"), kDisplayName},
-        });
-        LinphoneEngine::Options options;
-        options.dataDir = d->fixture.root().engineDataDir();
-        options.playFile = tone(1000);
-        d->engine = std::make_unique<LinphoneEngine>(options);
-        d->fixture.create(d->engine.get());
-        // As the program does: the outbound proxy of the settings reaches the engine on going online.
-        LinphoneEngine* engine = d->engine.get();
-        d->fixture.ctx().subsystems.online->setOutboundProxyHook([engine](const QString& hostPort) {
-            LinphoneEngine::Options o = engine->options();
-            o.outboundProxy = hostPort;
-            engine->setOptions(o);
-        });
-        QAbstractItemModel* model = d->ui().ListStatusLog->model();
-        connect(model, &QAbstractItemModel::rowsInserted, this, [d, model](const QModelIndex&, int first, int last) {
-            for (int row = first; row <= last; ++row)
-                d->logLines << model->index(row, 0).data().toString();
-        });
-        d->ui().CheckEchoCancel->setChecked(false);         // it would cut the steady test tone into bursts
-        d->ui().CheckCaptureSoundDevice->setChecked(false); // the tone file, whatever sound card is there
-        if (!QTest::qWaitFor([d] { return d->fixture.statusLog() == QStringList{QStringLiteral("Ready...")}; },
-                             5000 + kWaitMs)) {
-            qWarning("not registered: %s", qPrintable(d->logLines.join(" | ")));
-            return nullptr;
-        }
+        BedWindow::Setup setup;
+        setup.displayName = kDisplayName;
+        setup.playFile = tone(1000);
+        d->start(*m_bed, setup);
+        if (!d->waitRegistered()) return nullptr;
         return d;
     }
 
     // The agent dials number on line 1 and the call connects.
     static bool dialConnected(Dialer* d, const QString& number) {
         d->ui().EditPhoneNo->setText(number);
-        d->click(d->ui().BtnDial);
+        click(d->ui().BtnDial);
         return d->waitLogged(QStringLiteral("Line- 1: Success to connect."));
     }
 
@@ -146,7 +94,7 @@ private Q_SLOTS:
         // The far end's INFO is answered before our re-INVITE goes out (else it would cross it).
         QVERIFY(d->waitLogged(QStringLiteral("Line- 1: Key-pressed: 5")));
 
-        d->click(d->ui().BtnHold);
+        click(d->ui().BtnHold);
         QTRY_VERIFY_WITH_TIMEOUT(farEndLog().contains(QStringLiteral("REINVITE sendonly")) ||
                                      farEndLog().contains(QStringLiteral("REINVITE inactive")),
                                  kWaitMs);
@@ -154,14 +102,14 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(d->engine->IsLineOnHold(0), kWaitMs);
         QTest::qWait(200); // the far end's answer to the hold is taken before the resume
 
-        d->click(d->ui().BtnUnHold);
+        click(d->ui().BtnUnHold);
         QTRY_VERIFY_WITH_TIMEOUT(farEndLog().contains(QStringLiteral("REINVITE sendrecv")), kWaitMs);
         QTRY_VERIFY_WITH_TIMEOUT(!d->engine->IsLineOnHold(0), kWaitMs);
         QVERIFY(d->logged(QStringLiteral("Line- 1: Connected")));
 
         d->ui().PreDialTxT->setText(QStringLiteral("*"));
         d->ui().EditTransferPhoneNo->setEditText(QStringLiteral("9002"));
-        d->click(d->ui().BtnTransferCall);
+        click(d->ui().BtnTransferCall);
         QVERIFY(d->waitLogged(QStringLiteral("Line- 1: Transfer accepted.")));
         QVERIFY2(farEndLog().contains(QStringLiteral("*9002@")), qPrintable(farEndLog()));
         QVERIFY(d->logged(QStringLiteral("Line- 1: Blind Transfer ")));
@@ -183,7 +131,7 @@ private Q_SLOTS:
         Dialer* d = startDialer();
         QVERIFY(d);
         d->ui().EditPhoneNo->setText(Account1002.user);
-        d->click(d->ui().BtnDial);
+        click(d->ui().BtnDial);
         QVERIFY(b->waitForName(QStringLiteral("IncomingCall")));
         QVERIFY(b->engine->AnswerCall(0, b->log->first(QStringLiteral("IncomingCall")).value(0).toString(), -1, -1));
         QVERIFY(d->waitLogged(QStringLiteral("Line- 1: Success to connect.")));
@@ -191,10 +139,10 @@ private Q_SLOTS:
 
         EnginePhone* c = m_phones.add({Account1002, tone(0)});
         QVERIFY(c);
-        d->click(d->ui().BtnHold);
+        click(d->ui().BtnHold);
         QTRY_VERIFY_WITH_TIMEOUT(d->engine->IsLineOnHold(0), kWaitMs);
         d->ui().EditTransferPhoneNo->setEditText(Account1002.user + QStringLiteral(" Colleague"));
-        d->click(d->ui().CallTranPush);
+        click(d->ui().CallTranPush);
         QVERIFY(d->logged(QStringLiteral("Line- 2: Dialing - 1002")));
         QVERIFY(c->waitForName(QStringLiteral("IncomingCall")));
         QVERIFY(c->engine->AnswerCall(0, c->log->first(QStringLiteral("IncomingCall")).value(0).toString(), -1, -1));
@@ -202,7 +150,7 @@ private Q_SLOTS:
         QVERIFY(c->waitForName(QStringLiteral("CallConnected")));
         QVERIFY(c->engine->StartRecording(0, 0, false));
 
-        d->click(d->ui().BtnConsultTransfer);
+        click(d->ui().BtnConsultTransfer);
         QVERIFY2(d->logged(QStringLiteral("Line- 1: Supervised Transfer ")) &&
                      d->fixture.fakes.messages.boxes.isEmpty(),
                  qPrintable(d->fixture.fakes.messages.texts().join(" | ") + " / " + d->logLines.join(" | ")));
@@ -230,15 +178,15 @@ private Q_SLOTS:
         QVERIFY(b);
         Dialer* d = startDialer();
         QVERIFY(d);
-        d->click(d->ui().CheckDisturb);
+        click(d->ui().CheckDisturb);
         QVERIFY(d->ui().CheckDisturb->isChecked());
         QVERIFY(b->place(0, Account1001.user));
         QVERIFY(b->waitFor(QStringLiteral("CallFailed(0)")));
         QCOMPARE(b->log->first(QStringLiteral("RequestFailureResponse")).value(1).toInt(), 486);
 
-        d->click(d->ui().CheckDisturb);
+        click(d->ui().CheckDisturb);
         d->ui().EditForwardCallPhoneNo->setText(BedNumber::Answer);
-        d->click(d->ui().CheckForwardCall);
+        click(d->ui().CheckForwardCall);
         QVERIFY(d->ui().CheckForwardCall->isChecked());
         QVERIFY(d->fixture.fakes.messages.boxes.isEmpty());
         const auto invitesToAnswer = [this] {

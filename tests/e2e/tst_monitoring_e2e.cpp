@@ -4,13 +4,9 @@
 // letters, nothing) reach the PBX cut to ten characters or come back as D-Bus errors, with no box;
 // a second press while the first runs is refused as busy.
 
-#include "engine/linphone/LinphoneEngine.h"
 #include "phone/EngineErrors.h"
-#include "phone/OnlineControl.h"
-#include "support/MainFormFixture.h"
+#include "support/BedWindow.h"
 #include "support/PrivateSessionBus.h"
-#include "testbed/TestBed.h"
-#include "ui_MainForm.h"
 
 #include <QProcess>
 #include <QTest>
@@ -23,12 +19,7 @@ using namespace corvid::test;
 namespace {
 
 constexpr int kEventMs = 10000;
-const QString kCustomerNumber = QStringLiteral("DM12341001") + Account1001.password;
-
-struct Phone {
-    std::unique_ptr<LinphoneEngine> engine; // outlives the window
-    MainFormFixture fixture;
-};
+using Phone = BedWindow;
 
 } // namespace
 
@@ -40,34 +31,10 @@ class TestMonitoringE2e : public QObject {
     // A window set up for the bed's account 1001; start-up takes it online by itself.
     std::unique_ptr<Phone> registeredPhone() {
         auto phone = std::make_unique<Phone>();
-        const QString provider = SipTestBed::providerDomain();
-        const QString proxy = kCustomerNumber.mid(2, 4) + QLatin1Char('.') + provider;
-        phone->fixture.writeSettings({
-            {QStringLiteral("customerNumber"), kCustomerNumber},
-            {QStringLiteral("Password"), kCustomerNumber.mid(10, 10)},
-            {QStringLiteral("Login"), kCustomerNumber.mid(6, 4)},
-            {QStringLiteral("AuthLogin"), kCustomerNumber.mid(6, 4)},
-            {QStringLiteral("OutBoundProxy"), proxy},
-            {QStringLiteral("SIPProxy"), proxy},
-            {QStringLiteral("Mon"), QStringLiteral("True")},
-            {QStringLiteral("ProviderDomain"), provider},
-            {QStringLiteral("SipOutboundProxy"), m_bed->proxyAddress()},
-        });
-        LinphoneEngine::Options options;
-        options.dataDir = phone->fixture.root().engineDataDir();
-        phone->engine = std::make_unique<LinphoneEngine>(options);
-        LinphoneEngine* engine = phone->engine.get();
-        WindowContext& ctx = phone->fixture.create(engine).context();
-        ctx.subsystems.online->setOutboundProxyHook([engine](const QString& hostPort) {
-            LinphoneEngine::Options o = engine->options();
-            o.outboundProxy = hostPort;
-            engine->setOptions(o);
-        });
-        phone->fixture.ui().CheckCaptureSoundDevice->setChecked(false);
-        Phone* p = phone.get();
-        if (!QTest::qWaitFor([p] { return p->fixture.statusLog() == QStringList{QStringLiteral("Ready...")}; },
-                             5000 + kEventMs))
-            return nullptr;
+        BedWindow::Setup setup;
+        setup.displayName.clear();
+        phone->start(*m_bed, setup);
+        if (!phone->waitRegistered(5000 + kEventMs)) return nullptr;
         return phone;
     }
 

@@ -4,11 +4,8 @@
 // logged when the far end hangs up; busy and unknown numbers are classified and hung up.
 
 #include "dialer/LogRecords.h"
-#include "engine/linphone/LinphoneEngine.h"
 #include "phone/OnlineControl.h"
-#include "support/MainFormFixture.h"
-#include "testbed/TestBed.h"
-#include "ui_MainForm.h"
+#include "support/BedWindow.h"
 
 #include <QAbstractItemModel>
 #include <QDir>
@@ -32,9 +29,6 @@ constexpr int kToneHz = 1000;
 // The far end that hangs up keeps the call this long.
 constexpr int kFarEndCallMs = 3000;
 const QString kDisplayName = QStringLiteral("Demo Agent");
-// Characters 3-6: the bed's PBX (its domain is pbx1234.<provider domain>); 7-10 the login; 11-20
-// the password of account 1001.
-const QString kCustomerNumber = QStringLiteral("DM12341001") + Account1001.password;
 
 // Whether the RIFF size in a wave file's header matches the file's size (a recording closed properly).
 bool riffSizeMatches(const QString& path) {
@@ -53,14 +47,10 @@ QString quoted(const QStringList& values) {
 }
 
 // The window and its engine, built as the program builds them.
-struct Phone {
-    std::unique_ptr<LinphoneEngine> engine; // declared first: it outlives the window
-    MainFormFixture fixture;
-    QStringList logLines;    // every line the status log received, in order
+struct Phone : BedWindow {
     QStringList callSeconds; // every text callsec took, in order
     QElapsedTimer sinceCreated;
 
-    Ui::MainForm& ui() const { return fixture.ui(); }
     QStringList statusLog() const { return fixture.statusLog(); }
     QString caption() const { return ui().mouseMenu->text(); }
     QString onlineCaption() const { return ui().BtnOnline->text(); }
@@ -95,64 +85,21 @@ private:
     // goes online by itself). extra settings replace the account's.
     std::unique_ptr<Phone> startPhone(const QList<QPair<QString, QString>>& extra = {}) {
         auto phone = std::make_unique<Phone>();
-        const QString provider = SipTestBed::providerDomain();
-        QList<QPair<QString, QString>> settings{
-            {QStringLiteral("customerNumber"), kCustomerNumber},
-            {QStringLiteral("Password"), kCustomerNumber.mid(10, 10)},
-            {QStringLiteral("Login"), kCustomerNumber.mid(6, 4)},
-            {QStringLiteral("AuthLogin"), kCustomerNumber.mid(6, 4)},
-            {QStringLiteral("OutBoundProxy"), kCustomerNumber.mid(2, 4) + QLatin1Char('.') + provider},
-            {QStringLiteral("SIPProxy"), kCustomerNumber.mid(2, 4) + QLatin1Char('.') + provider},
-            {QStringLiteral("Mon"), QStringLiteral("True")},
-            {QStringLiteral("ProviderDomain"), provider},
-            {QStringLiteral("SipOutboundProxy"), m_bed->proxyAddress()},
-            {QStringLiteral("DisplayName"), kDisplayName},
-        };
-        phone->fixture.writeSettings(extra + settings); // the first of a key is the one read
-        // As the program does: the engine's files under bin/engine, the outbound proxy taken from the
-        // settings on going online. The microphone is a tone the far end echoes back.
-        LinphoneEngine::Options options;
-        options.dataDir = phone->fixture.root().engineDataDir();
-        options.playFile = m_tone;
-        phone->engine = std::make_unique<LinphoneEngine>(options);
-        LinphoneEngine* engine = phone->engine.get();
-
         phone->sinceCreated.start();
-        MainForm& window = phone->fixture.create(engine);
-        WindowContext& ctx = window.context();
-        if (!ctx.subsystems.online) {
-            qWarning("the window has no online control");
-            return nullptr;
-        }
-        ctx.subsystems.online->setOutboundProxyHook([engine](const QString& hostPort) {
-            LinphoneEngine::Options o = engine->options();
-            o.outboundProxy = hostPort;
-            engine->setOptions(o);
-        });
+        BedWindow::Setup setup;
+        setup.displayName = kDisplayName;
+        setup.playFile = m_tone; // a tone the far end echoes back
+        setup.extra = extra;
+        phone->start(*m_bed, setup);
         Phone* p = phone.get();
-        QAbstractItemModel* model = phone->ui().ListStatusLog->model();
-        connect(model, &QAbstractItemModel::rowsInserted, this, [p, model](const QModelIndex&, int first, int last) {
-            for (int row = first; row <= last; ++row)
-                p->logLines << model->index(row, 0).data().toString();
-        });
-        connect(phone->ui().callsec, &QLineEdit::textChanged, this,
-                [p](const QString& text) { p->callSeconds << text; });
-        phone->ui().CheckEchoCancel->setChecked(false);         // it would cut the steady test tone into bursts
-        phone->ui().CheckCaptureSoundDevice->setChecked(false); // the tone file, whatever sound card is there
+        connect(p->ui().callsec, &QLineEdit::textChanged, this, [p](const QString& text) { p->callSeconds << text; });
         return phone;
     }
 
     // Started, online and registered: "Ready..." is all the status log holds.
     std::unique_ptr<Phone> registeredPhone(const QList<QPair<QString, QString>>& extra = {}) {
         auto phone = startPhone(extra);
-        if (!phone) return nullptr;
-        Phone* p = phone.get();
-        if (!QTest::qWaitFor([p] { return p->statusLog() == QStringList{QStringLiteral("Ready...")}; },
-                             5000 + kEventMs)) {
-            qWarning("not registered; status log: %s; messages: %s", qPrintable(p->logLines.join(" | ")),
-                     qPrintable(p->fixture.fakes.messages.texts().join(" | ")));
-            return nullptr;
-        }
+        if (!phone || !phone->waitRegistered()) return nullptr;
         return phone;
     }
 
@@ -170,9 +117,7 @@ private:
     }
 
     static void stopPhone(std::unique_ptr<Phone>& phone) {
-        if (!phone) return;
-        if (phone->engine) phone->engine->EngineStop();
-        QTest::qWait(0);
+        if (phone) phone->stop();
         phone.reset();
     }
 
