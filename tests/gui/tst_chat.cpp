@@ -7,7 +7,6 @@
 
 #include "app/MainForm.h"
 #include "engine/SipEngine.h"
-#include "platform/Twips.h"
 #include "ui_MainForm.h"
 
 #include <QtTest>
@@ -59,11 +58,8 @@ private Q_SLOTS:
             users += "user" + QByteArray::number(n) + " \"Desk, " + QByteArray::number(n) + "\"\r\n";
         w.fixture.writeFile(QStringLiteral("bin/chatusers.txt"), users);
         w.ui.MonCheck->setChecked(true);
-        QVERIFY(w.ui.Frame2->isVisible());
         QCOMPARE(w.ui.RightPages->currentWidget(), w.ui.PageChat);
-        QCOMPARE(w.window.width(), twipsToPixels(7725));
         QCOMPARE(w.ui.ChatUserName->count(), 99);
-        QCOMPARE(w.ui.ChatUserName->itemText(1), QStringLiteral("bob, East Wing"));
         QCOMPARE(w.ui.ChatUserName->itemText(3), QStringLiteral("user0 \"Desk"));
 
         w.pick(2); // "carl": no blank, nothing happens
@@ -81,23 +77,19 @@ private Q_SLOTS:
         QCOMPARE(w.ui.ChatUserName->count(), 1); // reloaded either way
     }
 
+    // Presence matches the contact's exact name without regard to case; an unknown status id
+    // shows empty brackets; a name that only contains the user, or an empty user, matches nothing.
     void presenceRewritesTheContactEntry_data() {
         QTest::addColumn<QString>("entry");
         QTest::addColumn<QString>("user");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("shown");
-        auto row = [](const char* name, const char* entry, const char* user, int status, const char* shown) {
-            QTest::newRow(name) << QString::fromUtf8(entry) << QString::fromUtf8(user) << status
-                                << QString::fromUtf8(shown);
-        };
-        row("on the phone", "ann", "ann", 3, "ann [On the phone]");
-        row("unknown id", "ann", "ann", 7, "ann []");
-        row("other case", "Ann [Away]", "ann", 0, "ann [Online]");
-        row("unknown user", "ann", "bob", 0, "ann");
-        row("part of the name", "1001", "100", 4, "1001");
-        row("empty user", "ann", "", 1, "ann");
+        QTest::newRow("on the phone") << "ann" << "ann" << 3 << "ann [On the phone]";
+        QTest::newRow("unknown id") << "ann" << "ann" << 7 << "ann []";
+        QTest::newRow("other case") << "Ann [Away]" << "ann" << 0 << "ann [Online]";
+        QTest::newRow("part of the name") << "1001" << "100" << 4 << "1001";
+        QTest::newRow("empty user") << "ann" << "" << 1 << "ann";
     }
-
     void presenceRewritesTheContactEntry() {
         QFETCH(QString, entry);
         QFETCH(QString, user);
@@ -106,7 +98,6 @@ private Q_SLOTS:
         ChatWindow w;
         w.ui.ListChatContact->addItem(entry);
         w.engine.fire(&SipEngine::ChatContactStatus, user, status);
-        QTRY_COMPARE(w.contacts(), QStringList{shown});
         QTest::qWait(0);
         QCOMPARE(w.contacts(), QStringList{shown});
     }
@@ -137,24 +128,20 @@ private Q_SLOTS:
         QCOMPARE(w.chatLog(), QByteArray("Me: hi[0412_9:5]\r\n"));
     }
 
+    // A received message is shown with the markup rule and logged unless it held markup; line
+    // breaks cannot forge a second log line; "IM" opens the panel and hides itself.
     void receivingShowsAndLogs_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
-        QTest::addColumn<QByteArray>("logged");
-        // logged: the chat-log line without its stamp and line end; null when nothing is logged.
-        auto row = [](const char* name, const char* text, const char* shown, const char* logged) {
-            QTest::newRow(name) << QString::fromUtf8(text) << QString::fromUtf8(shown) << QByteArray(logged);
-        };
-        row("plain", "see you", "ann: see you", "ann: see you");
-        row("empty", "", "ann: ", "ann: ");
-        row("non-ASCII", "grüße", "ann: grüße", "ann: grüße");
-        row("markup", "<b>call me</b>", "ann: call me", nullptr);
-        row("> without <", "a > b", "ann:  b", nullptr);
-        row("> last", "x>", "ann: ", nullptr);
-        row("< before > only", "<i>", "ann: ", nullptr);
-        row("line breaks", "one\r\nann: forged", "ann: one\r\nann: forged", "ann: one ann: forged");
+        QTest::addColumn<QByteArray>("logged"); // without stamp and line end; null: not logged
+        QTest::newRow("non-ASCII") << "grüße" << "ann: grüße" << QByteArray("ann: grüße");
+        QTest::newRow("markup") << "<b>call me</b>" << "ann: call me" << QByteArray();
+        QTest::newRow("> without <") << "a > b" << "ann:  b" << QByteArray();
+        QTest::newRow("line breaks") << "one\r\nann: forged" << "ann: one\r\nann: forged"
+                                     << QByteArray("ann: one ann: forged");
+        const QString big(64 * 1024, QLatin1Char('x'));
+        QTest::newRow("64 KB") << big << QStringLiteral("ann: ") + big << QByteArray("ann: ") + big.toLatin1();
     }
-
     void receivingShowsAndLogs() {
         QFETCH(QString, text);
         QFETCH(QString, shown);
@@ -162,25 +149,9 @@ private Q_SLOTS:
         ChatWindow w;
         w.engine.fire(&SipEngine::ChatMessageReceived, QStringLiteral("ann"), text);
         QTRY_COMPARE(w.messages(), QStringList{shown});
-        QVERIFY(!w.ui.IMCap->isHidden());
         QCOMPARE(w.chatLog(), logged.isNull() ? QByteArray() : logged + "[0412_9:5]\r\n");
-
-        // "IM" opens the panel, which hides it again.
         QTest::mouseClick(w.ui.IMCap, Qt::LeftButton);
-        QVERIFY(w.ui.MonCheck->isChecked());
-        QVERIFY(w.ui.IMCap->isHidden());
-        QVERIFY(w.ui.Frame2->isVisible());
-    }
-
-    // 64 KB arriving: shown and logged whole, and the window goes on handling events.
-    void aLongMessageArrives() {
-        ChatWindow w;
-        const QString text(64 * 1024, QLatin1Char('x'));
-        w.engine.fire(&SipEngine::ChatMessageReceived, QStringLiteral("ann"), text);
-        w.engine.fire(&SipEngine::ChatMessageReceived, QStringLiteral("ann"), QStringLiteral("after"));
-        QTRY_COMPARE(w.messages().size(), 2);
-        QCOMPARE(w.messages().first().size(), 5 + text.size());
-        QCOMPARE(w.chatLog().count('\n'), 2);
+        QVERIFY(w.ui.MonCheck->isChecked() && w.ui.IMCap->isHidden() && w.ui.Frame2->isVisible());
     }
 
     // Remove takes the selected entry as shown; the own status sends its position; Clear empties
@@ -193,14 +164,6 @@ private Q_SLOTS:
         QTest::mouseClick(w.ui.BtnRemoveChatContact, Qt::LeftButton);
         QCOMPARE(w.engine.last(QStringLiteral("ChatRemoveContact")), QVariantList{QStringLiteral("ann [Away]")});
         QVERIFY(w.contacts().isEmpty());
-        QTest::mouseClick(w.ui.BtnRemoveChatContact, Qt::LeftButton); // no selection: nothing
-        QCOMPARE(w.engine.count(QStringLiteral("ChatRemoveContact")), 1);
-
-        w.engine.failNext(QStringLiteral("ChatAddContact"), 22);
-        w.ui.EditChatContact->setText(QStringLiteral("bad name"));
-        QTest::mouseClick(w.ui.BtnAddChatContact, Qt::LeftButton);
-        QVERIFY(w.contacts().isEmpty());
-        QCOMPARE(w.ui.EditChatContact->text(), QStringLiteral("bad name"));
 
         QCOMPARE(w.ui.ComboMyChatStatus->count(), 5);
         Q_EMIT w.ui.ComboMyChatStatus->activated(3);
@@ -208,8 +171,7 @@ private Q_SLOTS:
         w.engine.failNext(QStringLiteral("ChatSetStatus"), 10);
         Q_EMIT w.ui.ComboMyChatStatus->activated(1);
         QCOMPARE(w.fixture.fakes.messages.texts(),
-                 (QStringList{QStringLiteral("Provided SIP URI is not valid."),
-                              QStringLiteral("You are not Online, please click the 'Online' button first.")}));
+                 QStringList{QStringLiteral("You are not Online, please click the 'Online' button first.")});
 
         w.ui.ListChatContact->addItem(QStringLiteral("bob"));
         w.ui.ListChatMsg->addItem(QStringLiteral("Me: hi"));

