@@ -145,18 +145,22 @@ void MidCall::onCallTranPushClicked() {
     addStatusLog(dialingStatusLogLine(line, *number));
 }
 
+bool MidCall::resumeLineOne() {
+    QPointer<MidCall> alive(this);
+    ctx.ui->ComboDial->setCurrentIndex(0);
+    msDelay(transfer::StepWaitMs);
+    if (!alive) return false;
+    onBtnUnHoldClicked();
+    msDelay(transfer::StepWaitMs);
+    return !alive.isNull();
+}
+
 void MidCall::onBtnConsultTransferClicked() {
     Ui::MainForm* ui = ctx.ui;
     if (ui->EditPhoneNo->text().isEmpty()) return;
 
     const DisabledWhileRunning busy(ui->BtnConsultTransfer);
-    QPointer<MidCall> alive(this);
-    ui->ComboDial->setCurrentIndex(0);
-    msDelay(transfer::StepWaitMs);
-    if (!alive) return;
-    onBtnUnHoldClicked();
-    msDelay(transfer::StepWaitMs);
-    if (!alive) return;
+    if (!resumeLineOne()) return;
 
     const int lineA = ui->ComboConsultLineA->currentIndex();
     const int lineB = ui->ComboConsultLineB->currentIndex();
@@ -180,13 +184,8 @@ void MidCall::onThreeWayPushClicked() {
     // No engine call of its own: line 1 comes off hold while the call on line 2 is left as it is.
     Ui::MainForm* ui = ctx.ui;
     const DisabledWhileRunning busy(ui->threeWayPush);
+    if (!resumeLineOne()) return;
     QPointer<MidCall> alive(this);
-    ui->ComboDial->setCurrentIndex(0);
-    msDelay(transfer::StepWaitMs);
-    if (!alive) return;
-    onBtnUnHoldClicked();
-    msDelay(transfer::StepWaitMs);
-    if (!alive) return;
     ui->ComboDial->setCurrentIndex(1);
     msDelay(transfer::StepWaitMs);
     if (!alive) return;

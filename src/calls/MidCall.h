@@ -47,6 +47,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Line 1 chosen and taken off hold, a step wait after each; false when the window went away.
+    bool resumeLineOne();
     void addStatusLog(const QString& text);
     // Writes the call-log row of a transfer when the agent has a display name; callsec becomes "0".
     void writeTransferRow(const QString& result);
