@@ -1,6 +1,6 @@
 // The mid-call controls on the real window with the fake engine: hold with the recording saved
 // first, the transfers with their status lines and call-log rows (and what an engine refusal leaves
-// out), the transfer-target and "INT" calls, three-way, forwarding, voice mail and the greetings.
+// out), three-way, forwarding, voice mail and the greetings.
 
 #include "gui/CallsWindow.h"
 
@@ -82,28 +82,6 @@ private Q_SLOTS:
         if (!refusal) QVERIFY2(rows.at(0).startsWith("\"5559876543\",\"Agent7\",\"12\",") &&
                                    rows.at(0).endsWith(",\"Blind Transfer\""), rows.at(0).constData());
         QCOMPARE(w.ui.callsec->text(), refusal ? QStringLiteral("12") : QStringLiteral("0"));
-    }
-
-    // "Call" (line 2, after the settings' pre-dial prefix) and "INT" (the current line, no prefix)
-    // dial the number part of the transfer text.
-    void transferTextCalls_data() {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<int>("line");
-        QTest::addColumn<QString>("dialled");
-        QTest::newRow("Call") << "CallTranPush" << 1 << QStringLiteral("*9") + kTarget;
-        QTest::newRow("INT") << "VMCallPush" << 0 << kTarget;
-    }
-    void transferTextCalls() {
-        QFETCH(QString, button);
-        QFETCH(int, line);
-        QFETCH(QString, dialled);
-        CallsWindow w;
-        w.goOnline(2);
-        w.setSetting(QStringLiteral("PreDialNumber"), QStringLiteral("*9"));
-        w.ui.EditTransferPhoneNo->setEditText(kTarget + QStringLiteral(" Jane Roe"));
-        QTest::mouseClick(w.fixture.find<QPushButton>(button), Qt::LeftButton);
-        QCOMPARE(w.engine.last(QStringLiteral("PlaceCall")), (QVariantList{line, dialled, -1, -1}));
-        QVERIFY(w.statusLog().contains(QStringLiteral("Line- %1: Dialing - %2").arg(line + 1).arg(kTarget)));
     }
 
     // "S-Tran" after the first call was held and the target called on line 2: line 1 is resumed
