@@ -1,15 +1,14 @@
-// The real engine against the loopback test bed: calls and their outcomes, DTMF, hold, two engines
-// calling each other with audio checked in the recordings, chat, presence, do-not-disturb and
-// forwarding.
+// The real engine against the loopback test bed: an answered call with DTMF both ways and our
+// hang-up, the far end's final responses, and two engines calling each other with audio checked in
+// the recordings. (Hold, do-not-disturb, forwarding and chat are proven through the window against
+// the same test bed.)
 
-#include "engine/linphone/EngineRules.h"
 #include "support/EnginePhone.h"
 
 #include <QDir>
 
 using namespace corvid;
 using namespace corvid::test;
-namespace Presence = corvid::engine_rules::Presence;
 using Phone = EnginePhone;
 
 class TestLinphoneEngine : public QObject {
@@ -18,8 +17,6 @@ class TestLinphoneEngine : public QObject {
 private:
     std::unique_ptr<SipTestBed> m_bed;
     QTemporaryDir m_work{QDir::tempPath() + QStringLiteral("/corvid-e2e-XXXXXX")};
-    // Started before any engine: the sound library looks for its sound server once per process.
-    std::unique_ptr<NullSoundCard> m_soundCard;
     EnginePhones m_phones{m_bed, m_work};
 
     QString tone(int hz) const { return m_work.filePath(QStringLiteral("tone%1.wav").arg(hz)); }
@@ -32,27 +29,20 @@ private Q_SLOTS:
         QVERIFY(m_work.isValid());
         m_bed = std::make_unique<SipTestBed>(SipTestBed::Options{1500});
         QVERIFY2(m_bed->start(), qPrintable(m_bed->errorString()));
-        for (int hz : {500, 1000, 1500})
+        for (int hz : {500, 1500})
             QVERIFY(writeToneWave(tone(hz), hz, 20000));
-        if (NullSoundCard::available()) {
-            m_soundCard = std::make_unique<NullSoundCard>();
-            QVERIFY2(m_soundCard->start(), qPrintable(m_soundCard->errorString()));
-            m_soundCard->applyToEnvironment();
-        }
     }
 
     void cleanup() { m_phones.stopAll(); }
 
     void cleanupTestCase() {
-        QList<qint64> pids = m_bed->processIds();
-        if (m_soundCard) pids << m_soundCard->pid();
-        m_soundCard.reset();
+        const QList<qint64> pids = m_bed->processIds();
         m_bed.reset();
         for (qint64 pid : pids)
             QVERIFY(!processGroupAlive(pid));
     }
 
-    void answeredCallDtmfAndBothHangUps() {
+    void answeredCallDtmfAndOurHangUp() {
         Phone* p = phone(Account1001);
         QVERIFY(p);
         p->log->clear();
@@ -74,16 +64,6 @@ private Q_SLOTS:
         QVERIFY(p->engine->EndCall(0));
         QTRY_VERIFY_WITH_TIMEOUT(m_bed->farEndLog(SipTestBed::FarEnd::Answer).contains("BYE received"), kEventMs);
         QTRY_VERIFY(!p->engine->IsLineBusy(0));
-        QTest::qWait(200);
-        QVERIFY(!p->log->hasName("CallHungUp") && !p->log->hasName("CallFailed")); // ours is not the far end's
-
-        // The far end that hangs up by itself.
-        p->log->clear();
-        QVERIFY(p->place(1, BedNumber::HangUp));
-        QVERIFY(p->waitFor("CallHungUp(1)"));
-        QVERIFY2(p->log->names().filter("Call") == (QStringList{"CallConnecting", "CallConnected", "CallHungUp"}),
-                 qPrintable(p->log->texts().join(" | ")));
-        QVERIFY(!p->engine->IsLineBusy(1));
         QCOMPARE(p->log->offThreadCount(), 0);
     }
 
@@ -91,8 +71,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("number");
         QTest::addColumn<QString>("event");
         QTest::newRow("486") << BedNumber::Busy << "RequestFailureResponse(0, 486, Busy Here)";
+        QTest::newRow("404") << BedNumber::NotFound << "RequestFailureResponse(0, 404, Not Found)";
         QTest::newRow("500") << BedNumber::ServerError << "ServerFailureResponse(0, 500, Server Internal Error)";
-        QTest::newRow("603") << BedNumber::Decline << "GlobalFailureResponse(0, 603, Decline)";
     }
     void finalResponses() {
         QFETCH(QString, number);
@@ -103,31 +83,9 @@ private Q_SLOTS:
         QVERIFY(p->place(0, number));
         QVERIFY(p->waitFor("CallFailed(0)"));
         const QStringList texts = p->log->texts();
-        QVERIFY2(texts.first() == QStringLiteral("CallConnecting(0)"), qPrintable(texts.join(" | ")));
         QVERIFY2(texts.indexOf(event) >= 0 && texts.indexOf(event) < texts.indexOf("CallFailed(0)"),
                  qPrintable(texts.join(" | ")));
         QVERIFY(!p->engine->IsLineBusy(0));
-    }
-
-    void holdAndResume() {
-        Phone* p = phone(Account1001);
-        QVERIFY(p && p->callAnswer());
-        // The far end's DTMF INFO is answered before the hold starts (a re-INVITE of ours in flight
-        // would make the phone answer the INFO with 491, which the far end treats as an error).
-        QVERIFY(p->waitFor("DtmfDigitReceived(0, 5)"));
-        const int holdsBefore = int(m_bed->farEndMessages(SipTestBed::FarEnd::Answer).count("a=recvonly"));
-        QVERIFY(p->engine->HoldCall(0));
-        QTRY_VERIFY_WITH_TIMEOUT(m_bed->farEndLog(SipTestBed::FarEnd::Answer).contains("REINVITE sendonly"), kEventMs);
-        QTRY_VERIFY(p->engine->IsLineOnHold(0));
-        // The far end's answer to the hold has to arrive before a resume is taken.
-        QTRY_VERIFY2(m_bed->farEndMessages(SipTestBed::FarEnd::Answer).count("a=recvonly") >= holdsBefore + 1,
-                     qPrintable(m_bed->farEndLog(SipTestBed::FarEnd::Answer)));
-        QTest::qWait(100);
-        QVERIFY(p->engine->ResumeCall(0));
-        QTRY_VERIFY_WITH_TIMEOUT(m_bed->farEndLog(SipTestBed::FarEnd::Answer).contains("REINVITE sendrecv"), kEventMs);
-        QTRY_VERIFY2(!p->engine->IsLineOnHold(0), qPrintable(m_bed->farEndLog(SipTestBed::FarEnd::Answer)));
-
-        QVERIFY(p->engine->EndCall(0));
     }
 
     void twoEnginesHearEachOther() {
@@ -157,66 +115,10 @@ private Q_SLOTS:
         QVERIFY(aHearsB > 0.02 && aHearsB > 10 * aQuiet);
         QVERIFY(bHearsA > 0.02 && bHearsA > 10 * bQuiet);
 
-        // A wave played into A's line is what B hears.
-        QVERIFY(a->engine->PlayWaveOpen(0, tone(1000)));
-        QVERIFY(a->engine->PlayWaveStart(0, false));
-        QTest::qWait(300);
-        QVERIFY(b->engine->StopRecording(0));
-        b->engine->ResetRecording(0);
-        QVERIFY(b->engine->StartRecording(0, 0, false));
-        QTest::qWait(1500);
-        const QString recB2 = m_work.filePath("b2.wav");
-        QVERIFY(b->engine->SaveRecording(0, recB2));
-        const double played = toneLevel(recB2, 1000, 200), other = toneLevel(recB2, 700, 200);
-        qInfo("B's recording while A plays: 1000 Hz %.4f, 700 Hz %.4f", played, other);
-        QVERIFY(played > 0.02 && played > 10 * other);
-        QVERIFY(a->engine->PlayWaveStop(0));
-
         // A hangs up: B sees the far end hang up.
         QVERIFY(a->engine->EndCall(0));
         QVERIFY(b->waitFor("CallHungUp(0)"));
         QVERIFY(!a->log->hasName("CallHungUp"));
-    }
-
-    void doNotDisturbAndForwarding() {
-        Phone* a = phone(Account1001);
-        Phone* b = phone(Account1002);
-        QVERIFY(a && b);
-        b->engine->DndOn();
-        QVERIFY(a->place(0, Account1002.user));
-        QVERIFY(a->waitFor("CallFailed(0)"));
-        QCOMPARE(a->log->first("RequestFailureResponse").value(1).toInt(), 486);
-        QVERIFY(!b->log->hasName("IncomingCall"));
-
-        b->engine->DndOff();
-        QVERIFY(b->engine->ForwardCalls(true, BedNumber::Answer));
-        const auto invitesToAnswer = [this] {
-            return m_bed->farEndMessages(SipTestBed::FarEnd::Answer).count("INVITE sip:" + BedNumber::Answer + "@");
-        };
-        const qsizetype before = invitesToAnswer();
-        a->log->clear();
-        QVERIFY(a->place(0, Account1002.user));
-        QVERIFY(a->waitForName("CallConnected"));
-        QVERIFY(!b->log->hasName("IncomingCall"));
-        QCOMPARE(invitesToAnswer(), before + 1); // the caller followed B's redirect to the far end
-        QVERIFY(a->engine->EndCall(0));
-    }
-
-    void chatAndPresenceBothWays() {
-        Phone* a = phone(Account1001);
-        Phone* b = phone(Account1002);
-        QVERIFY(a && b);
-        QVERIFY(a->engine->ChatAddContact(Account1002.user));
-        QVERIFY(b->engine->ChatAddContact(Account1001.user));
-        QVERIFY(a->engine->ChatSendMessage(Account1002.user, QStringLiteral("hello from 1001 – ünïcode"), 0, 0));
-        QVERIFY(b->waitFor(QStringLiteral("ChatMessageReceived(1001, hello from 1001 – ünïcode)")));
-        QVERIFY(b->engine->ChatSendMessage(Account1001.user, QStringLiteral("hi 1001"), 0, 0));
-        QVERIFY(a->waitFor("ChatMessageReceived(1002, hi 1001)"));
-
-        QVERIFY(b->engine->ChatSetStatus(Presence::Away));
-        QVERIFY(a->waitFor(QStringLiteral("ChatContactStatus(1002, %1)").arg(Presence::Away)));
-        QVERIFY(a->engine->ChatSetStatus(Presence::OnThePhone));
-        QVERIFY(b->waitFor(QStringLiteral("ChatContactStatus(1001, %1)").arg(Presence::OnThePhone)));
     }
 };
 
