@@ -90,7 +90,7 @@ private Q_SLOTS:
     }
 
     // The probe page tries every way a page has of asking the agent something or opening a window:
-    // the script runs to its end, every question refused, and no box or window comes up.
+    // the script runs to its end, every question refused, and no box comes up.
     void silentBrowserNeverAsks() {
 #ifdef CORVID_WITH_WEBENGINE
         const QString script = QStringLiteral("<script>alert(1); var c = confirm(2), p = prompt(3, 4);"

@@ -29,9 +29,7 @@ qint64 processCpuMs() {
 }
 
 QStringList entriesOf(const QString& dir) {
-    QStringList names = QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
-    names.sort();
-    return names;
+    return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
 }
 
 } // namespace
