@@ -15,15 +15,11 @@ using namespace corvid::test;
 class TestAutomationE2e : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<SipTestBed> m_bed;
-    QTemporaryDir m_work{QDir::tempPath() + QStringLiteral("/corvid-e2e-XXXXXX")};
-    EnginePhones m_phones{m_bed, m_work};
+    BedRun m_run;
+    EnginePhones m_phones{m_run.bed, m_run.work};
     std::unique_ptr<BedWindow> m_window;
     Ui::MainForm* ui = nullptr;
 
-    QString tone(int hz) const { return m_work.filePath(QStringLiteral("tone%1.wav").arg(hz)); }
-    QString farEnd() const { return m_bed->farEndMessages(SipTestBed::FarEnd::Answer); }
-    QStringList rows() const { return m_window->callLogRows(); }
     QString journal() const {
         return QString::fromUtf8(m_window->fixture.readFile(QStringLiteral("logs/automation.log")));
     }
@@ -32,52 +28,50 @@ class TestAutomationE2e : public QObject {
         QVERIFY(file.open(QIODevice::WriteOnly));
     }
     bool connected(const QString& number) {
-        return m_window->waitLogged(QStringLiteral("Line- 1: Success to connect.")) &&
-               farEnd().contains(QStringLiteral("INVITE sip:%1@").arg(number));
+        return m_window->connected() && m_run.bed->farEndMessages(SipTestBed::FarEnd::Answer)
+                                            .contains(QStringLiteral("INVITE sip:%1@").arg(number));
     }
-    void hangUp() {
-        QTest::mouseClick(ui->BtnHangUp, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!m_window->engine->IsLineBusy(0), kEventMs);
-        m_window->logLines.clear();
+    int corvidDial(const QString& link) const {
+        QProcess dial;
+        dial.start(QStringLiteral(CORVID_DIAL_PROGRAM), {QStringLiteral("--root"), m_window->fixture.rootPath(), link});
+        return dial.waitForFinished(10000) ? dial.exitCode() : -1;
     }
 
 private Q_SLOTS:
     void initTestCase() {
-        QVERIFY(m_work.isValid());
-        m_bed = std::make_unique<SipTestBed>();
-        QVERIFY2(m_bed->start(), qPrintable(m_bed->errorString()));
-        for (int hz : {1000, 1500})
-            QVERIFY(writeToneWave(tone(hz), hz, 20000));
-
+        QVERIFY(m_run.start());
         // The window for account 1001 with the datalink channel on.
-        m_window = std::make_unique<BedWindow>();
-        BedWindow::Setup setup;
-        setup.playFile = tone(1000);
-        setup.extra = {{QStringLiteral("UseSipTapi"), QStringLiteral("True")}};
-        m_window->start(*m_bed, setup);
+        m_window = BedWindow::online(*m_run.bed, {Account1001,
+                                                  QStringLiteral("Demo Agent"),
+                                                  m_run.tone(1000),
+                                                  {{QStringLiteral("UseSipTapi"), QStringLiteral("True")}}});
+        QVERIFY(m_window);
         ui = &m_window->ui();
-        QVERIFY(m_window->waitRegistered());
         ui->autoCheck->setChecked(true);
+    }
+
+    // Each test starts with the line free and an empty status log.
+    void cleanup() {
+        if (m_window->engine->IsLineBusy(0)) QTest::mouseClick(ui->BtnHangUp, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->engine->IsLineBusy(0), kEventMs);
         m_window->logLines.clear();
     }
 
     void cleanupTestCase() {
         m_phones.stopAll();
-        m_window->stop();
         m_window.reset();
+        QVERIFY(m_run.stop());
     }
 
     void dialFileCallsAndEndFileHangsUp() {
         drop(QStringLiteral("9005550001.dia"));
         QVERIFY(connected(QStringLiteral("9005550001")));
         drop(QStringLiteral("done.end"));
-        QTRY_VERIFY_WITH_TIMEOUT(!m_window->engine->IsLineBusy(0), kEventMs);
-        QTRY_VERIFY(!rows().isEmpty() && rows().first().startsWith(QStringLiteral("\"9005550001\",\"Demo Agent\",")));
-        QVERIFY(rows().first().endsWith(QStringLiteral(",\"hang up\"")));
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->hasRow(0, QStringLiteral("9005550001"), QStringLiteral("hang up")),
+                                 kEventMs);
         QVERIFY(QDir(m_window->fixture.root().datalink()).isEmpty());
         QVERIFY(journal().contains(QStringLiteral("\tdatalink\t9005550001.dia\tdialled 9005550001 on Line- 1\r\n")));
         QVERIFY(journal().contains(QStringLiteral("\tdatalink\tdone.end\thung up (Line- 1)\r\n")));
-        m_window->logLines.clear();
     }
 
     void pamHandsTheCallToTheMessageService() {
@@ -85,51 +79,36 @@ private Q_SLOTS:
         QVERIFY(connected(QStringLiteral("9005550002")));
         ui->ComboTransferCall->setCurrentIndex(0);
         m_window->fixture.fakes.clipboard.put(QStringLiteral(" #pam "));
-        QTRY_VERIFY_WITH_TIMEOUT(m_bed->farEndLog(SipTestBed::FarEnd::Answer).contains(QStringLiteral("*551001@")),
+        QTRY_VERIFY_WITH_TIMEOUT(m_run.bed->farEndLog(SipTestBed::FarEnd::Answer).contains(QStringLiteral("*551001@")),
                                  kEventMs);
-        QTRY_VERIFY(rows().size() >= 2 && rows().at(1).endsWith(QStringLiteral(",\"Answering Machine\"")));
+        QTRY_VERIFY(m_window->callLogRows().value(1).endsWith(QStringLiteral(",\"Answering Machine\"")));
         QVERIFY(m_window->logged(QStringLiteral("Line- 1: Answering Machine ")));
         QVERIFY(m_window->fixture.fakes.clipboard.current().isEmpty());
-        if (m_window->engine->IsLineBusy(0)) hangUp();
-        m_window->logLines.clear();
     }
 
     void aPlayedMessageReachesTheFarEnd() {
-        PhoneSetup setup;
-        setup.account = Account1002;
-        EnginePhone* b = m_phones.add(setup);
+        EnginePhone* b = m_phones.add({Account1002, QString()});
         QVERIFY(b);
-        ui->EditPhoneNo->setText(Account1002.user);
-        QTest::mouseClick(ui->BtnDial, Qt::LeftButton);
-        QVERIFY(b->waitForName(QStringLiteral("IncomingCall")));
-        QVERIFY(b->engine->AnswerCall(0, b->log->first(QStringLiteral("IncomingCall")).at(0).toString(), -1, -1));
-        QTRY_VERIFY_WITH_TIMEOUT(m_window->logged(QStringLiteral("Line- 1: Success to connect.")), kEventMs);
+        m_window->dial(Account1002.user);
+        QVERIFY(b->answer());
+        QVERIFY(m_window->connected());
 
-        ui->EditPlayFileName1->setText(tone(1500));
+        ui->EditPlayFileName1->setText(m_run.tone(1500));
         ui->ComboPlayWave->setCurrentIndex(0);
         QTest::mouseClick(ui->PlayMsg1, Qt::LeftButton); // opens, waits 250 ms, starts
         QVERIFY(b->engine->StartRecording(0, 0, false));
         QTest::qWait(1500);
-        const QString recording = m_work.filePath(QStringLiteral("b.wav"));
+        const QString recording = m_run.work.filePath(QStringLiteral("b.wav"));
         QVERIFY(b->engine->SaveRecording(0, recording));
         const double played = toneLevel(recording, 1500, 200), mic = toneLevel(recording, 1000, 200);
         QVERIFY2(played > 0.02 && played > 10 * mic, qPrintable(QStringLiteral("%1 / %2").arg(played).arg(mic)));
-        hangUp();
     }
 
     void corvidDialLinkIsDialled() {
-        QProcess dial;
-        dial.start(QStringLiteral(CORVID_DIAL_PROGRAM),
-                   {QStringLiteral("--root"), m_window->fixture.rootPath(), QStringLiteral("tel:+1-900-555-0003")});
-        QVERIFY(dial.waitForFinished(10000));
-        QCOMPARE(dial.exitCode(), 0);
+        QCOMPARE(corvidDial(QStringLiteral("tel:+1-900-555-0003")), 0);
         QVERIFY(connected(QStringLiteral("9005550003")));
-        hangUp();
-
-        dial.start(QStringLiteral(CORVID_DIAL_PROGRAM),
-                   {QStringLiteral("--root"), m_window->fixture.rootPath(), QStringLiteral("sip:1001@pbx")});
-        QVERIFY(dial.waitForFinished(10000));
-        QCOMPARE(dial.exitCode(), 2);
+        // A link that is no telephone number: refused, nothing dropped.
+        QCOMPARE(corvidDial(QStringLiteral("sip:1001@pbx")), 2);
         QVERIFY(QDir(m_window->fixture.root().datalink()).isEmpty());
     }
 };

@@ -16,46 +16,28 @@
 using namespace corvid;
 using namespace corvid::test;
 
-namespace {
-
 constexpr int kEventMs = 10000;
-using Phone = BedWindow;
-
-} // namespace
 
 class TestMonitoringE2e : public QObject {
     Q_OBJECT
     PrivateSessionBus m_bus;
-    std::unique_ptr<SipTestBed> m_bed;
-
-    // A window set up for the bed's account 1001; start-up takes it online by itself.
-    std::unique_ptr<Phone> registeredPhone() {
-        auto phone = std::make_unique<Phone>();
-        BedWindow::Setup setup;
-        setup.displayName.clear();
-        phone->start(*m_bed, setup);
-        if (!phone->waitRegistered(5000 + kEventMs)) return nullptr;
-        return phone;
-    }
+    BedRun m_run;
 
 private slots:
     void initTestCase() {
         QVERIFY2(m_bus.start(), "no private session bus (dbus-daemon)");
-        m_bed = std::make_unique<SipTestBed>();
-        QVERIFY2(m_bed->start(), qPrintable(m_bed->errorString()));
+        QVERIFY(m_run.start());
     }
 
     void cleanupTestCase() {
-        QList<qint64> pids = m_bed->processIds();
-        pids << m_bus.pid();
-        m_bed.reset();
+        const qint64 bus = m_bus.pid();
         m_bus.stop();
-        for (qint64 pid : pids)
-            QVERIFY(!processGroupAlive(pid));
+        QVERIFY(m_run.stop({bus}));
     }
 
     void otherProgramStartsListenCall() {
-        auto phone = registeredPhone();
+        // A window for account 1001 without a display name; start-up takes it online by itself.
+        const auto phone = BedWindow::online(*m_run.bed, {Account1001, QString()});
         QVERIFY(phone);
         struct Row {
             QString text;
@@ -73,7 +55,7 @@ private slots:
             const PrivateSessionBus::Result set =
                 PrivateSessionBus::dde(QStringLiteral("SetText"), {QStringLiteral("string:") + row.text});
             QVERIFY2(set.exitCode == 0, qPrintable(label + set.output));
-            QCOMPARE(phone->fixture.ui().corvidDDEtxt->text(), row.text);
+            QCOMPARE(phone->ui().corvidDDEtxt->text(), row.text);
 
             const PrivateSessionBus::Result press = PrivateSessionBus::dde(QStringLiteral("DDEListen"));
             if (row.invitedUser.isEmpty()) {
@@ -83,7 +65,7 @@ private slots:
             } else {
                 QVERIFY2(press.exitCode == 0, qPrintable(label + press.output));
                 const QString invite = QStringLiteral("REQ INVITE sip:") + row.invitedUser + QLatin1Char('@');
-                QTRY_VERIFY2_WITH_TIMEOUT(m_bed->proxyLog().contains(invite), qPrintable(label), kEventMs);
+                QTRY_VERIFY2_WITH_TIMEOUT(m_run.bed->proxyLog().contains(invite), qPrintable(label), kEventMs);
             }
         }
         // Two programs pressing at once: one call is placed, the other press is refused as busy.
@@ -102,11 +84,9 @@ private slots:
         QVERIFY2(first.exitCode() + second.exitCode() == 1 &&
                      outputs.contains(QLatin1String("org.corviddialer.Error.Busy")),
                  qPrintable(outputs));
-        QVERIFY(phone->fixture.ui().DDEListen->isEnabled());
+        QVERIFY(phone->ui().DDEListen->isEnabled());
         QVERIFY2(phone->fixture.fakes.messages.texts().filter(engineErrorMessage(EngineError::InvalidUri)).isEmpty(),
                  qPrintable(phone->fixture.fakes.messages.texts().join(" | ")));
-        phone->engine->EngineStop();
-        QTest::qWait(0);
     }
 };
 

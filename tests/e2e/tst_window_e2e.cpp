@@ -7,7 +7,6 @@
 #include "phone/OnlineControl.h"
 #include "support/BedWindow.h"
 
-#include <QAbstractItemModel>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -46,21 +45,11 @@ QString quoted(const QStringList& values) {
     return parts.join(QLatin1Char(','));
 }
 
-// The window and its engine, built as the program builds them.
+// The window and its engine, built as the program builds them, with every text callsec took.
 struct Phone : BedWindow {
-    QStringList callSeconds; // every text callsec took, in order
-    QElapsedTimer sinceCreated;
+    QStringList callSeconds;
 
-    QStringList statusLog() const { return fixture.statusLog(); }
     QString caption() const { return ui().mouseMenu->text(); }
-    QString onlineCaption() const { return ui().BtnOnline->text(); }
-    QStringList callLogRows() const {
-        QFile file(fixture.root().logFile(kDisplayName + QStringLiteral("_calllogs.csv")));
-        if (!file.open(QIODevice::ReadOnly)) return {};
-        const QString text = QString::fromUtf8(file.readAll());
-        if (!text.endsWith(QLatin1String("\r\n"))) return {QStringLiteral("(no CR LF at the end) ") + text};
-        return text.chopped(2).split(QStringLiteral("\r\n"));
-    }
     int sipPort() const { return fixture.ctx().subsystems.online ? fixture.ctx().subsystems.online->sipPort() : 0; }
     // The last count callsec showed before it went back to "0" ("0" when it never counted).
     QString lastCallSeconds() const {
@@ -68,6 +57,12 @@ struct Phone : BedWindow {
             if (callSeconds.at(i) == QLatin1String("0") && callSeconds.at(i - 1) != QLatin1String("0"))
                 return callSeconds.at(i - 1);
         return QStringLiteral("0");
+    }
+    // The call-log row of a call to number that ended now with result.
+    QString row(const QString& number, const QString& result) const {
+        const QDateTime now = fixture.fakes.clock.now();
+        return quoted({number, kDisplayName, lastCallSeconds(), callLogTimeText(now.time()),
+                       callLogDateText(now.date()), result});
     }
 };
 
@@ -77,77 +72,44 @@ class TestWindowE2e : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<SipTestBed> m_bed;
-    QTemporaryDir m_work{QDir::tempPath() + QStringLiteral("/corvid-e2e-XXXXXX")};
-    QString m_tone;
+    BedRun m_run;
 
     // A window on a fresh install root set up for the bed (account 1001, Mon = "True", so start-up
-    // goes online by itself). extra settings replace the account's.
-    std::unique_ptr<Phone> startPhone(const QList<QPair<QString, QString>>& extra = {}) {
+    // goes online by itself), playing a tone the far end echoes back. extra settings replace the account's.
+    std::unique_ptr<Phone> startPhone(const QList<QPair<QString, QString>>& extra = {}, bool waitRegistered = false) {
         auto phone = std::make_unique<Phone>();
-        phone->sinceCreated.start();
-        BedWindow::Setup setup;
-        setup.displayName = kDisplayName;
-        setup.playFile = m_tone; // a tone the far end echoes back
-        setup.extra = extra;
-        phone->start(*m_bed, setup);
+        phone->start(*m_run.bed, {Account1001, kDisplayName, m_run.tone(kToneHz), extra});
         Phone* p = phone.get();
         connect(p->ui().callsec, &QLineEdit::textChanged, this, [p](const QString& text) { p->callSeconds << text; });
-        return phone;
+        return !waitRegistered || phone->waitRegistered() ? std::move(phone) : nullptr;
     }
-
-    // Started, online and registered: "Ready..." is all the status log holds.
     std::unique_ptr<Phone> registeredPhone(const QList<QPair<QString, QString>>& extra = {}) {
-        auto phone = startPhone(extra);
-        if (!phone || !phone->waitRegistered()) return nullptr;
-        return phone;
-    }
-
-    static void dial(Phone* p, const QString& number) {
-        p->ui().EditPhoneNo->setText(number);
-        QTest::mouseClick(p->ui().BtnDial, Qt::LeftButton);
+        return startPhone(extra, true);
     }
 
     // Whether the registrar holds exactly one contact of account 1001, at port.
     bool registeredAt(int port) const {
         bool ok = false;
-        const QStringList contacts = m_bed->locationContacts(Account1001.user, &ok);
+        const QStringList contacts = m_run.bed->locationContacts(Account1001.user, &ok);
         if (!ok || contacts.size() != 1) qWarning("contacts: %s", qPrintable(contacts.join(" | ")));
         return ok && contacts.size() == 1 && contacts.first().contains(QStringLiteral("127.0.0.1:%1").arg(port));
     }
 
-    static void stopPhone(std::unique_ptr<Phone>& phone) {
-        if (phone) phone->stop();
-        phone.reset();
-    }
-
 private Q_SLOTS:
-    void initTestCase() {
-        QVERIFY(m_work.isValid());
-        m_bed = std::make_unique<SipTestBed>(SipTestBed::Options{kFarEndCallMs});
-        QVERIFY2(m_bed->start(), qPrintable(m_bed->errorString()));
-        m_tone = m_work.filePath(QStringLiteral("tone.wav"));
-        QVERIFY(writeToneWave(m_tone, kToneHz, 60000));
-    }
-
-    void cleanupTestCase() {
-        const QList<qint64> pids = m_bed->processIds();
-        m_bed.reset();
-        for (qint64 pid : pids)
-            QVERIFY(!processGroupAlive(pid));
-    }
+    void initTestCase() { QVERIFY(m_run.start({kFarEndCallMs})); }
+    void cleanupTestCase() { QVERIFY(m_run.stop()); }
 
     // Start-up: two seconds, the online button appears, one second later it is clicked; the phone
     // registers; going offline unregisters.
     void startUpGoesOnlineAndRegisters() {
-        auto phone = startPhone();
-        QVERIFY(phone);
-        Phone* p = phone.get();
-        QTRY_COMPARE_WITH_TIMEOUT(p->onlineCaption(), QStringLiteral("Offline"), 5000);
-        QVERIFY2(p->sinceCreated.elapsed() >= 2900, qPrintable(QString::number(p->sinceCreated.elapsed())));
+        QElapsedTimer sinceCreated;
+        sinceCreated.start();
+        auto p = startPhone();
+        QTRY_COMPARE_WITH_TIMEOUT(p->ui().BtnOnline->text(), QStringLiteral("Offline"), 5000);
+        QVERIFY2(sinceCreated.elapsed() >= 2900, qPrintable(QString::number(sinceCreated.elapsed())));
 
-        QTRY_VERIFY_WITH_TIMEOUT(p->logLines.contains(QStringLiteral("Registered successfully.")), kEventMs);
-        QTRY_COMPARE_WITH_TIMEOUT(p->statusLog(), QStringList{QStringLiteral("Ready...")}, 2000);
+        QVERIFY(p->waitLogged(QStringLiteral("Registered successfully.")));
+        QVERIFY(p->waitRegistered(2000));
         QVERIFY(p->fixture.fakes.messages.boxes.isEmpty());
 
         QVERIFY(p->sipPort() >= FirstSipPort && p->sipPort() < SipPortLimit);
@@ -155,20 +117,16 @@ private Q_SLOTS:
 
         // Offline: the engine stops and the registrar forgets the phone.
         QTest::mouseClick(p->ui().BtnOnline, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(m_bed->locationContacts(Account1001.user).isEmpty(), kEventMs);
-        QVERIFY(!phone->engine->isStarted());
-        stopPhone(phone);
+        QTRY_VERIFY_WITH_TIMEOUT(m_run.bed->locationContacts(Account1001.user).isEmpty(), kEventMs);
+        QVERIFY(!p->engine->isStarted());
     }
 
     void wrongPasswordIsRefused() {
-        auto phone = startPhone({{QStringLiteral("Password"), QStringLiteral("secret1002")}});
-        QVERIFY(phone);
-        Phone* p = phone.get();
-        QTRY_VERIFY_WITH_TIMEOUT(p->logLines.contains(QStringLiteral("Failed: Forbidden")), 5000 + kEventMs);
+        auto p = startPhone({{QStringLiteral("Password"), QStringLiteral("secret1002")}});
+        QVERIFY(p->waitLogged(QStringLiteral("Failed: Forbidden"), 5000 + kEventMs));
         QCOMPARE(p->caption(), QStringLiteral("Failed to register."));
-        QVERIFY(m_bed->locationContacts(Account1001.user).isEmpty());
-        QCOMPARE(p->onlineCaption(), QStringLiteral("Offline")); // the engine runs; only the registration failed
-        stopPhone(phone);
+        QVERIFY(m_run.bed->locationContacts(Account1001.user).isEmpty());
+        QCOMPARE(p->ui().BtnOnline->text(), QStringLiteral("Offline")); // the engine runs; only the registration failed
     }
 
     void takenSipPortIsPassedOver() {
@@ -176,32 +134,28 @@ private Q_SLOTS:
         if (!holder.bind(QHostAddress::LocalHost, FirstSipPort))
             QSKIP("UDP port 5782 is already taken on this machine");
         if (isUdpPortBound(FirstSipPort + 1)) QSKIP("UDP port 5783 is already taken on this machine");
-        auto phone = registeredPhone();
-        QVERIFY(phone);
-        QCOMPARE(phone->sipPort(), FirstSipPort + 1);
+        auto p = registeredPhone();
+        QVERIFY(p);
+        QCOMPARE(p->sipPort(), FirstSipPort + 1);
         QVERIFY(registeredAt(FirstSipPort + 1));
-        stopPhone(phone);
     }
 
     // Call, connect, recorded from the connection (recordAll), the far end hangs up: one call-log
     // row, one recording holding the call's sound.
     void callIsRecordedAndLoggedWhenTheFarEndHangsUp() {
-        auto phone = registeredPhone({{QStringLiteral("recordAll"), QStringLiteral("True")}});
-        QVERIFY(phone);
-        Phone* p = phone.get();
+        auto p = registeredPhone({{QStringLiteral("recordAll"), QStringLiteral("True")}});
+        QVERIFY(p);
         const QString number = BedNumber::HangUp;
-        dial(p, number);
-        QTRY_VERIFY_WITH_TIMEOUT(p->logLines.contains(QStringLiteral("Line- 1: Success to connect.")), kEventMs);
+        p->dial(number);
+        QVERIFY(p->connected());
         QTRY_VERIFY_WITH_TIMEOUT(p->ui().CheckStartRecording->isChecked(), 2000);
 
         // The far end ends the call by itself.
         QTRY_VERIFY_WITH_TIMEOUT(!p->callLogRows().isEmpty(), kFarEndCallMs + kEventMs);
-        const QDateTime now = p->fixture.fakes.clock.now();
-        const QString seconds = p->lastCallSeconds();
-        QVERIFY2(seconds.toInt() >= kFarEndCallMs / 1000 - 1 && seconds.toInt() <= kFarEndCallMs / 1000 + 3,
+        const int seconds = p->lastCallSeconds().toInt();
+        QVERIFY2(seconds >= kFarEndCallMs / 1000 - 1 && seconds <= kFarEndCallMs / 1000 + 3,
                  qPrintable(p->callSeconds.join(" ")));
-        QCOMPARE(p->callLogRows(), QStringList{quoted({number, kDisplayName, seconds, callLogTimeText(now.time()),
-                                                       callLogDateText(now.date()), QString()})});
+        QCOMPARE(p->callLogRows(), QStringList{p->row(number, QString())});
 
         // Named by the number and the (fixed) clock; closed properly, of the call's length, holding the echo.
         const QStringList waves = QDir(p->fixture.root().messages()).entryList({QStringLiteral("*.wav")}, QDir::Files);
@@ -213,7 +167,6 @@ private Q_SLOTS:
         const double tone = toneLevel(wave, kToneHz, 300), other = toneLevel(wave, 700, 300);
         QVERIFY2(tone > 0.02 && tone > 10 * other, qPrintable(QStringLiteral("%1 / %2").arg(tone).arg(other)));
         QVERIFY(p->fixture.fakes.messages.boxes.isEmpty());
-        stopPhone(phone);
     }
 
     // A refused call: the caption shows the class at once, and two seconds later the hang-up ends
@@ -221,15 +174,16 @@ private Q_SLOTS:
     void refusedCallsAreClassifiedAndHungUp_data() {
         QTest::addColumn<QString>("number");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("486 Busy Here") << BedNumber::Busy << QStringLiteral("BUSY");
-        QTest::newRow("404 Not Found") << BedNumber::NotFound << QStringLiteral("Bad Number");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("486") << BedNumber::Busy << QStringLiteral("BUSY") << QStringLiteral("Busy Here");
+        QTest::newRow("404") << BedNumber::NotFound << QStringLiteral("Bad Number") << QStringLiteral("Not Found");
     }
     void refusedCallsAreClassifiedAndHungUp() {
         QFETCH(QString, number);
         QFETCH(QString, shown);
-        auto phone = registeredPhone();
-        QVERIFY(phone);
-        Phone* p = phone.get();
+        QFETCH(QString, reason);
+        auto p = registeredPhone();
+        QVERIFY(p);
         // The reaction waits inside the handler, and a wait of the test would only return after it:
         // a timer that runs inside every wait notes when the caption and the row appear.
         QElapsedTimer clock;
@@ -242,19 +196,14 @@ private Q_SLOTS:
             if (rowAt < 0 && !p->callLogRows().isEmpty()) rowAt = clock.elapsed();
         });
         watch.start();
-        dial(p, number);
+        p->dial(number);
         QTRY_VERIFY_WITH_TIMEOUT(rowAt >= 0, 2000 + kEventMs);
         QVERIFY2(shownAt >= 0 && rowAt - shownAt >= 1900 && rowAt - shownAt < 3000,
                  qPrintable(QStringLiteral("caption at %1 ms, row at %2 ms").arg(shownAt).arg(rowAt)));
-        QVERIFY(p->logLines.contains(shown == QLatin1String("BUSY") ? QStringLiteral("Busy Here")
-                                                                    : QStringLiteral("Not Found")));
-        const QDateTime now = p->fixture.fakes.clock.now();
-        QCOMPARE(p->callLogRows(),
-                 QStringList{quoted({number, kDisplayName, p->lastCallSeconds(), callLogTimeText(now.time()),
-                                     callLogDateText(now.date()), QStringLiteral("hang up")})});
+        QVERIFY(p->logged(reason));
+        QCOMPARE(p->callLogRows(), QStringList{p->row(number, QStringLiteral("hang up"))});
         QCOMPARE(p->caption(), shown); // the caption keeps the result
         QVERIFY(!p->engine->IsLineBusy(0));
-        stopPhone(phone);
     }
 };
 

@@ -5,10 +5,33 @@
 #include <QAbstractItemModel>
 #include <QCheckBox>
 #include <QFile>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTest>
 
+#include <algorithm>
+
 namespace corvid::test {
+
+bool BedRun::start(const SipTestBed::Options& options) {
+    bed = std::make_unique<SipTestBed>(options);
+    const bool ok = work.isValid() && bed->start();
+    if (!ok) qWarning("test bed not started: %s", qPrintable(bed->errorString()));
+    return ok;
+}
+
+bool BedRun::stop(QList<qint64> others) {
+    if (bed) others += bed->processIds();
+    bed.reset();
+    return std::none_of(others.cbegin(), others.cend(), processGroupAlive);
+}
+
+QString BedRun::tone(int hz) {
+    const QString path = work.filePath(QStringLiteral("tone%1.wav").arg(hz));
+    if (!QFile::exists(path) && !writeToneWave(path, hz, 60000)) qWarning("%s not written", qPrintable(path));
+    return path;
+}
 
 void BedWindow::start(const SipTestBed& bed, const Setup& setup) {
     const QString provider = SipTestBed::providerDomain();
@@ -60,9 +83,18 @@ bool BedWindow::waitRegistered(int ms) const {
     return ok;
 }
 
-void BedWindow::stop() {
+BedWindow::~BedWindow() {
     if (engine) engine->EngineStop();
     QTest::qWait(0);
+}
+
+void BedWindow::dial(const QString& number) const {
+    ui().EditPhoneNo->setText(number);
+    QTest::mouseClick(ui().BtnDial, Qt::LeftButton);
+}
+
+bool BedWindow::connected(int line) const {
+    return waitLogged(QStringLiteral("Line- %1: Success to connect.").arg(line));
 }
 
 bool BedWindow::waitLogged(const QString& line, int ms) const {
@@ -74,7 +106,16 @@ bool BedWindow::waitLogged(const QString& line, int ms) const {
 QStringList BedWindow::callLogRows() const {
     QFile file(fixture.root().logFile(m_displayName + QStringLiteral("_calllogs.csv")));
     if (!file.open(QIODevice::ReadOnly)) return {};
-    return QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    const QString text = QString::fromUtf8(file.readAll());
+    if (text.isEmpty()) return {};
+    if (!text.endsWith(QLatin1String("\r\n"))) return {QStringLiteral("(no CR LF at the end) ") + text};
+    return text.chopped(2).split(QStringLiteral("\r\n"));
+}
+
+bool BedWindow::hasRow(int index, const QString& number, const QString& result) const {
+    const QString row = callLogRows().value(index);
+    return row.startsWith(QStringLiteral("\"%1\",\"%2\",").arg(number, m_displayName)) &&
+           row.endsWith(QStringLiteral(",\"%1\"").arg(result));
 }
 
 } // namespace corvid::test

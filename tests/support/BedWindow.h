@@ -9,13 +9,28 @@
 #include "testbed/TestBed.h"
 #include "ui_MainForm.h"
 
+#include <QDir>
 #include <QList>
 #include <QPair>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <memory>
 
 namespace corvid::test {
+
+// The loopback test bed of one test program, with a work folder for its files.
+struct BedRun {
+    std::unique_ptr<SipTestBed> bed;
+    QTemporaryDir work{QDir::tempPath() + QStringLiteral("/corvid-e2e-XXXXXX")};
+
+    // false, with the reason as a warning, when the work folder or the bed did not start.
+    bool start(const SipTestBed::Options& options = {});
+    // Drops the bed; whether none of its processes (nor of the others given) is left.
+    bool stop(QList<qint64> others = {});
+    // A minute of hz (0: silence) in the work folder, written on first use.
+    QString tone(int hz);
+};
 
 struct BedWindow {
     static constexpr int WaitMs = 10000;
@@ -23,8 +38,8 @@ struct BedWindow {
     struct Setup {
         BedAccount account = Account1001;
         QString displayName = QStringLiteral("Demo Agent"); // empty: no DisplayName key
-        QString playFile;                                   // the engine's microphone: this wave
-        QList<QPair<QString, QString>> extra;               // settings that replace the account's
+        QString playFile{};                                 // the engine's microphone: this wave
+        QList<QPair<QString, QString>> extra{};             // settings that replace the account's
     };
 
     std::unique_ptr<LinphoneEngine> engine; // declared first: it outlives the window
@@ -36,16 +51,28 @@ struct BedWindow {
     // play file is the microphone, whatever sound card is there). Files the start-up should read
     // are written into fixture before.
     void start(const SipTestBed& bed, const Setup& setup);
+    // Started as above and registered; nullptr when the registration did not come.
+    template <typename W = BedWindow> static std::unique_ptr<W> online(const SipTestBed& bed, const Setup& setup = {}) {
+        auto window = std::make_unique<W>();
+        window->start(bed, setup);
+        return window->waitRegistered() ? std::move(window) : nullptr;
+    }
+    // The engine is stopped before the window and the engine go.
+    ~BedWindow();
     // Until the status log holds only "Ready...": online and registered.
     bool waitRegistered(int ms = 5000 + WaitMs) const;
-    // The engine stopped, then the window and the engine dropped.
-    void stop();
 
     Ui::MainForm& ui() const { return fixture.ui(); }
     bool logged(const QString& line) const { return logLines.contains(line); }
     bool waitLogged(const QString& line, int ms = WaitMs) const;
-    // The rows of the display name's CSV call log, without their CR LF.
+    // The agent dials number with the Dial button; connected() waits until line (1 or 2) connects.
+    void dial(const QString& number) const;
+    bool connected(int line = 1) const;
+    // The rows of the display name's CSV call log, without their CR LF (a marker row when the
+    // file does not end in CR LF).
     QStringList callLogRows() const;
+    // Whether the call log's row at index is of a call to number (with the display name) ended with result.
+    bool hasRow(int index, const QString& number, const QString& result) const;
 
 private:
     QString m_displayName;

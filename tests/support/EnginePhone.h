@@ -29,6 +29,11 @@ struct EnginePhone {
     }
     // A call on line to the far end that answers, connected.
     bool callAnswer(int line = 0) { return place(line, BedNumber::Answer) && connected(line, BedNumber::Answer); }
+    // Waits for a call to come in on line and answers it.
+    bool answer(int line = 0) {
+        return waitForName(QStringLiteral("IncomingCall")) &&
+               engine->AnswerCall(line, log->first(QStringLiteral("IncomingCall")).value(0).toString(), -1, -1);
+    }
     bool waitFor(const QString& text, int ms = kEventMs) const {
         return waitUntil([&] { return log->has(text); }, text, ms);
     }
