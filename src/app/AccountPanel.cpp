@@ -1,7 +1,7 @@
 #include "app/AccountPanel.h"
 
 #include "app/Panels.h"
-#include "app/WindowContext.h"
+#include "window/WindowContext.h"
 #include "platform/Blanks.h"
 #include "platform/ProviderDomain.h"
 #include "settings/IniFile.h"

@@ -2,7 +2,7 @@
 // The main window: owns the Designer form's widgets, the window's timers and the subsystem objects,
 // and wires them together. No behaviour lives here: each subsystem connects its own controls.
 
-#include "app/WindowContext.h"
+#include "window/WindowContext.h"
 
 #include <QMainWindow>
 

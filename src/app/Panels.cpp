@@ -1,6 +1,6 @@
 #include "app/Panels.h"
 
-#include "app/WindowContext.h"
+#include "window/WindowContext.h"
 #include "platform/Twips.h"
 #include "settings/IniFile.h"
 #include "settings/ListFile.h"

@@ -3,7 +3,7 @@
 #include <QComboBox>
 #include <QPointer>
 
-#include "app/WindowContext.h"
+#include "window/WindowContext.h"
 #include "calls/CallEnd.h"
 #include "calls/LineStatus.h"
 #include "phone/RingTone.h"

@@ -1,7 +1,7 @@
 #include "app/Startup.h"
 
-#include "app/WindowContext.h"
-#include "app/WindowTitle.h"
+#include "window/WindowContext.h"
+#include "window/WindowTitle.h"
 #include "phone/OnlineControl.h"
 #include "platform/ProviderDomain.h"
 #include "settings/IniFile.h"

@@ -10,7 +10,7 @@
 #include <QSlider>
 #include <QTimer>
 
-#include "app/WindowContext.h"
+#include "window/WindowContext.h"
 #include "calls/CallRules.h"
 #include "calls/DialRules.h"
 #include "calls/LineRules.h"

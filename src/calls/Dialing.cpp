@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "app/WindowContext.h"
+#include "window/WindowContext.h"
 #include "calls/DialRules.h"
 #include "calls/LineRules.h"
 #include "calls/LineStatus.h"

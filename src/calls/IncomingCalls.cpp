@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 
-#include "app/WindowContext.h"
+#include "window/WindowContext.h"
 #include "calls/DialRules.h"
 #include "phone/EngineErrors.h"
 #include "platform/Blanks.h"

@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include "app/WindowContext.h"
+#include "window/WindowContext.h"
 #include "calls/CallEnd.h"
 #include "calls/CallRules.h"
 #include "calls/LineRules.h"

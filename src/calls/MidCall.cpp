@@ -8,7 +8,7 @@
 #include <QPointer>
 #include <QPushButton>
 
-#include "app/WindowContext.h"
+#include "window/WindowContext.h"
 #include "calls/DialRules.h"
 #include "calls/LineRules.h"
 #include "calls/LineStatus.h"

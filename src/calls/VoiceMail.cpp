@@ -5,7 +5,7 @@
 #include <QPointer>
 #include <QPushButton>
 
-#include "app/WindowContext.h"
+#include "window/WindowContext.h"
 #include "calls/DialRules.h"
 #include "calls/LineStatus.h"
 #include "calls/TransferRules.h"

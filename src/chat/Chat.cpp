@@ -8,8 +8,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 
-#include "app/Panels.h"
-#include "app/WindowContext.h"
+#include "window/WindowContext.h"
 #include "chat/ChatRules.h"
 #include "dialer/CallLog.h"
 #include "dialer/LogRecords.h"

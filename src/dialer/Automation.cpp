@@ -1,6 +1,6 @@
 #include "dialer/Automation.h"
 
-#include "app/WindowContext.h"
+#include "window/WindowContext.h"
 #include "calls/CallEnd.h"
 #include "calls/Dialing.h"
 #include "calls/LineRules.h"

@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "app/WindowContext.h"
+#include "window/WindowContext.h"
 #include "dialer/LogRecords.h"
 #include "ui_MainForm.h"
 

@@ -1,6 +1,6 @@
 #include "dialer/MessageDrop.h"
 
-#include "app/WindowContext.h"
+#include "window/WindowContext.h"
 #include "calls/DialRules.h"
 #include "calls/LineRules.h"
 #include "calls/LineStatus.h"

@@ -1,6 +1,6 @@
 #include "integrations/ClickToDial.h"
 
-#include "app/WindowContext.h"
+#include "window/WindowContext.h"
 #include "platform/Delay.h"
 #include "settings/IniFile.h"
 #include "settings/SettingsKeys.h"

@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QUrl>
 
-#include "app/WindowContext.h"
+#include "window/WindowContext.h"
 #include "dialer/CallLog.h"
 #include "integrations/CrmRules.h"
 #include "platform/Blanks.h"

@@ -4,7 +4,7 @@
 #include <QLabel>
 #include <QLayout>
 
-#include "app/WindowContext.h"
+#include "window/WindowContext.h"
 #include "phone/OnlineControl.h"
 #include "settings/IniFile.h"
 #include "ui_MainForm.h"

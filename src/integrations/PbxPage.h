@@ -9,7 +9,7 @@
 
 #include <functional>
 
-#include "app/WindowTitle.h"
+#include "window/WindowTitle.h"
 
 class QWidget;
 

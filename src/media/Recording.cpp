@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 
-#include "app/WindowContext.h"
+#include "window/WindowContext.h"
 #include "media/RecordingFileName.h"
 #include "phone/EngineErrors.h"
 #include "phone/RingTone.h"

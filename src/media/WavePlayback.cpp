@@ -1,6 +1,6 @@
 #include "media/WavePlayback.h"
 
-#include "app/WindowContext.h"
+#include "window/WindowContext.h"
 #include "phone/EngineErrors.h"
 #include "ui_MainForm.h"
 

@@ -6,7 +6,7 @@
 
 #include <QTimer>
 
-#include "app/WindowContext.h"
+#include "window/WindowContext.h"
 #include "phone/EngineErrors.h"
 #include "phone/RingTone.h"
 #include "ui_MainForm.h"

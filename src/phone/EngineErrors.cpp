@@ -2,7 +2,7 @@
 
 #include <QHash>
 
-#include "app/WindowContext.h"
+#include "window/WindowContext.h"
 
 namespace corvid {
 

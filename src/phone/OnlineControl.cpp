@@ -3,7 +3,7 @@
 #include <QPointer>
 #include <cmath>
 
-#include "app/WindowContext.h"
+#include "window/WindowContext.h"
 #include "calls/LineStatus.h"
 #include "phone/AudioControls.h"
 #include "phone/EngineErrors.h"

@@ -1,6 +1,6 @@
 #include "phone/RingTone.h"
 
-#include "app/WindowContext.h"
+#include "window/WindowContext.h"
 
 namespace corvid {
 

@@ -5,7 +5,7 @@
 #include <QMainWindow>
 #include <QString>
 
-#include "app/WindowContext.h"
+#include "window/WindowContext.h"
 #include "settings/IniFile.h"
 #include "settings/SettingsKeys.h"
 
