@@ -9,6 +9,8 @@
 
 #include <functional>
 
+#include "window/WindowSize.h"
+
 class QMenu;
 class QWidget;
 
@@ -19,10 +21,6 @@ struct WindowContext;
 // Shows a panel of the right-hand pages and brings its page to the front.
 void showPanel(WindowContext& ctx, QWidget* panel);
 
-// Window sizes in twips.
-constexpr int kExpandedWidthTwips = 7725;
-constexpr int kCollapsedWidthTwips = 3840;
-constexpr int kWindowHeightTwips = 5625;
 
 // Keys of the main settings file holding the deployment's addresses for the menus (empty: the
 // entry is offered disabled).

@@ -9,6 +9,7 @@
 #include <QTabWidget>
 
 #include "window/WindowContext.h"
+#include "window/WindowSize.h"
 #include "chat/ChatRules.h"
 #include "dialer/CallLog.h"
 #include "dialer/LogRecords.h"
