@@ -55,16 +55,7 @@ void Shutdown::run() {
 // Going offline would drop the calls without a row: each line still in a call is hung up first,
 // through the agent's hang-up on that line.
 void Shutdown::hangUpLiveCalls() {
-    SipEngine* engine = m_ctx.engine;
-    CallEnd* callEnd = m_ctx.subsystems.callEnd;
-    if (!engine || !callEnd) return;
-    QPointer<Shutdown> alive(this);
-    for (int line = 0; line < m_ctx.state.LineCount; ++line) {
-        if (!engine->IsLineBusy(line)) continue;
-        m_ctx.ui->ComboDial->setCurrentIndex(line);
-        callEnd->onBtnHangUpClicked();
-        if (!alive) return;
-    }
+    if (CallEnd* callEnd = m_ctx.subsystems.callEnd) callEnd->hangUpLiveCalls();
 }
 
 } // namespace corvid

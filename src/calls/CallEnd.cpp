@@ -142,6 +142,11 @@ void CallEnd::onBtnHangUpClicked() {
     ui->vmclick->setEnabled(true);
     applyInBandSetting();
     ctx.timers.CallTimer->stop();
+    // Nothing to end (no call yet, or its end has written its row): a row here would name no call.
+    if (lines && !lines->hasCall(line)) {
+        addStatusLog(NoCallToEndText);
+        return;
+    }
     ui->ListStatusLog->clear();
     ui->statusLb->clear();
 
@@ -204,9 +209,17 @@ void CallEnd::onCallHungUp(int line) {
     ui->statusLb->clear();
     ctx.timers.logCleanTimer->start();
 
-    if (ui->CheckStartRecording->isChecked()) {
+    // The recording saved is the ended line's, under the ended call's number; the recording switch
+    // shows the current line's.
+    const bool currentLine = line == ui->ComboDial->currentIndex();
+    if (!currentLine || ui->CheckStartRecording->isChecked()) {
         QPointer<CallEnd> alive(this);
-        if (Recording* recording = ctx.subsystems.recording) recording->finishCallRecording();
+        if (Recording* recording = ctx.subsystems.recording) {
+            if (currentLine)
+                recording->finishCallRecording();
+            else
+                recording->finishOtherLineRecording(line, number);
+        }
         if (!alive) return;
     }
 
@@ -219,6 +232,18 @@ void CallEnd::onCallHungUp(int line) {
     ctx.state.CurrentNumber = number;
     // The field is emptied when it still shows the ended call, not when it shows another line's.
     if (ui->EditPhoneNo->text() == number) ui->EditPhoneNo->clear();
+}
+
+void CallEnd::hangUpLiveCalls() {
+    SipEngine* engine = ctx.engine;
+    if (!engine) return;
+    QPointer<CallEnd> alive(this);
+    for (int line = 0; line < ctx.state.LineCount; ++line) {
+        if (!engine->IsLineBusy(line)) continue;
+        ctx.ui->ComboDial->setCurrentIndex(line);
+        onBtnHangUpClicked();
+        if (!alive) return;
+    }
 }
 
 // --- per-line mute ------------------------------------------------------------------------------

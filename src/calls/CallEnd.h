@@ -12,13 +12,21 @@ namespace corvid {
 
 struct WindowContext;
 
+// The status-log line of a hang-up asked for with no call on the line.
+inline const QString NoCallToEndText = QStringLiteral("No call to end.");
+
 class CallEnd : public QObject {
     Q_OBJECT
 public:
     explicit CallEnd(WindowContext& ctx, QObject* parent = nullptr);
 
-    // The agent's hang-up ("Stop"); also run by the busy reaction and the dial automation.
+    // The agent's hang-up ("Stop"); also run by the busy reaction, the dial automation and the
+    // monitoring buttons. With no call on the line it writes no row and says so in the status log.
     void onBtnHangUpClicked();
+    // Every line still in a call is hung up through the agent's hang-up on that line (its recording
+    // saved, its row written): before going offline or closing, which would drop them without a row.
+    // The handler waits; the caller checks that it is still there.
+    void hangUpLiveCalls();
 
     // Engine events.
     void onCallConnecting(int line);

@@ -68,23 +68,29 @@ bool Dialing::onBtnDialClicked() {
     }
 
     const int line = ui->ComboDial->currentIndex();
-    QString dialled = number;
-    if (!ctx.engine || !ctx.engine->PlaceCall(line, dialled, engineDeviceFromListRow(ui->ListAudioIn->currentRow()),
-                                              engineDeviceFromListRow(ui->ListAudioOut->currentRow()))) {
+    if (!placeCall(line, number, number)) {
         ShowEngineError(ctx);
         return false;
     }
 
-    LineStatus* lines = ctx.subsystems.lines;
-    lines->noteCallPlaced(line, number);
-    lines->AddStatusLog(dialingStatusLogLine(line, number));
+    if (LineStatus* lines = ctx.subsystems.lines) lines->AddStatusLog(dialingStatusLogLine(line, number));
     ctx.state.CurrentNumber = number;
     if (CallLog* callLog = ctx.subsystems.callLog)
         callLog->writePlacedCalls(callLog->placedCallsPath(), number, placedCallsWhen(ctx.services.clock->now()));
-    ui->callsec->setText(QStringLiteral("0"));
-    ctx.timers.CallTimer->start();
     ui->mouseMenu->setText(dialingCaption(number));
     WriteIniKey(settings, keys::System, keys::LastNumber, number);
+    return true;
+}
+
+bool Dialing::placeCall(int line, const QString& dialString, const QString& number) {
+    const Ui::MainForm* ui = ctx.ui;
+    QString dialled = dialString;
+    if (!ctx.engine || !ctx.engine->PlaceCall(line, dialled, engineDeviceFromListRow(ui->ListAudioIn->currentRow()),
+                                              engineDeviceFromListRow(ui->ListAudioOut->currentRow())))
+        return false;
+    if (LineStatus* lines = ctx.subsystems.lines) lines->noteCallPlaced(line, number);
+    ui->callsec->setText(QStringLiteral("0"));
+    ctx.timers.CallTimer->start();
     return true;
 }
 

@@ -20,6 +20,11 @@ public:
     // The Call action: places a call to the number field on the line selected in ComboDial.
     // Answers whether the engine took the call.
     bool onBtnDialClicked();
+    // Every call the dialer places starts here: dialString goes to the engine on line with the
+    // devices chosen in the audio lists. When the engine takes it, it is the line's new call, whose
+    // call-log row names number, and the call-seconds counter starts from 0. False when the engine
+    // refused: nothing is noted, and the caller reports the refusal.
+    bool placeCall(int line, const QString& dialString, const QString& number);
     // Dials the LastNumber setting again.
     void onRedialPushClicked();
     // "Box#": the mailbox code, one digit at a time.

@@ -71,11 +71,18 @@ void LineStatus::noteCallPlaced(int line, const QString& number) {
 }
 
 void LineStatus::noteLineActivity(int line) {
-    if (lineCall(line).ended) newCall(line, QString());
+    const LineCall& call = lineCall(line);
+    if (call.id == 0 || call.ended) newCall(line, QString());
 }
 
 LineCall& LineStatus::lineCall(int line) {
     return m_calls[line];
+}
+
+bool LineStatus::hasCall(int line) {
+    const LineCall& call = lineCall(line);
+    if (call.id != 0 && !call.ended) return true;
+    return ctx.engine && ctx.engine->IsLineBusy(line);
 }
 
 CallEndScope::CallEndScope(LineStatus* lines, int line) : m_lines(lines), m_line(line) {

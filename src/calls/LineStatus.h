@@ -34,6 +34,9 @@ public:
     void noteLineActivity(int line);
     // The record of the line's current (or last) call; an empty record for a line never used.
     LineCall& lineCall(int line);
+    // Whether the line has a call to end: one the window has seen and not yet ended (a refused call
+    // included, whose row is still due), or one the engine holds.
+    bool hasCall(int line);
     // True while a call end (of any line) runs; callEndsFinished() follows the last one.
     bool anyCallEnding() const { return m_callEndsRunning > 0; }
 

@@ -10,6 +10,7 @@
 
 #include "window/WindowContext.h"
 #include "calls/DialRules.h"
+#include "calls/Dialing.h"
 #include "calls/LineRules.h"
 #include "calls/LineStatus.h"
 #include "calls/TransferRules.h"
@@ -70,11 +71,10 @@ void MidCall::addStatusLog(const QString& text) {
     if (LineStatus* lines = ctx.subsystems.lines) lines->AddStatusLog(text);
 }
 
-void MidCall::writeTransferRow(const QString& result) {
+void MidCall::writeTransferRow(const QString& number, const QString& result) {
     Ui::MainForm* ui = ctx.ui;
     if (ui->EditAccountDisplayName->text().isEmpty()) return;
-    if (CallLog* callLog = ctx.subsystems.callLog)
-        callLog->writeCallLogRow(ui->EditTransferPhoneNo->currentText(), result);
+    if (CallLog* callLog = ctx.subsystems.callLog) callLog->writeCallLogRow(number, result);
     ui->callsec->setText(QStringLiteral("0"));
 }
 
@@ -83,24 +83,36 @@ void MidCall::writeTransferRow(const QString& result) {
 void MidCall::onBtnHoldClicked() {
     Ui::MainForm* ui = ctx.ui;
     const int line = ui->ComboDial->currentIndex();
+    LineStatus* lines = ctx.subsystems.lines;
+    if (lines && !lines->hasCall(line)) {
+        addStatusLog(NoCallToHoldText);
+        return;
+    }
     const DisabledWhileRunning busy(ui->BtnHold);
     // What was recorded so far is saved before the line goes quiet (the save waits 500 ms).
     QPointer<MidCall> alive(this);
     if (Recording* recording = ctx.subsystems.recording) recording->finishCallRecording();
     if (!alive) return;
-    // A hold the engine refuses is not reported; the line status table shows the line's real state.
-    if (ctx.engine) ctx.engine->HoldCall(line);
+    // A refused hold claims nothing: the agent sees the engine's reason, and the call goes on.
+    if (!ctx.engine || !ctx.engine->HoldCall(line)) {
+        ShowEngineError(ctx);
+        return;
+    }
     ui->ListStatusLog->clear();
     addStatusLog(lineStatusLogLine(line, QStringLiteral(": Hold")));
 }
 
-void MidCall::onBtnUnHoldClicked() {
+bool MidCall::onBtnUnHoldClicked() {
     Ui::MainForm* ui = ctx.ui;
     const int line = ui->ComboDial->currentIndex();
-    if (!ctx.engine || !ctx.engine->ResumeCall(line)) ShowEngineError(ctx);
+    if (!ctx.engine || !ctx.engine->ResumeCall(line)) {
+        ShowEngineError(ctx);
+        return false;
+    }
     ui->ListStatusLog->clear();
     addStatusLog(lineStatusLogLine(line, QStringLiteral(": Connected")));
     if (Recording* recording = ctx.subsystems.recording) recording->startRecordingIfRecordAll();
+    return true;
 }
 
 // --- transfers ------------------------------------------------------------------------------------
@@ -115,7 +127,7 @@ void MidCall::onBtnTransferCallClicked() {
     }
     addStatusLog(lineStatusLogLine(line, QStringLiteral(": Blind Transfer ")));
     ui->ComboDial->setCurrentIndex(0);
-    writeTransferRow(callresult::BlindTransfer);
+    writeTransferRow(ui->EditTransferPhoneNo->currentText(), callresult::BlindTransfer);
 }
 
 void MidCall::onCallTranPushClicked() {
@@ -136,9 +148,9 @@ void MidCall::onCallTranPushClicked() {
     ui->PreDialTxT->setText(
         ReadIniKey(ctx.root.settingsFile(), QLatin1String(keys::System), QLatin1String(keys::PreDialNumber)));
     const int line = ui->ComboDial->currentIndex();
-    QString dialled = trimBlanks(ui->PreDialTxT->text()) + *number;
-    if (!ctx.engine || !ctx.engine->PlaceCall(line, dialled, engineDeviceFromListRow(ui->ListAudioIn->currentRow()),
-                                              engineDeviceFromListRow(ui->ListAudioOut->currentRow()))) {
+    // The row of the target's call, and of a supervised transfer to it, names the number without the prefix.
+    Dialing* dialing = ctx.subsystems.dialing;
+    if (!dialing || !dialing->placeCall(line, trimBlanks(ui->PreDialTxT->text()) + *number, *number)) {
         ShowEngineError(ctx);
         return;
     }
@@ -149,15 +161,17 @@ bool MidCall::resumeLineOne() {
     QPointer<MidCall> alive(this);
     ctx.ui->ComboDial->setCurrentIndex(0);
     msDelay(transfer::StepWaitMs);
-    if (!alive) return false;
-    onBtnUnHoldClicked();
+    if (!alive || !onBtnUnHoldClicked()) return false;
     msDelay(transfer::StepWaitMs);
     return !alive.isNull();
 }
 
 void MidCall::onBtnConsultTransferClicked() {
     Ui::MainForm* ui = ctx.ui;
-    if (ui->EditPhoneNo->text().isEmpty()) return;
+    if (ui->EditPhoneNo->text().isEmpty()) {
+        addStatusLog(NoCallToTransferText);
+        return;
+    }
 
     const DisabledWhileRunning busy(ui->BtnConsultTransfer);
     if (!resumeLineOne()) return;
@@ -177,7 +191,12 @@ void MidCall::onBtnConsultTransferClicked() {
     ui->ComboDial->setCurrentIndex(0);
     // The line named is line 1, the one just selected, whichever lines were joined.
     addStatusLog(lineStatusLogLine(0, QStringLiteral(": Supervised Transfer ")));
-    writeTransferRow(callresult::SupervisedTransfer);
+    // The row names the transfer target: the call on the joined line other than line 1, as it was
+    // dialled there; the transfer field may hold other text by now.
+    const int target = lineA == 0 ? lineB : lineA;
+    QString number = ctx.subsystems.lines ? ctx.subsystems.lines->lineCall(target).number : QString();
+    if (number.isEmpty()) number = ui->EditTransferPhoneNo->currentText();
+    writeTransferRow(number, callresult::SupervisedTransfer);
 }
 
 void MidCall::onThreeWayPushClicked() {

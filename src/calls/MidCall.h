@@ -16,6 +16,10 @@ namespace corvid {
 
 struct WindowContext;
 
+// The status-log lines of a hold or a supervised transfer asked for with no call to act on.
+inline const QString NoCallToHoldText = QStringLiteral("No call to hold.");
+inline const QString NoCallToTransferText = QStringLiteral("No call to transfer.");
+
 class MidCall : public QObject {
     Q_OBJECT
 public:
@@ -24,8 +28,9 @@ public:
     // "Hold": saves the running recording, then holds the current line.
     void onBtnHoldClicked();
     // "UnHold": resumes the current line and starts recording again under recordAll. The
-    // supervised transfer and the three-way button run it too.
-    void onBtnUnHoldClicked();
+    // supervised transfer and the three-way button run it too. False when the engine refused (its
+    // error shown, no "Connected" line).
+    bool onBtnUnHoldClicked();
     // "B-Tran": hands the transfer line's call to the pre-dial prefix + the transfer text.
     void onBtnTransferCallClicked();
     // "Call": calls the number part of the transfer text on line 2.
@@ -50,8 +55,8 @@ private:
     // Line 1 chosen and taken off hold, a step wait after each; false when the window went away.
     bool resumeLineOne();
     void addStatusLog(const QString& text);
-    // Writes the call-log row of a transfer when the agent has a display name; callsec becomes "0".
-    void writeTransferRow(const QString& result);
+    // Writes the call-log row of a transfer to number when the agent has a display name; callsec becomes "0".
+    void writeTransferRow(const QString& number, const QString& result);
 
     WindowContext& ctx;
 };

@@ -7,6 +7,7 @@
 
 #include "window/WindowContext.h"
 #include "calls/DialRules.h"
+#include "calls/Dialing.h"
 #include "calls/LineStatus.h"
 #include "calls/TransferRules.h"
 #include "phone/EngineErrors.h"
@@ -26,15 +27,11 @@ VoiceMail::VoiceMail(WindowContext& context, QObject* parent) : QObject(parent),
     connect(ui->RecClick, &QPushButton::clicked, this, &VoiceMail::onRecClickClicked);
 }
 
-// Calls number on the current line with the current devices; a refusal shows the engine's error.
+// Calls number on the current line, as that call's number in its row; a refusal shows the engine's error.
 bool VoiceMail::placeCall(const QString& number, int* line) {
-    Ui::MainForm* ui = ctx.ui;
-    const int current = ui->ComboDial->currentIndex();
+    const int current = ctx.ui->ComboDial->currentIndex();
     if (line) *line = current;
-    QString dialled = number;
-    if (ctx.engine && ctx.engine->PlaceCall(current, dialled, engineDeviceFromListRow(ui->ListAudioIn->currentRow()),
-                                            engineDeviceFromListRow(ui->ListAudioOut->currentRow())))
-        return true;
+    if (ctx.subsystems.dialing && ctx.subsystems.dialing->placeCall(current, number, number)) return true;
     ShowEngineError(ctx);
     return false;
 }

@@ -2,6 +2,7 @@
 
 #include "window/WindowContext.h"
 #include "calls/DialRules.h"
+#include "calls/Dialing.h"
 #include "calls/LineRules.h"
 #include "calls/LineStatus.h"
 #include "dialer/CallLog.h"
@@ -60,11 +61,9 @@ bool MessageDrop::onPlayMsgPushClicked() {
 void MessageDrop::onLamPushClicked() {
     Ui::MainForm* ui = ctx.ui;
     ui->CheckForceInbandDTMF->setChecked(true);
-    QString number = messageServiceNumber();
-    if (!ctx.engine || !ctx.engine->PlaceCall(ui->ComboDial->currentIndex(), number,
-                                              engineDeviceFromListRow(ui->ListAudioIn->currentRow()),
-                                              engineDeviceFromListRow(ui->ListAudioOut->currentRow())))
-        ShowEngineError(ctx);
+    const QString number = messageServiceNumber();
+    Dialing* dialing = ctx.subsystems.dialing;
+    if (!dialing || !dialing->placeCall(ui->ComboDial->currentIndex(), number, number)) ShowEngineError(ctx);
 }
 
 void MessageDrop::playMessage(int n) {

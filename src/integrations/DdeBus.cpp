@@ -68,6 +68,11 @@ void DdeBus::press(const QString& code) {
         sendErrorReply(QLatin1String(DdeBusyError), QStringLiteral("The DDE buttons are busy with an earlier press."));
         return;
     }
+    // Another program never ends the agent's call with a customer: the agent hangs up first.
+    if (m_monitoring.customerCallUp()) {
+        sendErrorReply(QLatin1String(DdeBusyError), CallUpRefusal);
+        return;
+    }
     // The action waits, and a wait inside the bus's own delivery would hold it up: the action runs
     // from the event loop once this call has returned, and the answer goes out when it is over.
     // Until then a second press is refused.

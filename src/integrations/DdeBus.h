@@ -33,6 +33,8 @@ inline constexpr char DdeObjectPath[] = "/Dde";
 inline constexpr char DdeInterfaceName[] = "org.corviddialer.Dde";
 inline constexpr char DdeEngineError[] = "org.corviddialer.Error.Engine";
 inline constexpr char DdeBusyError[] = "org.corviddialer.Error.Busy";
+// The busy answer to a press while the agent's call with a customer is up on the current line.
+inline const QString CallUpRefusal = QStringLiteral("A call is up on the current line; the agent hangs it up first.");
 
 class DdeBus : public QObject, protected QDBusContext {
     Q_OBJECT

@@ -11,6 +11,7 @@
 #include "window/WindowContext.h"
 #include "calls/CallEnd.h"
 #include "calls/DialRules.h"
+#include "calls/Dialing.h"
 #include "calls/LineRules.h"
 #include "calls/LineStatus.h"
 #include "integrations/DdeBus.h"
@@ -35,6 +36,9 @@ Monitoring::Monitoring(WindowContext& context, QObject* parent) : QObject(parent
     connect(ui->DDECorvid, &QPushButton::clicked, this, &Monitoring::onDDECorvidClicked);
     connect(ui->agentList, &QListWidget::itemClicked, this, &Monitoring::onAgentListItemClicked);
     connect(ui->ealCmd, &QAction::triggered, this, &Monitoring::onEalCmdTriggered);
+    // After the recording's own handler (made earlier) has ended the call and saved its recording:
+    // a monitoring call ended by the monitor panel's "Hang Up" gets its row.
+    connect(ui->ctPush2, &QPushButton::clicked, this, &Monitoring::onCtPush2Clicked);
     connect(ui->ralCmd, &QAction::triggered, this, &Monitoring::onRalCmdTriggered);
     // Other desktop programs reach the DDE box and buttons through the session bus, when there is one.
     m_bus = DdeBus::startOnSessionBus(*this, *ui->corvidDDEtxt, this);
@@ -43,11 +47,8 @@ Monitoring::Monitoring(WindowContext& context, QObject* parent) : QObject(parent
 Monitoring::~Monitoring() = default;
 
 QString Monitoring::placeCall(int line, const QString& number, bool showErrors) {
-    const Ui::MainForm* ui = ctx.ui;
-    QString dialled = number;
-    if (ctx.engine && ctx.engine->PlaceCall(line, dialled, engineDeviceFromListRow(ui->ListAudioIn->currentRow()),
-                                            engineDeviceFromListRow(ui->ListAudioOut->currentRow())))
-        return QString();
+    // The call's row names the number dialled, feature code included.
+    if (ctx.subsystems.dialing && ctx.subsystems.dialing->placeCall(line, number, number)) return QString();
     const int code = ctx.engine ? ctx.engine->LastErrorCode() : 0;
     QString message = engineErrorMessage(code);
     if (message.isEmpty()) message = QStringLiteral("The call could not be placed (engine error %1).").arg(code);
@@ -60,17 +61,48 @@ QString Monitoring::monitor(const QString& source, const QString& code, bool sto
     ctx.state.MonitorTarget.clear();
     ctx.state.MonitorTarget = monitorTargetFrom(source);
 
-    // Ends the current call as the monitor panel's "Hang Up" does, saving a monitoring recording.
+    // A customer's call on the line ends through the agent's hang-up, with its recording and its row.
+    // An earlier monitoring call ends as the monitor panel's "Hang Up" ends it, saving its monitoring
+    // recording, and then gets its row the same way.
+    const int line = ui->ComboDial->currentIndex();
+    const bool monitoringCall = isMonitoringCall(line);
     QPointer<Monitoring> alive(this);
+    if (!monitoringCall && ctx.engine && ctx.engine->IsLineBusy(line) && !hangUp(line)) return QString();
     if (Recording* recording = ctx.subsystems.recording) recording->onCtPush2Clicked();
     if (!alive) return QString();
+    if (monitoringCall && !hangUp(line)) return QString();
     msDelay(MonitorWaitMs);
     if (!alive) return QString();
 
     if (stopWhenEmpty && source.isEmpty()) return QString();
     const QString chosen = !code.isEmpty() ? code : ui->CorvidCheck->isChecked() ? CoachCode : ListenCode;
     // The line selected after the wait; the target as it is now (a handler may have changed it).
-    return placeCall(ui->ComboDial->currentIndex(), featureDialString(chosen, ctx.state.MonitorTarget), showErrors);
+    const int callLine = ui->ComboDial->currentIndex();
+    const QString error = placeCall(callLine, featureDialString(chosen, ctx.state.MonitorTarget), showErrors);
+    if (error.isEmpty() && ctx.subsystems.lines) m_monitoringCall = ctx.subsystems.lines->lineCall(callLine).id;
+    return error;
+}
+
+bool Monitoring::isMonitoringCall(int line) const {
+    LineStatus* lines = ctx.subsystems.lines;
+    return lines && m_monitoringCall != 0 && lines->lineCall(line).id == m_monitoringCall;
+}
+
+bool Monitoring::customerCallUp() const {
+    const int line = ctx.ui->ComboDial->currentIndex();
+    return ctx.engine && ctx.engine->IsLineBusy(line) && !isMonitoringCall(line);
+}
+
+bool Monitoring::hangUp(int line) {
+    LineStatus* lines = ctx.subsystems.lines;
+    CallEnd* callEnd = ctx.subsystems.callEnd;
+    if (!lines || !callEnd || !lines->hasCall(line)) return true;
+    QPointer<Monitoring> alive(this);
+    callEnd->onBtnHangUpClicked();
+    if (!alive) return false;
+    // The hang-up chooses line 1; the monitoring call goes where the press was made.
+    ctx.ui->ComboDial->setCurrentIndex(line);
+    return true;
 }
 
 void Monitoring::onMonListItemDoubleClicked(QListWidgetItem* item) {
@@ -105,6 +137,11 @@ void Monitoring::onDDECorvidClicked() {
     runDdeMonitoring(CoachCode, true);
 }
 
+void Monitoring::onCtPush2Clicked() {
+    const int line = ctx.ui->ComboDial->currentIndex();
+    if (isMonitoringCall(line)) hangUp(line);
+}
+
 void Monitoring::onAgentListItemClicked(QListWidgetItem* item) {
     if (!item) return;
     Ui::MainForm* ui = ctx.ui;
@@ -112,8 +149,7 @@ void Monitoring::onAgentListItemClicked(QListWidgetItem* item) {
     const QString entry = item->text();
 
     QPointer<Monitoring> alive(this);
-    if (CallEnd* callEnd = ctx.subsystems.callEnd) callEnd->onBtnHangUpClicked();
-    if (!alive) return;
+    if (!hangUp(ui->ComboDial->currentIndex())) return;
     // Line 2. With a single line there is no second entry, and the call goes on the only one.
     if (ui->ComboDial->count() > 1) ui->ComboDial->setCurrentIndex(1);
     msDelay(AgentCallWaitMs);

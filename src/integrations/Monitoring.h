@@ -6,9 +6,11 @@
 // it and press the buttons over D-Bus); and a click on the agent list, which calls "*33" + the
 // entry's extension on line 2. Also the File menu's "Edit Agent List" and "Refresh Agent List".
 //
-// Starting a monitoring call first ends the call on the current line through the monitor panel's
-// hang-up (which saves a monitoring recording), and MonitorTarget names the new target before that
-// hang-up writes its status line.
+// Starting a monitoring call first ends the call on the current line: a customer's call through the
+// agent's hang-up (its recording and its row), an earlier monitoring call through the monitor
+// panel's hang-up (which saves a monitoring recording) and then its row. MonitorTarget names the new
+// target before the monitor panel's hang-up writes its status line. Presses over D-Bus are refused
+// while a customer's call is up on the current line (DdeBus).
 
 #include <QObject>
 #include <QString>
@@ -36,6 +38,8 @@ public:
     QString runDdeMonitoring(const QString& code, bool showErrors);
     // Whether a DDE button can be pressed now (not disabled by a running action).
     bool ddeButtonsEnabled() const;
+    // Whether the current line holds a call up that is not a monitoring call placed here.
+    bool customerCallUp() const;
 
     // Empties the agent list when asked, then adds the fields of bin/agentlist.txt (at most 49).
     void loadAgentList(bool emptyFirst);
@@ -45,6 +49,7 @@ public:
     void onDDEListenClicked();
     void onDDECorvidClicked();
     void onAgentListItemClicked(QListWidgetItem* item);
+    void onCtPush2Clicked(); // the monitor panel's "Hang Up", after the recording's handler
     void onEalCmdTriggered();
     void onRalCmdTriggered();
 
@@ -54,8 +59,13 @@ private:
     // after the wait from " Corvid". Answers the engine's message when the call was not placed.
     QString monitor(const QString& source, const QString& code, bool stopWhenEmpty, bool showErrors);
     QString placeCall(int line, const QString& number, bool showErrors);
+    bool isMonitoringCall(int line) const;
+    // The agent's hang-up of the line's call, when it has one, with line chosen again afterwards.
+    // False when the window went away meanwhile.
+    bool hangUp(int line);
 
     WindowContext& ctx;
+    quint64 m_monitoringCall = 0; // the line record id of the last monitoring call placed
     DdeBus* m_bus = nullptr;
 };
 

@@ -142,6 +142,23 @@ void Recording::finishCallRecording() {
     msDelay(kFinishWaitMs);
 }
 
+void Recording::finishOtherLineRecording(int line, const QString& number) {
+    const bool due = readRecordAll() || ctx.ui->RecThisCallCheck->isChecked();
+    if (due && ctx.engine && !number.isEmpty() && ctx.state.TransferMark != QLatin1String("1")) {
+        QDir().mkpath(ctx.root.messages());
+        const QString path = uniqueRecordingPath(recordingFileName(trimBlanks(number)));
+        if (!path.isEmpty()) {
+            if (ctx.engine->SaveRecording(line, path)) {
+                appendStatusLog(QStringLiteral("Stopped Recording -") + number);
+                ctx.engine->ResetRecording(line);
+            } else if (ctx.engine->LastErrorCode() != EngineError::RecordingInit) {
+                ShowEngineError(ctx);
+            }
+        }
+    }
+    msDelay(kFinishWaitMs);
+}
+
 void Recording::startRecordingIfRecordAll() {
     if (readRecordAll()) ctx.ui->CheckStartRecording->setChecked(true);
 }

@@ -37,6 +37,11 @@ public:
     // At call end and before hold: saves the call's recording once when recordAll is "True" or
     // RecThisCallCheck is ticked, then waits 500 ms (handling window events meanwhile).
     void finishCallRecording();
+    // At the far end's hang-up of a line other than the current one: under the same rule, saves that
+    // line's recording under number (the ended call's), then waits 500 ms. The recording switch and
+    // the boxes belong to the current line's call and are left as they are; a line with nothing
+    // recorded saves nothing and says nothing.
+    void finishOtherLineRecording(int line, const QString& number);
     // On connection and after resume: ticks CheckStartRecording when recordAll is "True".
     void startRecordingIfRecordAll();
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "window/WindowContext.h"
+#include "calls/CallEnd.h"
 #include "calls/LineStatus.h"
 #include "phone/AudioControls.h"
 #include "phone/EngineErrors.h"
@@ -191,6 +192,17 @@ void OnlineControl::goOnline() {
 
 void OnlineControl::goOffline() {
     Ui::MainForm* ui = m_ctx.ui;
+    // Stopping the engine ends its calls as ended here, so no hang-up event would come for them:
+    // each live call is hung up through the agent's hang-up first, with its recording and its row.
+    // Offline is pressed once: a second press during those waits finds the button disabled.
+    if (CallEnd* callEnd = m_ctx.subsystems.callEnd) {
+        QPointer<QPushButton> button(ui->BtnOnline);
+        QPointer<OnlineControl> self(this);
+        button->setEnabled(false);
+        callEnd->hangUpLiveCalls();
+        if (!self) return;
+        if (button) button->setEnabled(true);
+    }
     ++m_session;
     if (m_ctx.timers.TimerTick) m_ctx.timers.TimerTick->stop();
     if (m_ctx.timers.TimerProgressBar) m_ctx.timers.TimerProgressBar->stop();

@@ -4,6 +4,7 @@
 // letters, nothing) reach the PBX cut to ten characters or come back as D-Bus errors, with no box;
 // a second press while the first runs is refused as busy.
 
+#include "integrations/DdeBus.h"
 #include "phone/EngineErrors.h"
 #include "support/BedWindow.h"
 #include "support/PrivateSessionBus.h"
@@ -87,6 +88,17 @@ private slots:
         QVERIFY(phone->ui().DDEListen->isEnabled());
         QVERIFY2(phone->fixture.fakes.messages.texts().filter(engineErrorMessage(EngineError::InvalidUri)).isEmpty(),
                  qPrintable(phone->fixture.fakes.messages.texts().join(" | ")));
+
+        // With the agent's call up, a press is refused as busy and the call goes on.
+        QTRY_VERIFY_WITH_TIMEOUT(!phone->engine->IsLineBusy(0), kEventMs);
+        phone->dial(BedNumber::Answer);
+        QVERIFY(phone->connected());
+        const PrivateSessionBus::Result refused = PrivateSessionBus::dde(QStringLiteral("DDEListen"));
+        QVERIFY2(refused.exitCode != 0 && refused.output.contains(QLatin1String("org.corviddialer.Error.Busy")) &&
+                     refused.output.contains(CallUpRefusal),
+                 qPrintable(refused.output));
+        QVERIFY(phone->engine->IsLineBusy(0));
+        QTest::mouseClick(phone->ui().BtnHangUp, Qt::LeftButton);
     }
 };
 

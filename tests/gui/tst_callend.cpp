@@ -5,6 +5,9 @@
 #include "gui/CallsWindow.h"
 
 #include "app/Shutdown.h"
+#include "calls/CallEnd.h"
+
+#include <QDir>
 
 #include <QtTest>
 
@@ -40,6 +43,18 @@ bool rowIs(const QByteArray& row, const QString& number, const char* result) {
     const bool ok = row.startsWith("\"" + number.toUtf8() + "\",") && row.endsWith(QByteArray(",\"") + result + '"');
     if (!ok) qWarning("row: %s", row.constData());
     return ok;
+}
+
+// Dial files, end files and clipboard commands are taken (online, click-to-dial on).
+void automate(CallsWindow& w) {
+    w.ctx.state.SipTapiMode = QStringLiteral("True");
+    w.ui.BtnOnline->setText(QStringLiteral("Offline"));
+    w.ui.swipeLengthTxT->setText(QStringLiteral("14"));
+    w.ui.autoCheck->setChecked(true);
+}
+void dropFile(CallsWindow& w, const QString& name) {
+    QFile file(QDir(w.ctx.root.datalink()).filePath(name));
+    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(name));
 }
 } // namespace
 
@@ -110,6 +125,84 @@ private Q_SLOTS:
         QVERIFY2(row.startsWith("\"5551234567\",\"" + displayName.toUtf8() + "\",\"17\",") &&
                      row.endsWith("," + result),
                  row.constData());
+    }
+
+    // Every way the dialer places a call: the agent's hang-up writes its row with the number it
+    // dialled on that line (without a pre-dial prefix) and the seconds the call lasted.
+    void placedCallRowNamesItsCall_data() {
+        QTest::addColumn<QString>("way");
+        QTest::addColumn<QString>("number");
+        QTest::newRow("number field") << "field" << kNumber;
+        QTest::newRow("dial file") << "file" << kNumber;
+        QTest::newRow("INT") << "VMCallPush" << kSecond;
+        QTest::newRow("transfer target") << "CallTranPush" << kSecond;
+        QTest::newRow("greeting") << "ListtogreetingCmd" << "9001";
+        QTest::newRow("voice mail") << "vmclick" << "*97";
+        QTest::newRow("monitoring") << "MonList" << "199205";
+    }
+    void placedCallRowNamesItsCall() {
+        QFETCH(QString, way);
+        QFETCH(QString, number);
+        CallsWindow w;
+        w.goOnline(2);
+        w.ui.EditAccountDisplayName->setText(QStringLiteral("Agent7"));
+        w.setSetting(QStringLiteral("DID"), QStringLiteral("True"));
+        w.setSetting(QStringLiteral("PreDialNumber"), QStringLiteral("*2"));
+        w.ui.EditTransferPhoneNo->setEditText(kSecond + QStringLiteral(" Jane"));
+        w.ctx.timers.CallTimer->setInterval(20);
+        if (way == QLatin1String("field")) {
+            w.dial(kNumber);
+        } else if (way == QLatin1String("file")) {
+            automate(w);
+            dropFile(w, kNumber + QStringLiteral(".dia"));
+        } else if (way == QLatin1String("MonList")) {
+            w.ui.MonList->addItem(QStringLiteral("205"));
+            w.ui.MonList->setCurrentRow(0);
+            emit w.ui.MonList->itemDoubleClicked(w.ui.MonList->item(0));
+        } else {
+            QTest::mouseClick(w.fixture.find<QPushButton>(way), Qt::LeftButton);
+        }
+        const int line = w.ui.ComboDial->currentIndex();
+        QTRY_VERIFY(w.engine.line(line).connected);
+        QTRY_VERIFY(w.ui.callsec->text().toInt() >= 3);
+        const QByteArray seconds = w.ui.callsec->text().toUtf8();
+        w.callEnd->onBtnHangUpClicked();
+        QCOMPARE(rows(w).size(), 1);
+        QVERIFY2(rows(w).at(0).startsWith("\"" + number.toUtf8() + "\",\"Agent7\",\"" + seconds + "\","),
+                 rows(w).at(0).constData());
+    }
+
+    // A hang-up with no call on the line, by the agent or by another program, writes no row.
+    void hangUpWithNoCallWritesNoRow_data() {
+        QTest::addColumn<QString>("way");
+        QTest::newRow("Stop") << "Stop";
+        QTest::newRow("end file") << "file";
+        QTest::newRow("#hangup") << "clipboard";
+        QTest::newRow("Stop after the far end's hang-up") << "after";
+    }
+    void hangUpWithNoCallWritesNoRow() {
+        QFETCH(QString, way);
+        CallsWindow w;
+        w.goOnline(2);
+        w.ui.EditAccountDisplayName->setText(QStringLiteral("Agent7"));
+        if (way == QLatin1String("after")) {
+            w.dial(kNumber);
+            QTRY_VERIFY(w.engine.line(0).connected);
+            w.engine.fireCallHungUp(0);
+            QTRY_COMPARE(rows(w).size(), 1);
+        }
+        const qsizetype before = rows(w).size();
+        if (way == QLatin1String("file")) {
+            automate(w);
+            dropFile(w, QStringLiteral("stop.end"));
+        } else if (way == QLatin1String("clipboard")) {
+            automate(w);
+            w.fakes.clipboard.put(QStringLiteral("#hangup"));
+        } else {
+            QTest::mouseClick(w.ui.BtnHangUp, Qt::LeftButton);
+        }
+        QTRY_VERIFY(w.statusLog().contains(NoCallToEndText));
+        QCOMPARE(rows(w).size(), before);
     }
 
     void hangUpRefusedKeepsTheCall() {
@@ -240,14 +333,50 @@ private Q_SLOTS:
         QCOMPARE(rows(w).size(), 1);
     }
 
-    // Closing the window with a recorded call up ends it as the agent's hang-up would.
-    void closeHangsUpTheLiveCallWithItsRow() {
+    // The far end of line 1 hangs up while line 2 is chosen: line 1's recording is saved under its
+    // own number, and line 2's call keeps recording.
+    void farEndHangUpSavesTheEndedLinesRecording() {
+        CallsWindow w;
+        connectCall(w);
+        w.ui.RecThisCallCheck->setChecked(true);
+        QTRY_VERIFY(w.engine.line(0).recording);
+        w.ui.ComboDial->setCurrentIndex(1);
+        w.dial(kSecond);
+        QTRY_VERIFY(w.engine.line(1).connected);
+        w.engine.fireCallHungUp(0);
+        QTRY_COMPARE(rows(w).size(), 1);
+        QVERIFY(rowIs(rows(w).at(0), kNumber, ""));
+        QCOMPARE(w.engine.callsTo(QStringLiteral("SaveRecording")).size(), 1);
+        QCOMPARE(w.engine.last(QStringLiteral("SaveRecording")).value(0), QVariant(0));
+        const QStringList saved = QDir(w.ctx.root.messages()).entryList({QStringLiteral("*.wav")});
+        QVERIFY2(saved.size() == 1 && saved.at(0).startsWith(kNumber + QLatin1Char('_')), qPrintable(saved.join(' ')));
+        QVERIFY(w.fakes.messages.texts().isEmpty());
+        QCOMPARE(w.ui.EditPhoneNo->text(), kSecond);
+    }
+
+    // Closing the window, or going offline, with a recorded call up ends it as the agent's hang-up
+    // would, before the engine stops.
+    void closeAndOfflineHangUpTheLiveCallWithItsRow_data() {
+        QTest::addColumn<bool>("offline");
+        QTest::newRow("close") << false;
+        QTest::newRow("Offline") << true;
+    }
+    void closeAndOfflineHangUpTheLiveCallWithItsRow() {
+        QFETCH(bool, offline);
         CallsWindow w;
         connectCall(w);
         w.ui.RecThisCallCheck->setChecked(true);
         int rowsAtQuit = -1;
-        w.window.shutdown().setForceQuit([&] { rowsAtQuit = int(rows(w).size()); });
-        w.window.close();
+        if (offline) {
+            w.setSetting(QStringLiteral("DisplayName"), QStringLiteral("Agent7")); // read again by the button
+            w.ui.BtnOnline->setText(QStringLiteral("Offline"));
+            QTest::mouseClick(w.ui.BtnOnline, Qt::LeftButton);
+            rowsAtQuit = int(rows(w).size());
+            QCOMPARE(w.ui.BtnOnline->text(), QStringLiteral("Online"));
+        } else {
+            w.window.shutdown().setForceQuit([&] { rowsAtQuit = int(rows(w).size()); });
+            w.window.close();
+        }
         QTRY_VERIFY_WITH_TIMEOUT(rowsAtQuit != -1, 5000);
         QCOMPARE(rowsAtQuit, 1);
         QVERIFY(rowIs(rows(w).at(0), kNumber, "hang up"));

@@ -105,6 +105,7 @@ private Q_SLOTS:
         w.ui.EditTransferPhoneNo->setEditText(kTarget + QStringLiteral(" Jane"));
         QTest::mouseClick(w.ui.CallTranPush, Qt::LeftButton);
         QTRY_VERIFY(w.engine.line(1).connected);
+        w.ui.EditTransferPhoneNo->setEditText(QStringLiteral("9000000001")); // text left in the field
         w.ui.ComboConsultLineB->setCurrentIndex(lineB);
         if (refusal) w.engine.failNext(QStringLiteral("JoinLines"), refusal);
         QTest::mouseClick(w.ui.BtnConsultTransfer, Qt::LeftButton);
@@ -116,8 +117,40 @@ private Q_SLOTS:
         if (!message.isEmpty()) return;
         QCOMPARE(w.engine.last(QStringLiteral("JoinLines")), (QVariantList{0, 1}));
         QCOMPARE(w.statusLog().last(), QStringLiteral("Line- 1: Supervised Transfer "));
-        QVERIFY2(rows.at(0).startsWith("\"5559876543 Jane\",") && rows.at(0).endsWith(",\"Supervised Transfer\""),
+        QVERIFY2(rows.at(0).startsWith("\"5559876543\",") && rows.at(0).endsWith(",\"Supervised Transfer\""),
                  rows.at(0).constData());
+    }
+
+    // Hold, three-way and supervised transfer with no call, or refused by the engine: no status line
+    // claims what did not happen, and the agent is told why.
+    void refusedOperationClaimsNothing_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<bool>("callUp");
+        QTest::addColumn<QString>("refused"); // the operation the engine refuses, or nothing
+        QTest::addColumn<QStringList>("log");
+        QTest::addColumn<QStringList>("messages");
+        const QStringList notInCall = errors(EngineError::NotInVoiceSession);
+        QTest::newRow("hold, no call") << "BtnHold" << false << "" << QStringList{NoCallToHoldText} << QStringList();
+        QTest::newRow("hold refused") << "BtnHold" << true << "HoldCall" << QStringList() << notInCall;
+        QTest::newRow("3-way, no call") << "threeWayPush" << false << "" << QStringList() << notInCall;
+        QTest::newRow("S-Tran, no call") << "BtnConsultTransfer" << false << ""
+                                         << QStringList{NoCallToTransferText} << QStringList();
+    }
+    void refusedOperationClaimsNothing() {
+        QFETCH(QString, button);
+        QFETCH(bool, callUp);
+        QFETCH(QString, refused);
+        QFETCH(QStringList, log);
+        QFETCH(QStringList, messages);
+        CallsWindow w;
+        if (callUp) connectCall(w);
+        else w.goOnline(2);
+        w.ui.ListStatusLog->clear();
+        if (!refused.isEmpty()) w.engine.failNext(refused, EngineError::NotInVoiceSession);
+        QTest::mouseClick(w.fixture.find<QPushButton>(button), Qt::LeftButton);
+        QCOMPARE(w.statusLog(), log);
+        QCOMPARE(w.fakes.messages.texts(), messages);
+        QCOMPARE(w.engine.count(QStringLiteral("JoinLines")), 0);
     }
 
     // "3-way" resumes the held first line only and chooses line 1 again.
