@@ -5,9 +5,10 @@
 // transfers. The engine does the SIP work; this class picks the lines and the number, keeps the
 // status log and writes the call-log rows of transfers.
 //
-// A transfer or join the engine refuses is shown through the engine's error message and goes no
-// further: no status line, no call-log row and no TransferMark claim a transfer that did not happen,
-// and the call keeps its seconds for its own row at its end.
+// A transfer, join, hold or resume the engine refuses is shown through the engine's error message
+// and goes no further: no status line, no call-log row and no TransferMark claim what did not
+// happen, and the call keeps its seconds for its own row at its end. A hold or supervised transfer
+// with no call says so in the status log.
 
 #include <QObject>
 #include <QString>

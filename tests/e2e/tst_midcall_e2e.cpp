@@ -113,7 +113,7 @@ private Q_SLOTS:
         QVERIFY2(fromB > 0.02 && fromB > 10 * quiet, qPrintable(QStringLiteral("%1 / %2").arg(fromB).arg(quiet)));
 
         QCOMPARE(d->callLogRows().size(), 1);
-        QVERIFY(d->hasRow(0, QStringLiteral("1002 Colleague"), QStringLiteral("Supervised Transfer")));
+        QVERIFY(d->hasRow(0, QStringLiteral("1002"), QStringLiteral("Supervised Transfer"))); // the target called on line 2
     }
 
     // Do-not-disturb: 1002 calling the dialer gets 486. Forwarding to the far end that answers:
