@@ -94,9 +94,7 @@ private slots:
         phone->dial(BedNumber::Answer);
         QVERIFY(phone->connected());
         const PrivateSessionBus::Result refused = PrivateSessionBus::dde(QStringLiteral("DDEListen"));
-        QVERIFY2(refused.exitCode != 0 && refused.output.contains(QLatin1String("org.corviddialer.Error.Busy")) &&
-                     refused.output.contains(CallUpRefusal),
-                 qPrintable(refused.output));
+        QVERIFY2(refused.exitCode != 0 && refused.output.contains(CallUpRefusal), qPrintable(refused.output));
         QVERIFY(phone->engine->IsLineBusy(0));
         QTest::mouseClick(phone->ui().BtnHangUp, Qt::LeftButton);
     }

@@ -75,40 +75,6 @@ private slots:
         QVERIFY(w.ui.DDEListen->isEnabled() && w.ui.DDECorvid->isEnabled());
     }
 
-    // A press during the agent's recorded call with a customer ends that call through the agent's
-    // hang-up: its row and its recording. The monitoring call is a call of its own, with its own row.
-    void pressDuringACustomerCallKeepsItsRowAndRecording_data() {
-        QTest::addColumn<QString>("way");
-        QTest::newRow("monitor list") << "MonList";
-        QTest::newRow("DDEListen") << "DDEListen";
-    }
-    void pressDuringACustomerCallKeepsItsRowAndRecording() {
-        QFETCH(QString, way);
-        MonitorWindow w;
-        w.ui.EditAccountDisplayName->setText(QStringLiteral("Agent7"));
-        w.ui.ComboDial->setCurrentIndex(1);
-        w.dial(QStringLiteral("5551234567"));
-        QTRY_VERIFY(w.engine.line(1).connected);
-        w.ui.RecThisCallCheck->setChecked(true);
-        w.ui.corvidDDEtxt->setText(QStringLiteral("205"));
-        w.ui.MonList->addItem(QStringLiteral("205"));
-        w.ui.MonList->setCurrentRow(0);
-        if (way == QLatin1String("MonList"))
-            emit w.ui.MonList->itemDoubleClicked(w.ui.MonList->item(0));
-        else
-            QTest::mouseClick(w.ui.DDEListen, Qt::LeftButton);
-        const QByteArrayList rows = w.callLogRows(QStringLiteral("Agent7"));
-        QCOMPARE(rows.size(), 1);
-        QVERIFY2(rows.at(0).startsWith("\"5551234567\",") && rows.at(0).endsWith(",\"hang up\""), rows.at(0).constData());
-        QCOMPARE(w.engine.count(QStringLiteral("SaveRecording")), 1);
-        QVERIFY(w.callOps().endsWith(QStringLiteral("PlaceCall(1,199205)")));
-        QTRY_VERIFY(w.engine.line(1).connected);
-        QVERIFY(w.ctx.timers.CallTimer->isActive());
-        w.engine.fireCallHungUp(1);
-        QTRY_COMPARE(w.callLogRows(QStringLiteral("Agent7")).size(), 2);
-        QVERIFY(w.callLogRows(QStringLiteral("Agent7")).at(1).startsWith("\"199205\","));
-    }
-
     // Up to 49 fields of the file; "204_Smith, Jr" calls "*33204" on line 2; "Edit Agent List" opens
     // the file.
     void agentList() {
