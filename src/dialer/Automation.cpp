@@ -21,6 +21,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace corvid {
 
 using namespace automation;
@@ -53,6 +55,8 @@ Automation::Automation(WindowContext& context, QObject* parent)
     m_poll.later = oneShot(this, TickMs);
     m_dispatch.later = oneShot(this, TickMs);
     m_dispatchSoon = oneShot(this, 0, Qt::CoarseTimer);
+    m_queued.later = oneShot(this, TickMs);
+    connect(m_queued.later, &QTimer::timeout, this, [this] { queuedNow(); });
     connect(m_poll.later, &QTimer::timeout, this, [this] { pollNow(); });
     connect(m_dispatch.later, &QTimer::timeout, this, [this] { dispatchNow(); });
     connect(m_dispatchSoon, &QTimer::timeout, this, [this] { dispatchNow(); });
@@ -122,9 +126,82 @@ void Automation::dispatchNow() {
     runDispatcher();
 }
 
-void Automation::journal(const QString& channel, const QString& request, const QString& outcome) {
+void Automation::journal(const QString& channel, const QString& request, const QString& outcome, quint64 id) {
     m_journal.append(ctx.services.clock ? ctx.services.clock->now() : QDateTime::currentDateTime(), channel, request,
                      outcome);
+    emit requestJournaled(id, channel, request, outcome);
+}
+
+void Automation::journalRequest(const QString& channel, const QString& request, const QString& outcome) {
+    journal(channel, request, outcome);
+}
+
+quint64 Automation::submitRequest(const QString& channel, ClipboardRequest::Kind kind, const QString& number,
+                                  const QString& shown) {
+    m_queue.append({++m_lastId, channel, kind, number, shown});
+    // Taken from the event loop: the caller answers its own client first.
+    QTimer::singleShot(0, this, [this] { queuedNow(); });
+    return m_lastId;
+}
+
+int Automation::queuedRequests(const QString& channel) const {
+    return int(std::count_if(m_queue.cbegin(), m_queue.cend(), [&](const Queued& q) { return q.channel == channel; }));
+}
+
+void Automation::queuedNow() {
+    if (m_queue.isEmpty()) return;
+    if (m_dispatching) {
+        m_dispatchAgain = true; // the running action's end looks at the queue again
+        return;
+    }
+    if (!m_queued.mayTakeNow()) {
+        if (!m_queued.later->isActive()) m_queued.later->start(m_queued.msUntilFree());
+        return;
+    }
+    runQueued();
+}
+
+bool Automation::runQueued() {
+    if (m_queue.isEmpty()) return false;
+    const Queued request = m_queue.takeFirst();
+    m_queued.lastTaken.start();
+    const int line = ctx.ui->ComboDial->currentIndex();
+    QPointer<Automation> alive(this);
+    m_dispatching = true;
+    bool ok = false;
+    const QString outcome = act(request.kind, request.number, line, ok);
+    if (!alive) return true;
+    m_dispatching = false;
+    journal(request.channel, request.shown, outcome, request.id);
+    if (!m_queue.isEmpty()) queuedNow();
+    if (m_dispatchAgain) {
+        m_dispatchAgain = false;
+        m_dispatchSoon->start();
+    }
+    return true;
+}
+
+// What a taken request does, and its outcome in the journal's words.
+QString Automation::act(ClipboardRequest::Kind kind, const QString& number, int line, bool& ok) {
+    Ui::MainForm* ui = ctx.ui;
+    QPointer<Automation> alive(this);
+    if (kind == ClipboardRequest::Dial) {
+        if (ctx.window && ctx.window->isMinimized()) ctx.window->showNormal();
+        ui->EditPhoneNo->setText(number);
+        ok = ctx.subsystems.dialing && ctx.subsystems.dialing->onBtnDialClicked();
+        if (!alive) return {};
+        return ok ? QStringLiteral("dialled %1 on %2").arg(number, lineLabel(line))
+                  : QStringLiteral("not dialled: %1").arg(refusal());
+    }
+    if (kind == ClipboardRequest::HangUp) {
+        if (ctx.subsystems.callEnd) ctx.subsystems.callEnd->onBtnHangUpClicked();
+        ok = true;
+        return QStringLiteral("hung up (%1)").arg(lineLabel(line));
+    }
+    ok = ctx.subsystems.messageDrop && ctx.subsystems.messageDrop->onPlayMsgPushClicked();
+    if (!alive) return {};
+    return ok ? QStringLiteral("message drop on %1").arg(lineLabel(ui->ComboTransferCall->currentIndex()))
+              : QStringLiteral("message drop refused: %1").arg(refusal());
 }
 
 void Automation::settleHandOver(const QString& outcome) {
@@ -252,6 +329,7 @@ bool Automation::runDispatcher() {
     }
     m_dispatching = false;
     journal(channel, shown, outcome);
+    if (!m_queue.isEmpty()) queuedNow();
     if (m_dispatchAgain) {
         m_dispatchAgain = false;
         m_dispatchSoon->start();

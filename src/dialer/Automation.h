@@ -18,9 +18,11 @@
 // Every request taken is accounted for in root/logs/automation.log (AutomationJournal).
 
 #include "dialer/AutomationJournal.h"
+#include "dialer/AutomationRules.h"
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QList>
 #include <QSet>
 #include <QString>
 
@@ -48,6 +50,20 @@ public:
 
     AutomationJournal& journal() { return m_journal; }
 
+    // Requests of another channel (the HTTP control): each is taken in turn, one per 500 ms of
+    // that channel and never while another action still waits, acted on like the clipboard's
+    // requests, and journaled under channel. Answers the request's id (never 0).
+    quint64 submitRequest(const QString& channel, automation::ClipboardRequest::Kind kind, const QString& number,
+                          const QString& shown);
+    // Requests of channel taken but not yet acted on.
+    int queuedRequests(const QString& channel) const;
+    // A request a channel refused before it reached the queue still gets its journal line.
+    void journalRequest(const QString& channel, const QString& request, const QString& outcome);
+
+Q_SIGNALS:
+    // One journal line was written: id is the submitted request's, 0 for the datalink and the clipboard.
+    void requestJournaled(quint64 id, const QString& channel, const QString& request, const QString& outcome);
+
 private:
     struct Channel {
         QElapsedTimer lastTaken; // invalid until the first request
@@ -66,7 +82,10 @@ private:
     bool runPoll();
     bool runDispatcher();
     void watchFolder();
-    void journal(const QString& channel, const QString& request, const QString& outcome);
+    void journal(const QString& channel, const QString& request, const QString& outcome, quint64 id = 0);
+    void queuedNow();
+    bool runQueued();
+    QString act(automation::ClipboardRequest::Kind kind, const QString& number, int line, bool& ok);
     void settleHandOver(const QString& outcome);
     QString refusal() const;
 
@@ -83,6 +102,16 @@ private:
     HandOver m_handOver;
     QString m_lastIgnored;       // the clipboard text last journaled as ignored
     QSet<QString> m_undeletable; // datalink files that could not be deleted: served once, then left
+    struct Queued {
+        quint64 id;
+        QString channel;
+        automation::ClipboardRequest::Kind kind;
+        QString number;
+        QString shown;
+    };
+    QList<Queued> m_queue; // submitted requests, oldest first
+    Channel m_queued;
+    quint64 m_lastId = 0;
 };
 
 } // namespace corvid
