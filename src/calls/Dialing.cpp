@@ -52,7 +52,7 @@ Dialing::Dialing(WindowContext& context, QObject* parent) : QObject(parent), ctx
     connect(ui->ctText8, &QPushButton::clicked, this, &Dialing::onCtText8Clicked);
 }
 
-bool Dialing::onBtnDialClicked() {
+bool Dialing::placeCall(Asker asker) {
     Ui::MainForm* ui = ctx.ui;
     const QString settings = ctx.root.settingsFile();
     ctx.state.TransferMark = QStringLiteral("0");
@@ -63,19 +63,24 @@ bool Dialing::onBtnDialClicked() {
 
     const QString number = ui->EditPhoneNo->text();
     if (number.isEmpty()) {
-        if (ctx.services.messages) ctx.services.messages->information(ctx.window, EmptyNumberMessage);
+        if (asker == Asker::Agent && ctx.services.messages)
+            ctx.services.messages->information(ctx.window, EmptyNumberMessage);
         return false;
     }
 
     const int line = ui->ComboDial->currentIndex();
+    LineStatus* lines = ctx.subsystems.lines;
     QString dialled = number;
     if (!ctx.engine || !ctx.engine->PlaceCall(line, dialled, engineDeviceFromListRow(ui->ListAudioIn->currentRow()),
                                               engineDeviceFromListRow(ui->ListAudioOut->currentRow()))) {
-        ShowEngineError(ctx);
+        if (asker == Asker::Agent)
+            ShowEngineError(ctx);
+        else if (lines)
+            lines->AddStatusLog(
+                lineStatusLogLine(line, QStringLiteral(": Not dialled - %1: %2").arg(number, engineRefusal(ctx))));
         return false;
     }
 
-    LineStatus* lines = ctx.subsystems.lines;
     lines->noteCallPlaced(line, number);
     lines->AddStatusLog(dialingStatusLogLine(line, number));
     ctx.state.CurrentNumber = number;

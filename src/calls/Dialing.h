@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+#include "phone/EngineErrors.h"
+
 class QPushButton;
 
 namespace corvid {
@@ -18,8 +20,10 @@ public:
     explicit Dialing(WindowContext& ctx, QObject* parent = nullptr);
 
     // The Call action: places a call to the number field on the line selected in ComboDial.
-    // Answers whether the engine took the call.
-    bool onBtnDialClicked();
+    // Answers whether the engine took the call. The agent's click shows a refusal in a box; a
+    // program's request writes it to the status log ("Line- 1: Not dialled - <number>: <why>").
+    bool onBtnDialClicked() { return placeCall(Asker::Agent); }
+    bool placeCall(Asker asker);
     // Dials the LastNumber setting again.
     void onRedialPushClicked();
     // "Box#": the mailbox code, one digit at a time.

@@ -213,7 +213,11 @@ HttpControl::Answer HttpControl::submit(int kind, const QString& number, const Q
     if (!automation) return {Status::ServiceUnavailable, errorBody(QStringLiteral("no automation")), {}};
     if (automation->queuedRequests(HttpChannel) >= MaxQueuedRequests)
         return {Status::TooManyRequests, errorBody(QStringLiteral("too many requests waiting")), {{"Retry-After", "1"}}};
-    const quint64 id = automation->submitRequest(HttpChannel, automation::ClipboardRequest::Kind(kind), number, shown);
+    automation::ClipboardRequest request;
+    request.kind = automation::ClipboardRequest::Kind(kind);
+    request.number = number;
+    request.command = shown;
+    const quint64 id = automation->submitRequest(HttpChannel, request, shown);
     return {Status::Accepted, QJsonDocument(QJsonObject{{QStringLiteral("id"), double(id)}}).toJson(QJsonDocument::Compact), {}};
 }
 
