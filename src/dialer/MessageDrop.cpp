@@ -100,7 +100,8 @@ void MessageDrop::onTransferAccepted(int line) {
         }
         if (CallLog* callLog = ctx.subsystems.callLog)
             callLog->writeCallLogRow(dropped.number, callresult::AnsweringMachine);
-        ui->EditPhoneNo->clear();
+        // Emptied when it still shows the dropped call, not a number typed for the next one.
+        if (ui->EditPhoneNo->text() == dropped.number) ui->EditPhoneNo->clear();
     }
     Q_EMIT dropSettled(dropped.line, true, QString());
 }
