@@ -21,6 +21,8 @@
 //    datalink folder of the idle, online dialer to the INVITE's arrival at the far end (goal
 //    <= 15 ms). With --no-notices the folder's and the clipboard's change notices are off and
 //    requests wait for the 500 ms ticks (expect 500-1000 ms; no goal).
+// 8. HTTP control: for each of as many calls, the time from a POST /v1/dial on the loopback HTTP
+//    control to the INVITE's arrival at the far end (goal <= 10 ms).
 // Exit code 0 when every goal is met, 1 when one is missed, 2 when the bench could not run.
 
 #include "BenchCommon.h"
@@ -32,12 +34,15 @@
 #include "ui_MainForm.h"
 
 #include "dialer/Automation.h"
+#include "integrations/HttpControl.h"
 #include "integrations/PbxPage.h"
 #include "phone/OnlineControl.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDateTime>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -63,6 +68,7 @@ constexpr double kIdleSwitchesGoalPerSecond = 15.0;
 constexpr double kRssGoalMiB = 90.0;
 constexpr double kPagePssGoalMiB = 200.0;
 constexpr double kDialFileGoalMs = 15.0;
+constexpr double kHttpDialGoalMs = 10.0;
 
 // A figure with its goal, and whether it is met.
 bool report(const char* what, double value, const char* unit, double goal) {
@@ -354,6 +360,55 @@ int main(int argc, char** argv) {
         std::printf("dial file to INVITE without change notices, %d calls: min %.2f ms, median %.2f ms, "
                     "max %.2f ms (the ticks alone)\n",
                     dialFiles, fileLatencies.first(), fileMedian, fileLatencies.last());
+    }
+
+    // --- HTTP dial to INVITE ---------------------------------------------------------------------
+    // The same calls through the loopback HTTP control: from the POST's first byte to the INVITE.
+    {
+        fixture.setSetting(QStringLiteral("HttpControl"), QStringLiteral("True"));
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost);
+        const quint16 port = probe.serverPort();
+        probe.close();
+        fixture.setSetting(QStringLiteral("HttpControlPort"), QString::number(port));
+        HttpControl* http = ctx.subsystems.httpControl;
+        http->start();
+        if (!http->listening()) return 2;
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, port);
+        if (!client.waitForConnected(2000)) return 2;
+        const QByteArray body = "{\"number\":\"" + fileNumber.toLatin1() + "\"}";
+        const QByteArray request = "POST /v1/dial HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) +
+                                   "\r\nAuthorization: Bearer " + http->token() +
+                                   "\r\nContent-Type: application/json\r\nContent-Length: " +
+                                   QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        QList<double> httpLatencies;
+        for (int i = 0; i < dialFiles; ++i) {
+            const qsizetype invitesBefore = inviteArrivals(bed.farEndMessages(SipTestBed::FarEnd::Answer), fileNumber).size();
+            const qint64 t0 = wallMicros();
+            client.write(request);
+            client.flush();
+            if (!QTest::qWaitFor([&] { return statusLog(ui).contains(QStringLiteral("Line- 1: Success to connect.")); },
+                                 10000)) {
+                std::fprintf(stderr, "HTTP dial %d not called: %s\n", i + 1,
+                             qPrintable(statusLog(ui).join(QStringLiteral(" | "))));
+                return 2;
+            }
+            const double latency =
+                inviteLatencyMs(bed.farEndMessages(SipTestBed::FarEnd::Answer), fileNumber, invitesBefore, t0);
+            if (latency < 0) return 2;
+            httpLatencies << latency;
+            client.readAll();
+            ui.BtnHangUp->click();
+            (void)QTest::qWaitFor([&] { return !engine.IsLineBusy(0); }, 5000);
+            runEventLoop(700 + QRandomGenerator::global()->bounded(500));
+        }
+        std::sort(httpLatencies.begin(), httpLatencies.end());
+        const double httpMedian = httpLatencies.at(httpLatencies.size() / 2);
+        std::printf("HTTP dial to INVITE at the far end, %d calls: min %.2f ms, median %.2f ms, max %.2f ms "
+                    "(goal <= %.0f ms)\n",
+                    dialFiles, httpLatencies.first(), httpMedian, httpLatencies.last(), kHttpDialGoalMs);
+        ok &= httpMedian <= kHttpDialGoalMs;
     }
 
     engine.EngineStop();

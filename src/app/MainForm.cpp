@@ -16,6 +16,7 @@
 #include "dialer/MessageDrop.h"
 #include "integrations/ClickToDial.h"
 #include "integrations/CrmPopup.h"
+#include "integrations/HttpControl.h"
 #include "integrations/Monitoring.h"
 #include "integrations/PbxPage.h"
 #include "media/Recording.h"
@@ -75,6 +76,7 @@ MainForm::MainForm(const InstallRoot& root, const Services& services, SipEngine*
     m_ctx.subsystems.pbxPage = new PbxPage(m_ctx, this); // before Startup: the start-up tick is the page's
     m_ctx.subsystems.monitoring = new Monitoring(m_ctx, this);
     m_ctx.subsystems.crmPopup = new CrmPopup(m_ctx, this);
+    m_ctx.subsystems.httpControl = new HttpControl(m_ctx, this); // after the automation and the call log
     m_panels = new Panels(m_ctx, this);
     m_accountPanel = new AccountPanel(m_ctx, this);
     m_shutdown = new Shutdown(m_ctx, this);

@@ -6,6 +6,8 @@
 #include "window/WindowContext.h"
 #include "calls/CallEnd.h"
 #include "calls/LineStatus.h"
+#include "dialer/Automation.h"
+#include "dialer/MessageDrop.h"
 #include "phone/RingTone.h"
 #include "platform/Delay.h"
 #include "platform/ForceQuit.h"
@@ -40,6 +42,12 @@ void Shutdown::run() {
     m_running = true;
     QPointer<Shutdown> alive(this);
     StopRingWave(m_ctx);
+    // A message drop still waiting for the far end's answer is given up (no drop row; its call is
+    // hung up below with its own row), and other programs' requests stop here, each one taken
+    // journaled.
+    if (MessageDrop* drop = m_ctx.subsystems.messageDrop)
+        drop->giveUp(QStringLiteral("the dialer closed before the transfer was answered"));
+    if (Automation* automation = m_ctx.subsystems.automation) automation->stop();
     hangUpLiveCalls();
     if (!alive) return;
     // The online button takes the phone offline while it is online (caption "Offline"). Offline

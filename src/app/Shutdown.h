@@ -1,5 +1,6 @@
 #pragma once
-// The shutdown sequence, run by closing the window and by File > exit: the ring tone stops, every
+// The shutdown sequence, run by closing the window and by File > exit: the ring tone stops, the dial
+// automation takes no further request and a message drop still waiting is given up, every
 // call still up is hung up as the agent's hang-up would (its recording saved, its row written), the
 // phone goes offline, a second later the engine stops and the process ends.
 

@@ -2,6 +2,7 @@
 
 #include "window/WindowContext.h"
 #include "window/WindowTitle.h"
+#include "integrations/HttpControl.h"
 #include "phone/OnlineControl.h"
 #include "platform/ProviderDomain.h"
 #include "settings/IniFile.h"
@@ -100,6 +101,9 @@ void Startup::onFormLoad() {
     // no file (it could otherwise point outside bin/).
     const QString monitorFile = m_ctx.root.binFile(ui->EditAccountAuthLogin->text() + QStringLiteral(".txt"));
     if (!monitorFile.isEmpty()) ui->MonList->addItems(readListFile(monitorFile, MonitorListMaxFields));
+
+    // Other programs' HTTP control, when the settings turn it on.
+    if (m_ctx.subsystems.httpControl) m_ctx.subsystems.httpControl->start();
 }
 
 void Startup::startDesignTimeTimers() {

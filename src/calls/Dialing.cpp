@@ -52,7 +52,7 @@ Dialing::Dialing(WindowContext& context, QObject* parent) : QObject(parent), ctx
     connect(ui->ctText8, &QPushButton::clicked, this, &Dialing::onCtText8Clicked);
 }
 
-bool Dialing::onBtnDialClicked() {
+bool Dialing::placeCall(Asker asker) {
     Ui::MainForm* ui = ctx.ui;
     const QString settings = ctx.root.settingsFile();
     ctx.state.TransferMark = QStringLiteral("0");
@@ -63,17 +63,23 @@ bool Dialing::onBtnDialClicked() {
 
     const QString number = ui->EditPhoneNo->text();
     if (number.isEmpty()) {
-        if (ctx.services.messages) ctx.services.messages->information(ctx.window, EmptyNumberMessage);
+        if (asker == Asker::Agent && ctx.services.messages)
+            ctx.services.messages->information(ctx.window, EmptyNumberMessage);
         return false;
     }
 
     const int line = ui->ComboDial->currentIndex();
+    LineStatus* lines = ctx.subsystems.lines;
     if (!placeCall(line, number, number)) {
-        ShowEngineError(ctx);
+        if (asker == Asker::Agent)
+            ShowEngineError(ctx);
+        else if (lines)
+            lines->AddStatusLog(
+                lineStatusLogLine(line, QStringLiteral(": Not dialled - %1: %2").arg(number, engineRefusal(ctx))));
         return false;
     }
 
-    if (LineStatus* lines = ctx.subsystems.lines) lines->AddStatusLog(dialingStatusLogLine(line, number));
+    if (lines) lines->AddStatusLog(dialingStatusLogLine(line, number));
     ctx.state.CurrentNumber = number;
     if (CallLog* callLog = ctx.subsystems.callLog)
         callLog->writePlacedCalls(callLog->placedCallsPath(), number, placedCallsWhen(ctx.services.clock->now()));

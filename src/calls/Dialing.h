@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+#include "phone/EngineErrors.h"
+
 class QPushButton;
 
 namespace corvid {
@@ -18,8 +20,10 @@ public:
     explicit Dialing(WindowContext& ctx, QObject* parent = nullptr);
 
     // The Call action: places a call to the number field on the line selected in ComboDial.
-    // Answers whether the engine took the call.
-    bool onBtnDialClicked();
+    // Answers whether the engine took the call. The agent's click shows a refusal in a box; a
+    // program's request writes it to the status log ("Line- 1: Not dialled - <number>: <why>").
+    bool onBtnDialClicked() { return placeCall(Asker::Agent); }
+    bool placeCall(Asker asker);
     // Every call the dialer places starts here: dialString goes to the engine on line with the
     // devices chosen in the audio lists. When the engine takes it, it is the line's new call, whose
     // call-log row names number, and the call-seconds counter starts from 0. False when the engine

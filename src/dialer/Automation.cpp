@@ -4,6 +4,7 @@
 #include "calls/CallEnd.h"
 #include "calls/Dialing.h"
 #include "calls/LineRules.h"
+#include "calls/LineStatus.h"
 #include "dialer/AutomationRules.h"
 #include "dialer/MessageDrop.h"
 #include "phone/EngineErrors.h"
@@ -20,6 +21,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace corvid {
 
@@ -56,7 +59,13 @@ Automation::Automation(WindowContext& context, QObject* parent)
     connect(m_poll.later, &QTimer::timeout, this, [this] { pollNow(); });
     connect(m_dispatch.later, &QTimer::timeout, this, [this] { dispatchNow(); });
     connect(m_dispatchSoon, &QTimer::timeout, this, [this] { dispatchNow(); });
+    m_queued.later = oneShot(this, TickMs);
+    connect(m_queued.later, &QTimer::timeout, this, [this] { queuedNow(); });
+    // A submitted request that found another action running goes once that action is over.
+    connect(this, &Automation::actionFinished, this, [this] { QTimer::singleShot(0, this, [this] { queuedNow(); }); });
 
+    if (MessageDrop* drop = ctx.subsystems.messageDrop)
+        connect(drop, &MessageDrop::dropSettled, this, &Automation::onDropSettled);
     if (ctx.timers.TapiSip) connect(ctx.timers.TapiSip, &QTimer::timeout, this, &Automation::onTapiSipTimeout);
     if (ctx.timers.DialTimer) connect(ctx.timers.DialTimer, &QTimer::timeout, this, &Automation::onDialTimerTimeout);
     setChangeNotices(true);
@@ -102,6 +111,7 @@ void Automation::onDialTimerTimeout() {
 }
 
 void Automation::pollNow() {
+    if (m_stopped) return;
     watchFolder();
     if (!m_poll.mayTakeNow()) {
         if (!m_poll.later->isActive()) m_poll.later->start(m_poll.msUntilFree());
@@ -110,8 +120,18 @@ void Automation::pollNow() {
     runPoll();
 }
 
+bool Automation::isActing() const {
+    return m_acting || (ctx.subsystems.messageDrop && ctx.subsystems.messageDrop->isWaiting());
+}
+
+void Automation::stop() {
+    m_stopped = true;
+    settleHandOver(QStringLiteral("not dialled: the dialer closed before it was dialled"));
+}
+
 void Automation::dispatchNow() {
-    if (m_dispatching) {
+    if (m_stopped) return;
+    if (isActing()) {
         m_dispatchAgain = true; // looked at again once the running action returns
         return;
     }
@@ -122,9 +142,38 @@ void Automation::dispatchNow() {
     runDispatcher();
 }
 
-void Automation::journal(const QString& channel, const QString& request, const QString& outcome) {
+void Automation::journal(const QString& channel, const QString& request, const QString& outcome, quint64 id) {
     m_journal.append(ctx.services.clock ? ctx.services.clock->now() : QDateTime::currentDateTime(), channel, request,
                      outcome);
+    Q_EMIT requestJournaled(id, channel, request, outcome);
+}
+
+void Automation::journalRequest(const QString& channel, const QString& shown, const QString& outcome) {
+    journal(channel, shown, outcome);
+}
+
+quint64 Automation::submitRequest(const QString& channel, const ClipboardRequest& request, const QString& shown) {
+    m_queue.append({{channel, shown, ++m_lastId}, request});
+    // Taken from the event loop: the caller answers its own client first.
+    QTimer::singleShot(0, this, [this] { queuedNow(); });
+    return m_lastId;
+}
+
+int Automation::queuedRequests(const QString& channel) const {
+    return int(std::count_if(m_queue.cbegin(), m_queue.cend(),
+                             [&](const Queued& q) { return q.source.channel == channel; }));
+}
+
+void Automation::queuedNow() {
+    if (m_stopped || m_queue.isEmpty() || isActing()) return; // actionFinished looks again
+    if (!m_queued.mayTakeNow()) {
+        if (!m_queued.later->isActive()) m_queued.later->start(m_queued.msUntilFree());
+        return;
+    }
+    const Queued next = m_queue.takeFirst();
+    m_queued.lastTaken.start();
+    takeRequest(next.source, next.request);
+    if (!m_queue.isEmpty()) queuedNow();
 }
 
 void Automation::settleHandOver(const QString& outcome) {
@@ -135,6 +184,14 @@ void Automation::settleHandOver(const QString& outcome) {
 
 bool Automation::runPoll() {
     if (ctx.state.SipTapiMode != QLatin1String("True")) return false;
+    // Files stay in the folder until the dialer can act on them: none is taken while click-to-dial
+    // is off, nor while the last hand-over still waits on the clipboard for the dispatcher.
+    Clipboard* clipboard = ctx.services.clipboard;
+    if (!clipboard || !ctx.ui->autoCheck->isChecked()) return false;
+    if (m_hasHandOver) {
+        if (clipboard->text() == m_handOver.text) return false;
+        settleHandOver(QStringLiteral("superseded: the clipboard was replaced before it was dialled"));
+    }
 
     // One pass over the folder keeps the greatest name of each kind; nothing is sorted or kept,
     // so a folder of thousands of files costs one listing per request.
@@ -172,12 +229,6 @@ bool Automation::runPoll() {
         journal(DatalinkChannel, dial,
                 QStringLiteral("superseded: an end file was taken with it, so it was not dialled"));
 
-    Clipboard* clipboard = ctx.services.clipboard;
-    if (!clipboard) return true;
-    if (m_hasHandOver)
-        settleHandOver(clipboard->text() == m_handOver.text
-                           ? QStringLiteral("superseded: the next datalink request overwrote it before it was dialled")
-                           : QStringLiteral("superseded: the clipboard was replaced before it was dialled"));
     clipboard->clear();
     clipboard->setText(request);
     m_handOver = {request, end.isEmpty() ? dial : end};
@@ -199,74 +250,127 @@ bool Automation::runDispatcher() {
     if (text.trimmed().isEmpty()) return false;
 
     const bool fromFile = m_hasHandOver;
-    const QString channel = fromFile ? DatalinkChannel : ClipboardChannel;
     const ClipboardRequest request = parseClipboardRequest(text, leadingNumber(ui->swipeLengthTxT->text()));
+    Source source{fromFile ? DatalinkChannel : ClipboardChannel, fromFile ? m_handOver.request : text.trimmed()};
+    m_hasHandOver = false;
     if (request.kind == ClipboardRequest::Ignore) {
-        // The text stays on the clipboard and is looked at again each tick: journaled once. Other
-        // texts the agent copies are not recorded, only their length.
-        if (text != m_lastIgnored) {
-            m_lastIgnored = text;
-            const QString shown = fromFile ? m_handOver.request
-                                           : QStringLiteral("(%1 characters, not recorded)").arg(text.trimmed().size());
-            journal(channel, shown,
-                    request.tooLong ? QStringLiteral("ignored: longer than the swipe length of %1 characters")
-                                          .arg(leadingNumber(ui->swipeLengthTxT->text()))
-                                    : QStringLiteral("ignored: not a ten-digit number"));
-            m_hasHandOver = false;
-        }
+        // The text stays on the clipboard and is looked at again each tick: a text the agent copied
+        // is journaled once, and only its length. A hand-over is journaled each time it comes.
+        if (!fromFile && text == m_lastIgnored) return false;
+        m_lastIgnored = text;
+        if (!fromFile) source.shown = QStringLiteral("(%1 characters, not recorded)").arg(text.trimmed().size());
+        takeRequest(source, request);
         return false;
     }
 
     m_lastIgnored.clear();
-    const QString shown = fromFile ? m_handOver.request : text.trimmed();
-    m_hasHandOver = false;
     m_dispatch.lastTaken.start();
+    if (request.kind == ClipboardRequest::Dial) {
+        clipboard->clear();
+        takeRequest(source, request);
+    } else {
+        // A command is cleared once its action is over, unless another request replaced it
+        // meanwhile (a datalink hand-over during the message drop's wait): that one is kept.
+        takeRequest(source, request, [this, text](const QString&) {
+            if (Clipboard* board = ctx.services.clipboard; board && board->text() == text) board->clear();
+        });
+    }
+    return true;
+}
+
+bool Automation::takeRequest(const Source& source, const ClipboardRequest& request, Done done) {
+    if (isActing()) return false;
+    if (request.kind == ClipboardRequest::Ignore) {
+        const QString outcome = ignoredOutcome(request);
+        journal(source.channel, source.shown, outcome, source.id);
+        if (done) done(outcome);
+        return true;
+    }
+
+    Ui::MainForm* ui = ctx.ui;
+    m_acting = true;
+    m_actingOn = source;
+    m_actingDone = std::move(done);
     const int line = ui->ComboDial->currentIndex();
     QPointer<Automation> alive(this);
-    m_dispatching = true;
-    QString outcome;
-    if (request.kind == ClipboardRequest::Dial) {
+    switch (request.kind) {
+    case ClipboardRequest::Dial: {
         if (ctx.window && ctx.window->isMinimized()) ctx.window->showNormal();
-        clipboard->clear();
         ui->EditPhoneNo->setText(request.number);
-        const bool placed = ctx.subsystems.dialing && ctx.subsystems.dialing->onBtnDialClicked();
+        const bool placed = ctx.subsystems.dialing && ctx.subsystems.dialing->placeCall(Asker::Program);
         if (!alive) return true;
-        outcome = placed ? QStringLiteral("dialled %1 on %2").arg(request.number, lineLabel(line))
-                         : QStringLiteral("not dialled: %1").arg(refusal());
-    } else {
-        bool done = true;
-        if (request.kind == ClipboardRequest::HangUp) {
-            if (ctx.subsystems.callEnd) ctx.subsystems.callEnd->onBtnHangUpClicked();
-        } else {
-            done = ctx.subsystems.messageDrop && ctx.subsystems.messageDrop->onPlayMsgPushClicked();
-        }
-        if (!alive) return true;
-        // The command is cleared once its action returns, unless another request replaced it
-        // meanwhile (a datalink hand-over during the message drop's wait): that one is kept.
-        if (clipboard->text() == text) clipboard->clear();
-        if (request.kind == ClipboardRequest::HangUp)
-            outcome = QStringLiteral("hung up (%1)").arg(lineLabel(line));
-        else
-            outcome = done ? QStringLiteral("message drop on %1").arg(lineLabel(ui->ComboTransferCall->currentIndex()))
-                           : QStringLiteral("message drop refused: %1").arg(refusal());
+        finishAction(placed ? QStringLiteral("dialled %1 on %2").arg(request.number, lineLabel(line))
+                            : QStringLiteral("not dialled: %1").arg(refusal()));
+        break;
     }
-    m_dispatching = false;
-    journal(channel, shown, outcome);
-    if (m_dispatchAgain) {
+    case ClipboardRequest::HangUp:
+        // The only refusal of the agent's hang-up is a line that is not open: said here, not in a box.
+        if (!ctx.engine || !ctx.engine->IsLineOpen(line)) {
+            const QString why = ui->BtnOnline->text() != QLatin1String("Offline")
+                                    ? QStringLiteral("not online")
+                                    : engineErrorMessage(EngineError::LineNotOpen);
+            if (LineStatus* lines = ctx.subsystems.lines)
+                lines->AddStatusLog(lineStatusLogLine(line, QStringLiteral(": Not hung up: ") + why));
+            finishAction(QStringLiteral("not hung up: ") + why);
+            break;
+        }
+        if (ctx.subsystems.callEnd) ctx.subsystems.callEnd->onBtnHangUpClicked();
+        if (!alive) return true;
+        finishAction(QStringLiteral("hung up (%1)").arg(lineLabel(line)));
+        break;
+    case ClipboardRequest::MessageDrop:
+        // Sent, the drop's outcome arrives with dropSettled.
+        m_awaitingDrop = ctx.subsystems.messageDrop && ctx.subsystems.messageDrop->drop(Asker::Program);
+        if (!m_awaitingDrop) finishAction(QStringLiteral("message drop refused: %1").arg(refusal()));
+        break;
+    case ClipboardRequest::Ignore:
+        break;
+    }
+    return true;
+}
+
+void Automation::onDropSettled(int line, bool accepted, const QString& why) {
+    if (m_acting && m_awaitingDrop) {
+        finishAction(accepted ? QStringLiteral("message drop on %1").arg(lineLabel(line))
+                              : QStringLiteral("message drop failed: ") + why);
+    } else if (!isActing()) {
+        // The agent's own drop is over: the requests that waited for it may go.
+        if (m_dispatchAgain) {
+            m_dispatchAgain = false;
+            m_dispatchSoon->start();
+        }
+        QTimer::singleShot(0, this, [this] { queuedNow(); });
+    }
+}
+
+void Automation::finishAction(const QString& outcome) {
+    const Source source = m_actingOn;
+    const Done done = std::move(m_actingDone);
+    m_actingDone = {};
+    // The line a message drop handed over is free a moment after the far end's answer: the next
+    // request waits the channel's 500 ms from that answer.
+    if (m_awaitingDrop) m_dispatch.lastTaken.start();
+    m_acting = m_awaitingDrop = false;
+    journal(source.channel, source.shown, outcome, source.id);
+    if (done) done(outcome);
+    Q_EMIT actionFinished();
+    if (m_dispatchAgain && !isActing()) {
         m_dispatchAgain = false;
         m_dispatchSoon->start();
     }
-    return true;
+}
+
+QString Automation::ignoredOutcome(const ClipboardRequest& request) const {
+    return request.tooLong ? QStringLiteral("ignored: longer than the swipe length of %1 characters")
+                                 .arg(leadingNumber(ctx.ui->swipeLengthTxT->text()))
+                           : QStringLiteral("ignored: not a ten-digit number");
 }
 
 // Why the engine refused the last operation, in the words the agent saw.
 QString Automation::refusal() const {
     if (ctx.ui->BtnOnline->text() != QLatin1String("Offline")) // the button offers to go offline only when online
         return QStringLiteral("not online");
-    if (!ctx.engine) return QStringLiteral("no engine");
-    const int code = ctx.engine->LastErrorCode();
-    const QString message = engineErrorMessage(code);
-    return message.isEmpty() ? QStringLiteral("engine error %1").arg(code) : message;
+    return engineRefusal(ctx);
 }
 
 } // namespace corvid

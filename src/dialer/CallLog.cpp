@@ -53,8 +53,10 @@ bool CallLog::writeCallLogRow(const QString& number, const QString& result, bool
     const QString fileName = callLogFileName(displayName);
     bool written = false;
     if (!fileName.isEmpty()) {
-        written = writeOUTEntry(ctx.root.logFile(fileName), number, displayName, ctx.ui->callsec->text(),
-                                callLogTimeText(now.time()), callLogDateText(now.date()), result);
+        const QStringList row{number, displayName, ctx.ui->callsec->text(), callLogTimeText(now.time()),
+                              callLogDateText(now.date()), result};
+        written = writeOUTEntry(ctx.root.logFile(fileName), row[0], row[1], row[2], row[3], row[4], row[5]);
+        if (written) emit callLogRowWritten(row);
     }
     ctx.ui->callsec->setText(QStringLiteral("0"));
     return written;

@@ -9,6 +9,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 namespace corvid {
 
@@ -47,6 +48,11 @@ public:
     void onBtnClearLogClicked();
     // The log-clean tick: a one-shot that empties the status log 500 ms after a call ends.
     void onLogCleanTimerTimeout();
+
+Q_SIGNALS:
+    // A row reached the agent's CSV call log: its values in the file's order (number, agent,
+    // seconds, time, date, result).
+    void callLogRowWritten(const QStringList& row);
 
 private:
     bool appendRecord(const QString& path, const QByteArray& line);

@@ -18,6 +18,7 @@
 #include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
+#include <QTimer>
 
 namespace corvid {
 
@@ -29,33 +30,100 @@ MessageDrop::MessageDrop(WindowContext& context, QObject* parent) : QObject(pare
     connect(ui->PlayMsg2, &QPushButton::clicked, this, [this] { playMessage(2); });
     connect(ui->PlayMsg3, &QPushButton::clicked, this, [this] { playMessage(3); });
     connect(ui->StopPlayPush, &QPushButton::clicked, this, &MessageDrop::onStopPlayPushClicked);
-    if (ctx.engine) connect(ctx.engine, &SipEngine::PlayWaveDone, this, &MessageDrop::onPlayWaveDone);
+    m_answerTimer = new QTimer(this);
+    m_answerTimer->setSingleShot(true);
+    m_answerTimer->setInterval(AnswerTimeoutMs);
+    connect(m_answerTimer, &QTimer::timeout, this, [this] {
+        fail(QStringLiteral("no answer to the transfer within %1 s").arg(m_answerTimer->interval() / 1000.0));
+    });
+    if (SipEngine* engine = ctx.engine) {
+        connect(engine, &SipEngine::PlayWaveDone, this, &MessageDrop::onPlayWaveDone);
+        connect(engine, &SipEngine::TransferAccepted, this, &MessageDrop::onTransferAccepted);
+        connect(engine, &SipEngine::TransferFailed, this, &MessageDrop::onTransferFailed);
+    }
 }
 
 QString MessageDrop::messageServiceNumber() const {
     return QStringLiteral("*55") + ctx.ui->EditAccountUserName->text().trimmed();
 }
 
-bool MessageDrop::onPlayMsgPushClicked() {
+void MessageDrop::setAnswerTimeoutMs(int ms) {
+    m_answerTimer->setInterval(ms);
+}
+
+bool MessageDrop::drop(Asker asker) {
+    if (m_waiting) return false;
     Ui::MainForm* ui = ctx.ui;
+    LineStatus* lines = ctx.subsystems.lines;
     const int line = ui->ComboTransferCall->currentIndex();
     if (!ctx.engine || !ctx.engine->TransferCall(line, messageServiceNumber())) {
-        ShowEngineError(ctx);
+        if (asker == Asker::Agent)
+            ShowEngineError(ctx);
+        else if (lines)
+            lines->AddStatusLog(
+                lineStatusLogLine(line, QStringLiteral(": Answering machine drop failed: ") + engineRefusal(ctx)));
         return false;
     }
-    LineStatus* lines = ctx.subsystems.lines;
     if (lines) lines->AddStatusLog(lineStatusLogLine(line, QStringLiteral(": Answering Machine ")));
     ui->ComboDial->setCurrentIndex(0);
-    if (ui->EditAccountDisplayName->text().isEmpty()) return true;
 
-    // The drop is this call's row: the call's later end on that line writes none.
-    if (lines && line >= 0) lines->lineCall(line).rowTaken = true;
-    if (CallLog* callLog = ctx.subsystems.callLog)
-        callLog->writeCallLogRow(ui->EditTransferPhoneNo->currentText(), callresult::AnsweringMachine);
-    QPointer<MessageDrop> alive(this);
-    msDelay(AfterDropWaitMs);
-    if (alive) ctx.ui->EditPhoneNo->clear();
+    // The row waits for the far end's answer; the call keeps its number for it, whatever the
+    // number field shows by then.
+    Waiting waiting{line, 0, ui->EditPhoneNo->text()};
+    if (lines && line >= 0) {
+        const LineCall& call = lines->lineCall(line);
+        waiting.call = call.id;
+        if (!call.number.isEmpty()) waiting.number = call.number;
+    }
+    m_waiting = waiting;
+    ui->PlayMsgPush->setEnabled(false);
+    m_answerTimer->start();
     return true;
+}
+
+MessageDrop::Waiting MessageDrop::settle() {
+    const Waiting waited = *m_waiting;
+    m_waiting.reset();
+    m_answerTimer->stop();
+    ctx.ui->PlayMsgPush->setEnabled(true);
+    return waited;
+}
+
+void MessageDrop::onTransferAccepted(int line) {
+    if (!m_waiting || m_waiting->line != line) return;
+    const Waiting dropped = settle();
+    Ui::MainForm* ui = ctx.ui;
+    if (!ui->EditAccountDisplayName->text().isEmpty()) {
+        // The drop is this call's row: a later end of the same call writes none.
+        if (LineStatus* lines = ctx.subsystems.lines) {
+            LineCall& call = lines->lineCall(line);
+            if (call.id == dropped.call) call.rowTaken = true;
+        }
+        if (CallLog* callLog = ctx.subsystems.callLog)
+            callLog->writeCallLogRow(dropped.number, callresult::AnsweringMachine);
+        // Emptied when it still shows the dropped call, not a number typed for the next one.
+        if (ui->EditPhoneNo->text() == dropped.number) ui->EditPhoneNo->clear();
+    }
+    Q_EMIT dropSettled(dropped.line, true, QString());
+}
+
+void MessageDrop::onTransferFailed(int line, int statusCode, const QString& reason) {
+    if (!m_waiting || m_waiting->line != line) return;
+    const QString answer = statusCode > 0 ? QStringLiteral("%1 %2").arg(statusCode).arg(reason) : reason;
+    fail(QStringLiteral("the far end refused the transfer (%1)").arg(answer));
+}
+
+void MessageDrop::giveUp(const QString& why) {
+    if (m_waiting) fail(why);
+}
+
+// The call stays with the agent: no row, and its own end writes its row.
+void MessageDrop::fail(const QString& why) {
+    if (!m_waiting) return;
+    const Waiting failed = settle();
+    if (LineStatus* lines = ctx.subsystems.lines)
+        lines->AddStatusLog(lineStatusLogLine(failed.line, QStringLiteral(": Answering machine drop failed: ") + why));
+    Q_EMIT dropSettled(failed.line, false, why);
 }
 
 void MessageDrop::onLamPushClicked() {

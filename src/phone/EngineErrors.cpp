@@ -42,6 +42,13 @@ QString engineErrorMessage(int code) {
     return messages.value(code);
 }
 
+QString engineRefusal(WindowContext& ctx) {
+    if (!ctx.engine) return QStringLiteral("no engine");
+    const int code = ctx.engine->LastErrorCode();
+    const QString message = engineErrorMessage(code);
+    return message.isEmpty() ? QStringLiteral("engine error %1").arg(code) : message;
+}
+
 void ShowEngineError(WindowContext& ctx) {
     if (!ctx.engine) return;
     const QString text = engineErrorMessage(ctx.engine->LastErrorCode());

@@ -41,6 +41,9 @@ constexpr const char autocall[] = "autocall";             // "1"/"0": click-to-d
 constexpr const char ProviderDomain[] = "ProviderDomain";     // overrides the build's provider domain
 constexpr const char SipOutboundProxy[] = "SipOutboundProxy"; // host:port all SIP traffic goes through
 constexpr const char PbxPageProbeUrl[] = "PbxPageProbeUrl";   // URL of the PBX page, when not the default
+constexpr const char HttpControl[] = "HttpControl";               // "True": the loopback HTTP control listens
+constexpr const char HttpControlPort[] = "HttpControlPort";       // its port, 5783 when empty or wrong
+constexpr const char HttpControlOrigins[] = "HttpControlOrigins"; // browser origins allowed, blank-separated
 
 // Other settings files under bin/ and their keys.
 constexpr const char WebSettingsFile[] = "websettings.ini"; // section System, key CLICK / Click

@@ -81,8 +81,11 @@ private Q_SLOTS:
         m_window->fixture.fakes.clipboard.put(QStringLiteral(" #pam "));
         QTRY_VERIFY_WITH_TIMEOUT(m_run.bed->farEndLog(SipTestBed::FarEnd::Answer).contains(QStringLiteral("*551001@")),
                                  kEventMs);
+        // The row is written once the far end has taken the transfer, with the call's number.
         QTRY_VERIFY(m_window->callLogRows().value(1).endsWith(QStringLiteral(",\"Answering Machine\"")));
-        QVERIFY(m_window->logged(QStringLiteral("Line- 1: Answering Machine ")));
+        QVERIFY(m_window->callLogRows().value(1).startsWith(QStringLiteral("\"9005550002\",")));
+        QVERIFY(m_window->logged(QStringLiteral("Line- 1: Transfer accepted.")));
+        QVERIFY(journal().contains(QStringLiteral("\tclipboard\t#pam\tmessage drop on Line- 1\r\n")));
         QVERIFY(m_window->fixture.fakes.clipboard.current().isEmpty());
     }
 

@@ -5,6 +5,7 @@
 #include "gui/CallsWindow.h"
 
 #include "dialer/Automation.h"
+#include "dialer/MessageDrop.h"
 #include "integrations/ClickToDial.h"
 #include "media/WavePlayback.h"
 
@@ -39,6 +40,7 @@ struct AutoWindow : CallsWindow {
         QFile file(datalink.filePath(name));
         QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(name));
     }
+    int filesWaiting() const { return int(datalink.entryList(QDir::Files).size()); }
     QStringList dialled() const {
         QStringList numbers;
         for (const FakeEngine::Call& call : engine.callsTo(QStringLiteral("PlaceCall")))
@@ -97,58 +99,124 @@ private Q_SLOTS:
         QVERIFY(w.journal().last().startsWith(QStringLiteral("datalink\tstop.END\thung up")));
     }
 
-    // Click-to-dial off: every poll still takes a file and overwrites the clipboard; the journal
-    // says which requests were lost, and only the last is dialled once the box is ticked.
-    void withClickToDialOffOnlyTheLastRequestSurvives() {
+    // Files wait in the folder, in order, until the dialer can act on them: none is taken while
+    // click-to-dial is off, nor while the poll's hand-over waits. A refused request opens no box,
+    // and an ignored hand-over is journaled each time it comes.
+    void filesWaitInTheFolderUntilTheDialerCanActOnThem() {
         AutoWindow w;
         w.manualTicks();
-        w.ui.autoCheck->setChecked(false);
-        for (const char* name : {"5551230001.dia", "5551230002.dia", "5551230003.dia"})
-            w.drop(QString::fromLatin1(name));
-        for (int tick = 0; tick < 3; ++tick) {
+        const auto tick = [&w](bool dispatch) {
             w.automation->onTapiSipTimeout();
+            if (dispatch) w.automation->onDialTimerTimeout();
             QTest::qWait(500);
-        }
-        QVERIFY(w.datalink.isEmpty());
-        QCOMPARE(w.fakes.clipboard.current(), QStringLiteral("5551230001.dia"));
-        QCOMPARE(w.journal().filter(QStringLiteral("superseded: the next datalink request")).size(), 2);
-        w.automation->onDialTimerTimeout();
-        QVERIFY(w.dialled().isEmpty());
+        };
+        w.ui.autoCheck->setChecked(false);
+        w.drop(QStringLiteral("5551230001.dia"));
+        w.drop(QStringLiteral("5551230002.dia"));
+        tick(true);
+        QCOMPARE(w.filesWaiting(), 2);
         w.ui.autoCheck->setChecked(true);
-        w.automation->onDialTimerTimeout();
-        QCOMPARE(w.dialled(), QStringList{QStringLiteral("5551230001")});
+        tick(false);
+        tick(false);
+        QCOMPARE(w.filesWaiting(), 1);
+        for (int i = 0; i < 4; ++i) {
+            if (i >= 2) w.drop(QStringLiteral("call-me.dia"));
+            tick(true);
+        }
+        QCOMPARE(w.journal(), (QStringList{"datalink\t5551230002.dia\tdialled 5551230002 on Line- 1",
+                                           "datalink\t5551230001.dia\tnot dialled: Line is already busy.",
+                                           "datalink\tcall-me.dia\tignored: not a ten-digit number",
+                                           "datalink\tcall-me.dia\tignored: not a ten-digit number"}));
+        QVERIFY(w.fakes.messages.boxes.isEmpty());
+        QVERIFY(w.statusLog().contains(QStringLiteral("Line- 1: Not dialled - 5551230001: Line is already busy.")));
     }
 
-    // A tick that arrives while the message drop waits does not run it again, and a dial file
-    // handed over during that wait is not cleared with the command: it is dialled next.
-    void aCommandRunsOnceAndARequestArrivingMeanwhileIsKept() {
+    // Another program's request never waits for a person: its refusal goes to the status log and
+    // the journal, and the next request is taken. The agent's own click still shows the box.
+    void aRefusedRequestOpensNoBox_data() {
+        QTest::addColumn<QString>("request");
+        QTest::addColumn<QString>("journaled");
+        QTest::addColumn<QString>("statusLine");
+        QTest::newRow("number") << "555-123-0002" << "clipboard\t555-123-0002\tnot dialled: Line is already busy."
+                                << "Line- 1: Not dialled - 5551230002: Line is already busy.";
+        QTest::newRow("drop") << "#pam" << "clipboard\t#pam\tmessage drop refused: Selected line is not in voice session."
+                              << "Line- 2: Answering machine drop failed: Selected line is not in voice session.";
+        QTest::newRow("end file offline") << "stop.end" << "datalink\tstop.end\tnot hung up: not online"
+                                          << "Line- 1: Not hung up: not online";
+    }
+    void aRefusedRequestOpensNoBox() {
+        QFETCH(QString, request);
+        QFETCH(QString, journaled);
+        QFETCH(QString, statusLine);
         AutoWindow w;
+        w.dial(QStringLiteral("5551230000"));
+        w.ui.ComboTransferCall->setCurrentIndex(1); // no call there
+        const bool offline = request.endsWith(QLatin1String(".end"));
+        if (offline) w.ui.BtnOnline->setText(QStringLiteral("Online")), w.engine.EngineStop();
+        offline ? w.drop(request) : w.fakes.clipboard.put(request);
+        QTRY_COMPARE(w.journal().value(0), journaled);
+        QVERIFY(w.fakes.messages.boxes.isEmpty());
+        QCOMPARE(w.statusLog().last(), statusLine);
+        QTest::mouseClick(w.ui.PlayMsgPush, Qt::LeftButton); // the agent's own refused click shows its box
+        QCOMPARE(w.fakes.messages.boxes.size() + w.statusLog().filter("Answering Machine").size(), 1);
+
+        if (offline) w.goOnline(2), w.ui.BtnOnline->setText(QStringLiteral("Offline"));
+        QTest::mouseClick(w.ui.BtnHangUp, Qt::LeftButton);
+        w.drop(QStringLiteral("5559990000.dia"));
+        QTRY_COMPARE(w.journal().value(1), QStringLiteral("datalink\t5559990000.dia\tdialled 5559990000 on Line- 1"));
+    }
+
+    // The drop's row is written when the far end takes the transfer, with the call's number. A
+    // refusal, no answer or a close meanwhile writes none: the call stays with the agent and ends
+    // with its own row. Meanwhile a second PAM press sends nothing and a dial file waits; each
+    // request is journaled with its true outcome.
+    void aMessageDropIsLoggedWhenTheFarEndTakesIt_data() {
+        QTest::addColumn<QString>("farEnd");
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<QString>("fileOutcome");
+        const QString failed = QStringLiteral("message drop failed: ");
+        const QString busy = QStringLiteral("not dialled: Line is already busy.");
+        QTest::newRow("accepts") << "accepts" << "message drop on Line- 1" << "dialled 5559876543 on Line- 1";
+        QTest::newRow("refuses") << "refuses" << failed + "the far end refused the transfer (603 Decline)" << busy;
+        QTest::newRow("is silent") << "is silent" << failed + "no answer to the transfer within 0.3 s" << busy;
+        QTest::newRow("dialer closes") << "closes" << failed + "the dialer closed before the transfer was answered"
+                                       << "not dialled: the dialer closed before it was dialled";
+    }
+    void aMessageDropIsLoggedWhenTheFarEndTakesIt() {
+        QFETCH(QString, farEnd);
+        QFETCH(QString, outcome);
+        QFETCH(QString, fileOutcome);
+        AutoWindow w;
+        w.ctx.subsystems.messageDrop->setAnswerTimeoutMs(300);
+        w.ui.EditAccountDisplayName->setText(QStringLiteral("Agent7"));
+        w.ui.EditTransferPhoneNo->setEditText(QStringLiteral("9000000001"));
         w.dial(QStringLiteral("5551234567"));
         w.engine.fireCallConnected(0);
         QTRY_VERIFY(w.engine.line(0).connected);
-        w.ui.EditAccountUserName->setText(QStringLiteral(" 1001 "));
-        w.ui.EditAccountDisplayName->setText(QStringLiteral("Agent7"));
         w.ui.ComboTransferCall->setCurrentIndex(0);
-        w.fakes.clipboard.put(QStringLiteral("|#pam|"));
-        QTimer::singleShot(200, [&w] { w.drop(QStringLiteral("5559876543.dia")); });
-        QTRY_COMPARE(w.dialled().size(), 2);
-        QCOMPARE(w.engine.callsTo(QStringLiteral("TransferCall")).size(), 1);
-        QCOMPARE(w.engine.last(QStringLiteral("TransferCall")), (QVariantList{0, QStringLiteral("*551001")}));
-        QCOMPARE(w.dialled().last(), QStringLiteral("5559876543"));
-        QVERIFY(w.statusLog().contains(QStringLiteral("Line- 1: Answering Machine ")));
-        QCOMPARE(w.callLogRows(QStringLiteral("Agent7")).size(), 1);
-        QVERIFY(w.callLogRows(QStringLiteral("Agent7")).first().endsWith(",\"Answering Machine\""));
-    }
-
-    // A refused transfer is not logged as a drop.
-    void aRefusedMessageDropWritesNoRow() {
-        AutoWindow w;
-        w.ui.EditAccountDisplayName->setText(QStringLiteral("Agent7"));
-        w.ui.ComboTransferCall->setCurrentIndex(1); // no call there
+        w.fakes.clipboard.put(QStringLiteral("#pam"));
+        QTRY_COMPARE(w.engine.count(QStringLiteral("TransferCall")), 1);
+        w.drop(QStringLiteral("5559876543.dia"));
         QTest::mouseClick(w.ui.PlayMsgPush, Qt::LeftButton);
-        QCOMPARE(w.fakes.messages.boxes.size(), 1);
-        QVERIFY(w.callLogRows(QStringLiteral("Agent7")).isEmpty());
-        QVERIFY(w.statusLog().filter(QStringLiteral("Answering Machine")).isEmpty());
+        QTest::qWait(100);
+        QCOMPARE(w.engine.count(QStringLiteral("TransferCall")) + w.dialled().size(), 2);
+
+        if (farEnd == QLatin1String("accepts")) w.engine.fireTransferAccepted(0);
+        if (farEnd == QLatin1String("refuses")) w.engine.fire(&SipEngine::TransferFailed, 0, 603, QStringLiteral("Decline"));
+        if (farEnd == QLatin1String("closes")) w.window.close();
+        QTRY_COMPARE(w.journal().value(0), QStringLiteral("clipboard\t#pam\t") + outcome);
+        QTRY_COMPARE(w.journal().value(1), QStringLiteral("datalink\t5559876543.dia\t") + fileOutcome);
+        if (farEnd == QLatin1String("refuses") || farEnd == QLatin1String("is silent")) {
+            QVERIFY(w.statusLog().contains(QStringLiteral("Line- 1: Answering machine drop failed: ") +
+                                           outcome.mid(outcome.indexOf(QLatin1String(": ")) + 2)));
+            w.ui.ComboDial->setCurrentIndex(0);
+            QTest::mouseClick(w.ui.BtnHangUp, Qt::LeftButton);
+        }
+        QTRY_COMPARE(w.callLogRows(QStringLiteral("Agent7")).size(), 1);
+        const QString row = QString::fromUtf8(w.callLogRows(QStringLiteral("Agent7")).first());
+        QVERIFY2(row.startsWith(QLatin1String("\"5551234567\"")) &&
+                     row.endsWith(farEnd == QLatin1String("accepts") ? "\"Answering Machine\"" : "\"hang up\""),
+                 qPrintable(row));
     }
 
     // Names built to trip a shell or a parser, a folder named like a dial file, a flood of files

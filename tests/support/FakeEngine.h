@@ -111,6 +111,11 @@ public:
     void fireCallFailed(int line) {
         post([=] { endLine(line), Q_EMIT CallFailed(line); });
     }
+    // Like the real engine: the far end took the transfer and the call leaves the line without a
+    // CallHungUp.
+    void fireTransferAccepted(int line) {
+        post([=] { endLine(line), Q_EMIT TransferAccepted(line); });
+    }
 
     // --- SipEngine: start, registration and lines ------------------------------------------
     bool EngineStart(bool flag, QString& localAddress, int sipPort, const QString& userName, const QString& authLogin,

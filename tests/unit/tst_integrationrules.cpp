@@ -2,6 +2,7 @@
 // file's name is the caller ID or nothing, never a path elsewhere.
 
 #include "integrations/CrmRules.h"
+#include "integrations/HttpControlRules.h"
 
 #include <QTest>
 
@@ -10,6 +11,25 @@ using namespace corvid;
 class TestIntegrationRules : public QObject {
     Q_OBJECT
 private slots:
+    // The HTTP control answers only the loopback by name and port, and only the exact token.
+    void httpControlHostAndToken() {
+        using namespace httpcontrol;
+        for (const char* host : {"127.0.0.1:5783", "[::1]:5783", "LocalHost:5783"}) QVERIFY(hostAllowed(host, 5783));
+        for (const char* host : {"127.0.0.1", "127.0.0.1:57830", "x127.0.0.1:5783", "localhost.evil.test:5783",
+                                 "evil.test:5783", "127.0.0.1:5783:5783", ""})
+            QVERIFY2(!hostAllowed(host, 5783), host);
+        const QByteArray token = newToken();
+        QCOMPARE(token.size(), 32);
+        QVERIFY(token != newToken());
+        QVERIFY(bearerMatches("Bearer " + token, token));
+        for (const QByteArray& wrong : {QByteArray("Bearer "), "Bearer " + token.chopped(1), "Bearer " + token + "0",
+                                        "bearer " + token, token})
+            QVERIFY(!bearerMatches(wrong, token));
+        QVERIFY(!bearerMatches("Bearer ", QByteArray()));
+        QVERIFY(!originAllowed("http://a.test", originsFromSetting(QStringLiteral("*"))));
+        QVERIFY(originAllowed("http://a.test", originsFromSetting(QStringLiteral(" http://b.test  http://a.test"))));
+    }
+
     // Plain values stay as written; values that would cut the query are encoded, so the server reads
     // each value back whole.
     void crmAddress_data() {
