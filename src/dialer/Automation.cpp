@@ -314,9 +314,14 @@ bool Automation::takeRequest(const Source& source, const ClipboardRequest& reque
             finishAction(QStringLiteral("not hung up: ") + why);
             break;
         }
-        if (ctx.subsystems.callEnd) ctx.subsystems.callEnd->onBtnHangUpClicked();
-        if (!alive) return true;
-        finishAction(QStringLiteral("hung up (%1)").arg(lineLabel(line)));
+        {
+            // With no call on the line the hang-up says so in the status log and writes no row.
+            const bool hadCall = !ctx.subsystems.lines || ctx.subsystems.lines->hasCall(line);
+            if (ctx.subsystems.callEnd) ctx.subsystems.callEnd->onBtnHangUpClicked();
+            if (!alive) return true;
+            finishAction(hadCall ? QStringLiteral("hung up (%1)").arg(lineLabel(line))
+                                 : QStringLiteral("not hung up: no call to end (%1)").arg(lineLabel(line)));
+        }
         break;
     case ClipboardRequest::MessageDrop:
         // Sent, the drop's outcome arrives with dropSettled.
