@@ -102,6 +102,21 @@ bool isUdpPortBound(int port) {
     return errno == EADDRINUSE;
 }
 
+int freeTcpPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return 0;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+        port = ntohs(addr.sin_port);
+    ::close(fd);
+    return port;
+}
+
 bool processGroupAlive(qint64 pgid) {
     return pgid > 0 && ::kill(-static_cast<pid_t>(pgid), 0) == 0;
 }
@@ -208,6 +223,18 @@ QString SipTestBed::proxyAddress() const {
     return QStringLiteral("127.0.0.1:%1").arg(m_proxyPort);
 }
 
+QString SipTestBed::tlsAddress(TlsListener listener) const {
+    return QStringLiteral("127.0.0.1:%1").arg(m_tlsPorts[static_cast<int>(listener)]);
+}
+
+QString SipTestBed::tlsCaFile() const {
+    return m_dir.filePath(QStringLiteral("ca.pem"));
+}
+
+QString SipTestBed::stunAddress() const {
+    return QStringLiteral("127.0.0.1:%1").arg(m_stunPort);
+}
+
 QString SipTestBed::tempPath() const {
     return m_dir.path();
 }
@@ -223,6 +250,7 @@ int SipTestBed::farEndPort(FarEnd which) const {
 QList<qint64> SipTestBed::processIds() const {
     QList<qint64> pids;
     if (m_proxy) pids << m_proxy->pid();
+    if (m_stun) pids << m_stun->pid();
     for (const auto& f : m_farEnds)
         if (f.process) pids << f.process->pid();
     return pids;
@@ -330,6 +358,7 @@ bool SipTestBed::startProxy() {
         return false;
     }
     const QString text = QString::fromUtf8(templ.readAll());
+    if (m_options.tls && !makeCertificates()) return false;
     m_controlSocket = m_dir.filePath(QStringLiteral("kamailio.ctl"));
     for (int attempt = 0; attempt < 5; ++attempt) {
         m_proxyPort = freeUdpPort();
@@ -340,6 +369,27 @@ bool SipTestBed::startProxy() {
         cfg.replace(QStringLiteral("@HANGUP_PORT@"), QString::number(farEndPort(FarEnd::HangUp)));
         cfg.replace(QStringLiteral("@REJECT_PORT@"), QString::number(farEndPort(FarEnd::Reject)));
         cfg.replace(QStringLiteral("@CTL_SOCKET@"), m_controlSocket);
+        cfg.replace(QStringLiteral("@TLS_CFG@"), m_dir.filePath(QStringLiteral("tls.cfg")));
+        const char* tlsNames[] = {"@TLS_PORT@", "@TLS_OTHERNAME_PORT@", "@TLS_OTHERCA_PORT@"};
+        QString tlsCfg = QStringLiteral("[client:default]\nverify_certificate = no\nrequire_certificate = no\n"
+                                        "\n[server:default]\nprivate_key = %1.key\ncertificate = %1.pem\n")
+                             .arg(m_dir.filePath(QStringLiteral("trusted")));
+        const char* certs[] = {"trusted", "othername", "otherca"};
+        for (int i = 0; i < 3; ++i) {
+            m_tlsPorts[i] = m_options.tls ? freeTcpPort() : 0;
+            cfg.replace(QLatin1String(tlsNames[i]), QString::number(m_tlsPorts[i]));
+            tlsCfg += QStringLiteral("\n[server:127.0.0.1:%1]\nmethod = TLSv1.2+\nverify_certificate = no\n"
+                                     "require_certificate = no\nprivate_key = %2.key\ncertificate = %2.pem\n")
+                          .arg(m_tlsPorts[i])
+                          .arg(m_dir.filePath(QLatin1String(certs[i])));
+        }
+        if (m_options.tls) {
+            QFile tlsFile(m_dir.filePath(QStringLiteral("tls.cfg")));
+            if (!tlsFile.open(QIODevice::WriteOnly | QIODevice::Truncate) || tlsFile.write(tlsCfg.toUtf8()) < 0) {
+                m_error = QStringLiteral("cannot write tls.cfg");
+                return false;
+            }
+        }
         QFile out(m_dir.filePath(QStringLiteral("kamailio.cfg")));
         if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(cfg.toUtf8()) < 0) {
             m_error = QStringLiteral("cannot write kamailio.cfg");
@@ -350,7 +400,9 @@ bool SipTestBed::startProxy() {
         const QStringList args{QStringLiteral("-f"), out.fileName(),       QStringLiteral("-DD"), QStringLiteral("-E"),
                                QStringLiteral("-Y"), m_dir.path(),         QStringLiteral("-w"),  m_dir.path(),
                                QStringLiteral("-m"), QStringLiteral("32"), QStringLiteral("-M"),  QStringLiteral("4")};
-        if (!m_proxy->start(kamailio, args, m_dir.path(), m_dir.filePath(QStringLiteral("kamailio.log")))) {
+        QStringList withTls = args;
+        if (m_options.tls) withTls << QStringLiteral("-A") << QStringLiteral("WITH_TLS");
+        if (!m_proxy->start(kamailio, withTls, m_dir.path(), m_dir.filePath(QStringLiteral("kamailio.log")))) {
             m_error = QStringLiteral("cannot start kamailio");
             m_proxy.reset();
             return false;
@@ -360,6 +412,96 @@ bool SipTestBed::startProxy() {
         m_proxy.reset();
     }
     m_error = QStringLiteral("kamailio did not start: %1").arg(proxyLog().right(800));
+    return false;
+}
+
+// A CA, a certificate for 127.0.0.1 and one for another name from it, and a certificate for
+// 127.0.0.1 from a second CA that no phone is told to trust. EC keys: quick to make.
+bool SipTestBed::makeCertificates() {
+    const QString openssl = findProgram(QStringLiteral("openssl"));
+    if (openssl.isEmpty()) {
+        m_error = QStringLiteral("openssl is not installed");
+        return false;
+    }
+    QFile cnf(m_dir.filePath(QStringLiteral("openssl.cnf")));
+    if (!cnf.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+    cnf.write("[req]\ndistinguished_name = dn\nprompt = no\n[dn]\nCN = unused\n"
+              "[ca]\nbasicConstraints = critical,CA:TRUE\nkeyUsage = critical,keyCertSign,cRLSign\n"
+              "subjectKeyIdentifier = hash\n"
+              "[server]\nbasicConstraints = critical,CA:FALSE\nkeyUsage = critical,digitalSignature,keyEncipherment\n"
+              "extendedKeyUsage = serverAuth\n");
+    cnf.close();
+    const auto run = [&](const QString& name, const QString& subject, const QString& ca, const QString& altNames) {
+        QStringList args{QStringLiteral("req"),
+                         QStringLiteral("-x509"),
+                         QStringLiteral("-config"),
+                         cnf.fileName(),
+                         QStringLiteral("-extensions"),
+                         ca.isEmpty() ? QStringLiteral("ca") : QStringLiteral("server"),
+                         QStringLiteral("-newkey"),
+                         QStringLiteral("ec"),
+                         QStringLiteral("-pkeyopt"),
+                         QStringLiteral("ec_paramgen_curve:prime256v1"),
+                         QStringLiteral("-nodes"),
+                         QStringLiteral("-days"),
+                         QStringLiteral("2"),
+                         QStringLiteral("-subj"),
+                         subject,
+                         QStringLiteral("-keyout"),
+                         m_dir.filePath(name + QStringLiteral(".key")),
+                         QStringLiteral("-out"),
+                         m_dir.filePath(name + QStringLiteral(".pem"))};
+        if (!ca.isEmpty())
+            args << QStringLiteral("-CA") << m_dir.filePath(ca + QStringLiteral(".pem")) << QStringLiteral("-CAkey")
+                 << m_dir.filePath(ca + QStringLiteral(".key"));
+        if (!altNames.isEmpty()) args << QStringLiteral("-addext") << QStringLiteral("subjectAltName=") + altNames;
+        QProcess p;
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(openssl, args);
+        const bool ok = p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        if (!ok) m_error = QStringLiteral("openssl failed for %1: %2").arg(name, QString::fromUtf8(p.readAll()));
+        return ok;
+    };
+    const QString loopback = QStringLiteral("DNS:127.0.0.1,IP:127.0.0.1");
+    return run(QStringLiteral("ca"), QStringLiteral("/CN=Corvid test bed CA"), {}, {}) &&
+           run(QStringLiteral("trusted"), QStringLiteral("/CN=127.0.0.1"), QStringLiteral("ca"), loopback) &&
+           run(QStringLiteral("othername"), QStringLiteral("/CN=other.example.test"), QStringLiteral("ca"),
+               QStringLiteral("DNS:other.example.test")) &&
+           run(QStringLiteral("otherca-ca"), QStringLiteral("/CN=Untrusted CA"), {}, {}) &&
+           run(QStringLiteral("otherca"), QStringLiteral("/CN=127.0.0.1"), QStringLiteral("otherca-ca"), loopback);
+}
+
+bool SipTestBed::startStun() {
+    const QString turnserver = findProgram(QStringLiteral("turnserver"));
+    if (turnserver.isEmpty()) {
+        m_error = QStringLiteral("turnserver (coturn) is not installed");
+        return false;
+    }
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        m_stunPort = freeUdpPort();
+        const QStringList args{QStringLiteral("-n"),
+                               QStringLiteral("--listening-ip=127.0.0.1"),
+                               QStringLiteral("--listening-port=%1").arg(m_stunPort),
+                               QStringLiteral("--stun-only"),
+                               QStringLiteral("--no-cli"),
+                               QStringLiteral("--no-tls"),
+                               QStringLiteral("--no-dtls"),
+                               QStringLiteral("--relay-threads=1"),
+                               QStringLiteral("--log-file=stdout"),
+                               QStringLiteral("--simple-log"),
+                               QStringLiteral("--pidfile=") + m_dir.filePath(QStringLiteral("turnserver.pid")),
+                               QStringLiteral("--db=") + m_dir.filePath(QStringLiteral("turndb"))};
+        m_stun = std::make_unique<BedProcess>();
+        if (!m_stun->start(turnserver, args, m_dir.path(), m_dir.filePath(QStringLiteral("turnserver.log")))) {
+            m_error = QStringLiteral("cannot start turnserver");
+            m_stun.reset();
+            return false;
+        }
+        if (waitUntilBound(*m_stun, m_stunPort, kReadyTimeoutMs)) return true;
+        m_stun->stop();
+        m_stun.reset();
+    }
+    m_error = QStringLiteral("turnserver did not start: %1").arg(readTemp(QStringLiteral("turnserver.log")).right(800));
     return false;
 }
 
@@ -374,7 +516,7 @@ bool SipTestBed::start() {
             return false;
         }
     }
-    if (!startProxy()) {
+    if (!startProxy() || (m_options.stun && !startStun())) {
         stop();
         return false;
     }
@@ -382,6 +524,10 @@ bool SipTestBed::start() {
 }
 
 void SipTestBed::stop() {
+    if (m_stun) {
+        m_stun->stop();
+        m_stun.reset();
+    }
     if (m_proxy) {
         m_proxy->stop();
         m_proxy.reset();
@@ -614,6 +760,70 @@ int waveDurationMs(const QString& path) {
     Pcm pcm;
     if (!readPcm(path, &pcm)) return -1;
     return int(qint64(pcm.data.size() / (2 * pcm.channels)) * 1000 / pcm.rate);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+bool WireCapture::available(QString* why) {
+    const QString dumpcap = findProgram(QStringLiteral("dumpcap"));
+    const QString tshark = findProgram(QStringLiteral("tshark"));
+    QString reason;
+    if (dumpcap.isEmpty() || tshark.isEmpty()) {
+        reason = QStringLiteral("dumpcap or tshark is not installed");
+    } else {
+        // Listing the interfaces shows whether this user may capture at all.
+        QProcess p;
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(dumpcap, {QStringLiteral("-D")});
+        const bool ok = p.waitForFinished(10000) && p.exitCode() == 0;
+        const QString out = QString::fromUtf8(p.readAll());
+        if (!ok || !out.contains(QLatin1String("lo")))
+            reason = QStringLiteral("dumpcap cannot capture: ") + out.left(300);
+    }
+    if (why) *why = reason;
+    return reason.isEmpty();
+}
+
+bool WireCapture::start(const QString& captureFilter, const QString& file) {
+    stop();
+    m_file = file;
+    QFile::remove(file);
+    m_process = std::make_unique<BedProcess>();
+    const QStringList args{QStringLiteral("-i"), QStringLiteral("lo"), QStringLiteral("-f"),
+                           captureFilter,        QStringLiteral("-w"), file,
+                           QStringLiteral("-q")};
+    if (!m_process->start(findProgram(QStringLiteral("dumpcap")), args, QFileInfo(file).absolutePath(),
+                          file + QStringLiteral(".log")))
+        return false;
+    // dumpcap writes the file's header once it captures.
+    QDeadlineTimer deadline(kReadyTimeoutMs);
+    while (!deadline.hasExpired() && m_process->isRunning()) {
+        if (QFileInfo(file).size() > 0) return true;
+        QThread::msleep(kPollMs);
+    }
+    return false;
+}
+
+void WireCapture::stop() {
+    // SIGTERM: dumpcap writes what it holds and closes the file.
+    if (m_process) m_process->stop();
+    m_process.reset();
+}
+
+QStringList WireCapture::packets(const QString& displayFilter, const QStringList& fields,
+                                 const QStringList& decodeAs) const {
+    QStringList args{QStringLiteral("-r"),    m_file,        QStringLiteral("-n"),
+                     QStringLiteral("-Y"),    displayFilter, QStringLiteral("-T"),
+                     QStringLiteral("fields")};
+    for (const QString& rule : decodeAs)
+        args << QStringLiteral("-d") << rule;
+    for (const QString& field : fields)
+        args << QStringLiteral("-e") << field;
+    QProcess p;
+    p.setStandardErrorFile(QProcess::nullDevice());
+    p.start(findProgram(QStringLiteral("tshark")), args);
+    if (!p.waitForFinished(30000)) return {QStringLiteral("(tshark did not finish)")};
+    return QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 } // namespace corvid::test

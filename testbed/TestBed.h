@@ -45,6 +45,8 @@ int freeUdpPort(int span = 1);
 bool isUdpPortBound(int port);
 // Whether any process of the process group pgid is still alive.
 bool processGroupAlive(qint64 pgid);
+// A free TCP port on 127.0.0.1.
+int freeTcpPort();
 
 // One child process of the bed, in its own process group. It gets SIGTERM when the test process
 // dies, so a crash leaves no far end behind.
@@ -70,8 +72,13 @@ private:
 class SipTestBed {
 public:
     enum class FarEnd { Answer, HangUp, Reject };
+    // The proxy's TLS listeners (with Options::tls): one with a certificate for 127.0.0.1 from the
+    // bed's CA, one with a certificate for another name from that CA, one from a CA nobody trusts.
+    enum class TlsListener { Trusted, OtherName, OtherCa };
     struct Options {
         int hangUpAfterMs = 2500; // how long the far end that hangs up keeps the call
+        bool tls = false;         // the proxy listens on TLS too; the CA and certificates are made with openssl
+        bool stun = false;        // a STUN server (coturn) on 127.0.0.1
     };
 
     SipTestBed();
@@ -90,6 +97,12 @@ public:
     // "127.0.0.1:<port>"
     QString proxyAddress() const;
     int farEndPort(FarEnd farEnd) const;
+    // "127.0.0.1:<port>" of a TLS listener, and the CA bundle that its trusted certificates chain to.
+    QString tlsAddress(TlsListener listener) const;
+    QString tlsCaFile() const;
+    // "127.0.0.1:<port>" of the STUN server.
+    QString stunAddress() const;
+    int stunPort() const { return m_stunPort; }
     QString tempPath() const;
 
     // The main pids of the bed's processes (proxy first); each is its own process group.
@@ -116,6 +129,8 @@ private:
     };
     bool startFarEnd(FarEndProcess& farEnd);
     bool startProxy();
+    bool makeCertificates();
+    bool startStun();
     bool waitUntilBound(BedProcess& process, int port, int timeoutMs);
     bool proxyAnswersOptions(int timeoutMs);
     const FarEndProcess& farEnd(FarEnd which) const;
@@ -128,6 +143,29 @@ private:
     QString m_controlSocket;
     std::unique_ptr<BedProcess> m_proxy;
     FarEndProcess m_farEnds[3];
+    int m_tlsPorts[3] = {};
+    int m_stunPort = 0;
+    std::unique_ptr<BedProcess> m_stun;
+};
+
+// A packet capture on the loopback interface (dumpcap), read back with tshark: what really went
+// over the wire during a test.
+class WireCapture {
+public:
+    ~WireCapture() { stop(); }
+    // Whether dumpcap and tshark are installed and this user may capture on the loopback.
+    static bool available(QString* why = nullptr);
+    // Starts capturing what the capture filter (pcap syntax) takes; true once dumpcap captures.
+    bool start(const QString& captureFilter, const QString& file);
+    void stop();
+    // One line per packet that the display filter takes, with the fields given (tab between them).
+    // decodeAs: tshark -d rules ("udp.port==7000,rtp"), for ports that are not the protocol's own.
+    QStringList packets(const QString& displayFilter, const QStringList& fields,
+                        const QStringList& decodeAs = {}) const;
+
+private:
+    QString m_file;
+    std::unique_ptr<BedProcess> m_process;
 };
 
 // A private PulseAudio server with two null sinks ("spk" as the playback device and the monitor

@@ -2,6 +2,7 @@
 
 #include "app/Panels.h"
 #include "window/WindowContext.h"
+#include "window/WindowTitle.h"
 #include "platform/Blanks.h"
 #include "platform/ProviderDomain.h"
 #include "settings/IniFile.h"
@@ -40,7 +41,8 @@ AccountPanel::AccountPanel(WindowContext& ctx, QObject* parent) : QObject(parent
 void AccountPanel::onSaveCustNumClicked() {
     const QString path = m_ctx.state.settingsPath;
     const QString domain = providerDomain(ReadIniKey(path, kSystem, QString::fromLatin1(keys::ProviderDomain)));
-    const AccountKeys account = accountKeysFromCode(m_ctx.ui->Text1->text(), domain);
+    const QString stored = ReadIniKey(path, kSystem, QString::fromLatin1(keys::customerNumber));
+    const AccountKeys account = accountKeysFromCode(UnmaskedCustomerNumber(m_ctx.ui->Text1->text(), stored), domain);
     auto write = [&](const QString& key, const QString& value) { WriteIniKey(path, kSystem, key, value); };
     write(QStringLiteral("customerNumber"), account.customerNumber);
     write(QStringLiteral("Password"), account.password);
@@ -51,6 +53,8 @@ void AccountPanel::onSaveCustNumClicked() {
     write(QStringLiteral("Mon"), QStringLiteral("True"));
     write(QStringLiteral("Userweb"), m_ctx.ui->Text2->text());
     write(QStringLiteral("passweb"), m_ctx.ui->Text3->text());
+    // Typed in plain, shown masked once saved.
+    m_ctx.ui->Text1->setText(MaskedCustomerNumber(account.customerNumber));
 
     m_ctx.ui->Frame7->hide();
     m_ctx.timers.webtimer->start();

@@ -40,8 +40,8 @@ void Startup::onFormLoad() {
 
     // The account fields.
     const QString customerNumber = profile(keys::customerNumber);
-    ui->customerNumber->setText(customerNumber);
-    ui->Text1->setText(customerNumber);
+    ui->customerNumber->setText(MaskedCustomerNumber(customerNumber));
+    ui->Text1->setText(MaskedCustomerNumber(customerNumber));
     ui->EditAccountDisplayName->setText(profile(keys::DisplayName));
     ui->EditAccountUserName->setText(profile(keys::Login));
     ui->EditAccountAuthLogin->setText(profile(keys::AuthLogin));

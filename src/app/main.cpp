@@ -99,6 +99,11 @@ int main(int argc, char* argv[]) {
         options.outboundProxy = hostPort;
         engine.setOptions(options);
     });
+    window.context().subsystems.online->setSecurityHook([&engine](const corvid::SipSecurity& security) {
+        corvid::LinphoneEngine::Options options = engine.options();
+        options.security = security;
+        engine.setOptions(options);
+    });
     // Stopped from outside (a service manager, a closing session or terminal), the program closes as
     // the agent's File > exit would: live calls hung up with their rows, a running call end finished.
     corvid::StopSignals stopSignals;

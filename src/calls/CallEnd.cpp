@@ -113,6 +113,8 @@ void CallEnd::onCallConnected(int line, const QString& /*remote*/, int /*codec*/
     if (LineStatus* lines = ctx.subsystems.lines) lines->noteLineActivity(line);
     StopRingTone(ctx);
     addStatusLog(lineLabel(line) + QStringLiteral(": Success to connect."));
+    if (ctx.engine->IsLineEncrypted(line))
+        addStatusLog(lineLabel(line) + QStringLiteral(": The call is encrypted (SRTP)."));
 
     ui->SliderSpkVol->setValue(sliderFromEngineVolume(ctx.engine->SpeakerVolume()));
     ui->SliderMicVol->setValue(sliderFromEngineVolume(ctx.engine->MicVolume()));

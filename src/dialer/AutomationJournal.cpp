@@ -1,6 +1,7 @@
 #include "dialer/AutomationJournal.h"
 
 #include "dialer/AutomationRules.h"
+#include "platform/PrivateFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,13 +18,13 @@ bool AutomationJournal::append(const QDateTime& when, const QString& channel, co
     const QByteArray bytes = line.toUtf8();
 
     const QFileInfo info(m_path);
-    QDir().mkpath(info.absolutePath()); // the logs folder may have been removed meanwhile
+    makePrivatePath(info.absolutePath()); // the logs folder may have been removed meanwhile
     if (info.exists() && info.size() + bytes.size() > m_maxBytes) {
         QFile::remove(rotatedPath());
         if (!QFile::rename(m_path, rotatedPath())) QFile::remove(m_path); // never grow past the limit
     }
     QFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) return false;
+    if (!openPrivate(file, QIODevice::WriteOnly | QIODevice::Append)) return false;
     const bool written = file.write(bytes) == bytes.size();
     file.close();
     return written && file.error() == QFile::NoError;

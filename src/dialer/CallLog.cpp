@@ -9,6 +9,7 @@
 
 #include "window/WindowContext.h"
 #include "dialer/LogRecords.h"
+#include "platform/PrivateFiles.h"
 #include "ui_MainForm.h"
 
 namespace corvid {
@@ -24,7 +25,7 @@ bool CallLog::appendRecord(const QString& path, const QByteArray& line) {
     // made again rather than losing the record. No other folder is ever created here.
     const QString folder = QFileInfo(path).absolutePath();
     if ((folder == ctx.root.logs() || folder == ctx.root.datalink()) && !QFileInfo(folder).isDir())
-        QDir().mkpath(folder);
+        makePrivatePath(folder);
     return appendLogLine(path, line);
 }
 

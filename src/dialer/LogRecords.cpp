@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include "platform/PrivateFiles.h"
+
 namespace corvid {
 namespace {
 
@@ -104,7 +106,7 @@ QString chatLineReceived(const QString& sender, const QString& message, const QS
 
 bool appendLogLine(const QString& path, const QByteArray& record) {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) return false;
+    if (!openPrivate(file, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) return false;
     const qint64 before = file.size();
     const qint64 written = file.write(record);
     if (written != record.size()) {

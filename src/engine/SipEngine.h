@@ -80,6 +80,11 @@ public:
     virtual bool IsLineOpen(int line) = 0;
     virtual bool IsLineOnHold(int line) = 0;
     virtual bool IsLineBusy(int line) = 0;
+    // Whether the line's call runs with encrypted media (SRTP). An engine without encryption: never.
+    virtual bool IsLineEncrypted(int line) {
+        Q_UNUSED(line);
+        return false;
+    }
 
     // --- calls ---------------------------------------------------------------------------
     // Device indexes: the entry of the device list minus 1; -1 is the default device.

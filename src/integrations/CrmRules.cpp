@@ -29,9 +29,16 @@ QString crmHost(const QString& configuredValue) {
 
 QString crmPageAddress(const QString& host, const QString& user, const QString& password, const QString& workGroup,
                        const QString& callerId) {
-    return QStringLiteral("http://") + host + QLatin1String(CrmPagePath) + QStringLiteral("?u=") + queryValue(user) +
-           QStringLiteral("&p=") + queryValue(password) + QStringLiteral("&w=") + queryValue(workGroup) +
-           QStringLiteral("&phone=") + queryValue(trimBlanks(callerId));
+    // The host may carry its scheme ("https://crm.example"); a bare host is reached over plain HTTP.
+    QString base = host;
+    const bool withScheme = base.startsWith(QLatin1String("https://"), Qt::CaseInsensitive) ||
+                            base.startsWith(QLatin1String("http://"), Qt::CaseInsensitive);
+    if (!withScheme) base.prepend(QStringLiteral("http://"));
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    return base + QLatin1String(CrmPagePath) + QStringLiteral("?u=") + queryValue(user) + QStringLiteral("&p=") +
+           queryValue(password) + QStringLiteral("&w=") + queryValue(workGroup) + QStringLiteral("&phone=") +
+           queryValue(trimBlanks(callerId));
 }
 
 QString callerIdFileName(const QString& callerId) {

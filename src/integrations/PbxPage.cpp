@@ -72,7 +72,7 @@ void PbxPage::onWebtimerTick() {
         return;
     }
 
-    ui->customerNumber->setText(ReadIniKey(path, System, QStringLiteral("customerNumber")));
+    ui->customerNumber->setText(MaskedCustomerNumber(ReadIniKey(path, System, QStringLiteral("customerNumber"))));
     m_ctx.state.PbxId = PbxIdFromCustomerNumber(ui->customerNumber->text());
     m_ctx.state.providerDomain = ProviderDomainSetting(path);
     const bool withCredentials = !ui->Text1->text().isEmpty();

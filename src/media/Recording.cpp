@@ -16,6 +16,7 @@
 #include "phone/RingTone.h"
 #include "platform/Blanks.h"
 #include "platform/Delay.h"
+#include "platform/PrivateFiles.h"
 #include "settings/IniFile.h"
 #include "settings/SettingsKeys.h"
 #include "ui_MainForm.h"
@@ -118,7 +119,7 @@ void Recording::stopAndSaveRecording() {
 
     // The name carries the time recording stopped; a name already taken gets the next free suffix
     // (with no free name at all nothing is saved and the buffer is kept).
-    QDir().mkpath(ctx.root.messages());
+    makePrivatePath(ctx.root.messages());
     const QString composed = recordingFileName(trimBlanks(number));
     const QString path = uniqueRecordingPath(composed);
     ctx.ui->EditSaveFileName->setText(path.isEmpty() ? composed : path);
@@ -199,7 +200,7 @@ void Recording::onCtPush2Clicked() {
     if (MonitorRecordingFile.isEmpty() && !ctx.state.MonitorTarget.isEmpty())
         MonitorRecordingFile = recordingFileName(ctx.state.MonitorTarget);
     if (MonitorRecordingFile.isEmpty()) return;
-    QDir().mkpath(ctx.root.messages());
+    makePrivatePath(ctx.root.messages());
     const QString path = uniqueRecordingPath(MonitorRecordingFile);
     if (path.isEmpty()) return;
     MonitorRecordingFile = path;

@@ -5,10 +5,13 @@
 
 #include "window/WindowContext.h"
 #include "calls/CallEnd.h"
+#include "window/WindowTitle.h"
 #include "calls/LineStatus.h"
 #include "phone/AudioControls.h"
 #include "phone/EngineErrors.h"
+#include "phone/SecuritySettings.h"
 #include "platform/Delay.h"
+#include "platform/PrivateFiles.h"
 #include "platform/ProviderDomain.h"
 #include "settings/IniFile.h"
 #include "ui_MainForm.h"
@@ -21,6 +24,8 @@ const QString UserAgent = QStringLiteral("Corvid22a");
 constexpr int RegisterExpirySeconds = 1800;
 constexpr int EngineIntervalMs = 30;
 const QString NoSoundDeviceText = QStringLiteral("No sound device found: calls carry no audio from this computer.");
+const QString SettingsReadableText =
+    QStringLiteral("The settings file (with the SIP password) can be read by other users of this computer.");
 } // namespace
 
 void ShowProxyFields(Ui::MainForm& ui, const QString& sipProxy, const QString& outboundProxy) {
@@ -85,7 +90,7 @@ void OnlineControl::refreshAccountFields() {
     m_ctx.state.SipTapiMode = GetProfileKey(System, QStringLiteral("UseSipTapi"), path);
     m_ctx.state.providerDomain = ProviderDomainSetting(path);
 
-    ui->customerNumber->setText(GetProfileKey(System, QStringLiteral("customerNumber"), path));
+    ui->customerNumber->setText(MaskedCustomerNumber(GetProfileKey(System, QStringLiteral("customerNumber"), path)));
     m_ctx.state.PbxId = PbxIdFromCustomerNumber(ui->customerNumber->text());
 
     ui->EditAccountDisplayName->setText(GetProfileKey(System, QStringLiteral("DisplayName"), path));
@@ -122,6 +127,16 @@ void OnlineControl::goOnline() {
     engine->SetUserAgent(UserAgent);
     QString address = engine->GetLocalAddress();
     if (m_outboundProxyHook) m_outboundProxyHook(SipOutboundProxySetting(m_ctx.state.settingsPath));
+    if (!m_settingsModeChecked) {
+        m_settingsModeChecked = true;
+        if (readableByOthers(m_ctx.state.settingsPath)) addStatusLog(SettingsReadableText);
+    }
+    const SecuritySettings security = SecuritySettingsFrom(m_ctx.state.settingsPath);
+    for (const QString& note : security.notes)
+        addStatusLog(note);
+    m_unverifiedNote = security.unverifiedNote;
+    if (!m_unverifiedNote.isEmpty()) addStatusLog(m_unverifiedNote);
+    if (m_securityHook) m_securityHook(security.security);
     if (!StartEngine(address)) return;
     // A going-online attempt that stops after the engine started stops the engine again: the
     // caption still offers going online, and a second start on a running engine would only find
@@ -286,6 +301,7 @@ void OnlineControl::onRegisterSucceeded() {
     clearStatusLog();
     addStatusLog(QStringLiteral("Ready..."));
     if (m_noSoundDevice) addStatusLog(NoSoundDeviceText); // the log was just emptied
+    if (!m_unverifiedNote.isEmpty()) addStatusLog(m_unverifiedNote);
     setStatusCaption(QStringLiteral("Ready..."));
     msDelay(1000);
     if (!self || session != m_session) return;

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include "engine/SipSecurity.h"
+
 #include <functional>
 
 namespace Ui {
@@ -72,6 +74,10 @@ public:
     // code that created the engine can route its SIP traffic through that address.
     using OutboundProxyHook = std::function<void(const QString& hostPort)>;
     void setOutboundProxyHook(OutboundProxyHook hook) { m_outboundProxyHook = std::move(hook); }
+    // Called before the engine starts with the transport, TLS, media-encryption and NAT settings
+    // (SecuritySettingsFrom), for the code that created the engine.
+    using SecurityHook = std::function<void(const SipSecurity& security)>;
+    void setSecurityHook(SecurityHook hook) { m_securityHook = std::move(hook); }
 
     // The SIP port the engine was last started on (0 before).
     int sipPort() const { return m_sipPort; }
@@ -91,6 +97,9 @@ private:
 
     WindowContext& m_ctx;
     OutboundProxyHook m_outboundProxyHook;
+    SecurityHook m_securityHook;
+    QString m_unverifiedNote;           // shown again after the log is cleared while online
+    bool m_settingsModeChecked = false; // the note on a settings file others can read comes once
     int m_sipPort = 0;
     // Counts goings online and offline, so a handler that waited can tell that the phone went
     // offline (or online again) under it.

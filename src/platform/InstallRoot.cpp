@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QtGlobal>
 
+#include "platform/PrivateFiles.h"
+
 namespace corvid {
 
 namespace {
@@ -110,7 +112,7 @@ QString InstallRoot::engineDataDir() const {
 bool InstallRoot::createMissingFolders() const {
     bool allThere = true;
     for (const QString& folder : {bin(), logs(), messages(), datalink(), preRecorded()}) {
-        if (!QDir().mkpath(folder)) allThere = false;
+        if (!makePrivatePath(folder)) allThere = false;
     }
     return allThere;
 }

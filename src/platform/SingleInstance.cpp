@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QLockFile>
 
+#include "platform/PrivateFiles.h"
+
 namespace corvid {
 
 SingleInstance::SingleInstance(const QString& rootDir)
@@ -29,7 +31,7 @@ SingleInstance::Result SingleInstance::tryAcquire() {
     if (m_lock->error() == QLockFile::LockFailedError) return Result::HeldByAnother;
 
     // First start on a new root: no instance can run there yet, so the root folder alone is made.
-    if (!QFileInfo::exists(m_rootDir) && QDir().mkpath(m_rootDir)) {
+    if (!QFileInfo::exists(m_rootDir) && makePrivatePath(m_rootDir)) {
         if (m_lock->tryLock(0)) return Result::Acquired;
         if (m_lock->error() == QLockFile::LockFailedError)
             return Result::HeldByAnother; // another instance made the same root at the same moment

@@ -6,6 +6,8 @@
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>
+
+#include "platform/PrivateFiles.h"
 #endif
 
 namespace corvid {
@@ -46,7 +48,7 @@ bool makeFileExist(const QString& file) {
     QFileInfo info(file);
     if (!info.exists()) {
         QFile f(file);
-        if (!f.open(QIODevice::WriteOnly)) return false;
+        if (!openPrivate(f, QIODevice::WriteOnly)) return false;
         f.close();
         return true;
     }
@@ -175,7 +177,7 @@ bool WriteIniKeyFile(const QString& file, const QString& section, const QString&
     // write shows here: a buffered QSaveFile flushes inside commit() and still renames a truncated
     // file when that flush fails.
     QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
+    if (!openPrivate(out, QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
     if (out.write(newText) != newText.size() || !syncToDisk(out)) {
         out.cancelWriting(); // the temporary file is discarded, the old file stays
         return false;

@@ -44,6 +44,14 @@ constexpr const char PbxPageProbeUrl[] = "PbxPageProbeUrl";   // URL of the PBX 
 constexpr const char HttpControl[] = "HttpControl";               // "True": the loopback HTTP control listens
 constexpr const char HttpControlPort[] = "HttpControlPort";       // its port, 5783 when empty or wrong
 constexpr const char HttpControlOrigins[] = "HttpControlOrigins"; // browser origins allowed, blank-separated
+// How the phone reaches the proxy and protects its calls (read when going online; see SecuritySettings.h).
+constexpr const char SipTransport[] = "SipTransport";                         // UDP (default), TCP or TLS
+constexpr const char TlsCaFile[] = "TlsCaFile";                               // CA bundle; empty: the system's
+constexpr const char TlsVerify[] = "TlsVerify";                               // True (default) or False
+constexpr const char MediaEncryption[] = "MediaEncryption";                   // None (default) or SRTP
+constexpr const char MediaEncryptionMandatory[] = "MediaEncryptionMandatory"; // True or False (default)
+constexpr const char StunServer[] = "StunServer";                             // host:port; empty: none
+constexpr const char IceEnabled[] = "IceEnabled";                             // True or False (default)
 
 // Other settings files under bin/ and their keys.
 constexpr const char WebSettingsFile[] = "websettings.ini"; // section System, key CLICK / Click

@@ -64,6 +64,11 @@ void BedWindow::start(const SipTestBed& bed, const Setup& setup) {
         o.outboundProxy = hostPort;
         e->setOptions(o);
     });
+    window.context().subsystems.online->setSecurityHook([e](const SipSecurity& security) {
+        LinphoneEngine::Options o = e->options();
+        o.security = security;
+        e->setOptions(o);
+    });
     QAbstractItemModel* model = ui().ListStatusLog->model();
     QObject::connect(model, &QAbstractItemModel::rowsInserted, &window,
                      [this, model](const QModelIndex&, int first, int last) {

@@ -55,6 +55,7 @@ struct PhoneSetup {
     bool soundCard = false;
     int expiry = 60;
     bool registerIt = true;
+    SipSecurity security{}; // clear UDP and RTP unless set
 };
 
 // Owns the phones of one test function; stopAll() (from the test's cleanup()) stops and drops them.
@@ -69,6 +70,7 @@ public:
         options.dataDir = m_work.filePath(QStringLiteral("engine%1").arg(++m_counter));
         options.outboundProxy = m_bed->proxyAddress();
         options.playFile = setup.playFile;
+        options.security = setup.security;
         p->engine = std::make_unique<LinphoneEngine>(options);
         p->log = std::make_unique<EngineEventLog>(p->engine.get());
         p->domain = m_bed->domain();

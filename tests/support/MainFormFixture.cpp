@@ -23,7 +23,9 @@ void MainFormFixture::writeFile(const QString& relativePath, const QByteArray& b
     const QString path = m_dir.filePath(relativePath);
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(bytes);
+    // As the dialer makes its files: the owner's alone.
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        file.write(bytes);
 }
 
 QByteArray MainFormFixture::readFile(const QString& relativePath) const {

@@ -50,6 +50,9 @@ private slots:
         QCOMPARE(crmPageAddress(QStringLiteral("crm:8080"), values[0], values[1], values[2], values[3]), address);
         QCOMPARE(crmHost(QStringLiteral("  ")), QStringLiteral(CORVID_CRM_HOST));
         QCOMPARE(crmHost(QStringLiteral(" 127.0.0.1:81 ")), QStringLiteral("127.0.0.1:81"));
+        // A host with its scheme keeps it; a bare host is plain HTTP.
+        QCOMPARE(crmPageAddress(QStringLiteral("https://crm.example/"), "a", "b", "c", "1"),
+                 QStringLiteral("https://crm.example/lm_sp.asp?u=a&p=b&w=c&phone=1"));
     }
 
     // A caller ID is the file's name as it is, or no name at all: never a path elsewhere.

@@ -47,6 +47,8 @@ int LinphoneEngine::Impl::takeOverTransferredLine(const std::shared_ptr<lp::Call
     l.connectingSent = false;
     l.provisionalSent = 0;
     l.connected = false;
+    l.answered = false;
+    l.encrypted = false;
     l.endedByUs = false;
     l.onHold = false;
     l.callInband = false;
@@ -83,6 +85,9 @@ void LinphoneEngine::Impl::onCallState(const std::shared_ptr<lp::Call>& call, lp
     }
     Line& l = lines[size_t(line)];
     switch (state) {
+    case S::Connected:
+        l.answered = true;
+        break;
     case S::OutgoingInit:
     case S::OutgoingProgress:
         if (!l.connectingSent) {
@@ -113,6 +118,7 @@ void LinphoneEngine::Impl::onCallState(const std::shared_ptr<lp::Call>& call, lp
             l.connected = true;
             l.replacedCall.reset();
             auto params = call->getCurrentParams();
+            l.encrypted = params && params->getMediaEncryption() == lp::MediaEncryption::SRTP;
             auto pt = params ? params->getUsedAudioPayloadType() : nullptr;
             const int codec = pt ? codecNumber(qstr(pt->getMimeType())) : -1;
             const QString remote =
@@ -142,8 +148,16 @@ void LinphoneEngine::Impl::finishCall(int line) {
     std::shared_ptr<lp::Call> call = l.call;
     if (!call) return;
     auto info = call->getErrorInfo();
-    const int code = info ? info->getProtocolCode() : 0;
+    int code = info ? info->getProtocolCode() : 0;
     QString phrase = info ? qstr(info->getPhrase()) : QString();
+    // SRTP required and the far end refused it, or answered without it (the library then ends the
+    // answered call before its media run): the call fails with words that say why, never with clear
+    // audio.
+    if (activeSecurity.srtpMandatory && !l.connected &&
+        (l.answered || code == 488 || (info && info->getReason() == lp::Reason::NotAcceptable))) {
+        code = 488;
+        phrase = QStringLiteral("The far end does not accept encrypted audio (SRTP): the call is not made.");
+    }
 
     stopRecordingOf(line);
     forgetWave(l);
@@ -155,6 +169,8 @@ void LinphoneEngine::Impl::finishCall(int line) {
     l.connected = false;
     l.endedByUs = false;
     l.onHold = false;
+    l.encrypted = false;
+    l.answered = false;
     l.callInband = false;
     // A call placed for a transfer the far end asked for has failed: the library takes the call it
     // was to replace off hold again, and that call is the line's call once more.

@@ -2,6 +2,7 @@
 // table. Calls, media and chat live in LinphoneCalls.cpp, LinphoneMedia.cpp and LinphoneChat.cpp.
 
 #include "engine/linphone/LinphoneEngineImpl.h"
+#include "platform/PrivateFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,11 +24,11 @@ using namespace engine_impl;
 
 namespace {
 
-// Whether a UDP port can be bound now. The library does not report a port that is already taken
-// (two processes then share it and the audio is garbage), so the engine asks the system itself.
-bool udpPortFree(const QString& address, int port) {
+// Whether a UDP (or TCP) port can be bound now. The library does not report a port that is already
+// taken (two processes then share it and the audio is garbage), so the engine asks the system itself.
+bool udpPortFree(const QString& address, int port, int type = SOCK_DGRAM) {
     if (port < 1 || port > 65535) return false;
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const int fd = ::socket(AF_INET, type, 0);
     if (fd < 0) return false;
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
@@ -101,6 +102,26 @@ bool addressGrammarPresent() {
 #endif
 }
 
+// The CA bundle of the system, for a TLS proxy when no TlsCaFile is set.
+QString systemCaBundle() {
+    for (const char* path : {"/etc/ssl/certs/ca-certificates.crt", "/etc/pki/tls/certs/ca-bundle.crt",
+                             "/etc/ssl/cert.pem", "/usr/local/etc/openssl/cert.pem"})
+        if (QFile::exists(QString::fromLatin1(path))) return QString::fromLatin1(path);
+    return {};
+}
+
+const char* transportName(SipSecurity::Transport t) {
+    switch (t) {
+    case SipSecurity::Transport::Tcp:
+        return "tcp";
+    case SipSecurity::Transport::Tls:
+        return "tls";
+    case SipSecurity::Transport::Udp:
+        break;
+    }
+    return "udp";
+}
+
 constexpr int kMaxLines = 8;
 constexpr int kSilentSeconds = 4 * 3600;
 
@@ -163,11 +184,21 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
     bindAddress = options.bindAddress.trimmed();
     if (bindAddress.isEmpty() && !outbound.isEmpty() && isLoopbackHost(outbound.section(QLatin1Char(':'), 0, 0)))
         bindAddress = QStringLiteral("127.0.0.1");
-    if (!udpPortFree(bindAddress, sipPort)) return fail(EngineError::PortInUse);
+    activeSecurity = options.security;
+    const SipSecurity& security = activeSecurity;
+    const SipSecurity::Transport transport = security.transport;
+    // The SIP port is a UDP socket, or with TCP or TLS the stream socket the library listens on;
+    // the other transports stay closed, so nothing falls back to clear UDP.
+    if (!udpPortFree(bindAddress, sipPort, transport == SipSecurity::Transport::Udp ? SOCK_DGRAM : SOCK_STREAM))
+        return fail(EngineError::PortInUse);
 
     QString dir = options.dataDir.isEmpty() ? QDir::tempPath() + QStringLiteral("/corvid-engine") : options.dataDir;
     dir = QDir::cleanPath(QDir(dir).absolutePath());
-    if (!QDir().mkpath(dir) || !QDir().mkpath(dir + QStringLiteral("/recording"))) return fail(EngineError::TaskWindow);
+    // The folder holds the library's configuration, which the library rewrites with the password in
+    // it, and the recording parts: it is the agent's alone, whoever made it.
+    if (!makePrivatePath(dir) || !makePrivatePath(dir + QStringLiteral("/recording")))
+        return fail(EngineError::TaskWindow);
+    QFile::setPermissions(dir, PrivateFolderMode);
     // The library joins file names straight onto these folders: the trailing slash matters.
     dataDir = dir + QLatin1Char('/');
     for (const QString& old : QDir(recordingDir()).entryList(QDir::Files))
@@ -186,7 +217,7 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
     QFile::remove(rcPath);
     {
         QFile rc(rcPath);
-        if (!rc.open(QIODevice::WriteOnly)) return fail(EngineError::TaskWindow);
+        if (!openPrivate(rc, QIODevice::WriteOnly)) return fail(EngineError::TaskWindow);
         QByteArray text = "[sip]\nsip_random_port=0\n";
         if (!bindAddress.isEmpty()) text += "bind_address=" + bindAddress.toLatin1() + "\n";
         if (isLoopbackHost(bindAddress)) text += "guess_hostname=0\n";
@@ -201,7 +232,7 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
     // The sound library would load its plugins from the system folder, and the one installed there
     // is a video plugin built on Qt 5: loaded into this Qt 6 process it aborts it. No plugin is
     // needed for audio, so the engine points the library at an empty folder of its own.
-    QDir().mkpath(dataDir + QStringLiteral("plugins"));
+    makePrivatePath(dataDir + QStringLiteral("plugins"));
     factory->setMspluginsDir(str(dataDir + QStringLiteral("plugins/")));
     core = factory->createCore(str(rcPath), "", nullptr);
     if (!core) return fail(EngineError::TaskWindow);
@@ -218,7 +249,22 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
         core->setVideoActivationPolicy(policy);
     }
     core->setMaxCalls(maxCallsFor(lineCount));
-    core->setMediaEncryption(lp::MediaEncryption::None);
+    // SRTP keys travel in the SDP (SDES), so they are as private as the signalling that carries them.
+    core->setMediaEncryption(security.srtp ? lp::MediaEncryption::SRTP : lp::MediaEncryption::None);
+    core->setMediaEncryptionMandatory(security.srtp && security.srtpMandatory);
+    if (transport == SipSecurity::Transport::Tls) {
+        const QString ca = security.caFile.isEmpty() ? systemCaBundle() : security.caFile;
+        if (!ca.isEmpty()) core->setRootCa(str(ca));
+        core->verifyServerCertificates(security.verifyServer);
+        core->verifyServerCn(security.verifyServer);
+    }
+    if (!security.stunServer.isEmpty()) {
+        auto nat = core->createNatPolicy();
+        nat->setStunServer(str(security.stunServer));
+        nat->enableStun(true);
+        nat->enableIce(security.ice);
+        core->setNatPolicy(nat);
+    }
     core->enableKeepAlive(false);
     core->setUserAgent(str(userAgent), "");
     core->getImNotifPolicy()->clear();
@@ -257,9 +303,9 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
     core->enableMic(!micMuted);
 
     auto transports = factory->createTransports();
-    transports->setUdpPort(sipPort);
-    transports->setTcpPort(0);
-    transports->setTlsPort(0);
+    transports->setUdpPort(transport == SipSecurity::Transport::Udp ? sipPort : 0);
+    transports->setTcpPort(transport == SipSecurity::Transport::Tcp ? sipPort : 0);
+    transports->setTlsPort(transport == SipSecurity::Transport::Tls ? sipPort : 0);
     transports->setDtlsPort(0);
     core->setTransports(transports);
 
@@ -273,8 +319,8 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
         return fail(EngineError::InvalidUri);
     }
     if (!displayName.trimmed().isEmpty()) identity->setDisplayName(str(displayName.trimmed()));
-    auto serverAddress =
-        factory->createAddress(str(QStringLiteral("sip:") + server + QStringLiteral(";transport=udp")));
+    auto serverAddress = factory->createAddress(
+        str(QStringLiteral("sip:") + server + QStringLiteral(";transport=") + QLatin1String(transportName(transport))));
     if (!serverAddress || params->setIdentityAddress(identity) != 0 || params->setServerAddress(serverAddress) != 0) {
         stop();
         return fail(EngineError::InvalidUri);
@@ -301,11 +347,16 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
         return fail(EngineError::TaskWindow);
     }
     auto used = core->getTransportsUsed();
-    if (!used || used->getUdpPort() != sipPort) {
+    const int usedPort = !used                                      ? 0
+                         : transport == SipSecurity::Transport::Tls ? used->getTlsPort()
+                         : transport == SipSecurity::Transport::Tcp ? used->getTcpPort()
+                                                                    : used->getUdpPort();
+    if (usedPort != sipPort) {
         stop();
         return fail(EngineError::PortInUse);
     }
     port = sipPort;
+    serverHostPort = server;
     reg = Reg::None;
     if (localAddress.trimmed().isEmpty()) localAddress = bindAddress.isEmpty() ? primaryIpv4() : bindAddress;
     pump.start(pumpMs);
@@ -324,6 +375,7 @@ void LinphoneEngine::Impl::stop() {
     // close into a stopped sound system.
     for (Line& l : lines)
         forgetWave(l);
+    tlsCheck.cancel();
     core->stop(); // unregisters; its callbacks queue the unregistration events
     core->removeListener(listener);
     lines.clear();
@@ -372,11 +424,29 @@ void LinphoneEngine::Impl::onRegistration(lp::RegistrationState state, const std
         regTryingSent = false;
         break;
     case lp::RegistrationState::Failed:
-        if (reg == Reg::Registering) {
-            post([q = q, code, phrase] { emit q->RegisterFailed(code, phrase); });
-        } else if (reg == Reg::Registered) {
-            if (!regTryingSent) post([q = q] { emit q->ReregisterTrying(); });
-            post([q = q, code, phrase] { emit q->ReregisterFailed(code, phrase); });
+        if (reg == Reg::Registering || reg == Reg::Registered) {
+            const bool first = reg == Reg::Registering;
+            if (!first && !regTryingSent) post([q = q] { emit q->ReregisterTrying(); });
+            auto report = [q = q, first, code](const QString& why) {
+                if (first)
+                    emit q->RegisterFailed(code, why);
+                else
+                    emit q->ReregisterFailed(code, why);
+            };
+            // No SIP answer over TLS (the library's own 503 "io error"): the connection itself
+            // failed. The library does not say why, so the engine's own handshake with the same
+            // checks tells the agent.
+            const bool noAnswer =
+                code == 0 ||
+                (info && (info->getReason() == lp::Reason::IOError || info->getReason() == lp::Reason::NoResponse));
+            if (noAnswer && activeSecurity.transport == SipSecurity::Transport::Tls) {
+                tlsCheck.start(serverHostPort, activeSecurity.caFile, activeSecurity.verifyServer,
+                               [this, report, phrase](const QString& why) {
+                                   post([report, why = why.isEmpty() ? phrase : why] { report(why); });
+                               });
+            } else {
+                post([report, phrase] { report(phrase); });
+            }
         } else if (reg == Reg::Unregistering) {
             reg = Reg::None;
             post([q = q] { emit q->UnregisterFailed(); });
@@ -524,6 +594,10 @@ bool LinphoneEngine::IsLineOnHold(int line) {
 
 bool LinphoneEngine::IsLineBusy(int line) {
     return d->checkLine(line) && bool(d->lines[size_t(line)].call);
+}
+
+bool LinphoneEngine::IsLineEncrypted(int line) {
+    return d->checkLine(line) && d->lines[size_t(line)].call && d->lines[size_t(line)].encrypted;
 }
 
 } // namespace corvid

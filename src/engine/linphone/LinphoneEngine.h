@@ -7,6 +7,7 @@
 // so a window handler never runs inside a library callback.
 
 #include "engine/SipEngine.h"
+#include "engine/SipSecurity.h"
 
 #include <QString>
 #include <memory>
@@ -27,6 +28,8 @@ struct LinphoneEngineOptions {
     QString bindAddress;
     // What the far end hears in file mode (no sound card): a 16-bit PCM wave file. Empty: silence.
     QString playFile;
+    // Transport, TLS checks, media encryption and NAT traversal; the defaults are clear UDP and RTP.
+    SipSecurity security;
 };
 
 class LinphoneEngine : public SipEngine {
@@ -69,6 +72,7 @@ public:
     bool IsLineOpen(int line) override;
     bool IsLineOnHold(int line) override;
     bool IsLineBusy(int line) override;
+    bool IsLineEncrypted(int line) override;
 
     bool PlaceCall(int line, QString& number, int inputDevice, int outputDevice) override;
     bool EndCall(int line) override;

@@ -11,6 +11,7 @@
 #include "engine/linphone/EngineRules.h"
 #include "engine/linphone/LinphoneEngine.h"
 #include "engine/linphone/RecordingParts.h"
+#include "engine/linphone/TlsCheck.h"
 #include "engine/linphone/WaveFile.h"
 
 #include <QElapsedTimer>
@@ -82,6 +83,8 @@ struct LinphoneEngine::Impl {
         bool connected = false;
         bool endedByUs = false;
         bool onHold = false;
+        bool answered = false;  // the far end answered (the media may not run yet)
+        bool encrypted = false; // the connected call's media are SRTP
 
         RecordingParts buffer; // what the line's call has recorded
         bool recording = false;
@@ -130,6 +133,9 @@ struct LinphoneEngine::Impl {
     QString dataDir; // with a trailing slash
     QString bindAddress;
     QString domain;
+    SipSecurity activeSecurity; // what the running core was started with
+    QString serverHostPort;     // the proxy (or outbound proxy) the account talks to
+    TlsCheck tlsCheck;          // explains a failed TLS connection to it
     int port = 0;
     bool files = false;
     int audioPortSet = -1;

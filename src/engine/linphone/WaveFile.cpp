@@ -6,6 +6,8 @@
 
 #include <unistd.h>
 
+#include "platform/PrivateFiles.h"
+
 namespace corvid {
 
 namespace {
@@ -123,7 +125,7 @@ QByteArray waveHeader(int sampleRate, int channels, qint64 dataBytes) {
 bool writeSilentWave(const QString& path, int sampleRate, int seconds) {
     const qint64 dataBytes = qint64(sampleRate) * 2 * seconds;
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+    if (!openPrivate(file, QIODevice::WriteOnly | QIODevice::Truncate)) return false;
     const QByteArray header = waveHeader(sampleRate, 1, dataBytes);
     if (file.write(header) != header.size()) return false;
     // Growing the file leaves zero bytes: silence, stored as a hole.
@@ -160,7 +162,7 @@ WaveJoin joinWaves(const QStringList& parts, const QString& target, int* skipped
     // buffered QSaveFile writes its last bytes inside commit() and renames the file even when that
     // write fails (a full disk), which would leave a truncated recording at the target.
     QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return WaveJoin::WriteFailed;
+    if (!openPrivate(out, QIODevice::WriteOnly | QIODevice::Unbuffered)) return WaveJoin::WriteFailed;
     const QByteArray header = waveHeader(first.sampleRate, first.channels, total);
     if (out.write(header) != header.size()) {
         out.cancelWriting();

@@ -1,0 +1,27 @@
+#pragma once
+// How the engine reaches its proxy and protects its calls: the SIP transport, the TLS checks, media
+// encryption and NAT traversal. The window reads them from the settings when going online and hands
+// them to the engine before it starts; the defaults are clear SIP over UDP and clear RTP.
+
+#include <QString>
+
+namespace corvid {
+
+struct SipSecurity {
+    enum class Transport { Udp, Tcp, Tls };
+    Transport transport = Transport::Udp;
+    // CA bundle the proxy's certificate must chain to; empty: the system's store.
+    QString caFile;
+    // false only in a lab: the proxy's certificate and name are not checked.
+    bool verifyServer = true;
+    // SRTP with SDES keys for every call.
+    bool srtp = false;
+    // With srtp: a far end without SRTP makes the call fail instead of falling back to clear audio.
+    bool srtpMandatory = false;
+    // "host:port" of a STUN server; empty: none.
+    QString stunServer;
+    // ICE candidates in offers and answers.
+    bool ice = false;
+};
+
+} // namespace corvid

@@ -1,0 +1,213 @@
+// The window on the real engine, secured, against the loopback test bed with its TLS listeners and
+// STUN server: registration over TLS with nothing clear on the wire, refused certificates with a
+// plain reason, an SRTP call to a far end that offers SRTP (recorded, with no clear G.711 on the
+// wire), SRTP made mandatory against a far end without it, STUN and ICE in the offer, and the modes
+// of the files the dialer makes.
+
+#include "support/BedWindow.h"
+#include "support/EnginePhone.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QSet>
+#include <QTest>
+
+#include <memory>
+
+using namespace corvid;
+using namespace corvid::test;
+
+namespace {
+
+const QString kDisplayName = QStringLiteral("Demo Agent");
+constexpr int kTlsFailMs = 20000;
+using Listener = SipTestBed::TlsListener;
+using Settings = QList<QPair<QString, QString>>;
+
+// Whether a payload (hex) could be a clear G.711 frame: 20 ms is 160 bytes, and a tone or silence
+// repeats few byte values. An SRTP payload carries its 10-byte tag and looks random.
+bool looksLikeClearG711(const QString& hex) {
+    const QByteArray bytes = QByteArray::fromHex(hex.toLatin1());
+    if (bytes.size() == 160) return true;
+    const QSet<char> distinct(bytes.cbegin(), bytes.cend());
+    return distinct.size() < 40;
+}
+
+} // namespace
+
+class TestSecureE2e : public QObject {
+    Q_OBJECT
+
+private:
+    BedRun m_run;
+    std::unique_ptr<EnginePhones> m_phones;
+    bool m_wire = false;
+    QString m_noWire;
+
+    Settings tls(Listener listener, const Settings& extra = {}) const {
+        return extra + Settings{{QStringLiteral("SipTransport"), QStringLiteral("TLS")},
+                                {QStringLiteral("TlsCaFile"), m_run.bed->tlsCaFile()},
+                                {QStringLiteral("SipOutboundProxy"), m_run.bed->tlsAddress(listener)}};
+    }
+    std::unique_ptr<BedWindow> window(const Settings& settings, bool registered = true) {
+        auto w = std::make_unique<BedWindow>();
+        w->start(*m_run.bed, {Account1001, kDisplayName, m_run.tone(1000), settings});
+        return !registered || w->waitRegistered() ? std::move(w) : nullptr;
+    }
+    QString capturePath(const QString& name) const { return m_run.work.filePath(name + QStringLiteral(".pcapng")); }
+    static int port(const QString& hostPort) { return hostPort.section(QLatin1Char(':'), 1).toInt(); }
+
+private Q_SLOTS:
+    void initTestCase() {
+        SipTestBed::Options options;
+        options.tls = true;
+        options.stun = true;
+        QVERIFY(m_run.start(options));
+        m_phones = std::make_unique<EnginePhones>(m_run.bed, m_run.work);
+        m_wire = WireCapture::available(&m_noWire);
+        if (!m_wire) qWarning("no checks on the wire: %s", qPrintable(m_noWire));
+    }
+    void cleanup() { m_phones->stopAll(); }
+    void cleanupTestCase() { QVERIFY(m_run.stop()); }
+
+    // Registration over TLS: the registrar holds a TLS contact, the wire to the proxy carries TLS
+    // records and no clear SIP at all. A settings file others can read is noted once.
+    void registersOverTlsWithNothingClearOnTheWire() {
+        WireCapture wire;
+        const int tlsPort = port(m_run.bed->tlsAddress(Listener::Trusted));
+        if (m_wire)
+            QVERIFY(wire.start(QStringLiteral("tcp port %1 or udp port %2").arg(tlsPort).arg(m_run.bed->proxyPort()),
+                               capturePath(QStringLiteral("register"))));
+        auto w = window(tls(Listener::Trusted), false);
+        QFile::setPermissions(w->fixture.root().settingsFile(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                                    QFileDevice::ReadGroup | QFileDevice::ReadOther);
+        QVERIFY(w->waitRegistered());
+        const QStringList contacts = m_run.bed->locationContacts(Account1001.user);
+        QVERIFY2(contacts.size() == 1 && contacts.first().contains(QLatin1String("transport=tls")),
+                 qPrintable(contacts.join(" | ")));
+        QCOMPARE(w->logLines.count(QStringLiteral(
+                     "The settings file (with the SIP password) can be read by other users of this computer.")),
+                 1);
+        w.reset(); // offline: the unregistration goes over TLS as well
+        QTRY_VERIFY_WITH_TIMEOUT(m_run.bed->locationContacts(Account1001.user).isEmpty(), kEventMs);
+        if (!m_wire) return;
+        wire.stop();
+        const QString tlsDecode = QStringLiteral("tcp.port==%1,tls").arg(tlsPort);
+        QCOMPARE(wire.packets(QStringLiteral("frame contains \"SIP/2.0\" or udp"), {"frame.number"}, {tlsDecode}),
+                 QStringList{});
+        QVERIFY(wire.packets(QStringLiteral("tls.record.content_type == 23"), {"frame.number"}, {tlsDecode}).size() >=
+                4);
+    }
+
+    // A certificate for another name or from a CA the phone does not trust: no registration, and a
+    // status line that says why.
+    void refusedCertificatesKeepThePhoneOffline_data() {
+        QTest::addColumn<Listener>("listener");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("another name") << Listener::OtherName << "the server's certificate is for another name.";
+        QTest::newRow("untrusted CA") << Listener::OtherCa
+                                      << "the server's certificate is not from a trusted authority.";
+    }
+    void refusedCertificatesKeepThePhoneOffline() {
+        QFETCH(Listener, listener);
+        QFETCH(QString, why);
+        auto w = window(tls(listener), false);
+        const QString line =
+            QStringLiteral("Failed: no secure (TLS) connection to %1: %2").arg(m_run.bed->tlsAddress(listener), why);
+        QVERIFY(w->waitLogged(line, kTlsFailMs));
+        QVERIFY(!w->logged(QStringLiteral("Registered successfully.")));
+        QVERIFY(m_run.bed->locationContacts(Account1001.user).isEmpty());
+    }
+
+    // SRTP to a far end that offers it: both ends run SRTP, the window says so once, no clear
+    // G.711 crosses the wire, the recording has the call's length, and the files are private.
+    void srtpCallToAFarEndWithSrtp() {
+        PhoneSetup far;
+        far.account = Account1002;
+        far.security.srtp = true;
+        EnginePhone* farEnd = m_phones->add(far);
+        QVERIFY(farEnd);
+        auto w = window(tls(Listener::Trusted, {{QStringLiteral("MediaEncryption"), QStringLiteral("SRTP")},
+                                                {QStringLiteral("recordAll"), QStringLiteral("True")}}));
+        QVERIFY(w);
+        WireCapture wire;
+        // Between the two ends' RTP ports only: other programs on this machine may use the same ports.
+        const int rtpPort = w->engine->lineRtpPort(0);
+        const QString between =
+            QStringLiteral("udp port %1 and udp port %2").arg(rtpPort).arg(farEnd->engine->lineRtpPort(0));
+        if (m_wire) QVERIFY(wire.start(between, capturePath(QStringLiteral("srtp"))));
+
+        w->dial(Account1002.user);
+        QVERIFY(farEnd->answer(0));
+        QVERIFY(w->connected());
+        QElapsedTimer call;
+        call.start();
+        QVERIFY(farEnd->engine->IsLineEncrypted(0));
+        QCOMPARE(w->logLines.count(QStringLiteral("Line- 1: The call is encrypted (SRTP).")), 1);
+        QTest::qWait(2500); // the call's length
+        // The far end hangs up: its BYE reaches the phone over the phone's own TLS connection.
+        QVERIFY(farEnd->engine->EndCall(0));
+        QVERIFY(w->waitLogged(QStringLiteral("Line- 1: Hung up.")));
+        const qint64 callMs = call.elapsed();
+        QTRY_VERIFY_WITH_TIMEOUT(!w->callLogRows().isEmpty(), kEventMs);
+
+        const QDir messages(w->fixture.root().messages());
+        const QStringList waves = messages.entryList({QStringLiteral("*.wav")}, QDir::Files);
+        QCOMPARE(waves.size(), 1);
+        const int ms = waveDurationMs(messages.filePath(waves.first()));
+        QVERIFY2(qAbs(ms - callMs) < 700, qPrintable(QStringLiteral("%1 of %2 ms").arg(ms).arg(callMs)));
+
+        // What the dialer created is its user's alone (the owner's, group's and others' bits).
+        const InstallRoot& root = w->fixture.root();
+        QStringList modes;
+        for (const QString& path : {messages.filePath(waves.first()), root.logFile(kDisplayName + "_calllogs.csv"),
+                                    root.binFile(QStringLiteral("websettings.ini")), root.logs(), root.messages(),
+                                    root.datalink(), root.engineDataDir()})
+            modes << QString::number(QFileInfo(path).permissions().toInt() & 0x7077, 16);
+        QCOMPARE(modes, (QStringList{"6000", "6000", "6000", "7000", "7000", "7000", "7000"}));
+
+        if (!m_wire) return;
+        wire.stop();
+        const QStringList payloads = wire.packets(QStringLiteral("rtp.p_type == 0 && rtp.payload"), {"rtp.payload"},
+                                                  {QStringLiteral("udp.port==%1,rtp").arg(rtpPort)});
+        QVERIFY2(payloads.size() >= 100, qPrintable(QString::number(payloads.size())));
+        QCOMPARE(std::count_if(payloads.cbegin(), payloads.cend(), looksLikeClearG711), 0);
+    }
+
+    // SRTP made mandatory: a far end that answers with clear RTP only fails the call with the message.
+    void mandatorySrtpRefusesAFarEndWithoutIt() {
+        auto w = window(tls(Listener::Trusted, {{QStringLiteral("MediaEncryption"), QStringLiteral("SRTP")},
+                                                {QStringLiteral("MediaEncryptionMandatory"), QStringLiteral("True")}}));
+        QVERIFY(w);
+        w->dial(BedNumber::Answer);
+        QVERIFY(
+            w->waitLogged(QStringLiteral("The far end does not accept encrypted audio (SRTP): the call is not made.")));
+        QVERIFY(!w->logged(QStringLiteral("Line- 1: Success to connect.")));
+    }
+
+    // STUN and ICE: the offer carries ICE candidates and a binding request reaches the STUN server.
+    void stunAndIceInTheOffer() {
+        WireCapture wire;
+        if (m_wire)
+            QVERIFY(wire.start(QStringLiteral("udp port %1").arg(m_run.bed->stunPort()),
+                               capturePath(QStringLiteral("stun"))));
+        auto w = window({{QStringLiteral("StunServer"), m_run.bed->stunAddress()},
+                         {QStringLiteral("IceEnabled"), QStringLiteral("True")}});
+        QVERIFY(w);
+        w->dial(BedNumber::Answer);
+        QVERIFY(w->connected());
+        QTest::mouseClick(w->ui().BtnHangUp, Qt::LeftButton);
+        const QString offer = m_run.bed->farEndMessages(SipTestBed::FarEnd::Answer);
+        QVERIFY(offer.contains(QLatin1String("a=candidate:")));
+        if (!m_wire) return;
+        wire.stop();
+        QVERIFY(!wire.packets(QStringLiteral("stun.type == 0x0001"), {"frame.number"},
+                              {QStringLiteral("udp.port==%1,stun").arg(m_run.bed->stunPort())})
+                     .isEmpty());
+    }
+};
+
+QTEST_MAIN(TestSecureE2e)
+#include "tst_secure_e2e.moc"
