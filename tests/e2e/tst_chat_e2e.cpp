@@ -52,7 +52,7 @@ private:
         return phone;
     }
 
-    // A picks B; once A sees B's status, B's engine knows A as a watcher, and then B picks A.
+    // B picks A only once A sees B's status: B's engine then knows A as a watcher.
     static void pickEachOther(ChatPhone& a, ChatPhone& b) {
         Q_EMIT a.ui().ChatUserName->activated(0);
         QTRY_VERIFY_WITH_TIMEOUT(a.contacts().value(0).startsWith(QStringLiteral("1002 [")), kEventMs);
@@ -68,7 +68,7 @@ private Q_SLOTS:
         auto b = startPhone(Account1002, Account1001);
         QVERIFY(a->waitRegistered() && b->waitRegistered());
 
-        // Each opens the panel and picks the other from its users file; B only once A watches it.
+        // Each opens the panel and picks the other from its users file.
         for (ChatPhone* p : {a.get(), b.get()})
             p->ui().MonCheck->setChecked(true);
         pickEachOther(*a, *b);

@@ -114,11 +114,9 @@ private Q_SLOTS:
         QTest::newRow("markup") << "ann" << "<b>call me</b>" << "ann: call me" << QByteArray("ann: <b>call me</b>");
         QTest::newRow("> in plain text") << "ann" << "price a < b and c > d ok" << "ann:  d ok"
                                          << QByteArray("ann: price a < b and c > d ok");
-        QTest::newRow("line breaks") << "ann" << "one\r\nann: forged" << "ann: one\r\nann: forged"
-                                     << QByteArray("ann: one ann: forged");
-        QTest::newRow("line breaks in the sender") << "boss: ok[0412_9:5]\r\nann" << "hi"
-                                                   << "boss: ok[0412_9:5]\r\nann: hi"
-                                                   << QByteArray("boss: ok[0412_9:5] ann: hi");
+        QTest::newRow("line breaks") << "boss: ok[0412_9:5]\r\nann" << "one\r\nann: forged"
+                                     << "boss: ok[0412_9:5]\r\nann: one\r\nann: forged"
+                                     << QByteArray("boss: ok[0412_9:5] ann: one ann: forged");
         const QString big(64 * 1024, QLatin1Char('x'));
         QTest::newRow("64 KB") << "ann" << big << QStringLiteral("ann: ") + big << QByteArray("ann: ") + big.toLatin1();
     }

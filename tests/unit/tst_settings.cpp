@@ -42,7 +42,6 @@ private slots:
         QTest::newRow("indented header ends the section")
             << QByteArray("[System]\r\n  [Other]\r\nName=2\r\n") << QByteArray() << QByteArray();
         QTest::newRow("lf only") << QByteArray("[System]\nA=1\nName=v\n") << QByteArray("v") << QByteArray("v");
-        QTest::newRow("cr only") << QByteArray("[System]\rA=1\rName=v\r") << QByteArray("v") << QByteArray("v");
         QTest::newRow("mixed line ends") << QByteArray("[Other]\nName=1\r\n[System]\rA=1\nName=v")
                                          << QByteArray("v") << QByteArray("v");
         QTest::newRow("double quotes") << QByteArray("[System]\r\nName=\" Jo, Smith \"\r\n")
