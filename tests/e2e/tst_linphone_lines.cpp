@@ -129,6 +129,11 @@ private Q_SLOTS:
         // The level meter hears the far end's echo of our tone.
         QTRY_VERIFY_WITH_TIMEOUT(p->engine->SpeakerLevel() > 1000, 3000);
 
+        // A refused open leaves nothing loaded: a start then says so and plays no earlier file.
+        QVERIFY(!p->engine->PlayWaveOpen(0, QCoreApplication::applicationFilePath())); // not a wave
+        QVERIFY(!p->engine->PlayWaveStart(0, false));
+        QCOMPARE(p->engine->LastErrorCode(), int(EngineError::NoWaveLoaded));
+
         // The recording buffer keeps what was recorded across a pause.
         QVERIFY(p->engine->StartRecording(0, 2, true));
         QTest::qWait(1000);
