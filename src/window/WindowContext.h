@@ -69,6 +69,7 @@ class CrmPopup;      // integrations/CrmPopup.h: "PoP CID", "Auto CID", CRM logi
 class MidCall;       // calls/MidCall.h: hold, resume, transfers, three-way, transfer number
 class IncomingCalls; // calls/IncomingCalls.h: do-not-disturb, forwarding, Answer/Reject
 class VoiceMail;     // calls/VoiceMail.h: voice mail, INT, greetings, the message tool
+class LiveCalls;     // calls/LiveCalls.h: the crash-safe records of live calls, their recovery at start-up
 
 // The subsystem objects, created and owned by MainForm, so that one handler can call another
 // subsystem's routine by name (ctx.subsystems.recording->finishCallRecording()).
@@ -91,6 +92,7 @@ struct Subsystems {
     MidCall* midCall = nullptr;
     IncomingCalls* incoming = nullptr;
     VoiceMail* voiceMail = nullptr;
+    LiveCalls* liveCalls = nullptr;
 };
 
 struct WindowContext {

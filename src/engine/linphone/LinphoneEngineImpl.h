@@ -11,7 +11,7 @@
 #include "engine/linphone/EngineRules.h"
 #include "engine/linphone/LinphoneEngine.h"
 #include "engine/linphone/RecordingParts.h"
-#include "engine/linphone/WaveFile.h"
+#include "engine/WaveFile.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -284,6 +284,7 @@ struct LinphoneEngine::Impl {
         l.buffer.discard();
     }
     void stopRecordingOf(int line);
+    void markRunningRecording(Line& l);
     void resumeRecordingOf(int line);
     void forgetWave(Line& l);
     // "Listen": the call's player feeds only the far end, so a second player of the library plays
