@@ -134,6 +134,7 @@ struct LinphoneEngine::Impl {
     bool files = false;
     int audioPortSet = -1;
     int placingLine = -1; // the line whose call the library is creating right now
+    bool callHistoryToDrop = false; // a call ended: its history entry goes after this pump
     bool grammarsPresent = true;
     std::vector<Line> lines;
     enum class Reg { None, Registering, Registered, Unregistering } reg = Reg::None;
@@ -184,6 +185,12 @@ struct LinphoneEngine::Impl {
         if (!core) return;
         applyIncomingPort();
         core->iterate();
+        if (core && callHistoryToDrop) {
+            // The library keeps every ended call in its history, in memory as well as in its
+            // database, for as long as it runs; the window keeps its own call log.
+            callHistoryToDrop = false;
+            core->clearCallLogs();
+        }
         if (core) adjustPump();
     }
 
