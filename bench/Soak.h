@@ -131,6 +131,9 @@ inline int runSoak(int calls) {
             std::fprintf(stderr, "call %d (%s): no row after 15 s: %s\n", i + 1, qPrintable(number),
                          qPrintable(log.join(QStringLiteral(" | "))));
             ++stalled;
+            // The agent ends what is left, so one stuck call does not stop the rest of the soak.
+            if (engine.IsLineBusy(0)) ui.BtnHangUp->click();
+            (void)QTest::qWaitFor([&] { return !engine.IsLineBusy(0); }, 5000);
         }
         runEventLoop(600); // the status log's clean-up after the call
         if (i + 1 == 100) rssAt100 = rssKiBOf(getpid());
