@@ -8,6 +8,7 @@
 #include "calls/Dialing.h"
 #include "calls/IncomingCalls.h"
 #include "calls/LineStatus.h"
+#include "calls/LiveCalls.h"
 #include "dialer/Automation.h"
 #include "chat/Chat.h"
 #include "calls/MidCall.h"
@@ -77,11 +78,14 @@ MainForm::MainForm(const InstallRoot& root, const Services& services, SipEngine*
     m_ctx.subsystems.monitoring = new Monitoring(m_ctx, this);
     m_ctx.subsystems.crmPopup = new CrmPopup(m_ctx, this);
     m_ctx.subsystems.httpControl = new HttpControl(m_ctx, this); // after the automation and the call log
+    m_ctx.subsystems.liveCalls = new LiveCalls(m_ctx, this);
     m_panels = new Panels(m_ctx, this);
     m_accountPanel = new AccountPanel(m_ctx, this);
     m_shutdown = new Shutdown(m_ctx, this);
     m_startup = new Startup(m_ctx, this);
 
+    // Calls a killed dialer left get their rows and recordings before anything goes online.
+    m_ctx.subsystems.liveCalls->recoverInterrupted();
     // The window load: fill the fields, then the design-time timers run.
     m_startup->onFormLoad();
     m_startup->startDesignTimeTimers();

@@ -13,6 +13,7 @@
 #include "calls/CallEnd.h"
 #include "calls/CallRules.h"
 #include "calls/LineRules.h"
+#include "calls/LiveCalls.h"
 #include "platform/Delay.h"
 #include "ui_MainForm.h"
 
@@ -64,6 +65,7 @@ void LineStatus::newCall(int line, const QString& number) {
     call.id = ++m_lastCallId;
     call.number = number;
     m_calls[line] = call;
+    if (LiveCalls* live = ctx.subsystems.liveCalls) live->callPlaced(line, call.id, number);
 }
 
 void LineStatus::noteCallPlaced(int line, const QString& number) {
@@ -101,6 +103,7 @@ CallEndScope::~CallEndScope() {
     // A new call may have taken the line meanwhile; its record is not this end's.
     LineCall& call = lines->lineCall(m_line);
     if (call.id == m_call) call.ending = false;
+    if (LiveCalls* live = lines->ctx.subsystems.liveCalls) live->callEnded(m_line, m_call);
     if (--lines->m_callEndsRunning == 0) Q_EMIT lines->callEndsFinished();
 }
 

@@ -59,6 +59,8 @@ inline const QString SupervisedTransfer = QStringLiteral("Supervised Transfer");
 inline const QString AnsweringMachine = QStringLiteral("Answering Machine");
 inline const QString HangUp = QStringLiteral("hang up");
 inline const QString FarEndHungUp; // the far end's hang-up writes an empty result
+// A call that was up when the dialer was stopped (killed, crashed, power lost), written at the next start.
+inline const QString DialerStopped = QStringLiteral("dialer stopped");
 } // namespace callresult
 
 // The daily chat log: "chat_log_" + date as DDMMYY + ".txt".

@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 namespace corvid {
 
@@ -141,6 +142,13 @@ public:
     virtual bool SaveRecording(int line, const QString& path) = 0;
     // Answers whether the line is recording now.
     virtual bool RecordingLineOp(int line) = 0;
+    // The wave files that hold the line's buffer (what it recorded since the last save or reset),
+    // in order; the last may still be being written. The window keeps them in its crash-safe
+    // record of the call. An engine that keeps no such files answers none.
+    virtual QStringList RecordingFiles(int line) {
+        Q_UNUSED(line);
+        return {};
+    }
 
     // --- wave playback into a line (positions in milliseconds) ----------------------------
     virtual bool PlayWaveOpen(int line, const QString& path) = 0;

@@ -70,6 +70,7 @@ class MidCall;       // calls/MidCall.h: hold, resume, transfers, three-way, tra
 class IncomingCalls; // calls/IncomingCalls.h: do-not-disturb, forwarding, Answer/Reject
 class VoiceMail;     // calls/VoiceMail.h: voice mail, INT, greetings, the message tool
 class HttpControl;   // integrations/HttpControl.h: the loopback HTTP control and its event stream
+class LiveCalls;     // calls/LiveCalls.h: the crash-safe records of live calls, their recovery at start-up
 
 // The subsystem objects, created and owned by MainForm, so that one handler can call another
 // subsystem's routine by name (ctx.subsystems.recording->finishCallRecording()).
@@ -93,6 +94,7 @@ struct Subsystems {
     IncomingCalls* incoming = nullptr;
     VoiceMail* voiceMail = nullptr;
     HttpControl* httpControl = nullptr;
+    LiveCalls* liveCalls = nullptr;
 };
 
 struct WindowContext {

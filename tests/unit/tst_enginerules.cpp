@@ -3,7 +3,7 @@
 
 #include "engine/linphone/EngineRules.h"
 #include "engine/linphone/RecordingParts.h"
-#include "engine/linphone/WaveFile.h"
+#include "engine/WaveFile.h"
 #include "support/FileSizeLimit.h"
 
 #include <QDir>

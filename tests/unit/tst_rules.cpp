@@ -2,6 +2,7 @@
 // formats and the log writer, recording file names, the number part of a transfer text.
 
 #include "calls/LineRules.h"
+#include "calls/LiveCallRules.h"
 #include "calls/TransferRules.h"
 #include "dialer/LogRecords.h"
 #include "media/RecordingFileName.h"
@@ -101,6 +102,31 @@ private slots:
         QVERIFY(QDir(dir.path()).mkdir("a.d"));
         QVERIFY(putFile(dir.filePath("a.d/noext"), ""));
         QCOMPARE(corvid::uniqueRecordingPath(dir.filePath("a.d/noext")), dir.filePath("a.d/noext_2"));
+    }
+
+    // A live call's record survives any number, name or path; what is not a record is refused.
+    // The row and the recording of an interrupted call carry the time of its last update.
+    void liveCallRecord() {
+        LiveCallRecord r;
+        r.line = 1;
+        r.number = QStringLiteral(" 555 1234%=\n");
+        r.agent = QStringLiteral("J\u00f6 \"A\"\r\nline=9");
+        r.placed = Afternoon;
+        r.updated = Afternoon.addSecs(98);
+        r.seconds = 98;
+        r.parts = QStringList{QStringLiteral("/r/line1-part1.wav"), QStringLiteral("/r/line 1.wav")};
+        QVERIFY(parseLiveCall(liveCallText(r)) == r);
+        QVERIFY(!parseLiveCall(liveCallText(r).mid(1)));
+        QVERIFY(!parseLiveCall("corvid-live-call 1\nline=x\nplaced=2026-03-06T14:15:02\n"));
+        QCOMPARE(liveCallFileName(1), QStringLiteral("line2.call"));
+        QVERIFY(isLiveCallFileName("line12.call") && !isLiveCallFileName("line0.call"));
+
+        r.number = QStringLiteral("5551234567 ");
+        QCOMPARE(interruptedCallRow(r, QLocale::c()), (QStringList{"5551234567 ", r.agent, "98", "14:16:40",
+                                                                     QLocale::c().toString(r.updated.date(),
+                                                                                           QLocale::ShortFormat),
+                                                                     "dialer stopped"}));
+        QCOMPARE(interruptedCallRecordingPath(r, "/m"), QStringLiteral("/m/5551234567_060326_141640.wav"));
     }
 
     // The number part of a transfer text: ten characters are a number; otherwise the text before the

@@ -164,6 +164,7 @@ void LinphoneEngine::Impl::finishCall(int line) {
     const bool byUs = l.endedByUs;
     const bool wasConnected = l.connected;
     l.call.reset();
+    callHistoryToDrop = true;
     l.connectingSent = false;
     l.provisionalSent = 0;
     l.connected = false;

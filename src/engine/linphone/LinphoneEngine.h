@@ -120,6 +120,7 @@ public:
     void ResetRecording(int line) override;
     bool SaveRecording(int line, const QString& path) override;
     bool RecordingLineOp(int line) override;
+    QStringList RecordingFiles(int line) override;
 
     bool PlayWaveOpen(int line, const QString& path) override;
     bool PlayWaveStart(int line, bool listen) override;

@@ -11,8 +11,8 @@
 #include "engine/linphone/EngineRules.h"
 #include "engine/linphone/LinphoneEngine.h"
 #include "engine/linphone/RecordingParts.h"
+#include "engine/WaveFile.h"
 #include "engine/linphone/TlsCheck.h"
-#include "engine/linphone/WaveFile.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -140,6 +140,7 @@ struct LinphoneEngine::Impl {
     bool files = false;
     int audioPortSet = -1;
     int placingLine = -1; // the line whose call the library is creating right now
+    bool callHistoryToDrop = false; // a call ended: its history entry goes after this pump
     bool grammarsPresent = true;
     std::vector<Line> lines;
     enum class Reg { None, Registering, Registered, Unregistering } reg = Reg::None;
@@ -190,6 +191,12 @@ struct LinphoneEngine::Impl {
         if (!core) return;
         applyIncomingPort();
         core->iterate();
+        if (core && callHistoryToDrop) {
+            // The library keeps every ended call in its history, in memory as well as in its
+            // database, for as long as it runs; the window keeps its own call log.
+            callHistoryToDrop = false;
+            core->clearCallLogs();
+        }
         if (core) adjustPump();
     }
 
@@ -290,6 +297,7 @@ struct LinphoneEngine::Impl {
         l.buffer.discard();
     }
     void stopRecordingOf(int line);
+    void markRunningRecording(Line& l);
     void resumeRecordingOf(int line);
     void forgetWave(Line& l);
     // "Listen": the call's player feeds only the far end, so a second player of the library plays

@@ -3,6 +3,7 @@
 
 #include "engine/linphone/LinphoneEngineImpl.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <linphone/core.h>
@@ -402,6 +403,34 @@ bool LinphoneEngine::RecordingLineOp(int line) {
     if (!d->checkLine(line)) return false;
     const Impl::Line& l = d->lines[size_t(line)];
     return l.recording || l.wantRecording;
+}
+
+// The library writes a recording's header when it closes the file; until then the first 44 bytes
+// are a hole of zeros, and a file left by a killed process could not be read. So the running file
+// gets a header whose data size 0 reads as "samples to the end of the file"; the library writes
+// the real one over it on close. Its format is the call's codec's: 16-bit at the codec's rate.
+void LinphoneEngine::Impl::markRunningRecording(Line& l) {
+    const QString path = l.buffer.recordPath();
+    if (!l.call || !QFileInfo(path).isFile()) return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite) || file.size() < 44 || file.read(4) == "RIFF") return;
+    const auto params = l.call->getCurrentParams();
+    const auto codec = params ? params->getUsedAudioPayloadType() : nullptr;
+    if (!codec || codec->getClockRate() <= 0) return;
+    // G.722 announces 8000 Hz and runs at 16000.
+    const int rate = codec->getMimeType() == "G722" ? 16000 : codec->getClockRate();
+    if (file.seek(0)) file.write(waveHeader(rate, qBound(1, codec->getChannels(), 2), 0));
+}
+
+QStringList LinphoneEngine::RecordingFiles(int line) {
+    if (line < 0 || line >= int(d->lines.size())) return {};
+    Impl::Line& l = d->lines[size_t(line)];
+    QStringList files = l.buffer.parts();
+    if (l.recording) {
+        d->markRunningRecording(l);
+        files << l.buffer.recordPath();
+    }
+    return files;
 }
 
 // --- wave playback -------------------------------------------------------------------------------

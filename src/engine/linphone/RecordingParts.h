@@ -3,7 +3,7 @@
 // (recordPath()); each stop moves what was written into a numbered part beside it, and a save joins
 // the parts in their order. The buffer holds one call's recording: a new call discards it.
 
-#include "engine/linphone/WaveFile.h"
+#include "engine/WaveFile.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "engine/linphone/WaveFile.h"
+#include "engine/WaveFile.h"
 
 #include <QFile>
 #include <QSaveFile>
