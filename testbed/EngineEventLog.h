@@ -48,6 +48,7 @@ public:
         on(&SipEngine::TransferFailed, "TransferFailed");
         on(&SipEngine::RegisterFailed, "RegisterFailed");
         on(&SipEngine::ReregisterFailed, "ReregisterFailed");
+        on(&SipEngine::ServerNotAnswering, "ServerNotAnswering");
         on(&SipEngine::ChatContactStatus, "ChatContactStatus");
         on(&SipEngine::ChatMessageReceived, "ChatMessageReceived");
     }

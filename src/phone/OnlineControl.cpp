@@ -20,6 +20,8 @@ const QString UserAgent = QStringLiteral("Corvid22a");
 constexpr int RegisterExpirySeconds = 1800;
 constexpr int EngineIntervalMs = 30;
 const QString NoSoundDeviceText = QStringLiteral("No sound device found: calls carry no audio from this computer.");
+const QString ServerSilentText = QStringLiteral("The SIP server does not answer. Trying again...");
+const QString ServerBackText = QStringLiteral("The SIP server answers again: registered.");
 } // namespace
 
 void ShowProxyFields(Ui::MainForm& ui, const QString& sipProxy, const QString& outboundProxy) {
@@ -69,6 +71,7 @@ OnlineControl::OnlineControl(WindowContext& ctx, QObject* parent) : QObject(pare
         connect(engine, &SipEngine::ReregisterTrying, this, &OnlineControl::onReregisterTrying);
         connect(engine, &SipEngine::ReregisterSucceeded, this, &OnlineControl::onReregisterSucceeded);
         connect(engine, &SipEngine::ReregisterFailed, this, &OnlineControl::onReregisterFailed);
+        connect(engine, &SipEngine::ServerNotAnswering, this, &OnlineControl::onServerNotAnswering);
     }
 }
 
@@ -192,6 +195,7 @@ void OnlineControl::goOnline() {
 void OnlineControl::goOffline() {
     Ui::MainForm* ui = m_ctx.ui;
     ++m_session;
+    m_serverSilent = false;
     if (m_ctx.timers.TimerTick) m_ctx.timers.TimerTick->stop();
     if (m_ctx.timers.TimerProgressBar) m_ctx.timers.TimerProgressBar->stop();
     ui->SpkProgress->setValue(0);
@@ -264,6 +268,7 @@ void OnlineControl::onRegisterTrying() {
 }
 
 void OnlineControl::onRegisterSucceeded() {
+    m_serverSilent = false;
     addStatusLog(QStringLiteral("Registered successfully."));
     const quint64 session = m_session;
     QPointer<OnlineControl> self(this);
@@ -304,7 +309,18 @@ void OnlineControl::onReregisterTrying() {
     addStatusLog(QStringLiteral("Trying to Re-Register."));
 }
 
-void OnlineControl::onReregisterSucceeded() {}
+void OnlineControl::onReregisterSucceeded() {
+    if (!m_serverSilent) return;
+    m_serverSilent = false;
+    addStatusLog(ServerBackText);
+}
+
+// Calls already connected go on (their media do not pass the server); new calls and the agent's
+// reachability wait for it.
+void OnlineControl::onServerNotAnswering() {
+    m_serverSilent = true;
+    addStatusLog(ServerSilentText);
+}
 
 void OnlineControl::onReregisterFailed(int, const QString& reason) {
     addStatusLog(QStringLiteral("Fail to Re-Register: ") + reason);

@@ -192,6 +192,9 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
         if (isLoopbackHost(bindAddress)) text += "guess_hostname=0\n";
         text += "[video]\nenabled=0\ncapture=0\ndisplay=0\n";
         text += "[misc]\nmax_calls=" + QByteArray::number(maxCallsFor(lineCount)) + "\n";
+        // No tones of the library (call end, errors): the window plays its own ring-back, and a
+        // tone started on a sound card whose server has died ends the process.
+        text += "[sound]\ntone_indications=0\n";
         rc.write(text);
     }
 
@@ -320,6 +323,7 @@ void LinphoneEngine::Impl::stop() {
         if (l.call) l.endedByUs = true;
     if (reg == Reg::Registered || reg == Reg::Registering) reg = Reg::Unregistering;
     regTryingSent = false;
+    stopProbing();
     // Players are closed while the library still runs: a local player outliving the core would
     // close into a stopped sound system.
     for (Line& l : lines)
@@ -348,10 +352,13 @@ void LinphoneEngine::Impl::onRegistration(lp::RegistrationState state, const std
     const int code = info ? info->getProtocolCode() : 0;
     QString phrase = info ? qstr(info->getPhrase()) : QString();
     if (phrase.isEmpty()) phrase = qstr(message);
+    // No answer came at all: the request timed out or could not be sent.
+    const bool unanswered =
+        info && (info->getReason() == lp::Reason::IOError || info->getReason() == lp::Reason::NotAnswered);
 
     switch (state) {
     case lp::RegistrationState::Progress:
-        if (regTryingSent) break;
+        if (regTryingSent || probing) break; // the probe's refreshes are not reported
         regTryingSent = true;
         if (reg == Reg::Registering)
             post([q = q] { emit q->RegisterTrying(); });
@@ -360,18 +367,32 @@ void LinphoneEngine::Impl::onRegistration(lp::RegistrationState state, const std
         else if (reg == Reg::Unregistering)
             post([q = q] { emit q->UnregisterTrying(); });
         break;
-    case lp::RegistrationState::Ok:
+    case lp::RegistrationState::Ok: {
+        const bool wasProbe = probing, wasSilent = serverSilent;
+        registrarAnswered();
         if (reg == Reg::Registering) {
             reg = Reg::Registered;
             post([q = q] { emit q->RegisterSucceeded(); });
-        } else if (reg == Reg::Registered) {
+        } else if (reg == Reg::Registered && (!wasProbe || wasSilent)) {
             // A refresh shows no progress in the library: its start is reported with its outcome.
-            if (!regTryingSent) post([q = q] { emit q->ReregisterTrying(); });
+            // A probe's refresh is reported only when it ends a silence of the registrar.
+            if (!regTryingSent && !wasProbe) post([q = q] { emit q->ReregisterTrying(); });
             post([q = q] { emit q->ReregisterSucceeded(); });
         }
+        if (reg == Reg::Registered && options.registrationProbeMs > 0)
+            probeTimer.start(options.registrationProbeMs);
         regTryingSent = false;
         break;
+    }
     case lp::RegistrationState::Failed:
+        if (unanswered && (reg == Reg::Registering || reg == Reg::Registered)) {
+            // Said once, as the registrar's silence; the probe goes on asking.
+            probing = false;
+            regTryingSent = false;
+            onRegistrarSilent();
+            break;
+        }
+        registrarAnswered();
         if (reg == Reg::Registering) {
             post([q = q, code, phrase] { emit q->RegisterFailed(code, phrase); });
         } else if (reg == Reg::Registered) {
@@ -384,6 +405,7 @@ void LinphoneEngine::Impl::onRegistration(lp::RegistrationState state, const std
         regTryingSent = false;
         break;
     case lp::RegistrationState::Cleared:
+        stopProbing();
         if (reg == Reg::Unregistering) {
             if (!regTryingSent) post([q = q] { emit q->UnregisterTrying(); });
             post([q = q] { emit q->UnregisterSucceeded(); });
@@ -394,6 +416,41 @@ void LinphoneEngine::Impl::onRegistration(lp::RegistrationState state, const std
     default:
         break;
     }
+}
+
+// A restarted registrar that keeps its registrations in memory has forgotten the phone, and
+// nothing tells the phone so: its next refresh would come only near the expiry (half an hour).
+// Refreshing the registration itself is the probe: the answer shows both that the registrar is up
+// and that it holds this phone again, whatever happened in between, and it goes through the
+// library's own socket, route and credentials.
+void LinphoneEngine::Impl::probeRegistrar() {
+    if (!core || !account || (reg != Reg::Registered && reg != Reg::Registering)) return;
+    if (reg == Reg::Registering && !serverSilent) return; // the library is still at its first try
+    if (probing && noAnswerTimer.isActive()) return;      // the last refresh may still be answered
+    probing = true;
+    account->refreshRegister();
+    if (!serverSilent) noAnswerTimer.start(kNoAnswerMs);
+    wake();
+}
+
+void LinphoneEngine::Impl::onRegistrarSilent() {
+    noAnswerTimer.stop();
+    if (serverSilent || !core) return;
+    serverSilent = true;
+    probeTimer.start(options.registrationProbeMs > 0 ? std::min(options.registrationProbeMs, kDoubtProbeMs)
+                                                     : kDoubtProbeMs);
+    post([q = q] { emit q->ServerNotAnswering(); });
+}
+
+void LinphoneEngine::Impl::registrarAnswered() {
+    noAnswerTimer.stop();
+    probing = false;
+    serverSilent = false;
+    probeTimer.stop();
+}
+
+void LinphoneEngine::Impl::stopProbing() {
+    registrarAnswered();
 }
 
 // ================================================================================================
@@ -486,10 +543,14 @@ bool LinphoneEngine::RegisterToProxy(int expirySeconds) {
     params->setExpires(expirySeconds);
     d->reg = Impl::Reg::Registering;
     d->regTryingSent = false;
+    d->stopProbing();
     if (d->account->setParams(params) != 0) {
         d->reg = Impl::Reg::None;
         return d->fail(EngineError::RegisterRequest);
     }
+    // A registrar that does not answer the first REGISTER is reported as silent after a while,
+    // and is then asked again every few seconds.
+    d->noAnswerTimer.start(Impl::kNoAnswerMs);
     return true;
 }
 

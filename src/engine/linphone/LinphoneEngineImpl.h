@@ -138,6 +138,15 @@ struct LinphoneEngine::Impl {
     std::vector<Line> lines;
     enum class Reg { None, Registering, Registered, Unregistering } reg = Reg::None;
     bool regTryingSent = false;
+    // The registrar probe: while registered the registration is refreshed every
+    // options.registrationProbeMs (every kDoubtProbeMs while the registrar is silent); a REGISTER
+    // left unanswered for kNoAnswerMs makes the registrar silent (ServerNotAnswering, once).
+    static constexpr int kNoAnswerMs = 4000;
+    static constexpr int kDoubtProbeMs = 3000;
+    QTimer probeTimer;
+    QTimer noAnswerTimer;
+    bool probing = false;      // a refresh of the probe waits for its answer
+    bool serverSilent = false; // ServerNotAnswering was reported and nothing has answered since
     QHash<QString, std::shared_ptr<lp::Call>> incoming; // call id -> call not yet answered
     QHash<QString, std::shared_ptr<lp::Friend>> contacts;
     std::vector<std::shared_ptr<lp::Friend>> pendingWatchers; // asked to watch us, answered after the callback
@@ -149,6 +158,9 @@ struct LinphoneEngine::Impl {
     explicit Impl(LinphoneEngine* owner) : q(owner) {
         pump.setTimerType(Qt::PreciseTimer);
         QObject::connect(&pump, &QTimer::timeout, q, [this] { iterate(); });
+        noAnswerTimer.setSingleShot(true);
+        QObject::connect(&probeTimer, &QTimer::timeout, q, [this] { probeRegistrar(); });
+        QObject::connect(&noAnswerTimer, &QTimer::timeout, q, [this] { onRegistrarSilent(); });
     }
 
     // --- results ---------------------------------------------------------------------------
@@ -264,6 +276,11 @@ struct LinphoneEngine::Impl {
     // both are settled, or drops it when one has ended.
     void joinWhenSettled();
     void onRegistration(lp::RegistrationState state, const std::string& message);
+    void probeRegistrar();
+    void onRegistrarSilent();
+    // A REGISTER was answered (or refused): the registrar is there.
+    void registrarAnswered();
+    void stopProbing();
     void onTransferState(const std::shared_ptr<lp::Call>& call, lp::Call::State state);
     void onPlayerEof(int line);
 
