@@ -49,6 +49,7 @@ public:
         on(&SipEngine::RegisterFailed, "RegisterFailed");
         on(&SipEngine::ReregisterFailed, "ReregisterFailed");
         on(&SipEngine::ServerNotAnswering, "ServerNotAnswering");
+        on(&SipEngine::SoundDeviceLost, "SoundDeviceLost");
         on(&SipEngine::ChatContactStatus, "ChatContactStatus");
         on(&SipEngine::ChatMessageReceived, "ChatMessageReceived");
     }

@@ -72,6 +72,7 @@ OnlineControl::OnlineControl(WindowContext& ctx, QObject* parent) : QObject(pare
         connect(engine, &SipEngine::ReregisterSucceeded, this, &OnlineControl::onReregisterSucceeded);
         connect(engine, &SipEngine::ReregisterFailed, this, &OnlineControl::onReregisterFailed);
         connect(engine, &SipEngine::ServerNotAnswering, this, &OnlineControl::onServerNotAnswering);
+        connect(engine, &SipEngine::SoundDeviceLost, this, &OnlineControl::onSoundDeviceLost);
     }
 }
 
@@ -324,6 +325,10 @@ void OnlineControl::onServerNotAnswering() {
 
 void OnlineControl::onReregisterFailed(int, const QString& reason) {
     addStatusLog(QStringLiteral("Fail to Re-Register: ") + reason);
+}
+
+void OnlineControl::onSoundDeviceLost() {
+    addStatusLog(QStringLiteral("The sound device stopped: calls go on without your microphone and speaker."));
 }
 
 void OnlineControl::addStatusLog(const QString& text) {

@@ -68,6 +68,7 @@ public:
     void onReregisterSucceeded();
     void onReregisterFailed(int code, const QString& reason);
     void onServerNotAnswering();
+    void onSoundDeviceLost();
 
     // Called before the engine starts with the SipOutboundProxy setting (empty when unset), so the
     // code that created the engine can route its SIP traffic through that address.

@@ -242,16 +242,10 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
     files = !captureSoundDevice || devices(lp::AudioDevice::Capabilities::CapabilityRecord).empty() ||
             devices(lp::AudioDevice::Capabilities::CapabilityPlay).empty();
     if (files) {
-        QString mic = options.playFile;
-        if (mic.isEmpty() || readWaveInfo(mic, nullptr) != WaveCheck::Ok) {
-            mic = dataDir + QStringLiteral("silence.wav");
-            WaveInfo w;
-            if (readWaveInfo(mic, &w) != WaveCheck::Ok || w.durationMs() < qint64(kSilentSeconds) * 1000)
-                writeSilentWave(mic, 8000, kSilentSeconds);
-        }
         core->setUseFiles(true);
-        core->setPlayFile(str(mic));
+        core->setPlayFile(str(microphoneFile()));
     }
+    soundCheckClock.invalidate();
 
     applyCodecs();
     applyGains();
@@ -341,6 +335,64 @@ void LinphoneEngine::Impl::stop() {
     listener.reset();
     port = 0;
     reg = Reg::None;
+}
+
+QString LinphoneEngine::Impl::microphoneFile() {
+    QString mic = options.playFile;
+    if (mic.isEmpty() || readWaveInfo(mic, nullptr) != WaveCheck::Ok) {
+        mic = dataDir + QStringLiteral("silence.wav");
+        WaveInfo w;
+        if (readWaveInfo(mic, &w) != WaveCheck::Ok || w.durationMs() < qint64(kSilentSeconds) * 1000)
+            writeSilentWave(mic, 8000, kSilentSeconds);
+    }
+    return mic;
+}
+
+// With a sound card the microphone clocks the call's RTP. When the sound server dies the library
+// keeps the call but sends nothing and says nothing; the far end hears silence, and a PBX that
+// watches for RTP hangs up. A running call that has sent no packet for three checks in a row has lost
+// its sound device.
+void LinphoneEngine::Impl::watchSoundDevice() {
+    if (soundCheckClock.isValid() && soundCheckClock.elapsed() < kSoundCheckMs) return;
+    soundCheckClock.start();
+    for (Line& l : lines) {
+        // A held or muted call may rightly send nothing.
+        if (!l.call || l.onHold || micMuted || l.micMuted || l.call->getState() != lp::Call::State::StreamsRunning) {
+            l.rtpStillChecks = 0;
+            l.rtpSent = 0;
+            continue;
+        }
+        LinphoneCallStats* stats = linphone_call_get_audio_stats(reinterpret_cast<LinphoneCall*>(l.call->cPtr()));
+        if (!stats) continue;
+        const rtp_stats_t* rtp = linphone_call_stats_get_rtp_stats(stats);
+        const quint64 sent = rtp ? rtp->packet_sent : 0;
+        linphone_call_stats_unref(stats);
+        l.rtpStillChecks = sent == l.rtpSent ? l.rtpStillChecks + 1 : 0;
+        l.rtpSent = sent;
+        if (l.rtpStillChecks >= kSoundStillChecks) {
+            switchToSoundFiles();
+            return;
+        }
+    }
+}
+
+// The engine goes on without the sound card, as in file mode: the far end hears the play file
+// (or silence), and the running calls are held and resumed at once, which restarts their media on
+// the file devices. A recording goes on into a new part across the restart.
+void LinphoneEngine::Impl::switchToSoundFiles() {
+    files = true;
+    core->setUseFiles(true);
+    core->setPlayFile(str(microphoneFile()));
+    for (size_t i = 0; i < lines.size(); ++i) {
+        Line& l = lines[i];
+        if (!l.call || l.onHold || l.call->getState() != lp::Call::State::StreamsRunning) continue;
+        const bool wasRecording = l.recording;
+        stopRecordingOf(int(i));
+        l.wantRecording = wasRecording;
+        l.resumeAfterHold = true;
+        if (l.call->pause() != 0) l.resumeAfterHold = false;
+    }
+    post([q = q] { emit q->SoundDeviceLost(); });
 }
 
 std::shared_ptr<lp::Address> LinphoneEngine::Impl::identityFor(const QString& user) const {

@@ -100,6 +100,12 @@ struct LinphoneEngine::Impl {
         qint64 waveDurationMs = 0;
         qint64 wavePosMs = 0; // position when the clock last started or stopped
         QElapsedTimer waveClock;
+
+        // The sound-device watch: RTP packets sent at the last check, checks since one was sent,
+        // and a hold made only to restart the call's media (resumed as soon as it holds).
+        quint64 rtpSent = 0;
+        int rtpStillChecks = 0;
+        bool resumeAfterHold = false;
     };
 
     LinphoneEngine* q;
@@ -143,6 +149,9 @@ struct LinphoneEngine::Impl {
     // left unanswered for kNoAnswerMs makes the registrar silent (ServerNotAnswering, once).
     static constexpr int kNoAnswerMs = 4000;
     static constexpr int kDoubtProbeMs = 3000;
+    QElapsedTimer soundCheckClock;
+    static constexpr int kSoundCheckMs = 1000;
+    static constexpr int kSoundStillChecks = 3;
     QTimer probeTimer;
     QTimer noAnswerTimer;
     bool probing = false;      // a refresh of the probe waits for its answer
@@ -196,6 +205,7 @@ struct LinphoneEngine::Impl {
         if (!core) return;
         applyIncomingPort();
         core->iterate();
+        if (core && !files) watchSoundDevice();
         if (core) adjustPump();
     }
 
@@ -276,6 +286,10 @@ struct LinphoneEngine::Impl {
     // both are settled, or drops it when one has ended.
     void joinWhenSettled();
     void onRegistration(lp::RegistrationState state, const std::string& message);
+    // The file the library reads as microphone in file mode: the play file, or silence.
+    QString microphoneFile();
+    void watchSoundDevice();
+    void switchToSoundFiles();
     void probeRegistrar();
     void onRegistrarSilent();
     // A REGISTER was answered (or refused): the registrar is there.
