@@ -48,6 +48,8 @@ public:
         on(&SipEngine::TransferFailed, "TransferFailed");
         on(&SipEngine::RegisterFailed, "RegisterFailed");
         on(&SipEngine::ReregisterFailed, "ReregisterFailed");
+        on(&SipEngine::ServerNotAnswering, "ServerNotAnswering");
+        on(&SipEngine::SoundDeviceLost, "SoundDeviceLost");
         on(&SipEngine::ChatContactStatus, "ChatContactStatus");
         on(&SipEngine::ChatMessageReceived, "ChatMessageReceived");
     }

@@ -349,7 +349,7 @@ bool SipTestBed::proxyAnswersOptions(int timeoutMs) {
     return false;
 }
 
-bool SipTestBed::startProxy() {
+bool SipTestBed::startProxy(int port) {
     const QString kamailio = findProgram(QStringLiteral("kamailio"));
     if (kamailio.isEmpty()) {
         m_error = QStringLiteral("kamailio is not installed");
@@ -364,7 +364,7 @@ bool SipTestBed::startProxy() {
     if (m_options.tls && !makeCertificates()) return false;
     m_controlSocket = m_dir.filePath(QStringLiteral("kamailio.ctl"));
     for (int attempt = 0; attempt < 5; ++attempt) {
-        m_proxyPort = freeUdpPort();
+        m_proxyPort = port ? port : freeUdpPort();
         QString cfg = text;
         cfg.replace(QStringLiteral("@SIP_PORT@"), QString::number(m_proxyPort));
         cfg.replace(QStringLiteral("@DOMAIN@"), domain());
@@ -524,6 +524,16 @@ bool SipTestBed::start() {
         return false;
     }
     return true;
+}
+
+void SipTestBed::killProxy() {
+    if (m_proxy) m_proxy->stop(0);
+    m_proxy.reset();
+}
+
+bool SipTestBed::restartProxy() {
+    killProxy();
+    return startProxy(m_proxyPort);
 }
 
 void SipTestBed::stop() {

@@ -88,6 +88,10 @@ public:
     // Starts the far ends, then the proxy, each on a free port, and waits until each is ready.
     bool start();
     void stop();
+    // Kills the proxy at once (SIGKILL: it keeps registrations in memory, so they are gone), and
+    // starts it again on the same port, as a registrar that crashed and was restarted.
+    void killProxy();
+    bool restartProxy();
     QString errorString() const { return m_error; }
 
     static QString providerDomain();
@@ -128,9 +132,9 @@ private:
         std::unique_ptr<BedProcess> process;
     };
     bool startFarEnd(FarEndProcess& farEnd);
-    bool startProxy();
     bool makeCertificates();
     bool startStun();
+    bool startProxy(int port = 0); // port 0: a free one
     bool waitUntilBound(BedProcess& process, int port, int timeoutMs);
     bool proxyAnswersOptions(int timeoutMs);
     const FarEndProcess& farEnd(FarEnd which) const;

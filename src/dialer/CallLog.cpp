@@ -26,7 +26,13 @@ bool CallLog::appendRecord(const QString& path, const QByteArray& line) {
     const QString folder = QFileInfo(path).absolutePath();
     if ((folder == ctx.root.logs() || folder == ctx.root.datalink()) && !QFileInfo(folder).isDir())
         makePrivatePath(folder);
-    return appendLogLine(path, line);
+    if (appendLogLine(path, line)) return true;
+    // A record that could not be written (a full disk, a folder made read-only or replaced) is
+    // said in the status log with its file, never passed over. Not through the log's mirror: a
+    // file name must not look like a call's result.
+    ctx.ui->ListStatusLog->addItem(QStringLiteral("Not written: could not write ") + QDir::toNativeSeparators(path) +
+                                   QLatin1Char('.'));
+    return false;
 }
 
 bool CallLog::writeOUTEntry(const QString& path, const QString& number, const QString& agent, const QString& seconds,

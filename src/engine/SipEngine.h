@@ -193,6 +193,12 @@ Q_SIGNALS:
     void TransferFailed(int line, int statusCode, const QString& reason);
     void RegisterFailed(int code, const QString& reason);
     void ReregisterFailed(int code, const QString& reason);
+    // The registrar has not answered a REGISTER for a few seconds (it is down or out of reach);
+    // the engine goes on trying, and the next RegisterSucceeded or ReregisterSucceeded ends it.
+    void ServerNotAnswering();
+    // The sound card stopped (its sound server died, the device went away): the running calls go
+    // on with the engine's silent file devices, and so do later calls until the engine restarts.
+    void SoundDeviceLost();
     void ChatContactStatus(const QString& userName, int status);
     void ChatMessageReceived(const QString& userName, const QString& text);
 };

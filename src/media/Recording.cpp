@@ -65,6 +65,11 @@ void Recording::appendStatusLog(const QString& line) {
     ctx.ui->ListStatusLog->addItem(line);
 }
 
+void Recording::reportUnsaved(const QString& path) {
+    appendStatusLog(QStringLiteral("Recording not saved: could not write ") + QDir::toNativeSeparators(path) +
+                    QLatin1Char('.'));
+}
+
 bool Recording::readRecordAll() {
     ctx.state.RecordAllSetting =
         ReadIniKey(ctx.root.settingsFile(), QLatin1String(keys::System), QLatin1String(keys::recordAll));
@@ -123,11 +128,14 @@ void Recording::stopAndSaveRecording() {
     const QString composed = recordingFileName(trimBlanks(number));
     const QString path = uniqueRecordingPath(composed);
     ctx.ui->EditSaveFileName->setText(path.isEmpty() ? composed : path);
-    if (path.isEmpty()) return;
+    if (path.isEmpty()) {
+        reportUnsaved(composed);
+        return;
+    }
 
     const int line = currentLine();
     if (!ctx.engine || !ctx.engine->SaveRecording(line, path)) {
-        ShowEngineError(ctx);
+        reportUnsaved(path);
         return; // the buffer keeps its content
     }
     appendStatusLog(QStringLiteral("Stopped Recording -") + number);
@@ -202,9 +210,15 @@ void Recording::onCtPush2Clicked() {
     if (MonitorRecordingFile.isEmpty()) return;
     makePrivatePath(ctx.root.messages());
     const QString path = uniqueRecordingPath(MonitorRecordingFile);
-    if (path.isEmpty()) return;
+    if (path.isEmpty()) {
+        reportUnsaved(MonitorRecordingFile);
+        return;
+    }
     MonitorRecordingFile = path;
-    if (!ctx.engine->SaveRecording(line, path)) return;
+    if (!ctx.engine->SaveRecording(line, path)) {
+        reportUnsaved(path);
+        return;
+    }
     // A later monitoring call never reuses this call's name (and start time).
     MonitorRecordingFile.clear();
 

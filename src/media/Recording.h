@@ -63,6 +63,9 @@ private:
     bool numberFieldHoldsNumber() const; // neither empty nor exactly one blank
     void replaceStatusLog(const QString& line);
     void appendStatusLog(const QString& line);
+    // The status line of a recording that could not be saved at path: the agent sees that it is
+    // missing and where it should have been. No box: a call end never waits for a person.
+    void reportUnsaved(const QString& path);
     bool readRecordAll();
 
     WindowContext& ctx;

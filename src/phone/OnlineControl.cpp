@@ -26,6 +26,8 @@ constexpr int EngineIntervalMs = 30;
 const QString NoSoundDeviceText = QStringLiteral("No sound device found: calls carry no audio from this computer.");
 const QString SettingsReadableText =
     QStringLiteral("The settings file (with the SIP password) can be read by other users of this computer.");
+const QString ServerSilentText = QStringLiteral("The SIP server does not answer. Trying again...");
+const QString ServerBackText = QStringLiteral("The SIP server answers again: registered.");
 } // namespace
 
 void ShowProxyFields(Ui::MainForm& ui, const QString& sipProxy, const QString& outboundProxy) {
@@ -75,6 +77,8 @@ OnlineControl::OnlineControl(WindowContext& ctx, QObject* parent) : QObject(pare
         connect(engine, &SipEngine::ReregisterTrying, this, &OnlineControl::onReregisterTrying);
         connect(engine, &SipEngine::ReregisterSucceeded, this, &OnlineControl::onReregisterSucceeded);
         connect(engine, &SipEngine::ReregisterFailed, this, &OnlineControl::onReregisterFailed);
+        connect(engine, &SipEngine::ServerNotAnswering, this, &OnlineControl::onServerNotAnswering);
+        connect(engine, &SipEngine::SoundDeviceLost, this, &OnlineControl::onSoundDeviceLost);
     }
 }
 
@@ -219,6 +223,7 @@ void OnlineControl::goOffline() {
         if (button) button->setEnabled(true);
     }
     ++m_session;
+    m_serverSilent = false;
     if (m_ctx.timers.TimerTick) m_ctx.timers.TimerTick->stop();
     if (m_ctx.timers.TimerProgressBar) m_ctx.timers.TimerProgressBar->stop();
     ui->SpkProgress->setValue(0);
@@ -291,6 +296,7 @@ void OnlineControl::onRegisterTrying() {
 }
 
 void OnlineControl::onRegisterSucceeded() {
+    m_serverSilent = false;
     addStatusLog(QStringLiteral("Registered successfully."));
     const quint64 session = m_session;
     QPointer<OnlineControl> self(this);
@@ -332,10 +338,25 @@ void OnlineControl::onReregisterTrying() {
     addStatusLog(QStringLiteral("Trying to Re-Register."));
 }
 
-void OnlineControl::onReregisterSucceeded() {}
+void OnlineControl::onReregisterSucceeded() {
+    if (!m_serverSilent) return;
+    m_serverSilent = false;
+    addStatusLog(ServerBackText);
+}
+
+// Calls already connected go on (their media do not pass the server); new calls and the agent's
+// reachability wait for it.
+void OnlineControl::onServerNotAnswering() {
+    m_serverSilent = true;
+    addStatusLog(ServerSilentText);
+}
 
 void OnlineControl::onReregisterFailed(int, const QString& reason) {
     addStatusLog(QStringLiteral("Fail to Re-Register: ") + reason);
+}
+
+void OnlineControl::onSoundDeviceLost() {
+    addStatusLog(QStringLiteral("The sound device stopped: calls go on without your microphone and speaker."));
 }
 
 void OnlineControl::addStatusLog(const QString& text) {

@@ -69,6 +69,8 @@ public:
     void onReregisterTrying();
     void onReregisterSucceeded();
     void onReregisterFailed(int code, const QString& reason);
+    void onServerNotAnswering();
+    void onSoundDeviceLost();
 
     // Called before the engine starts with the SipOutboundProxy setting (empty when unset), so the
     // code that created the engine can route its SIP traffic through that address.
@@ -105,6 +107,7 @@ private:
     // offline (or online again) under it.
     quint64 m_session = 0;
     bool m_noSoundDevice = false; // asked for the sound card, but none records and plays
+    bool m_serverSilent = false;  // the registrar was reported silent, and has not answered since
 };
 
 } // namespace corvid

@@ -131,6 +131,13 @@ void LinphoneEngine::Impl::onCallState(const std::shared_ptr<lp::Call>& call, lp
     case S::Paused:
         // Our own hold, or the library's when another line's call starts.
         l.onHold = true;
+        if (state == S::Paused && l.resumeAfterHold) {
+            // Held only to restart its media without the sound card: resumed outside the callback.
+            l.resumeAfterHold = false;
+            post([this, call] {
+                if (lineOf(call) >= 0 && call->getState() == lp::Call::State::Paused) call->resume();
+            });
+        }
         break;
     case S::End:
     case S::Error:

@@ -223,6 +223,9 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
         if (isLoopbackHost(bindAddress)) text += "guess_hostname=0\n";
         text += "[video]\nenabled=0\ncapture=0\ndisplay=0\n";
         text += "[misc]\nmax_calls=" + QByteArray::number(maxCallsFor(lineCount)) + "\n";
+        // No tones of the library (call end, errors): the window plays its own ring-back, and a
+        // tone started on a sound card whose server has died ends the process.
+        text += "[sound]\ntone_indications=0\n";
         rc.write(text);
     }
 
@@ -285,16 +288,10 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
     files = !captureSoundDevice || devices(lp::AudioDevice::Capabilities::CapabilityRecord).empty() ||
             devices(lp::AudioDevice::Capabilities::CapabilityPlay).empty();
     if (files) {
-        QString mic = options.playFile;
-        if (mic.isEmpty() || readWaveInfo(mic, nullptr) != WaveCheck::Ok) {
-            mic = dataDir + QStringLiteral("silence.wav");
-            WaveInfo w;
-            if (readWaveInfo(mic, &w) != WaveCheck::Ok || w.durationMs() < qint64(kSilentSeconds) * 1000)
-                writeSilentWave(mic, 8000, kSilentSeconds);
-        }
         core->setUseFiles(true);
-        core->setPlayFile(str(mic));
+        core->setPlayFile(str(microphoneFile()));
     }
+    soundCheckClock.invalidate();
 
     applyCodecs();
     applyGains();
@@ -371,6 +368,7 @@ void LinphoneEngine::Impl::stop() {
         if (l.call) l.endedByUs = true;
     if (reg == Reg::Registered || reg == Reg::Registering) reg = Reg::Unregistering;
     regTryingSent = false;
+    stopProbing();
     // Players are closed while the library still runs: a local player outliving the core would
     // close into a stopped sound system.
     for (Line& l : lines)
@@ -391,6 +389,64 @@ void LinphoneEngine::Impl::stop() {
     reg = Reg::None;
 }
 
+QString LinphoneEngine::Impl::microphoneFile() {
+    QString mic = options.playFile;
+    if (mic.isEmpty() || readWaveInfo(mic, nullptr) != WaveCheck::Ok) {
+        mic = dataDir + QStringLiteral("silence.wav");
+        WaveInfo w;
+        if (readWaveInfo(mic, &w) != WaveCheck::Ok || w.durationMs() < qint64(kSilentSeconds) * 1000)
+            writeSilentWave(mic, 8000, kSilentSeconds);
+    }
+    return mic;
+}
+
+// With a sound card the microphone clocks the call's RTP. When the sound server dies the library
+// keeps the call but sends nothing and says nothing; the far end hears silence, and a PBX that
+// watches for RTP hangs up. A running call that has sent no packet for three checks in a row has lost
+// its sound device.
+void LinphoneEngine::Impl::watchSoundDevice() {
+    if (soundCheckClock.isValid() && soundCheckClock.elapsed() < kSoundCheckMs) return;
+    soundCheckClock.start();
+    for (Line& l : lines) {
+        // A held or muted call may rightly send nothing.
+        if (!l.call || l.onHold || micMuted || l.micMuted || l.call->getState() != lp::Call::State::StreamsRunning) {
+            l.rtpStillChecks = 0;
+            l.rtpSent = 0;
+            continue;
+        }
+        LinphoneCallStats* stats = linphone_call_get_audio_stats(reinterpret_cast<LinphoneCall*>(l.call->cPtr()));
+        if (!stats) continue;
+        const rtp_stats_t* rtp = linphone_call_stats_get_rtp_stats(stats);
+        const quint64 sent = rtp ? rtp->packet_sent : 0;
+        linphone_call_stats_unref(stats);
+        l.rtpStillChecks = sent == l.rtpSent ? l.rtpStillChecks + 1 : 0;
+        l.rtpSent = sent;
+        if (l.rtpStillChecks >= kSoundStillChecks) {
+            switchToSoundFiles();
+            return;
+        }
+    }
+}
+
+// The engine goes on without the sound card, as in file mode: the far end hears the play file
+// (or silence), and the running calls are held and resumed at once, which restarts their media on
+// the file devices. A recording goes on into a new part across the restart.
+void LinphoneEngine::Impl::switchToSoundFiles() {
+    files = true;
+    core->setUseFiles(true);
+    core->setPlayFile(str(microphoneFile()));
+    for (size_t i = 0; i < lines.size(); ++i) {
+        Line& l = lines[i];
+        if (!l.call || l.onHold || l.call->getState() != lp::Call::State::StreamsRunning) continue;
+        const bool wasRecording = l.recording;
+        stopRecordingOf(int(i));
+        l.wantRecording = wasRecording;
+        l.resumeAfterHold = true;
+        if (l.call->pause() != 0) l.resumeAfterHold = false;
+    }
+    post([q = q] { emit q->SoundDeviceLost(); });
+}
+
 std::shared_ptr<lp::Address> LinphoneEngine::Impl::identityFor(const QString& user) const {
     return lp::Factory::get()->createAddress(str(QStringLiteral("sip:") + user + QLatin1Char('@') + domain));
 }
@@ -400,10 +456,13 @@ void LinphoneEngine::Impl::onRegistration(lp::RegistrationState state, const std
     const int code = info ? info->getProtocolCode() : 0;
     QString phrase = info ? qstr(info->getPhrase()) : QString();
     if (phrase.isEmpty()) phrase = qstr(message);
+    // No answer came at all: the request timed out or could not be sent.
+    const bool unanswered =
+        info && (info->getReason() == lp::Reason::IOError || info->getReason() == lp::Reason::NotAnswered);
 
     switch (state) {
     case lp::RegistrationState::Progress:
-        if (regTryingSent) break;
+        if (regTryingSent || probing) break; // the probe's refreshes are not reported
         regTryingSent = true;
         if (reg == Reg::Registering)
             post([q = q] { emit q->RegisterTrying(); });
@@ -412,40 +471,55 @@ void LinphoneEngine::Impl::onRegistration(lp::RegistrationState state, const std
         else if (reg == Reg::Unregistering)
             post([q = q] { emit q->UnregisterTrying(); });
         break;
-    case lp::RegistrationState::Ok:
+    case lp::RegistrationState::Ok: {
+        const bool wasProbe = probing, wasSilent = serverSilent;
+        registrarAnswered();
         if (reg == Reg::Registering) {
             reg = Reg::Registered;
             post([q = q] { emit q->RegisterSucceeded(); });
-        } else if (reg == Reg::Registered) {
+        } else if (reg == Reg::Registered && (!wasProbe || wasSilent)) {
             // A refresh shows no progress in the library: its start is reported with its outcome.
-            if (!regTryingSent) post([q = q] { emit q->ReregisterTrying(); });
+            // A probe's refresh is reported only when it ends a silence of the registrar.
+            if (!regTryingSent && !wasProbe) post([q = q] { emit q->ReregisterTrying(); });
             post([q = q] { emit q->ReregisterSucceeded(); });
         }
+        if (reg == Reg::Registered && options.registrationProbeMs > 0)
+            probeTimer.start(options.registrationProbeMs);
         regTryingSent = false;
         break;
+    }
     case lp::RegistrationState::Failed:
         if (reg == Reg::Registering || reg == Reg::Registered) {
             const bool first = reg == Reg::Registering;
-            if (!first && !regTryingSent) post([q = q] { emit q->ReregisterTrying(); });
-            auto report = [q = q, first, code](const QString& why) {
-                if (first)
-                    emit q->RegisterFailed(code, why);
-                else
-                    emit q->ReregisterFailed(code, why);
-            };
-            // No SIP answer over TLS (the library's own 503 "io error"): the connection itself
-            // failed. The library does not say why, so the engine's own handshake with the same
-            // checks tells the agent.
+            // No SIP answer over TLS at the first registration (the library's own 503 "io error"):
+            // the connection itself failed. The library does not say why, so the engine's own
+            // handshake with the same checks tells the agent; a TLS failure never falls back.
             const bool noAnswer =
                 code == 0 ||
                 (info && (info->getReason() == lp::Reason::IOError || info->getReason() == lp::Reason::NoResponse));
-            if (noAnswer && activeSecurity.transport == SipSecurity::Transport::Tls) {
+            if (first && noAnswer && activeSecurity.transport == SipSecurity::Transport::Tls) {
                 tlsCheck.start(serverHostPort, activeSecurity.caFile, activeSecurity.verifyServer,
-                               [this, report, phrase](const QString& why) {
-                                   post([report, why = why.isEmpty() ? phrase : why] { report(why); });
+                               [this, code, phrase](const QString& why) {
+                                   post([q = q, code, why = why.isEmpty() ? phrase : why] {
+                                       emit q->RegisterFailed(code, why);
+                                   });
                                });
+                regTryingSent = false;
+                break;
+            }
+            if (unanswered) {
+                // Said once, as the registrar's silence; the probe goes on asking.
+                probing = false;
+                regTryingSent = false;
+                onRegistrarSilent();
+                break;
+            }
+            registrarAnswered();
+            if (first) {
+                post([q = q, code, phrase] { emit q->RegisterFailed(code, phrase); });
             } else {
-                post([report, phrase] { report(phrase); });
+                if (!regTryingSent) post([q = q] { emit q->ReregisterTrying(); });
+                post([q = q, code, phrase] { emit q->ReregisterFailed(code, phrase); });
             }
         } else if (reg == Reg::Unregistering) {
             reg = Reg::None;
@@ -454,6 +528,7 @@ void LinphoneEngine::Impl::onRegistration(lp::RegistrationState state, const std
         regTryingSent = false;
         break;
     case lp::RegistrationState::Cleared:
+        stopProbing();
         if (reg == Reg::Unregistering) {
             if (!regTryingSent) post([q = q] { emit q->UnregisterTrying(); });
             post([q = q] { emit q->UnregisterSucceeded(); });
@@ -464,6 +539,41 @@ void LinphoneEngine::Impl::onRegistration(lp::RegistrationState state, const std
     default:
         break;
     }
+}
+
+// A restarted registrar that keeps its registrations in memory has forgotten the phone, and
+// nothing tells the phone so: its next refresh would come only near the expiry (half an hour).
+// Refreshing the registration itself is the probe: the answer shows both that the registrar is up
+// and that it holds this phone again, whatever happened in between, and it goes through the
+// library's own socket, route and credentials.
+void LinphoneEngine::Impl::probeRegistrar() {
+    if (!core || !account || (reg != Reg::Registered && reg != Reg::Registering)) return;
+    if (reg == Reg::Registering && !serverSilent) return; // the library is still at its first try
+    if (probing && noAnswerTimer.isActive()) return;      // the last refresh may still be answered
+    probing = true;
+    account->refreshRegister();
+    if (!serverSilent) noAnswerTimer.start(kNoAnswerMs);
+    wake();
+}
+
+void LinphoneEngine::Impl::onRegistrarSilent() {
+    noAnswerTimer.stop();
+    if (serverSilent || !core) return;
+    serverSilent = true;
+    probeTimer.start(options.registrationProbeMs > 0 ? std::min(options.registrationProbeMs, kDoubtProbeMs)
+                                                     : kDoubtProbeMs);
+    post([q = q] { emit q->ServerNotAnswering(); });
+}
+
+void LinphoneEngine::Impl::registrarAnswered() {
+    noAnswerTimer.stop();
+    probing = false;
+    serverSilent = false;
+    probeTimer.stop();
+}
+
+void LinphoneEngine::Impl::stopProbing() {
+    registrarAnswered();
 }
 
 // ================================================================================================
@@ -556,10 +666,14 @@ bool LinphoneEngine::RegisterToProxy(int expirySeconds) {
     params->setExpires(expirySeconds);
     d->reg = Impl::Reg::Registering;
     d->regTryingSent = false;
+    d->stopProbing();
     if (d->account->setParams(params) != 0) {
         d->reg = Impl::Reg::None;
         return d->fail(EngineError::RegisterRequest);
     }
+    // A registrar that does not answer the first REGISTER is reported as silent after a while,
+    // and is then asked again every few seconds.
+    d->noAnswerTimer.start(Impl::kNoAnswerMs);
     return true;
 }
 

@@ -103,6 +103,12 @@ struct LinphoneEngine::Impl {
         qint64 waveDurationMs = 0;
         qint64 wavePosMs = 0; // position when the clock last started or stopped
         QElapsedTimer waveClock;
+
+        // The sound-device watch: RTP packets sent at the last check, checks since one was sent,
+        // and a hold made only to restart the call's media (resumed as soon as it holds).
+        quint64 rtpSent = 0;
+        int rtpStillChecks = 0;
+        bool resumeAfterHold = false;
     };
 
     LinphoneEngine* q;
@@ -145,6 +151,18 @@ struct LinphoneEngine::Impl {
     std::vector<Line> lines;
     enum class Reg { None, Registering, Registered, Unregistering } reg = Reg::None;
     bool regTryingSent = false;
+    // The registrar probe: while registered the registration is refreshed every
+    // options.registrationProbeMs (every kDoubtProbeMs while the registrar is silent); a REGISTER
+    // left unanswered for kNoAnswerMs makes the registrar silent (ServerNotAnswering, once).
+    static constexpr int kNoAnswerMs = 4000;
+    static constexpr int kDoubtProbeMs = 3000;
+    QElapsedTimer soundCheckClock;
+    static constexpr int kSoundCheckMs = 1000;
+    static constexpr int kSoundStillChecks = 3;
+    QTimer probeTimer;
+    QTimer noAnswerTimer;
+    bool probing = false;      // a refresh of the probe waits for its answer
+    bool serverSilent = false; // ServerNotAnswering was reported and nothing has answered since
     QHash<QString, std::shared_ptr<lp::Call>> incoming; // call id -> call not yet answered
     QHash<QString, std::shared_ptr<lp::Friend>> contacts;
     std::vector<std::shared_ptr<lp::Friend>> pendingWatchers; // asked to watch us, answered after the callback
@@ -156,6 +174,9 @@ struct LinphoneEngine::Impl {
     explicit Impl(LinphoneEngine* owner) : q(owner) {
         pump.setTimerType(Qt::PreciseTimer);
         QObject::connect(&pump, &QTimer::timeout, q, [this] { iterate(); });
+        noAnswerTimer.setSingleShot(true);
+        QObject::connect(&probeTimer, &QTimer::timeout, q, [this] { probeRegistrar(); });
+        QObject::connect(&noAnswerTimer, &QTimer::timeout, q, [this] { onRegistrarSilent(); });
     }
 
     // --- results ---------------------------------------------------------------------------
@@ -197,6 +218,7 @@ struct LinphoneEngine::Impl {
             callHistoryToDrop = false;
             core->clearCallLogs();
         }
+        if (core && !files) watchSoundDevice();
         if (core) adjustPump();
     }
 
@@ -277,6 +299,15 @@ struct LinphoneEngine::Impl {
     // both are settled, or drops it when one has ended.
     void joinWhenSettled();
     void onRegistration(lp::RegistrationState state, const std::string& message);
+    // The file the library reads as microphone in file mode: the play file, or silence.
+    QString microphoneFile();
+    void watchSoundDevice();
+    void switchToSoundFiles();
+    void probeRegistrar();
+    void onRegistrarSilent();
+    // A REGISTER was answered (or refused): the registrar is there.
+    void registrarAnswered();
+    void stopProbing();
     void onTransferState(const std::shared_ptr<lp::Call>& call, lp::Call::State state);
     void onPlayerEof(int line);
 

@@ -1,0 +1,168 @@
+// Faults the dialer lives through, on the real window and engine against the loopback PBX: the
+// registrar restarted during a call, the logs and messages folders taken away, a full disk, the
+// sound server killed during a recorded call. The call and the window go on, and what could not be
+// written is said with where.
+
+#include "support/BedWindow.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QTest>
+
+#include <functional>
+#include <sys/mount.h>
+#include <unistd.h>
+
+using namespace corvid;
+using namespace corvid::test;
+
+namespace {
+
+const QString kUnsaved = QStringLiteral("Recording not saved: could not write ");
+
+bool loggedStartingWith(const BedWindow& p, const QString& start) {
+    return std::any_of(p.logLines.cbegin(), p.logLines.cend(), [&](const QString& l) { return l.startsWith(start); });
+}
+
+int rowSeconds(const BedWindow& p) {
+    return p.callLogRows().value(0).section(QLatin1Char(','), 2, 2).remove(QLatin1Char('"')).toInt();
+}
+
+QStringList recordings(const BedWindow& p) {
+    const QDir dir(p.fixture.root().messages());
+    QStringList paths;
+    for (const QString& name : dir.entryList({QStringLiteral("*.wav")}, QDir::Files))
+        paths << dir.filePath(name);
+    return paths;
+}
+
+} // namespace
+
+class TestFaultsE2e : public QObject {
+    Q_OBJECT
+
+    BedRun m_run;
+
+    // A registered window recording every call, on the sound card when asked, its registrar probed
+    // every probeMs; before() runs on the fresh install root.
+    std::unique_ptr<BedWindow> phone(bool soundCard = false, int probeMs = 15000,
+                                     const std::function<void(BedWindow&)>& before = {}) {
+        auto p = std::make_unique<BedWindow>();
+        if (before) before(*p);
+        p->start(*m_run.bed, {Account1001, QStringLiteral("Demo Agent"), m_run.tone(1000),
+                              {{QStringLiteral("recordAll"), QStringLiteral("True")}}});
+        p->ui().CheckCaptureSoundDevice->setChecked(soundCard);
+        LinphoneEngine::Options options = p->engine->options(); // taken when start-up goes online
+        options.registrationProbeMs = probeMs;
+        p->engine->setOptions(options);
+        return p->waitRegistered() ? std::move(p) : nullptr;
+    }
+    // A call to the far end that answers, recorded; fault() runs a second in, the agent hangs up
+    // after ms.
+    static bool recordedCall(BedWindow& p, int ms, const std::function<void()>& fault) {
+        p.dial(BedNumber::Answer);
+        if (!p.connected() || !QTest::qWaitFor([&] { return p.ui().CheckStartRecording->isChecked(); }, 2000))
+            return false;
+        QTest::qWait(1000);
+        fault();
+        QTest::qWait(ms - 1000);
+        QTest::mouseClick(p.ui().BtnHangUp, Qt::LeftButton);
+        return QTest::qWaitFor([&] { return !p.engine->IsLineBusy(0) && p.ui().callsec->text() == "0"; }, 5000);
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_run.start({12000})); }
+    void cleanupTestCase() { QVERIFY(m_run.stop()); }
+
+    // First: the sound library connects to the sound server once per process. The sound server
+    // dies during a recorded call on the sound card: the call moves to the file
+    // devices (held and resumed at once) and goes on; its row and its recording of the call's length
+    // are there, and the recording's end holds the play file the call sends again.
+    void soundServerKilledDuringARecordedCall() {
+        if (!NullSoundCard::available()) QSKIP("pulseaudio is not installed");
+        NullSoundCard card;
+        QVERIFY2(card.start(), qPrintable(card.errorString()));
+        card.applyToEnvironment();
+        auto p = phone(true);
+        QVERIFY(p && !p->engine->usesSoundFiles());
+        QVERIFY(recordedCall(*p, 7000, [&] { card.stop(); }));
+        QVERIFY(p->logged(QStringLiteral("The sound device stopped: calls go on without your microphone and speaker.")));
+        QVERIFY(p->hasRow(0, BedNumber::Answer, QStringLiteral("hang up")));
+        const QStringList waves = recordings(*p);
+        QCOMPARE(waves.size(), 1);
+        const int ms = waveDurationMs(waves.first());
+        QVERIFY2(qAbs(ms - 1000 * rowSeconds(*p)) < 1500, qPrintable(QString::number(ms)));
+        QVERIFY(toneLevel(waves.first(), 1000, ms - 2000) > 0.02);
+        p.reset(); // the engine stops with the sound server gone
+    }
+
+    // The registrar dies during a call and comes back: the call goes on to the far end's hang-up,
+    // the status log says that the server does not answer, the phone registers again by itself.
+    void registrarRestartedDuringACall() {
+        auto p = phone(false, 2000);
+        QVERIFY(p);
+        p->dial(BedNumber::HangUp);
+        QVERIFY(p->connected());
+        m_run.bed->killProxy();
+        QVERIFY(p->waitLogged(QStringLiteral("The SIP server does not answer. Trying again..."), 8000));
+        QVERIFY(m_run.bed->restartProxy());
+        QTRY_VERIFY_WITH_TIMEOUT(!m_run.bed->locationContacts(Account1001.user).isEmpty(), 8000);
+        QVERIFY(p->waitLogged(QStringLiteral("The SIP server answers again: registered.")));
+        QVERIFY(p->callLogRows().isEmpty()); // the call is still up
+        QTRY_VERIFY_WITH_TIMEOUT(!p->callLogRows().isEmpty(), 12000);
+        QVERIFY(p->hasRow(0, BedNumber::HangUp, QString()) && rowSeconds(*p) >= 11);
+    }
+
+    // Removed while the dialer runs, the folders are made again; replaced by files (not writable,
+    // even for root), the status log names the row and the recording that were not written.
+    void logsAndMessagesFoldersTakenAway() {
+        auto p = phone();
+        QVERIFY(p);
+        const InstallRoot& root = p->fixture.root();
+        for (bool replaced : {false, true}) {
+            QVERIFY(recordedCall(*p, 2000, [&] {
+                for (const QString& folder : {root.logs(), root.messages()}) {
+                    QDir(folder).removeRecursively();
+                    if (replaced) QFile(folder).open(QIODevice::WriteOnly);
+                }
+            }));
+            QCOMPARE(p->callLogRows().size() + recordings(*p).size(), replaced ? 0 : 2);
+            QCOMPARE(loggedStartingWith(*p, kUnsaved + QDir::toNativeSeparators(root.messages() + '/')), replaced);
+            const QString log = QDir::toNativeSeparators(root.logFile(QStringLiteral("Demo Agent_calllogs.csv")));
+            QCOMPARE(p->logged(QStringLiteral("Not written: could not write ") + log + '.'), replaced);
+        }
+    }
+
+    // A full disk (a small file system as install root): the recording that cannot be saved is
+    // said, the row still fits into the log's last block, the settings keep their content.
+    void diskFull() {
+        QByteArray rootPath;
+        auto p = phone(false, 15000, [&](BedWindow& w) {
+            rootPath = QFile::encodeName(w.fixture.rootPath());
+            if (::mount("corvid-full", rootPath.constData(), "tmpfs", 0, "size=4m") != 0) rootPath.clear();
+            else w.fixture.writeFile(QStringLiteral("logs/Demo Agent_calllogs.csv"), "\"1\",\"Demo Agent\",\"1\",\"x\",\"y\",\"\"\r\n");
+        });
+        auto unmount = qScopeGuard([&] {
+            p.reset();
+            if (!rootPath.isEmpty() && ::umount2(rootPath.constData(), MNT_DETACH) == 0) ::rmdir(rootPath.constData());
+        });
+        if (rootPath.isEmpty()) QSKIP("a small file system cannot be mounted here (needs root)");
+        QVERIFY(p);
+        const QByteArray settings = p->fixture.readFile(QStringLiteral("bin/corvidapp.ini"));
+        QFile filler(p->fixture.rootPath() + QStringLiteral("/filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        while (filler.write(QByteArray(4096, 'x')) == 4096) {}
+
+        QVERIFY(recordedCall(*p, 2000, [] {})); // its number is not stored: the settings cannot be rewritten
+        QVERIFY(p->hasRow(1, BedNumber::Answer, QStringLiteral("hang up")));
+        QVERIFY(recordings(*p).isEmpty() && loggedStartingWith(*p, kUnsaved));
+        QCOMPARE(p->fixture.readFile(QStringLiteral("bin/corvidapp.ini")), settings);
+    }
+
+};
+
+QTEST_MAIN(TestFaultsE2e)
+#include "tst_faults_e2e.moc"
