@@ -38,6 +38,56 @@ bool isControlChar(char c) {
     return static_cast<unsigned char>(c) <= 13;
 }
 
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// The line starting at *pos, without its end; *pos moves past the end. A line ends at CR LF, at a
+// lone LF or at a lone CR: editors and other programs write any of them.
+QByteArray nextLine(const QByteArray& text, qsizetype* pos) {
+    qsizetype end = *pos;
+    while (end < text.size() && text.at(end) != '\r' && text.at(end) != '\n')
+        ++end;
+    const QByteArray line = text.mid(*pos, end - *pos);
+    *pos = end;
+    if (*pos < text.size() && text.at(*pos) == '\r') ++*pos;
+    if (*pos < text.size() && text.at(*pos) == '\n') ++*pos;
+    return line;
+}
+
+// A section header is a line whose first character after leading blanks is "["; a "[" further on
+// is part of a value (a transfer entry "5551234567 [Sales]").
+bool isHeaderLine(const QByteArray& line) {
+    qsizetype i = 0;
+    while (i < line.size() && isBlank(line.at(i)))
+        ++i;
+    return i < line.size() && line.at(i) == '[';
+}
+
+// The text with every line end written as CR LF.
+QByteArray withCrLf(const QByteArray& text) {
+    QByteArray out;
+    out.reserve(text.size() + text.size() / 16);
+    for (qsizetype pos = 0; pos < text.size();) {
+        const qsizetype start = pos;
+        const QByteArray line = nextLine(text, &pos);
+        out += line;
+        if (pos > start + line.size()) out += CrLf; // the line had an end
+    }
+    return out;
+}
+
+// The start of the first header line at or after the line start from in a CR LF text; the text's
+// size when none follows.
+qsizetype nextHeaderLine(const QByteArray& text, qsizetype from) {
+    qsizetype pos = from;
+    while (pos < text.size()) {
+        const qsizetype start = pos;
+        if (isHeaderLine(nextLine(text, &pos))) return start;
+    }
+    return text.size();
+}
+
 } // namespace
 
 namespace ini {
@@ -61,21 +111,14 @@ QByteArray readKey(const QByteArray& text, const QByteArray& section, const QByt
     const QByteArray header = "[" + lower(section) + "]";
     const QByteArray keyMark = lower(key) + "=";
     bool inSection = false;
-    qsizetype pos = 0;
-    while (pos < text.size()) {
-        // A line ends at CR; an LF right after it belongs to the line end, a lone LF to the line.
-        qsizetype cr = text.indexOf('\r', pos);
-        if (cr < 0) cr = text.size();
-        const QByteArray line = text.mid(pos, cr - pos);
-        pos = cr + 1;
-        if (pos < text.size() && text.at(pos) == '\n') ++pos;
-
+    for (qsizetype pos = 0; pos < text.size();) {
+        const QByteArray line = nextLine(text, &pos);
         const QByteArray lc = lower(line);
-        const bool hasBracket = lc.contains('[');
-        if (hasBracket) inSection = false;
-        if (lc == header) inSection = true;
-        if (hasBracket || !inSection) continue;
-        if (lc.startsWith(keyMark))
+        if (isHeaderLine(lc)) {
+            inSection = lc == header;
+            continue;
+        }
+        if (inSection && lc.startsWith(keyMark))
             return line.mid(keyMark.size()).isNull() ? QByteArray("") : line.mid(keyMark.size());
     }
     return QByteArray();
@@ -86,30 +129,26 @@ QByteArray writeKey(const QByteArray& text, const QByteArray& section, const QBy
     const QByteArray keyMark = "\n" + lower(key) + "=";
     const QByteArray entry = key + "=" + value;
 
-    // A leading CR LF lets the header of the first line match; the trailing "[]" gives the last
-    // section a following "[" as well.
-    QByteArray t = CrLf + text + "[]";
+    // Every line end becomes CR LF, and the last line gets one; the leading CR LF lets the header of
+    // the first line match.
+    QByteArray t = CrLf + withCrLf(text);
+    if (!t.endsWith(CrLf)) t += CrLf;
     const QByteArray l = lower(t);
 
     const qsizetype h = l.indexOf(headerMark);
     if (h >= 0) {
-        const qsizetype afterMark = h + headerMark.size();
-        const qsizetype nextSection = l.indexOf('[', afterMark); // always found: the sentinel
+        const qsizetype body = h + headerMark.size() + 1; // the line after the header's CR LF
+        const qsizetype nextSection = nextHeaderLine(l, body);
         const qsizetype k = l.indexOf(keyMark, h);
-        t.chop(2);
-        if (k < 0 || k > nextSection) {
-            // Not in this section: the new entry goes first, right after the header's line end. Only an
-            // LF is taken along with the header's CR; in a file with CR-only line ends the next
-            // character is the first of the following entry and must stay in front of it.
-            const qsizetype cut = afterMark < t.size() && t.at(afterMark) == '\n' ? afterMark + 1 : afterMark;
-            t = t.left(cut) + entry + CrLf + t.mid(cut);
+        if (k < 0 || k >= nextSection) {
+            // Not in this section: the new entry goes first, right after the header line.
+            t = t.left(body) + entry + CrLf + t.mid(body);
         } else {
-            // Replace the first entry of the section, keeping its LF and whatever follows its CR.
+            // Replace the first entry of the section, keeping its LF and its line end.
             const qsizetype e = t.indexOf('\r', k);
-            t = t.left(k + 1) + entry + (e < 0 ? QByteArray() : t.mid(e));
+            t = t.left(k + 1) + entry + t.mid(e);
         }
     } else {
-        t.chop(2);
         t += CrLf + CrLf + "[" + section + "]" + CrLf + entry;
     }
 
@@ -136,14 +175,7 @@ QByteArray profileKey(const QByteArray& text, const QByteArray& section, const Q
     bool inSection = false;
     qsizetype pos = 0;
     while (pos < text.size()) {
-        // Lines end at CR LF, LF or CR: files written by other programs may use any of them.
-        qsizetype end = pos;
-        while (end < text.size() && text.at(end) != '\r' && text.at(end) != '\n')
-            ++end;
-        const QByteArray line = text.mid(pos, end - pos).trimmed();
-        pos = end;
-        if (pos < text.size() && text.at(pos) == '\r') ++pos;
-        if (pos < text.size() && text.at(pos) == '\n') ++pos;
+        const QByteArray line = nextLine(text, &pos).trimmed();
 
         if (line.startsWith('[')) {
             const qsizetype close = line.lastIndexOf(']');

@@ -4,20 +4,23 @@
 // Three routines read and write keys. They work on the raw bytes of a file, so bytes they do not
 // change (non-ASCII text, odd control characters, other programs' lines) are kept as they are.
 //
+// All three end a line at CR LF, at a lone LF and at a lone CR, so a file written by a Linux editor
+// reads as one written here. A section header is a line whose first character after leading blanks
+// is "["; a "[" further on belongs to the line's value.
+//
 //  - ReadIniKey: the hand-written reader. Section and key names match without regard to ASCII case;
-//    the value is the rest of the entry line, untrimmed. Lines end at CR (an LF right after the CR
-//    is skipped); a lone LF stays part of the line, so a file with LF-only line ends reads as one
-//    line and yields nothing. Any line holding "[" ends the current section and is never an entry.
+//    a header opens the section only when it is exactly "[" + name + "]"; the key stands at the very
+//    start of its line, and the value is the rest of the line, untrimmed.
 //  - WriteIniKey: the hand-written writer. Replaces the first entry of the key in the section, or
 //    adds it as the first entry of the section, or appends the section after one blank line; it
-//    normalises the whole file (no two blank lines in a row, no leading or trailing control
-//    characters, one final CR LF) and replaces the file atomically: the new text goes to a
-//    temporary file in the same folder that is renamed over the old one, so a failure midway
-//    leaves the old file untouched.
+//    normalises the whole file (every line end CR LF, no two blank lines in a row, no leading or
+//    trailing control characters, one final CR LF) and replaces the file atomically: the new text
+//    goes to a temporary file in the same folder that is renamed over the old one, so a failure
+//    midway leaves the old file untouched.
 //  - GetProfileKey: the profile lookup used for the account keys (note the file comes last).
-//    Lines end at CR LF, LF or CR; section and key names match without regard to case; blanks
-//    around key and value are trimmed; a value enclosed in matching single or double quotes loses
-//    them; at most ProfileValueMaxChars characters are returned.
+//    Section and key names match without regard to case; blanks around key and value are trimmed;
+//    a value enclosed in matching single or double quotes loses them; at most ProfileValueMaxChars
+//    characters are returned.
 //
 // Reader and writer make a missing file exist (empty) and make it writable for its owner.
 // Names are compared in ASCII lower case; the byte length of a name never changes by lowering it,

@@ -56,9 +56,12 @@ class TestStartup : public QObject {
 private slots:
     // What start-up derives from the settings and list files: the "pbx" prefix of the addresses,
     // the 49-agent cap, the monitor list named by the authentication login, the web settings file.
+    // The settings file has LF line ends, as a Linux editor writes it, and a value holding "[".
     void startupDerivesTheFieldsFromTheSettings() {
         MainFormFixture f;
-        f.writeSettings({{"Login", "6789"}, {"AuthLogin", "6790"}, {"SIPProxy", "2345.example.net"}});
+        f.writeFile("bin/corvidapp.ini", "[System]\nLogin=6789\nTransferNumber=5551234567 [Sales]\n"
+                                         "AuthLogin=6790\ncustomerNumber=12345678901234567890\n"
+                                         "SIPProxy=2345.example.net\n");
         QByteArray agents;
         for (int i = 0; i < 60; ++i)
             agents += QByteArray::number(100 + i) + "_Agent\r\n";
@@ -66,6 +69,7 @@ private slots:
         f.writeFile("bin/6790.txt", "201_Bob,\"202_Carol, Desk\"\r\n203\r\n");
         f.create();
         QCOMPARE(f.ui().EditAccountSIPProxy->text(), QStringLiteral("pbx2345.example.net"));
+        QVERIFY(f.window().windowTitle().contains(QStringLiteral("Customer Number - 12345678901234567890 ")));
         QCOMPARE(f.ui().agentList->count(), 49);
         QCOMPARE(items(f.ui().MonList), (QStringList{"201_Bob", "202_Carol, Desk", "203"}));
         QCOMPARE(f.readFile("bin/websettings.ini"), QByteArray("[System]\r\nClick=ON\r\n"));

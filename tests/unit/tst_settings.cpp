@@ -37,9 +37,14 @@ private slots:
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QByteArray>("read");
         QTest::addColumn<QByteArray>("profile");
-        QTest::newRow("value holding [ ends the section for the reader")
-            << QByteArray("[System]\r\nA=x[y\r\nName=2\r\n") << QByteArray() << QByteArray("2");
-        QTest::newRow("lf only") << QByteArray("[System]\nA=1\nName=v\n") << QByteArray() << QByteArray("v");
+        QTest::newRow("value holding [ is an entry, not a header")
+            << QByteArray("[System]\r\nT=5551234567 [Sales]\r\nName=2\r\n") << QByteArray("2") << QByteArray("2");
+        QTest::newRow("indented header ends the section")
+            << QByteArray("[System]\r\n  [Other]\r\nName=2\r\n") << QByteArray() << QByteArray();
+        QTest::newRow("lf only") << QByteArray("[System]\nA=1\nName=v\n") << QByteArray("v") << QByteArray("v");
+        QTest::newRow("cr only") << QByteArray("[System]\rA=1\rName=v\r") << QByteArray("v") << QByteArray("v");
+        QTest::newRow("mixed line ends") << QByteArray("[Other]\nName=1\r\n[System]\rA=1\nName=v")
+                                         << QByteArray("v") << QByteArray("v");
         QTest::newRow("double quotes") << QByteArray("[System]\r\nName=\" Jo, Smith \"\r\n")
                                        << QByteArray("\" Jo, Smith \"") << QByteArray(" Jo, Smith ");
         QTest::newRow("missing section") << QByteArray("[Other]\r\nName=1\r\n") << QByteArray() << QByteArray();
@@ -65,12 +70,15 @@ private slots:
         QTest::newRow("new key goes first, earlier section left alone")
             << QByteArray("[Other]\r\nMon=1\r\n\r\n[System]\r\nLogin=1\r\n") << QByteArray("Mon")
             << QByteArray("[Other]\r\nMon=1\r\n\r\n[System]\r\nMon=True\r\nLogin=1\r\n");
-        QTest::newRow("value holding [ ends the section for the writer too")
-            << QByteArray("[System]\r\nA=x[y\r\nMon=1\r\n") << QByteArray("Mon")
-            << QByteArray("[System]\r\nMon=True\r\nA=x[y\r\nMon=1\r\n");
-        QTest::newRow("lf only file gets a section of its own")
-            << QByteArray("[System]\nMon=1\nL=2\n") << QByteArray("Mon")
-            << QByteArray("[System]\nMon=1\nL=2\n\r\n\r\n[System]\r\nMon=True\r\n");
+        QTest::newRow("value holding [ is an entry for the writer too")
+            << QByteArray("[System]\r\nA=x [y]\r\nMon=1\r\n[Other]\r\n") << QByteArray("Mon")
+            << QByteArray("[System]\r\nA=x [y]\r\nMon=True\r\n[Other]\r\n");
+        QTest::newRow("lf only file is rewritten with cr lf, no second section")
+            << QByteArray("[System]\nMon=1\n\nL=2\n") << QByteArray("Mon")
+            << QByteArray("[System]\r\nMon=True\r\n\r\nL=2\r\n");
+        QTest::newRow("cr only file, new key")
+            << QByteArray("[System]\rL=2\r") << QByteArray("Mon")
+            << QByteArray("[System]\r\nMon=True\r\nL=2\r\n");
         QTest::newRow("replace a value, blank-line runs collapse")
             << QByteArray("[System]\r\nMon=\r\n\r\n\r\n\r\n[Other]\r\nB=2\r\n") << QByteArray("mon")
             << QByteArray("[System]\r\nmon=True\r\n\r\n[Other]\r\nB=2\r\n");
@@ -83,8 +91,8 @@ private slots:
         QCOMPARE(ini::writeKey(text, "System", key, "True"), expected);
     }
 
-    // Many generated files: after a write, both lookups find the new value, every other key reads as
-    // before, and the file has the writer's shape.
+    // Many generated files with any line ends: after a write, both lookups find the new value, every
+    // other key reads as before, and the file has the writer's shape (CR LF only).
     void writeThenReadOnRandomFiles() {
         QRandomGenerator rng(20261206);
         const QByteArrayList sections = {"System", "SYSTEM", "Other", "web"};
@@ -93,7 +101,7 @@ private slots:
         const auto randomValue = [&] {
             QByteArray v;
             for (int n = rng.bounded(4); n > 0; --n)
-                v += pick({"x", "7", " ", "True", "\xc3\xb6", "\xe9", "=", ";", "a b"});
+                v += pick({"x", "7", " ", "True", "\xc3\xb6", "\xe9", "=", ";", "a b", " [x]"});
             return v;
         };
         for (int round = 0; round < 2000; ++round) {
@@ -104,7 +112,7 @@ private slots:
                     text += "[" + pick(sections) + "]";
                 else if (kind > 1)
                     text += pick(keys) + "=" + randomValue();
-                if (lines > 1 || rng.bounded(2)) text += "\r\n";
+                if (lines > 1 || rng.bounded(2)) text += pick({"\r\n", "\r\n", "\n", "\r"});
             }
             const QByteArray section = pick(sections), key = pick(keys), value = randomValue();
             const QByteArray out = ini::writeKey(text, section, key, value);
@@ -113,7 +121,8 @@ private slots:
             const QByteArray readBack = ini::readKey(out, section, key);
             QVERIFY2(!readBack.isNull() && readBack == value, context.constData());
             QVERIFY2(ini::profileKey(out, section, key) == value.trimmed(), context.constData());
-            QVERIFY2(out.endsWith("\r\n") && !out.contains("\r\n\r\n\r\n") && uchar(out.at(0)) > 13,
+            QVERIFY2(out.endsWith("\r\n") && !out.contains("\r\n\r\n\r\n") && uchar(out.at(0)) > 13
+                         && out.count('\r') == out.count("\r\n") && out.count('\n') == out.count("\r\n"),
                      context.constData());
             for (const QByteArray& s : sections)
                 for (const QByteArray& k : keys)
