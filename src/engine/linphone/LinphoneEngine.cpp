@@ -192,6 +192,9 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
         if (isLoopbackHost(bindAddress)) text += "guess_hostname=0\n";
         text += "[video]\nenabled=0\ncapture=0\ndisplay=0\n";
         text += "[misc]\nmax_calls=" + QByteArray::number(maxCallsFor(lineCount)) + "\n";
+        // The library's own message store stays in memory: written to disk with a sync for every
+        // message, a flood of messages held up the engine's pump for seconds.
+        text += "[storage]\nuri=:memory:\n";
         rc.write(text);
     }
 
