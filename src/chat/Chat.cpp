@@ -145,8 +145,9 @@ void Chat::onChatMessageReceived(const QString& userName, const QString& text) {
     const QString logPath = ctx.subsystems.callLog->chatLogPath();
     ui->IMCap->show();
     ui->ListChatMsg->addItem(userName + QStringLiteral(": ") + shownChatText(text));
-    if (!isMarkupChatText(text))
-        ctx.subsystems.callLog->writeIMFile(logPath, chatLineReceived(userName, chatLogText(text), stamp));
+    // The day's log is the record: every message gets its line, as it came (markup included), and
+    // neither the sender's name nor the text can break that line or forge another.
+    ctx.subsystems.callLog->writeIMFile(logPath, chatLineReceived(chatLogText(userName), chatLogText(text), stamp));
 }
 
 void Chat::onChatContactStatus(const QString& userName, int status) {

@@ -37,10 +37,6 @@ QString contactEntryWithStatus(const QString& user, int status) {
     return user + QStringLiteral(" [") + presenceText(status) + QLatin1Char(']');
 }
 
-bool isMarkupChatText(const QString& text) {
-    return text.contains(QLatin1Char('>'));
-}
-
 QString shownChatText(const QString& text) {
     const qsizetype open = text.indexOf(QLatin1Char('>'));
     if (open < 0) return text;

@@ -28,12 +28,12 @@ QString contactEntryWithStatus(const QString& user, int status);
 
 // How a received text is shown after "user: ". A text holding ">" is markup: shown are the
 // characters between the first ">" and the first "<" after it (everything after the ">" when no
-// "<" follows), and it goes to no log. Any other text is shown and logged as it is.
-bool isMarkupChatText(const QString& text);
+// "<" follows). Any other text is shown as it is. The chat log takes every text as it came.
 QString shownChatText(const QString& text);
 
-// A message as it goes into the chat log, where each message is one line: its line breaks
-// become blanks, so a text holding CR or LF can neither split its own line nor forge another.
+// A message or a sender's name as it goes into the chat log, where each message is one line: its
+// line breaks become blanks, so a text holding CR or LF can neither split its own line nor forge
+// another.
 QString chatLogText(const QString& text);
 
 } // namespace corvid

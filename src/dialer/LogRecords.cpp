@@ -7,8 +7,9 @@ namespace {
 
 const QByteArray CrLf("\r\n");
 
+// A double quote inside the value is doubled, so a CSV reader finds where the field ends.
 QByteArray quoted(const QString& value) {
-    return '"' + value.toLocal8Bit() + '"';
+    return '"' + value.toLocal8Bit().replace('"', "\"\"") + '"';
 }
 
 // Path separators and control characters never; the characters Windows refuses in a file name

@@ -5,8 +5,9 @@
 //
 // Two record styles:
 //  - print style: the values as they are, nothing around them;
-//  - write style: every value between double quotes, values separated by commas, nothing escaped
-//    (a double quote inside a value is written unchanged), an empty value as "".
+//  - write style: every value between double quotes, values separated by commas, a double quote
+//    inside a value doubled (as CSV readers expect), an empty value as "". A value without quotes
+//    is written as it is.
 
 #include <QByteArray>
 #include <QDate>

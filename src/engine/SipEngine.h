@@ -42,6 +42,7 @@ enum : int {
     WaveWrite = 36,
     WaveFormat = 37,
     CancelRequest = 38,
+    NoWaveLoaded = 39, // a wave operation on a line with no file open (or whose last open was refused)
 };
 }
 

@@ -38,6 +38,7 @@ QString engineErrorMessage(int code) {
         {36, QStringLiteral("Fail to write wave file.")},
         {37, QStringLiteral("Unsupported wave file format.")},
         {38, QStringLiteral("Error to create CANCEL request.")},
+        {39, QStringLiteral("No wave file loaded.")},
     };
     return messages.value(code);
 }

@@ -1,6 +1,7 @@
 // Two real windows on real engines chat through the loopback PBX: each picks the other from its
-// users file, sees the other's chosen status on its contact list, and the messages arrive with
-// their chat-log lines; a message the engine refuses (64 KB) is reported and kept.
+// users file (the second while the first already watches it, and again after both removed), sees
+// the other's chosen status on its contact list, and the messages arrive with their chat-log lines;
+// a message the engine refuses (64 KB) is reported and kept.
 
 #include "dialer/LogRecords.h"
 #include "support/BedWindow.h"
@@ -51,6 +52,13 @@ private:
         return phone;
     }
 
+    // A picks B; once A sees B's status, B's engine knows A as a watcher, and then B picks A.
+    static void pickEachOther(ChatPhone& a, ChatPhone& b) {
+        Q_EMIT a.ui().ChatUserName->activated(0);
+        QTRY_VERIFY_WITH_TIMEOUT(a.contacts().value(0).startsWith(QStringLiteral("1002 [")), kEventMs);
+        Q_EMIT b.ui().ChatUserName->activated(0);
+    }
+
 private Q_SLOTS:
     void initTestCase() { QVERIFY(m_run.start()); }
     void cleanupTestCase() { QVERIFY(m_run.stop()); }
@@ -60,11 +68,10 @@ private Q_SLOTS:
         auto b = startPhone(Account1002, Account1001);
         QVERIFY(a->waitRegistered() && b->waitRegistered());
 
-        // Each opens the panel and picks the other from its users file.
-        for (ChatPhone* p : {a.get(), b.get()}) {
+        // Each opens the panel and picks the other from its users file; B only once A watches it.
+        for (ChatPhone* p : {a.get(), b.get()})
             p->ui().MonCheck->setChecked(true);
-            Q_EMIT p->ui().ChatUserName->activated(0);
-        }
+        pickEachOther(*a, *b);
 
         // Each sees the other's chosen status.
         Q_EMIT b->ui().ComboMyChatStatus->activated(2);
@@ -79,15 +86,15 @@ private Q_SLOTS:
         QCOMPARE(a->chatLog(), (QStringLiteral("Me: ") + hello + '[' + a->stamp() + "]\r\n").toUtf8());
         QCOMPARE(b->chatLog(), (QStringLiteral("1001: ") + hello + '[' + b->stamp() + "]\r\n").toUtf8());
 
-        // Markup arrives as its words and is not logged.
+        // Markup is shown as its words and logged as it came.
         b->send(QStringLiteral("<b>on my way</b>"));
         QTRY_COMPARE_WITH_TIMEOUT(a->messages().value(1), QStringLiteral("1002: on my way"), kEventMs);
-        QCOMPARE(a->chatLog().count('\n'), 1);
+        QVERIFY(a->chatLog().endsWith("1002: <b>on my way</b>[" + a->stamp().toUtf8() + "]\r\n"));
 
         // An empty message is sent like any other.
         b->send(QString());
         QTRY_COMPARE_WITH_TIMEOUT(a->messages().value(2), QStringLiteral("1002: "), kEventMs);
-        QCOMPARE(a->chatLog().count('\n'), 2);
+        QCOMPARE(a->chatLog().count('\n'), 3);
 
         // 64 KB pasted: the box keeps what it can hold, which is more than the engine sends:
         // reported, kept in the box, not logged.
@@ -95,7 +102,17 @@ private Q_SLOTS:
         a->send(big);
         QCOMPARE(a->fixture.fakes.messages.texts(), QStringList{QStringLiteral("Provided value is not valid.")});
         QCOMPARE(a->ui().EditSendChatMsg->text(), big.left(a->ui().EditSendChatMsg->maxLength()));
-        QCOMPARE(a->chatLog().count('\n'), 2);
+        QCOMPARE(a->chatLog().count('\n'), 3);
+
+        // Both remove each other and add again: each sees the other's status once more.
+        for (ChatPhone* p : {a.get(), b.get()}) {
+            p->ui().ListChatContact->setCurrentRow(0);
+            QTest::mouseClick(p->ui().BtnRemoveChatContact, Qt::LeftButton);
+            QVERIFY(p->contacts().isEmpty());
+        }
+        pickEachOther(*a, *b);
+        QTRY_COMPARE_WITH_TIMEOUT(a->contacts(), QStringList{QStringLiteral("1002 [Away]")}, kEventMs);
+        QTRY_COMPARE_WITH_TIMEOUT(b->contacts(), QStringList{QStringLiteral("1001 [On the phone]")}, kEventMs);
     }
 };
 

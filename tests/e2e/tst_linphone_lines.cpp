@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 
 using namespace corvid;
 using namespace corvid::test;
@@ -128,6 +129,14 @@ private Q_SLOTS:
 
         // The level meter hears the far end's echo of our tone.
         QTRY_VERIFY_WITH_TIMEOUT(p->engine->SpeakerLevel() > 1000, 3000);
+
+        // A refused open leaves nothing loaded: a start then says so and plays no earlier file.
+        QFile notWave(saved("notes.wav"));
+        QVERIFY(notWave.open(QIODevice::WriteOnly) && notWave.write(QByteArray(200, 'x')) == 200);
+        notWave.close();
+        QVERIFY(!p->engine->PlayWaveOpen(0, notWave.fileName()));
+        QVERIFY(!p->engine->PlayWaveStart(0, false));
+        QCOMPARE(p->engine->LastErrorCode(), int(EngineError::NoWaveLoaded));
 
         // The recording buffer keeps what was recorded across a pause.
         QVERIFY(p->engine->StartRecording(0, 2, true));

@@ -102,28 +102,35 @@ private Q_SLOTS:
         QCOMPARE(w.contacts(), QStringList{shown});
     }
 
-    // A received message is shown with the markup rule and logged unless it held markup; line
-    // breaks cannot forge a second log line; "IM" opens the panel and hides itself.
+    // A received message is shown with the markup rule and always logged as it came; line breaks in
+    // the text or the sender's name cannot forge a second log line; "IM" opens the panel and hides
+    // itself.
     void receivingShowsAndLogs_data() {
+        QTest::addColumn<QString>("sender");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
-        QTest::addColumn<QByteArray>("logged"); // without stamp and line end; null: not logged
-        QTest::newRow("non-ASCII") << "grüße" << "ann: grüße" << QByteArray("ann: grüße");
-        QTest::newRow("markup") << "<b>call me</b>" << "ann: call me" << QByteArray();
-        QTest::newRow("> without <") << "a > b" << "ann:  b" << QByteArray();
-        QTest::newRow("line breaks") << "one\r\nann: forged" << "ann: one\r\nann: forged"
+        QTest::addColumn<QByteArray>("logged"); // without stamp and line end
+        QTest::newRow("non-ASCII") << "ann" << "grüße" << "ann: grüße" << QByteArray("ann: grüße");
+        QTest::newRow("markup") << "ann" << "<b>call me</b>" << "ann: call me" << QByteArray("ann: <b>call me</b>");
+        QTest::newRow("> in plain text") << "ann" << "price a < b and c > d ok" << "ann:  d ok"
+                                         << QByteArray("ann: price a < b and c > d ok");
+        QTest::newRow("line breaks") << "ann" << "one\r\nann: forged" << "ann: one\r\nann: forged"
                                      << QByteArray("ann: one ann: forged");
+        QTest::newRow("line breaks in the sender") << "boss: ok[0412_9:5]\r\nann" << "hi"
+                                                   << "boss: ok[0412_9:5]\r\nann: hi"
+                                                   << QByteArray("boss: ok[0412_9:5] ann: hi");
         const QString big(64 * 1024, QLatin1Char('x'));
-        QTest::newRow("64 KB") << big << QStringLiteral("ann: ") + big << QByteArray("ann: ") + big.toLatin1();
+        QTest::newRow("64 KB") << "ann" << big << QStringLiteral("ann: ") + big << QByteArray("ann: ") + big.toLatin1();
     }
     void receivingShowsAndLogs() {
+        QFETCH(QString, sender);
         QFETCH(QString, text);
         QFETCH(QString, shown);
         QFETCH(QByteArray, logged);
         ChatWindow w;
-        w.engine.fire(&SipEngine::ChatMessageReceived, QStringLiteral("ann"), text);
+        w.engine.fire(&SipEngine::ChatMessageReceived, sender, text);
         QTRY_COMPARE(w.messages(), QStringList{shown});
-        QCOMPARE(w.chatLog(), logged.isNull() ? QByteArray() : logged + "[0412_9:5]\r\n");
+        QCOMPARE(w.chatLog(), logged + "[0412_9:5]\r\n");
         QTest::mouseClick(w.ui.IMCap, Qt::LeftButton);
         QVERIFY(w.ui.MonCheck->isChecked() && w.ui.IMCap->isHidden() && w.ui.Frame2->isVisible());
     }

@@ -53,11 +53,11 @@ private slots:
         QCOMPARE(callFailureCaption(failure), caption);
     }
 
-    // Quotes inside a value are written as they are, commas stay inside the quotes, text is UTF-8;
+    // A quote inside a value is doubled, commas stay inside the quotes, text is UTF-8;
     // the placed-calls record puts the time at the next 14-column zone.
     void records() {
-        QCOMPARE(writeRecord({QStringLiteral("555"), QStringLiteral("Jo \"JJ\" Lee, J\u00f6rg")}),
-                 QByteArray("\"555\",\"Jo \"JJ\" Lee, J\xc3\xb6rg\"\r\n"));
+        QCOMPARE(writeRecord({QStringLiteral("555\""), QStringLiteral("Jo \"JJ\" Lee, J\u00f6rg")}),
+                 QByteArray("\"555\"\"\",\"Jo \"\"JJ\"\" Lee, J\xc3\xb6rg\"\r\n"));
         QCOMPARE(placedCallsRecord("5551234567", "3/6/26 2:15 PM"), QByteArray("5551234567    3/6/26 2:15 PM\r\n"));
     }
 

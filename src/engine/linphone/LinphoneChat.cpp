@@ -128,8 +128,12 @@ bool LinphoneEngine::ChatAddContact(const QString& userName) {
         contact->enableSubscribes(true);
         if (list->addFriend(contact) != lp::FriendList::Status::OK) return d->fail(EngineError::InvalidValue);
     } else {
+        // Already known, as a watcher of ours (or a contact removed before): a change of a friend
+        // in the list takes effect, and sends its SUBSCRIBE, only when the edit is done.
+        contact->edit();
         contact->setIncSubscribePolicy(lp::SubscribePolicy::SPAccept);
         contact->enableSubscribes(true);
+        contact->done();
     }
     d->contacts.insert(user, contact);
     return true;
@@ -142,7 +146,10 @@ bool LinphoneEngine::ChatRemoveContact(const QString& userName) {
     if (user.isEmpty()) return d->fail(EngineError::InvalidUri);
     auto contact = d->contacts.take(user);
     if (!contact) return d->fail(EngineError::InvalidValue);
+    // Ends our subscription (the edit takes effect when done), then forgets the contact.
+    contact->edit();
     contact->enableSubscribes(false);
+    contact->done();
     d->core->getDefaultFriendList()->removeFriend(contact);
     return true;
 }

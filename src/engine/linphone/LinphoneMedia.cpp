@@ -408,6 +408,11 @@ bool LinphoneEngine::RecordingLineOp(int line) {
 
 bool LinphoneEngine::PlayWaveOpen(int line, const QString& path) {
     if (!d->checkOpenLine(line)) return false;
+    // The file opened before is closed first, so an open that is refused leaves nothing loaded
+    // and a later start cannot play the earlier file again.
+    Impl::Line& l = d->lines[size_t(line)];
+    if (l.waveOpen && l.player) l.player->close();
+    d->forgetWave(l);
     WaveInfo info;
     switch (readWaveInfo(path, &info)) {
     case WaveCheck::Ok:
@@ -420,13 +425,10 @@ bool LinphoneEngine::PlayWaveOpen(int line, const QString& path) {
         return d->fail(EngineError::WaveFormat);
     }
     if (!d->checkCall(line)) return false;
-    Impl::Line& l = d->lines[size_t(line)];
     // The call's player crashes when it is opened before the media run.
     if (l.call->getState() != lp::Call::State::StreamsRunning) return d->fail(EngineError::NotInVoiceSession);
     auto player = l.call->getPlayer();
     if (!player) return d->fail(EngineError::NotInVoiceSession);
-    if (l.waveOpen && l.player) l.player->close();
-    d->forgetWave(l);
     if (player->open(str(path)) != 0) return d->fail(EngineError::WaveOpen);
     l.player = player;
     l.playerListener = std::make_shared<Impl::PlayerEof>(d.get(), line);
@@ -442,7 +444,7 @@ bool LinphoneEngine::PlayWaveStart(int line, bool listen) {
     // The wave is mixed into what the far end hears; with listen the agent hears it too.
     if (!d->checkOpenLine(line)) return false;
     Impl::Line& l = d->lines[size_t(line)];
-    if (!l.waveOpen || !l.player) return d->fail(EngineError::WaveOpen);
+    if (!l.waveOpen || !l.player) return d->fail(EngineError::NoWaveLoaded);
     if (!listen) d->stopListening(l);
     if (l.wavePlaying) {
         if (listen && !l.localPlayer) d->startListening(l);
@@ -463,7 +465,7 @@ bool LinphoneEngine::PlayWaveStart(int line, bool listen) {
 bool LinphoneEngine::PlayWavePause(int line) {
     if (!d->checkOpenLine(line)) return false;
     Impl::Line& l = d->lines[size_t(line)];
-    if (!l.waveOpen || !l.player) return d->fail(EngineError::WaveOpen);
+    if (!l.waveOpen || !l.player) return d->fail(EngineError::NoWaveLoaded);
     if (!l.wavePlaying) return true;
     l.wavePosMs = d->wavePosition(l);
     l.wavePlaying = false;
@@ -475,7 +477,7 @@ bool LinphoneEngine::PlayWavePause(int line) {
 bool LinphoneEngine::PlayWaveStop(int line) {
     if (!d->checkOpenLine(line)) return false;
     Impl::Line& l = d->lines[size_t(line)];
-    if (!l.waveOpen || !l.player) return d->fail(EngineError::WaveOpen);
+    if (!l.waveOpen || !l.player) return d->fail(EngineError::NoWaveLoaded);
     // Stopping rewinds: the file stays open and the next start plays it from the beginning.
     if (l.wavePlaying) l.player->pause();
     l.wavePlaying = false;
@@ -488,7 +490,7 @@ bool LinphoneEngine::PlayWaveStop(int line) {
 bool LinphoneEngine::PlayWavePosition(int line, int positionMs) {
     if (!d->checkOpenLine(line)) return false;
     Impl::Line& l = d->lines[size_t(line)];
-    if (!l.waveOpen || !l.player) return d->fail(EngineError::WaveOpen);
+    if (!l.waveOpen || !l.player) return d->fail(EngineError::NoWaveLoaded);
     // Positions outside the file are brought to its start or its end.
     const qint64 pos = qBound<qint64>(0, qint64(positionMs), l.waveDurationMs);
     if (l.player->seek(int(pos)) != 0) return d->fail(EngineError::WaveRead);
@@ -502,7 +504,7 @@ int LinphoneEngine::PlayWaveGetPosition(int line) {
     if (!d->checkOpenLine(line)) return 0;
     const Impl::Line& l = d->lines[size_t(line)];
     if (!l.waveOpen) {
-        d->fail(EngineError::WaveOpen);
+        d->fail(EngineError::NoWaveLoaded);
         return 0;
     }
     return int(d->wavePosition(l));
