@@ -32,7 +32,8 @@ IncomingCalls::IncomingCalls(WindowContext& context, QObject* parent) : QObject(
 }
 
 bool IncomingCalls::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == ctx.ui->EditForwardCallPhoneNo && event->type() == QEvent::MouseButtonRelease &&
+    // The event's type first: during the window's tear-down the form's object is already gone.
+    if (event->type() == QEvent::MouseButtonRelease && watched == ctx.ui->EditForwardCallPhoneNo &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
         onEditForwardCallPhoneNoClicked();
     return QObject::eventFilter(watched, event);

@@ -63,7 +63,9 @@ MidCall::MidCall(WindowContext& context, QObject* parent) : QObject(parent), ctx
 }
 
 bool MidCall::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == ctx.ui->Frame10 && event->type() == QEvent::MouseButtonDblClick) onFrame10DblClick();
+    // The event's type first: while the window is torn down its widgets still send events (a child
+    // removed) after the form's object is gone.
+    if (event->type() == QEvent::MouseButtonDblClick && watched == ctx.ui->Frame10) onFrame10DblClick();
     return QObject::eventFilter(watched, event);
 }
 

@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QLineEdit>
@@ -44,6 +45,12 @@ DdeBus::~DdeBus() {
 }
 
 void DdeBus::SetText(const QString& text) {
+    // What an agent could not type is refused rather than cut: the box holds maxLength characters.
+    if (text.size() > m_text.maxLength()) {
+        sendErrorReply(QDBusError::InvalidArgs,
+                       QStringLiteral("The text is longer than the box holds (%1 characters).").arg(m_text.maxLength()));
+        return;
+    }
     m_text.setText(text);
 }
 

@@ -5,7 +5,7 @@
 //   service   org.corviddialer.Dialer
 //   object    /Dde
 //   interface org.corviddialer.Dde
-//     SetText(s text)      the box's text, as typed
+//     SetText(s text)      the box's text, as typed (longer than the box holds: InvalidArgs)
 //     Text() -> s          the box's text
 //     DDEListen()          presses DDEListen: listen to the extension in the box ("199")
 //     DDECorvid()          presses DDECorvid: coach the extension in the box ("198")

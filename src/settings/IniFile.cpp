@@ -36,8 +36,8 @@ bool syncToDisk(QFileDevice& f) {
 #endif
 }
 
-bool isControlChar(char c) {
-    return static_cast<unsigned char>(c) <= 13;
+bool isLineEnd(char c) {
+    return c == '\r' || c == '\n';
 }
 
 bool isBlank(char c) {
@@ -154,17 +154,19 @@ QByteArray writeKey(const QByteArray& text, const QByteArray& section, const QBy
         t += CrLf + CrLf + "[" + section + "]" + CrLf + entry;
     }
 
-    t.remove(0, 1); // the CR added above; its LF goes with the leading control characters below
+    t.remove(0, 1); // the CR added above; its LF goes with the leading line ends below
 
     const QByteArray threeBreaks = CrLf + CrLf + CrLf;
     const QByteArray twoBreaks = CrLf + CrLf;
     while (t.contains(threeBreaks))
         t.replace(threeBreaks, twoBreaks);
 
-    while (!t.isEmpty() && isControlChar(t.back()))
+    // Blank lines go from both ends; other control characters (a tab ending a value) are the
+    // lines' own bytes.
+    while (!t.isEmpty() && isLineEnd(t.back()))
         t.chop(1);
     qsizetype lead = 0;
-    while (lead < t.size() && isControlChar(t.at(lead)))
+    while (lead < t.size() && isLineEnd(t.at(lead)))
         ++lead;
     t.remove(0, lead);
 

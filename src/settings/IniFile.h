@@ -13,8 +13,8 @@
 //    start of its line, and the value is the rest of the line, untrimmed.
 //  - WriteIniKey: the hand-written writer. Replaces the first entry of the key in the section, or
 //    adds it as the first entry of the section, or appends the section after one blank line; it
-//    normalises the whole file (every line end CR LF, no two blank lines in a row, no leading or
-//    trailing control characters, one final CR LF) and replaces the file atomically: the new text
+//    normalises the whole file (every line end CR LF, no two blank lines in a row, no blank lines
+//    at its start or end, one final CR LF) and replaces the file atomically: the new text
 //    goes to a temporary file in the same folder that is renamed over the old one, so a failure
 //    midway leaves the old file untouched.
 //  - GetProfileKey: the profile lookup used for the account keys (note the file comes last).

@@ -2,13 +2,18 @@
 // at the loopback test bed, on a private session bus. dbus-send sets the DDE box and presses
 // DDEListen; the proxy sees the INVITE to "199" + the extension. Odd texts (10,000 characters,
 // letters, nothing) reach the PBX cut to ten characters or come back as D-Bus errors, with no box;
-// a second press while the first runs is refused as busy.
+// a second press while the first runs is refused as busy. Hostile calls (a 1 MB text, NULs and
+// bytes that are not UTF-8 sent on the wire by hand) get an error or are dropped by the bus; the
+// dialer keeps its box and shows nothing.
 
 #include "integrations/DdeBus.h"
 #include "phone/EngineErrors.h"
 #include "support/BedWindow.h"
 #include "support/PrivateSessionBus.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QProcess>
 #include <QTest>
 
@@ -97,6 +102,39 @@ private slots:
         QVERIFY2(refused.exitCode != 0 && refused.output.contains(CallUpRefusal), qPrintable(refused.output));
         QVERIFY(phone->engine->IsLineBusy(0));
         QTest::mouseClick(phone->ui().BtnHangUp, Qt::LeftButton);
+    }
+
+    void hostileCallsGetErrorsAndLeaveTheBoxAlone() {
+        const auto phone = BedWindow::online(*m_run.bed, {Account1001, QString()});
+        QVERIFY(phone);
+        QCOMPARE(PrivateSessionBus::dde(QStringLiteral("SetText"), {QStringLiteral("string:205")}).exitCode, 0);
+
+        // 1 MB from a client in this process, answered while the window's event loop runs.
+        QDBusConnection client = QDBusConnection::connectToBus(
+            QString::fromLocal8Bit(qgetenv("DBUS_SESSION_BUS_ADDRESS")), QStringLiteral("hostile"));
+        QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(DdeServiceName), QLatin1String(DdeObjectPath),
+                                                           QLatin1String(DdeInterfaceName), QStringLiteral("SetText"));
+        call << QString(1024 * 1024, QChar(0x00e9));
+        const QDBusPendingCall big = client.asyncCall(call, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(big.isFinished(), 20000);
+        QCOMPARE(big.error().type(), QDBusError::InvalidArgs);
+
+        // NULs and bytes that are not UTF-8, put on the wire by hand: the bus drops the sender.
+        const QString socket = QString::fromLocal8Bit(qgetenv("DBUS_SESSION_BUS_ADDRESS")).section('=', 1).section(',', 0, 0);
+        for (const char* hex : {"3230350032", "32ff3035", "c0af2e2e2f"}) {
+            const PrivateSessionBus::Result raw = PrivateSessionBus::busClient(
+                QStringLiteral("python3"), {QStringLiteral(CORVID_SOURCE_DIR "/tests/support/raw_dbus_call.py"), socket,
+                                            QLatin1String(DdeServiceName), QLatin1String(DdeObjectPath),
+                                            QLatin1String(DdeInterfaceName), QStringLiteral("SetText"), QLatin1String(hex)},
+                60000);
+            QVERIFY2(raw.output.startsWith(QLatin1String("disconnected")) || raw.output.startsWith(QLatin1String("error")),
+                     qPrintable(raw.output));
+        }
+        const PrivateSessionBus::Result text = PrivateSessionBus::dde(QStringLiteral("Text"));
+        QVERIFY2(text.exitCode == 0 && text.output.contains(QLatin1String("\"205\"")), qPrintable(text.output));
+        QCOMPARE(phone->ui().corvidDDEtxt->text(), QStringLiteral("205"));
+        QVERIFY(phone->fixture.fakes.messages.texts().isEmpty());
+        QDBusConnection::disconnectFromBus(QStringLiteral("hostile"));
     }
 };
 

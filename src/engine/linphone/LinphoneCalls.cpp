@@ -218,6 +218,7 @@ void LinphoneEngine::Impl::finishCall(int line) {
 }
 
 void LinphoneEngine::Impl::onIncoming(const std::shared_ptr<lp::Call>& call) {
+    noteRequest();
     if (dnd) {
         call->decline(lp::Reason::Busy);
         return;

@@ -68,6 +68,7 @@ constexpr int kMaxChatBytes = 16 * 1024;
 } // namespace
 
 void LinphoneEngine::Impl::onMessageReceived(const std::shared_ptr<lp::ChatMessage>& message) {
+    noteRequest();
     if (!message || !message->getFromAddress()) return;
     const QString user = qstr(message->getFromAddress()->getUsername());
     const QString text = QString::fromUtf8(message->getUtf8Text().c_str());

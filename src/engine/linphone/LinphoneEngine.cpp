@@ -226,6 +226,9 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
         // No tones of the library (call end, errors): the window plays its own ring-back, and a
         // tone started on a sound card whose server has died ends the process.
         text += "[sound]\ntone_indications=0\n";
+        // The library's own message store stays in memory: written to disk with a sync for every
+        // message, a flood of messages held up the engine's pump for seconds.
+        text += "[storage]\nuri=:memory:\n";
         rc.write(text);
     }
 

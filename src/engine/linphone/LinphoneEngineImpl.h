@@ -211,7 +211,10 @@ struct LinphoneEngine::Impl {
     void iterate() {
         if (!core) return;
         applyIncomingPort();
-        core->iterate();
+        // The library takes about one datagram per socket and turn: while requests come in, it
+        // gets several turns per tick, so a flood of calls or messages is answered, not queued.
+        for (int turn = 0; core && turn < (requestsArriving() ? kTurnsWhileRequestsArrive : 1); ++turn)
+            core->iterate();
         if (core && callHistoryToDrop) {
             // The library keeps every ended call in its history, in memory as well as in its
             // database, for as long as it runs; the window keeps its own call log.
@@ -222,11 +225,21 @@ struct LinphoneEngine::Impl {
         if (core) adjustPump();
     }
 
+    // A call or a message from outside came in during the last kRequestWindowMs.
+    static constexpr int kRequestWindowMs = 2000;
+    static constexpr int kTurnsWhileRequestsArrive = 4;
+    QElapsedTimer lastRequest;
+    bool requestsArriving() const { return lastRequest.isValid() && lastRequest.elapsed() < kRequestWindowMs; }
+    void noteRequest() {
+        lastRequest.start();
+        wake();
+    }
+
     // While a call or a registration is under way the library gets time every pumpMs; an idle
     // phone (registered, no call) is pumped every kIdlePumpMs, which keeps the idle dialer's wake-ups
     // few. Anything the agent starts (a call, an answer) wakes the pump at once.
     bool busy() const {
-        if (placingLine >= 0 || !incoming.isEmpty()) return true;
+        if (placingLine >= 0 || !incoming.isEmpty() || requestsArriving()) return true;
         if (reg == Reg::Registering || reg == Reg::Unregistering) return true;
         for (const Line& l : lines)
             if (l.call) return true;
