@@ -4,6 +4,12 @@
 //   corvid-app-bench [--idle-seconds N] [--calls N] [--call-seconds N] [--no-page] [--dial-files N]
 //                    [--no-notices]
 //   corvid-app-bench --soak N
+//   corvid-app-bench --seats N [--idle-seconds N] [--dialer PROGRAM]
+//
+// With --seats, many agents on one host instead (see SeatsBench.h): N copies of the program
+// (default: the one built beside this bench), each on its own Xvfb display; goals for all of them
+// together: idle CPU <= 5 % of one core, PSS <= 60 MiB a seat without the PBX page, N simultaneous
+// dial files -> N INVITEs within 1 s.
 //
 // 1. Starts the test bed and the real MainForm (offscreen unless a display is there) on a
 //    temporary install root set up for account 1001; start-up goes online and registers by itself.
@@ -32,6 +38,7 @@
 #include "BenchCommon.h"
 #include "ProcStats.h"
 #include "Soak.h"
+#include "SeatsBench.h"
 #include "engine/SipEngine.h"
 #include "engine/linphone/LinphoneEngine.h"
 #include "support/MainFormFixture.h"
@@ -81,6 +88,20 @@ bool report(const char* what, double value, const char* unit, double goal) {
     std::printf("%s: %.3f %s (goal <= %.1f %s)%s\n", what, value, unit, goal, unit, met ? "" : "  MISSED");
     return met;
 }
+
+// Counts paint events by widget (object name, else class) while installed: what repaints while idle.
+class PaintCounter : public QObject {
+public:
+    QMap<QString, int> paints;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && watched->isWidgetType()) {
+            const QString name = watched->objectName().isEmpty() ? QString::fromLatin1(watched->metaObject()->className())
+                                                                 : watched->objectName();
+            ++paints[name];
+        }
+        return false;
+    }
+};
 
 // Notes the embedded browser's loadFinished (connected by name: the bench does not link the web engine).
 class LoadWatch : public QObject {
@@ -135,9 +156,18 @@ int main(int argc, char** argv) {
                                        QStringLiteral("Dial files wait for the ticks (change notices off)."));
     QCommandLineOption soakOption(QStringLiteral("soak"), QStringLiteral("Run the soak of N calls alone."),
                                   QStringLiteral("N"));
-    parser.addOptions({idleOption, callsOption, talkOption, noPageOption, dialFilesOption, noNoticesOption, soakOption});
+    QCommandLineOption seatsOption(QStringLiteral("seats"), QStringLiteral("Many agents: N programs, each on its own display."),
+                                   QStringLiteral("N"));
+    QCommandLineOption dialerOption(QStringLiteral("dialer"), QStringLiteral("The program the seats run."),
+                                    QStringLiteral("PROGRAM"), QStringLiteral(CORVID_DIALER_BINARY));
+    parser.addOptions({idleOption, callsOption, talkOption, noPageOption, dialFilesOption, noNoticesOption, soakOption,
+                       seatsOption, dialerOption});
     parser.process(app);
     if (parser.isSet(soakOption)) return runSoak(qMax(1, parser.value(soakOption).toInt()));
+    if (parser.isSet(seatsOption)) {
+        const int seats = qBound(1, parser.value(seatsOption).toInt(), 99); // accounts 1001..1099
+        return seats::SeatsBench(seats, qMax(1, parser.value(idleOption).toInt()), parser.value(dialerOption)).run();
+    }
     const int idleSeconds = qMax(1, parser.value(idleOption).toInt());
     const int calls = qMax(1, parser.value(callsOption).toInt());
     const int talkSeconds = qMax(1, parser.value(talkOption).toInt());
@@ -199,8 +229,11 @@ int main(int argc, char** argv) {
     bool ok = true;
     {
         const QMap<qint64, ThreadSample> threads0 = sampleThreads();
+        PaintCounter painted;
+        app.installEventFilter(&painted);
         const qint64 cpu0 = cpuMicros(), switches0 = contextSwitches(), wall0 = monotonicMicros();
         runEventLoop(idleSeconds * 1000);
+        app.removeEventFilter(&painted);
         const qint64 cpu = cpuMicros() - cpu0, switches = contextSwitches() - switches0,
                      wall = monotonicMicros() - wall0;
         const QMap<qint64, ThreadSample> threads1 = sampleThreads();
@@ -218,6 +251,10 @@ int main(int argc, char** argv) {
                 running << QStringLiteral("%1 %2 ms").arg(timer->objectName()).arg(timer->interval());
         running.sort();
         std::printf("  window timers running: %s\n", qPrintable(running.join(QStringLiteral(", "))));
+        QStringList paints;
+        for (auto it = painted.paints.cbegin(); it != painted.paints.cend(); ++it)
+            paints << QStringLiteral("%1 %2").arg(it.key()).arg(it.value());
+        std::printf("  paint events while idle: %s\n", paints.isEmpty() ? "none" : qPrintable(paints.join(QStringLiteral(", "))));
         std::printf("  per thread (switches/s, CPU ms, threads of that name):\n");
         for (const ThreadDelta& t : threadDeltas(threads0, threads1))
             std::printf("    %6.2f /s %8.1f ms  %2d  %s\n", double(t.switches) / seconds, t.cpuMs, t.count,

@@ -16,7 +16,7 @@
 namespace corvid {
 
 Shutdown::Shutdown(WindowContext& ctx, QObject* parent)
-    : QObject(parent), m_ctx(ctx), m_forceQuit([] { ForceQuit(); }) {
+    : QObject(parent), m_ctx(ctx), m_forceQuit([] { ForceQuit(0); }) {
     connect(m_ctx.ui->exitcmd, &QAction::triggered, this, &Shutdown::onExitcmdTriggered);
     // Queued: the sequence starts from the event loop, after the call end's handler has returned.
     if (LineStatus* lines = m_ctx.subsystems.lines)

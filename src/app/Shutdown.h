@@ -17,14 +17,14 @@ class Shutdown : public QObject {
 public:
     explicit Shutdown(WindowContext& ctx, QObject* parent = nullptr);
 
-    // The sequence; it ends with ForceQuit. A second request while it runs (its waits handle
-    // clicks) is ignored. Asked for while a call end runs (a handler waiting for its recording to be
+    // The sequence; it ends the process with ForceQuit and exit code 0, a clean close. A second
+    // request while it runs (its waits handle clicks) is ignored. Asked for while a call end runs (a handler waiting for its recording to be
     // saved, with this request inside its wait), the sequence starts once the last call end is over.
     void run();
     void onExitcmdTriggered();
     bool isRunning() const { return m_running; }
 
-    // What ends the process (ForceQuit by default); tests observe it instead.
+    // What ends the process (ForceQuit(0) by default); tests observe it instead.
     void setForceQuit(std::function<void()> forceQuit) { m_forceQuit = std::move(forceQuit); }
 
 private:

@@ -128,7 +128,9 @@ QWidget* PbxPage::browser() {
     QWidget* host = m_ctx.ui->WebBrowser1Host;
     // The web engine is loaded here, when the page is first shown. Without it the page is a link
     // that opens in the desktop's browser.
-    QWidget* widget = createWebView(host);
+    const bool embedded =
+        ReadIniKey(m_ctx.root.settingsFile(), System, QLatin1String(PbxPageEmbeddedKey)).trimmed() != QLatin1String("False");
+    QWidget* widget = embedded ? createWebView(host) : nullptr;
     if (!widget) {
         auto* label = new QLabel(host);
         label->setTextFormat(Qt::RichText);

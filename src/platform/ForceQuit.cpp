@@ -5,10 +5,10 @@
 
 namespace corvid {
 
-void ForceQuit() {
+void ForceQuit(int exitCode) {
     // Diagnostics already printed to stdout/stderr are not worth losing.
     std::fflush(nullptr);
-    std::_Exit(1);
+    std::_Exit(exitCode);
 }
 
 } // namespace corvid

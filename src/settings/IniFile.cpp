@@ -1,4 +1,5 @@
 #include "settings/IniFile.h"
+#include "settings/SiteSettings.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -223,8 +224,11 @@ bool WriteIniKeyFile(const QString& file, const QString& section, const QString&
 
 QString ReadIniKey(const QString& file, const QString& section, const QString& key) {
     QByteArray text;
-    if (!ini::makeFileExist(file) || !readWholeFile(file, &text)) return QString();
-    return QString::fromLocal8Bit(ini::readKey(text, section.toLocal8Bit(), key.toLocal8Bit()));
+    QByteArray value;
+    if (ini::makeFileExist(file) && readWholeFile(file, &text))
+        value = ini::readKey(text, section.toLocal8Bit(), key.toLocal8Bit());
+    if (value.isNull() && site::isAgentSettingsFile(file)) value = site::siteValue(section.toLocal8Bit(), key.toLocal8Bit());
+    return QString::fromLocal8Bit(value);
 }
 
 void WriteIniKey(const QString& file, const QString& section, const QString& key, const QString& value) {
@@ -233,8 +237,10 @@ void WriteIniKey(const QString& file, const QString& section, const QString& key
 
 QString GetProfileKey(const QString& section, const QString& key, const QString& file) {
     QByteArray text;
-    if (!readWholeFile(file, &text)) return QString();
-    QString value = QString::fromLocal8Bit(ini::profileKey(text, section.toLocal8Bit(), key.toLower().toLocal8Bit()));
+    QByteArray bytes;
+    if (readWholeFile(file, &text)) bytes = ini::profileKey(text, section.toLocal8Bit(), key.toLower().toLocal8Bit());
+    if (bytes.isNull() && site::isAgentSettingsFile(file)) bytes = site::siteValue(section.toLocal8Bit(), key.toLocal8Bit());
+    QString value = QString::fromLocal8Bit(bytes);
     if (value.size() > ini::ProfileValueMaxChars) {
         qsizetype n = ini::ProfileValueMaxChars;
         if (value.at(n - 1).isHighSurrogate()) --n; // never split a character in two

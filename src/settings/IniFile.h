@@ -22,6 +22,9 @@
 //    a value enclosed in matching single or double quotes loses them; at most ProfileValueMaxChars
 //    characters are returned.
 //
+// Reads of an agent's settings file (bin/corvidapp.ini) that do not find the key fall back to the
+// site-wide defaults (SiteSettings.h); writes never touch the site file.
+//
 // Reader and writer make a missing file exist (empty) and make it writable for its owner.
 // Names are compared in ASCII lower case; the byte length of a name never changes by lowering it,
 // which the writer relies on (it finds positions in a lower-case copy and cuts the original).

@@ -7,6 +7,9 @@
 #include "phone/OnlineControl.h"
 
 #include <QApplication>
+#include <QLabel>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QtTest>
@@ -123,6 +126,25 @@ private Q_SLOTS:
     }
 
     // --- the link that stands for the page without the web engine ----------------------------------
+
+    // An administrator keeps the web engine out for every agent (PbxPageEmbedded=False in the site
+    // file): the page is the link for the desktop's browser.
+    void pageNotEmbeddedIsALink() {
+        QTemporaryDir site;
+        QVERIFY(QDir(site.path()).mkpath(QStringLiteral("corvid-dialer")));
+        QFile file(site.filePath(QStringLiteral("corvid-dialer/site.ini")));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[System]\nPbxPageEmbedded=False\n") > 0);
+        file.close();
+        const QByteArray oldDirs = qgetenv("XDG_CONFIG_DIRS");
+        qputenv("XDG_CONFIG_DIRS", site.path().toLocal8Bit());
+        auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_DIRS", oldDirs); });
+        Page p(false);
+        p.w.setSetting(QStringLiteral("PbxPageProbeUrl"), QStringLiteral("http://127.0.0.1:9/probe"));
+        p.tick();
+        auto* link = p.w.window.findChild<QLabel*>(QStringLiteral("WebBrowser1"));
+        QVERIFY(link);
+        QVERIFY(link->text().contains(QStringLiteral("127.0.0.1:9/probe")));
+    }
 
     // The caption shows no credentials; the link itself still opens the whole address.
     void linkCaptionHidesTheCredentials() {

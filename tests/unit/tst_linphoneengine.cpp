@@ -1,6 +1,13 @@
 // The engine without a SIP peer (loopback only, nothing is sent): refusals before the start and
 // after the stop, taken ports, injected numbers, empty saves, a missing codec, offline volumes.
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstring>
+
 #include "engine/linphone/LinphoneEngine.h"
 #include "testbed/TestBed.h"
 
@@ -97,6 +104,28 @@ private Q_SLOTS:
         QVERIFY(QUdpSocket().bind(QHostAddress::LocalHost, quint16(port)));
         expectAllRefused(engine);
         QVERIFY(start(engine, freeUdpPort()));
+        engine.EngineStop();
+    }
+
+    // A port another dialer of this host has claimed (it is about to bind it) is in use, for SIP and RTP.
+    void portClaimedByAnotherDialerIsInUse() {
+        const int port = freeUdpPort(2);
+        const int claim = ::socket(AF_UNIX, SOCK_DGRAM, 0);
+        sockaddr_un sa{};
+        sa.sun_family = AF_UNIX;
+        const QByteArray name = "corvid-dialer-udp-" + QByteArray::number(port);
+        std::memcpy(sa.sun_path + 1, name.constData(), size_t(name.size()));
+        QVERIFY(::bind(claim, reinterpret_cast<sockaddr*>(&sa),
+                       socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(name.size()))) == 0);
+        LinphoneEngine engine(options(QStringLiteral("claimed")));
+        QVERIFY(!start(engine, port));
+        QCOMPARE(engine.LastErrorCode(), int(EngineError::PortInUse));
+        QVERIFY(start(engine, freeUdpPort()));
+        QString address;
+        QVERIFY(!engine.OpenLine(0, false, address, port));
+        QCOMPARE(engine.LastErrorCode(), int(EngineError::PortInUse));
+        ::close(claim);
+        QVERIFY(engine.OpenLine(0, false, address, port));
         engine.EngineStop();
     }
 

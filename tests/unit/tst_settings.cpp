@@ -2,12 +2,14 @@
 // file-level behaviour (long values, the atomic rewrite, paths that cannot be written).
 
 #include "settings/IniFile.h"
+#include "settings/SiteSettings.h"
 #include "support/FileSizeLimit.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -176,6 +178,54 @@ private slots:
         QVERIFY(QFileInfo(dir.filePath("folder")).isDir());
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  (QStringList{"blocker", "folder"}));
+    }
+
+    // Site defaults: the agent's file wins whenever it holds the key (even empty), then the first
+    // folder of XDG_CONFIG_DIRS holding the key, then /etc; both readers, other files never fall back.
+    void siteDefaults_data() {
+        QTest::addColumn<QByteArray>("agent");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("expected");
+        const QByteArray agent("[System]\r\nCrmHost=agent.example\r\nForward=\r\n");
+        QTest::newRow("agent's value") << agent << "corvidapp.ini" << "CrmHost" << "agent.example";
+        QTest::newRow("agent's empty value") << agent << "corvidapp.ini" << "Forward" << "";
+        QTest::newRow("first site folder") << agent << "corvidapp.ini" << "ProviderDomain" << "first.example";
+        QTest::newRow("second site folder") << agent << "corvidapp.ini" << "SipOutboundProxy" << "second";
+        QTest::newRow("no layer holds it") << agent << "corvidapp.ini" << "Nothing" << "";
+        QTest::newRow("other file") << agent << "websettings.ini" << "ProviderDomain" << "";
+        QTest::newRow("no agent file") << QByteArray() << "corvidapp.ini" << "TlsMode" << "agent-less";
+    }
+
+    void siteDefaults() {
+        QFETCH(QByteArray, agent);
+        QFETCH(QString, file);
+        QFETCH(QString, key);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(QDir(dir.path()).mkpath("first/corvid-dialer") && QDir(dir.path()).mkpath("second/corvid-dialer"));
+        // Written as an administrator's editor would: LF line ends, blanks, quotes.
+        QVERIFY(putFile(dir.filePath("first/corvid-dialer/site.ini"),
+                        "[System]\nCrmHost = site.example\nForward=5551234567\nProviderDomain = \"first.example\"\n"
+                        "TlsMode=agent-less\n"));
+        const QByteArray second("[System]\nProviderDomain=second.example\nSipOutboundProxy=second\n");
+        QVERIFY(putFile(dir.filePath("second/corvid-dialer/site.ini"), second));
+        const QByteArray oldDirs = qgetenv("XDG_CONFIG_DIRS");
+        qputenv("XDG_CONFIG_DIRS", (dir.filePath("first") + ":relative:" + dir.filePath("second")).toLocal8Bit());
+        auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_DIRS", oldDirs); });
+        const QString path = dir.filePath(file);
+        if (!agent.isNull()) QVERIFY(putFile(path, agent));
+        QCOMPARE(ReadIniKey(path, "System", key), expected);
+        QCOMPARE(GetProfileKey("System", key, path), expected);
+        QCOMPARE(fileBytes(dir.filePath("second/corvid-dialer/site.ini")), second); // never written
+    }
+
+    void siteFileLookupEndsInEtc() {
+        QCOMPARE(site::siteFileCandidates(QString()),
+                 QStringList({"/etc/xdg/corvid-dialer/site.ini", "/etc/corvid-dialer/site.ini"}));
+        QCOMPARE(site::siteFileCandidates("/opt/a/:/etc"),
+                 QStringList({"/opt/a/corvid-dialer/site.ini", "/etc/corvid-dialer/site.ini"}));
     }
 };
 

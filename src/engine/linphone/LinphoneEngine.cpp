@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <arpa/inet.h>
 #include <bctoolbox/logging.h>
@@ -15,7 +16,11 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <cstddef>
+#include <cstring>
 
 namespace corvid {
 
@@ -41,6 +46,25 @@ bool udpPortFree(const QString& address, int port, int type = SOCK_DGRAM) {
     const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
     ::close(fd);
     return ok;
+}
+
+// A claim on a UDP port among the dialers of this host: an abstract local socket named after the
+// port, which exists once per host and goes away with its process. The library binds its sockets
+// for reuse, so two dialers starting at the same moment could both bind the port that the check
+// above found free, and replies would then reach only one of them. -1 when another holds it.
+int claimUdpPort(int port) {
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    sockaddr_un sa{};
+    sa.sun_family = AF_UNIX;
+    const QByteArray name = "corvid-dialer-udp-" + QByteArray::number(port);
+    std::memcpy(sa.sun_path + 1, name.constData(), size_t(name.size())); // sun_path[0] = 0: abstract
+    const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(name.size()));
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), length) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 // The first IPv4 address of an interface that is up and not the loopback; 127.0.0.1 without one.
@@ -191,6 +215,12 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
     // the other transports stay closed, so nothing falls back to clear UDP.
     if (!udpPortFree(bindAddress, sipPort, transport == SipSecurity::Transport::Udp ? SOCK_DGRAM : SOCK_STREAM))
         return fail(EngineError::PortInUse);
+    const int claim = claimUdpPort(sipPort);
+    if (claim < 0) return fail(EngineError::PortInUse);
+    portClaims.push_back(claim);
+    auto releaseOnFailure = qScopeGuard([this] {
+        if (!started()) releasePortClaims();
+    });
 
     QString dir = options.dataDir.isEmpty() ? QDir::tempPath() + QStringLiteral("/corvid-engine") : options.dataDir;
     dir = QDir::cleanPath(QDir(dir).absolutePath());
@@ -363,7 +393,14 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
     return true;
 }
 
+void LinphoneEngine::Impl::releasePortClaims() {
+    for (int fd : portClaims)
+        ::close(fd);
+    portClaims.clear();
+}
+
 void LinphoneEngine::Impl::stop() {
+    releasePortClaims();
     if (!core) return;
     pump.stop();
     // Calls cut by going offline are ours: no far-end hang-up is reported for them.
@@ -694,6 +731,12 @@ bool LinphoneEngine::OpenLine(int line, bool, QString& localAddress, int rtpPort
     }
     if (!udpPortFree(QString(), rtpPort) || !udpPortFree(QString(), rtpPort + 1))
         return d->fail(EngineError::PortInUse);
+    // Claimed for as long as the engine runs, whatever port the line takes next.
+    for (int port : {rtpPort, rtpPort + 1}) {
+        const int claim = claimUdpPort(port);
+        if (claim < 0) return d->fail(EngineError::PortInUse);
+        d->portClaims.push_back(claim);
+    }
     l.open = true;
     l.rtpPort = rtpPort;
     d->audioPortSet = -1;

@@ -143,6 +143,7 @@ struct LinphoneEngine::Impl {
     QString serverHostPort;     // the proxy (or outbound proxy) the account talks to
     TlsCheck tlsCheck;          // explains a failed TLS connection to it
     int port = 0;
+    std::vector<int> portClaims; // claims on the SIP and RTP ports in use (claimUdpPort), released at stop
     bool files = false;
     int audioPortSet = -1;
     int placingLine = -1; // the line whose call the library is creating right now
@@ -185,6 +186,7 @@ struct LinphoneEngine::Impl {
         return false;
     }
     bool started() const { return bool(core); }
+    void releasePortClaims();
     bool checkStarted() { return started() || fail(EngineError::NotOnline); }
     bool checkLine(int line) {
         if (!checkStarted()) return false;
