@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 
 #include "FuzzCheck.h"
-#include "engine/linphone/WaveFile.h"
+#include "engine/WaveFile.h"
 
 using namespace corvid;
 
