@@ -103,6 +103,7 @@ inline int runSoak(int calls) {
     const QString datalink = fixture.root().datalink();
     const QString connected = QStringLiteral("Line- 1: Success to connect.");
     int dialFiles = 0, endFiles = 0, answered = 0, stalled = 0;
+    QStringList answeredNumbers;
     long rssAt100 = 0;
     const qint64 started = monotonicMicros();
     for (int i = 0; i < calls; ++i) {
@@ -117,6 +118,7 @@ inline int runSoak(int calls) {
         ++dialFiles;
         if (kind < 2) {
             ++answered;
+            answeredNumbers << number;
             if (!QTest::qWaitFor([&] { return log.contains(connected); }, 10000)) {
                 std::fprintf(stderr, "call %d (%s) not connected: %s\n", i + 1, qPrintable(number),
                              qPrintable(log.join(QStringLiteral(" | "))));
@@ -155,6 +157,13 @@ inline int runSoak(int calls) {
         else
             ++invalid;
     }
+    QStringList unrecorded;
+    for (const QString& number : answeredNumbers)
+        if (messages.entryList({number + QStringLiteral("_*.wav")}, QDir::Files).isEmpty()) unrecorded << number;
+    if (!unrecorded.isEmpty())
+        std::printf("  answered calls without a recording: %s\n", qPrintable(unrecorded.join(QStringLiteral(", "))));
+    if (!fixture.fakes.messages.texts().isEmpty())
+        std::printf("  message boxes: %s\n", qPrintable(fixture.fakes.messages.texts().join(QStringLiteral(" | "))));
     const QString journal = fixture.root().logFile(QStringLiteral("automation.log"));
     const qsizetype journalLines = soakLineCount(journal) + soakLineCount(journal + QStringLiteral(".1"));
 
