@@ -27,7 +27,6 @@ struct CallsWindow {
     WindowContext& ctx = fixture.ctx();
     Ui::MainForm& ui = fixture.ui();
     LineStatus* lines = ctx.subsystems.lines;
-    Dialing* dialing = ctx.subsystems.dialing;
     CallEnd* callEnd = ctx.subsystems.callEnd;
     CallLog* callLog = ctx.subsystems.callLog;
     Recording* recording = ctx.subsystems.recording;

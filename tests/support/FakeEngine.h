@@ -85,7 +85,6 @@ public:
     // --- state ---------------------------------------------------------------------------
     bool isStarted() const { return m_started; }
     int sipPort() const { return m_sipPort; }
-    int lineCount() const { return int(m_lines.size()); }
     Line line(int index) const { return m_lines.value(index); }
     Line& lineRef(int index) { return m_lines[index]; }
 

@@ -26,7 +26,6 @@ public:
 
     QString current() const { return m_text; }
     void put(const QString& text) { m_text = text, changed(); } // as if another program had copied it
-    void putSilently(const QString& text) { m_text = text; }    // a change whose notice got lost
 
 private:
     void changed() {

@@ -31,15 +31,12 @@ private slots:
     }
 
     // Plain values stay as written; values that would cut the query are encoded, so the server reads
-    // each value back whole.
+    // each value back whole ("&", "=", "#" and blanks: the pop-up's window test reads them on a server).
     void crmAddress_data() {
         QTest::addColumn<QStringList>("values"); // user, password, work group, caller ID
         QTest::addColumn<QString>("address");
         QTest::newRow("plain, caller ID trimmed") << QStringList{"ann", "pw1", "Sales", "5551234567 "}
                                                   << "http://crm:8080/lm_sp.asp?u=ann&p=pw1&w=Sales&phone=5551234567";
-        QTest::newRow("& = # and blanks")
-            << QStringList{"a&b", "p=q", "R&D #2", " 555 1234"}
-            << "http://crm:8080/lm_sp.asp?u=a%26b&p=p%3Dq&w=R%26D%20%232&phone=555%201234";
         QTest::newRow("plus, percent, non-ASCII")
             << QStringList{"a+b", "100%", "Zürich", "+15551234567"}
             << "http://crm:8080/lm_sp.asp?u=a%2Bb&p=100%25&w=Z%C3%BCrich&phone=%2B15551234567";

@@ -32,24 +32,6 @@ private slots:
         QCOMPARE(readListFields(content, 99), expected);
     }
 
-    void limits_data() {
-        QTest::addColumn<int>("maxFields");
-        QTest::addColumn<int>("expectedCount");
-        QTest::newRow("agent list") << AgentListMaxFields << 49;
-        QTest::newRow("transfer list") << TransferListMaxFields << 99;
-    }
-
-    void limits() {
-        QFETCH(int, maxFields);
-        QFETCH(int, expectedCount);
-        QByteArray content;
-        for (int i = 1; i <= 120; ++i)
-            content += QByteArray::number(1000 + i) + "_agent\r\n";
-        const QStringList fields = readListFields(content, maxFields);
-        QCOMPARE(fields.size(), expectedCount);
-        QCOMPARE(fields.last(), QStringLiteral("%1_agent").arg(1000 + expectedCount));
-    }
-
     void missingFileIsEmptyAndNotMade() {
         QTemporaryDir dir;
         QVERIFY(readListFile(dir.filePath("agentlist.txt"), AgentListMaxFields).isEmpty());
