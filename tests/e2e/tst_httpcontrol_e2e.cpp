@@ -7,21 +7,10 @@
 #include "integrations/HttpControl.h"
 
 #include <QProcess>
-#include <QTcpServer>
 #include <QtTest>
 
 using namespace corvid;
 using namespace corvid::test;
-
-namespace {
-
-quint16 freeTcpPort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
-}
-
-} // namespace
 
 class TestHttpControlE2e : public QObject {
     Q_OBJECT
@@ -36,7 +25,7 @@ private Q_SLOTS:
     void cleanupTestCase() { QVERIFY(m_run.stop()); }
 
     void aPageDialsFollowsAndHangsUp() {
-        const quint16 control = freeTcpPort(), page = freeTcpPort();
+        const quint16 control = quint16(freeTcpPort()), page = quint16(freeTcpPort());
         auto window = BedWindow::online(*m_run.bed, {Account1001, QStringLiteral("Demo Agent"), m_run.tone(1000),
                                                      {{QStringLiteral("HttpControl"), QStringLiteral("True")},
                                                       {QStringLiteral("HttpControlPort"), QString::number(control)},
