@@ -154,9 +154,15 @@ void Automation::journalRequest(const QString& channel, const QString& shown, co
 
 quint64 Automation::submitRequest(const QString& channel, const ClipboardRequest& request, const QString& shown) {
     m_queue.append({{channel, shown, ++m_lastId}, request});
-    // Taken from the event loop: the caller answers its own client first.
-    QTimer::singleShot(0, this, [this] { queuedNow(); });
-    return m_lastId;
+    const quint64 id = m_lastId;
+    // A dial never waits, so it is taken at once when the channel is free: the INVITE leaves while
+    // the caller is still answering. Hang-ups and drops may wait (the recording's save), and must
+    // not wait inside the caller's own request handling: they are taken after it returns.
+    if (request.kind == ClipboardRequest::Dial)
+        queuedNow();
+    else
+        QMetaObject::invokeMethod(this, [this] { queuedNow(); }, Qt::QueuedConnection);
+    return id;
 }
 
 int Automation::queuedRequests(const QString& channel) const {
