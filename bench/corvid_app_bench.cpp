@@ -8,8 +8,8 @@
 //
 // With --seats, many agents on one host instead (see SeatsBench.h): N copies of the program
 // (default: the one built beside this bench), each on its own Xvfb display; goals for all of them
-// together: idle CPU <= 5 % of one core, PSS <= 60 MiB a seat without the PBX page, N simultaneous
-// dial files -> N INVITEs within 1 s.
+// together: idle CPU <= 5 % of one core, PSS <= 60 MiB a seat without the PBX page. (N simultaneous
+// dial files -> N INVITEs is not measured: dial files act only while a seat's "Click On" is ticked.)
 //
 // 1. Starts the test bed and the real MainForm (offscreen unless a display is there) on a
 //    temporary install root set up for account 1001; start-up goes online and registers by itself.
