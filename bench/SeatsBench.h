@@ -6,18 +6,28 @@
 // loopback). Twice: first without the page (PbxPageEmbedded=False: the page is a link, the web
 // engine never loads), then with it. Each round prints the SIP
 // port each seat registered from, the idle CPU and context switches of all seats together (their
-// web engine helpers included; the X servers' own share apart) and the PSS of each seat.
+// web engine helpers included; the X servers' own share apart) and the PSS of each seat. Then each
+// agent ticks "Click On" (a click on the box, sent to the seat's display with xdotool) and every seat
+// gets a dial file at the same moment; the bench prints when each INVITE reached the far end, from
+// the far end's own message trace, counted from the first file dropped.
 
 #include "BenchCommon.h"
 #include "ProcStats.h"
+#include "support/MainFormFixture.h"
 #include "testbed/TestBed.h"
+#include "ui_MainForm.h"
 
+#include <QCheckBox>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -35,6 +45,7 @@ using corvid::test::SipTestBed;
 
 constexpr double kSeatsIdleGoalPercent = 5.0; // all seats together, of one core
 constexpr double kSeatPssGoalMiB = 60.0;      // one seat without the page
+constexpr double kSeatsDialGoalMs = 1000.0;   // from the first dial file to the last INVITE
 
 // Serves the page of active extensions for any path, as the PBX's web server would.
 class PageServer : public QTcpServer {
@@ -170,6 +181,40 @@ inline QString median(QList<double> values, const char* format) {
     if (values.isEmpty()) return QStringLiteral("-");
     std::sort(values.begin(), values.end());
     return QString::asprintf(format, values.first(), values.at(values.size() / 2), values.last());
+}
+
+// Where a click ticks the click-to-dial box, in the main window's own coordinates: the real form
+// laid out offscreen as a registered seat shows it (the online button visible, reading "Offline"),
+// in a window without decorations, as on a bare X display.
+inline QPoint clickToDialSpot() {
+    corvid::test::MainFormFixture fixture;
+    fixture.writeSettings({{QStringLiteral("Login"), QStringLiteral("1001")},
+                           {QStringLiteral("PbxPageEmbedded"), QStringLiteral("False")}});
+    fixture.create();
+    Ui::MainForm& ui = fixture.ui();
+    ui.BtnOnline->setText(QStringLiteral("Offline"));
+    ui.BtnOnline->setVisible(true);
+    QCoreApplication::processEvents(); // the layout takes the button in
+    QCheckBox* box = ui.autoCheck;
+    QStyleOptionButton option;
+    option.initFrom(box);
+    const QRect indicator = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
+    return box->mapTo(&fixture.window(), indicator.center());
+}
+
+// When the far end received each first INVITE to a number in numbers, from its message trace
+// ("----- 2026-12-07 19:43:53.761736" before each message, local time).
+inline QHash<QString, QDateTime> inviteTimes(const QString& trace, const QStringList& numbers) {
+    static const QRegularExpression block(
+        QStringLiteral("^-{20,} (\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3})\\d*\\n[^\\n]*received[^\\n]*\\n\\nINVITE sip:(\\d+)@"),
+        QRegularExpression::MultilineOption);
+    QHash<QString, QDateTime> times;
+    for (auto it = block.globalMatch(trace); it.hasNext();) {
+        const auto m = it.next();
+        if (numbers.contains(m.captured(2)) && !times.contains(m.captured(2)))
+            times.insert(m.captured(2), QDateTime::fromString(m.captured(1), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")));
+    }
+    return times;
 }
 
 class SeatsBench {
@@ -364,8 +409,85 @@ private:
                         kSeatPssGoalMiB, met ? "" : "  MISSED");
             ok &= met;
         }
+        ok &= dialTogether(name);
         stopSeats();
         return ok;
+    }
+
+    // Each agent ticks "Click On"; the box writes autocall=1 to the seat's settings as it changes.
+    bool tickClickToDial(const QString& xdotool) {
+        if (m_clickSpot.isNull()) m_clickSpot = clickToDialSpot();
+        int ticked = 0;
+        for (Seat& s : m_seats) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":%1").arg(s.display));
+            const auto xdo = [&](const QStringList& arguments) {
+                QProcess process;
+                process.setProcessEnvironment(env);
+                process.start(xdotool, arguments);
+                if (!process.waitForFinished(10000)) process.kill();
+                return process.readAllStandardOutput() + process.readAllStandardError();
+            };
+            // The seat's only visible top-level window is the dialer's.
+            const QByteArray window = xdo({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                                           QString::number(s.dialer->pid())})
+                                          .split('\n')
+                                          .value(0)
+                                          .trimmed();
+            const QByteArray clicked =
+                xdo({QStringLiteral("mousemove"), QStringLiteral("--window"), QString::fromLatin1(window),
+                     QString::number(m_clickSpot.x()), QString::number(m_clickSpot.y()), QStringLiteral("click"),
+                     QStringLiteral("1")});
+            const QString ini = s.root + QStringLiteral("/bin/corvidapp.ini");
+            if (QTest::qWaitFor([&] { return readProc(ini).contains("autocall=1"); }, 5000))
+                ++ticked;
+            else
+                std::printf("  seat %s: the click at %d,%d did not tick click-to-dial (%s)\n", qPrintable(s.user),
+                            m_clickSpot.x(), m_clickSpot.y(), clicked.trimmed().constData());
+        }
+        return ticked == m_count;
+    }
+
+    // Every seat gets a dial file for its own number at once: written aside first, then renamed in,
+    // one rename right after the other.
+    bool dialTogether(const QString& round) {
+        const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
+        if (xdotool.isEmpty()) {
+            std::printf("dial files: xdotool is not installed (scripts/install-deps bench), not measured\n");
+            return false;
+        }
+        if (!tickClickToDial(xdotool)) return false;
+        QStringList numbers, temps, targets;
+        for (const Seat& s : m_seats) {
+            const QString number = QStringLiteral("9001%1").arg(s.user.toInt() + (round == QLatin1String("page") ? 200000 : 100000), 6, 10, QLatin1Char('0'));
+            numbers << number;
+            const QString datalink = s.root + QStringLiteral("/datalink/");
+            QDir().mkpath(datalink);
+            temps << datalink + QStringLiteral(".") + number + QStringLiteral(".tmp");
+            targets << datalink + number + QStringLiteral(".dia");
+            QFile file(temps.last());
+            if (!file.open(QIODevice::WriteOnly)) return false;
+        }
+        const QDateTime dropped = QDateTime::currentDateTime();
+        for (qsizetype i = 0; i < temps.size(); ++i)
+            QFile::rename(temps.at(i), targets.at(i));
+        QHash<QString, QDateTime> times;
+        (void)QTest::qWaitFor(
+            [&] {
+                times = inviteTimes(m_bed.farEndMessages(SipTestBed::FarEnd::Answer), numbers);
+                return times.size() == numbers.size();
+            },
+            15000);
+        QList<double> delays;
+        for (auto it = times.cbegin(); it != times.cend(); ++it)
+            delays << double(dropped.msecsTo(it.value()));
+        const double last = delays.isEmpty() ? 0 : *std::max_element(delays.cbegin(), delays.cend());
+        const bool met = times.size() == numbers.size() && last <= kSeatsDialGoalMs;
+        std::printf("dial files dropped into all %d seats at once: %lld INVITEs at the far end, the last after %.0f ms "
+                    "(goal: all within %.0f ms)%s\n",
+                    m_count, static_cast<long long>(times.size()), last, kSeatsDialGoalMs, met ? "" : "  MISSED");
+        std::printf("  INVITE after (ms): %s (min / median / max)\n", qPrintable(median(delays, "%.0f / %.0f / %.0f")));
+        return met;
     }
 
     // SIGTERM to every seat at once (each closes as at File > exit), then the groups are reaped.
@@ -383,6 +505,7 @@ private:
     SipTestBed m_bed;
     PageServer m_pages;
     std::vector<Seat> m_seats;
+    QPoint m_clickSpot;
 };
 
 } // namespace corvid::bench::seats
