@@ -14,13 +14,15 @@ using namespace corvid::automation;
 class TestAutomationRules : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    // That a number is ten digits or none and that #pam, #hangup and *END* are their commands is the
+    // dialrules fuzz target's; these rows pin what is taken from a text.
     void clipboardRequests_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("swipe");
         QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("number");
         const int dial = ClipboardRequest::Dial, ignore = ClipboardRequest::Ignore;
-        const int hangUp = ClipboardRequest::HangUp, drop = ClipboardRequest::MessageDrop;
+        const int hangUp = ClipboardRequest::HangUp;
         QTest::newRow("parentheses, blank, hyphen") << "(555) 123-4567" << 14 << dial << "5551234567";
         QTest::newRow("twelve digits keep the first ten") << "555123456789" << 14 << dial << "5551234567";
         QTest::newRow("ten digits starting with 1") << "1555123456" << 14 << ignore << "";
@@ -29,7 +31,6 @@ private Q_SLOTS:
         QTest::newRow("pipe record, long swipe") << "|5551234567|Jane Doe|acct" << 30 << dial << "5551234567";
         QTest::newRow("hang-up in blanks") << "  #hangup \t" << 14 << hangUp << "";
         QTest::newRow("piped end") << "|*END*|" << 14 << hangUp << "";
-        QTest::newRow("message drop") << "#pam" << 14 << drop << "";
         QTest::newRow("other case is a dial request") << "#Hangup" << 14 << ignore << "";
         QTest::newRow("swipe field not numeric") << "5551234567" << leadingNumber("x14") << ignore << "";
         QTest::newRow("swipe field with a word")
@@ -46,19 +47,17 @@ private Q_SLOTS:
         QCOMPARE(request.number, number);
     }
 
+    // A plain tel: link and an extension are dialled and refused end to end by corvid-dial; that
+    // any link gives ten digits or nothing is the diallink fuzz target's.
     void clickToDialLinks_data() {
         QTest::addColumn<QString>("argument");
         QTest::addColumn<QString>("file");
-        QTest::newRow("tel") << "tel:+1-555-123-4567"
-                             << "5551234567.dia";
         QTest::newRow("tel percent-encoded") << "tel:%2B1%20555%20123%204567"
                                              << "5551234567.dia";
         QTest::newRow("sip user part only") << "sip:5551234567@10.0.0.1;user=phone"
                                             << "5551234567.dia";
         QTest::newRow("callto slashes") << "callto://+15551234567"
                                         << "5551234567.dia";
-        QTest::newRow("extension only") << "sip:1001@pbx"
-                                        << "";
         QTest::newRow("no digits") << "tel:;../../x"
                                    << "";
     }

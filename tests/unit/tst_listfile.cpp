@@ -1,4 +1,6 @@
-// The list-file field reader: fields split at commas and line ends, quotes, blanks, limits.
+// The list-file field reader: fields split at commas and line ends, quotes, blanks. That a quoted
+// field comes back whole whatever it holds or trails is the listfile fuzz target's; the caps are
+// checked on real files by the window tests.
 
 #include "settings/ListFile.h"
 
@@ -17,9 +19,6 @@ private slots:
         QTest::newRow("cr only") << QByteArray("101\r102\r") << QStringList{"101", "102"};
         QTest::newRow("commas split a line, blanks dropped")
             << QByteArray("101,102, 103 \t\r\n104\r\n") << QStringList{"101", "102", "103", "104"};
-        QTest::newRow("quoted field holds commas and blanks")
-            << QByteArray("\" Lee, Ann \",102\r\n") << QStringList{" Lee, Ann ", "102"};
-        QTest::newRow("text after the closing quote dropped") << QByteArray("\"ab\"cd,e\r\n") << QStringList{"ab", "e"};
         QTest::newRow("open quote ends at the line end") << QByteArray("\"ab,c\r\nd\r\n") << QStringList{"ab,c", "d"};
         QTest::newRow("quote inside an unquoted field kept") << QByteArray("ab\"c,d\r\n") << QStringList{"ab\"c", "d"};
         QTest::newRow("empty line is an empty field, comma at the end is not")
