@@ -30,21 +30,12 @@ private slots:
         QVERIFY(originAllowed("http://a.test", originsFromSetting(QStringLiteral(" http://b.test  http://a.test"))));
     }
 
-    // Plain values stay as written; values that would cut the query are encoded, so the server reads
-    // each value back whole ("&", "=", "#" and blanks: the pop-up's window test reads them on a server).
-    void crmAddress_data() {
-        QTest::addColumn<QStringList>("values"); // user, password, work group, caller ID
-        QTest::addColumn<QString>("address");
-        QTest::newRow("plain, caller ID trimmed") << QStringList{"ann", "pw1", "Sales", "5551234567 "}
-                                                  << "http://crm:8080/lm_sp.asp?u=ann&p=pw1&w=Sales&phone=5551234567";
-        QTest::newRow("plus, percent, non-ASCII")
-            << QStringList{"a+b", "100%", "Zürich", "+15551234567"}
-            << "http://crm:8080/lm_sp.asp?u=a%2Bb&p=100%25&w=Z%C3%BCrich&phone=%2B15551234567";
-    }
+    // Values are encoded so the server reads each one back whole, "+" not as a blank ("&", "=", "#",
+    // blanks and plain values: the pop-up's window test reads them on a server; any value: the
+    // crmaddress fuzz target).
     void crmAddress() {
-        QFETCH(QStringList, values);
-        QFETCH(QString, address);
-        QCOMPARE(crmPageAddress(QStringLiteral("crm:8080"), values[0], values[1], values[2], values[3]), address);
+        QCOMPARE(crmPageAddress(QStringLiteral("crm:8080"), "a+b", "100%", QStringLiteral("Zürich"), "+15551234567"),
+                 QStringLiteral("http://crm:8080/lm_sp.asp?u=a%2Bb&p=100%25&w=Z%C3%BCrich&phone=%2B15551234567"));
         QCOMPARE(crmHost(QStringLiteral("  ")), QStringLiteral(CORVID_CRM_HOST));
         QCOMPARE(crmHost(QStringLiteral(" 127.0.0.1:81 ")), QStringLiteral("127.0.0.1:81"));
         // A host with its scheme keeps it; a bare host is plain HTTP.
@@ -52,7 +43,8 @@ private slots:
                  QStringLiteral("https://crm.example/lm_sp.asp?u=a&p=b&w=c&phone=1"));
     }
 
-    // A caller ID is the file's name as it is, or no name at all: never a path elsewhere.
+    // A caller ID is the file's name as it is, or no name at all: never a path elsewhere (the
+    // calleridfile fuzz target climbs out with "..").
     void callerIdFile_data() {
         QTest::addColumn<QString>("callerId");
         QTest::addColumn<QString>("fileName");
@@ -61,7 +53,6 @@ private slots:
         QTest::newRow("blank after it") << "5551234567 "
                                         << "5551234567 .txt";
         const QString refused;
-        QTest::newRow("../../x") << "../../x" << refused;
         QTest::newRow("a/b") << "a/b" << refused;
         QTest::newRow("con") << "con" << refused;
         QTest::newRow("tab") << "55\t5" << refused;

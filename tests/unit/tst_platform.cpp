@@ -1,11 +1,18 @@
-// The waits, the forced exit and the real desktop services.
+// The platform layer: one running dialer per install root and the forced exit (both checked with
+// real processes), the waits, and the real desktop services, among them where the ring tone is
+// found: the working folder, beside the program, then the installed data folder (share/corvid-dialer
+// beside the program's bin folder, wherever the install was put).
 
 #include "platform/Delay.h"
 #include "platform/QtServices.h"
+#include "platform/SingleInstance.h"
 
 #include <QApplication>
+#include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -15,6 +22,9 @@
 #include <QtTest>
 
 #include <sys/resource.h>
+
+#include <memory>
+#include <vector>
 
 using namespace corvid;
 
@@ -36,7 +46,63 @@ QStringList entriesOf(const QString& dir) {
 
 class TestPlatform : public QObject {
     Q_OBJECT
+
+    std::vector<std::unique_ptr<QProcess>> m_probes;
+
+    QProcess* startProbe(const QString& root) {
+        QProcess* probe = m_probes.emplace_back(std::make_unique<QProcess>()).get();
+        probe->start(QStringLiteral(CORVID_INSTANCE_PROBE), {QStringLiteral("lock"), root});
+        return probe;
+    }
+
+    static bool waitUntilLocked(QProcess* probe) {
+        QByteArray output;
+        const QDeadlineTimer deadline(20000);
+        while (!deadline.hasExpired() && !output.contains("locked") && probe->state() != QProcess::NotRunning)
+            if (probe->waitForReadyRead(100)) output += probe->readAllStandardOutput();
+        return output.contains("locked");
+    }
+
 private slots:
+    void cleanup() {
+        // Every probe ends with its test, passed or failed.
+        for (auto& probe : m_probes) {
+            probe->kill();
+            probe->waitForFinished(5000);
+        }
+        m_probes.clear();
+    }
+
+    void lockOfAKilledInstanceIsRecoveredAndALiveOneKept() {
+        QTemporaryDir root;
+        QProcess* crashed = startProbe(root.path());
+        QVERIFY(waitUntilLocked(crashed));
+        crashed->kill(); // SIGKILL: the lock file stays behind
+        QVERIFY(crashed->waitForFinished(5000));
+        QVERIFY(QFileInfo::exists(root.filePath(SingleInstance::lockFileName())));
+        QProcess* next = startProbe(root.path());
+        QVERIFY(waitUntilLocked(next));
+
+        // A live instance keeps its lock however old the file is: the next one ends at once with code 1.
+        // (The start-up tests run the real program for the rest: nothing under the root is touched.)
+        QFile lockFile(root.filePath(SingleInstance::lockFileName()));
+        QVERIFY(lockFile.open(QIODevice::ReadOnly));
+        QVERIFY(lockFile.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
+        lockFile.close();
+        QElapsedTimer took;
+        took.start();
+        QProcess* third = startProbe(root.path());
+        QVERIFY(third->waitForFinished(20000));
+        QCOMPARE(third->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(third->exitCode(), 1);
+        QVERIFY2(took.elapsed() < 5000, qPrintable(QString::number(took.elapsed()))); // no waiting for the lock
+        QCOMPARE(next->state(), QProcess::Running);
+
+        // Another install root has a lock of its own.
+        QTemporaryDir otherRoot;
+        QVERIFY(waitUntilLocked(startProbe(otherRoot.path())));
+    }
+
     void delayKeepsTimersRunningWithoutSpinning() {
         int ticks = 0;
         QTimer tick;
@@ -101,6 +167,41 @@ private slots:
         QVERIFY(launcher.startDetached(touch, {path}));
         QTRY_COMPARE_WITH_TIMEOUT(entriesOf(dir.path()), QStringList{name}, 10000);
         QVERIFY(!QFileInfo::exists(QStringLiteral("injected")));
+    }
+
+    void ringToneLookupOrder_data() {
+        QTest::addColumn<QStringList>("present"); // folders under the temporary tree holding ring.wav
+        QTest::addColumn<QString>("found");       // where it is found; empty: not found
+        const QString work = "work", bin = "prefix/bin", share = "prefix/share/corvid-dialer";
+        QTest::newRow("installed data folder") << QStringList{share} << share;
+        QTest::newRow("beside the program first") << QStringList{bin, share} << bin;
+        QTest::newRow("working folder first") << QStringList{work, bin, share} << work;
+        QTest::newRow("another prefix's data is not searched") << QStringList{"share/corvid-dialer"} << QString();
+    }
+
+    void ringToneLookupOrder() {
+        QFETCH(QStringList, present);
+        QFETCH(QString, found);
+        QTemporaryDir tree;
+        QDir top(tree.path());
+        QVERIFY(tree.isValid() && top.mkpath("work") && top.mkpath("prefix/bin"));
+        for (const QString& folder : present)
+            QVERIFY(top.mkpath(folder) &&
+                    QFile::copy(CORVID_SOURCE_DIR "/assets/ring.wav", top.filePath(folder + "/ring.wav")));
+        QCOMPARE(LocateSoundFile("ring.wav", top.filePath("work"), top.filePath("prefix/bin")),
+                 found.isEmpty() ? QString() : top.filePath(found + "/ring.wav"));
+    }
+
+    void soundFileNamedByPathOrFolder() {
+        QTemporaryDir tree;
+        QVERIFY(tree.isValid());
+        const QString file = QDir(tree.path()).filePath(QStringLiteral("tone.wav"));
+        QVERIFY(QFile::copy(QStringLiteral(CORVID_SOURCE_DIR "/assets/ring.wav"), file));
+        QCOMPARE(LocateSoundFile(file, QString(), QString()), file);
+        QCOMPARE(LocateSoundFile(file + QStringLiteral(".missing"), tree.path(), tree.path()), QString());
+        // A folder of that name is not a sound file.
+        QVERIFY(QDir(tree.path()).mkpath(QStringLiteral("bin/ring.wav")));
+        QCOMPARE(LocateSoundFile(QStringLiteral("ring.wav"), QString(), QDir(tree.path()).filePath("bin")), QString());
     }
 };
 

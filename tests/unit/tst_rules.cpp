@@ -1,11 +1,16 @@
 // Pure rules of the call, dialer and media subsystems: the refused-call table, the log record
-// formats and the log writer, recording file names, the number part of a transfer text.
+// formats, free recording file names (that a name stays in its folder whatever the number holds is
+// the recordingname fuzz target's), live-call records, the number part of a transfer text, and the
+// dial automation's: what a clipboard text commands, the links corvid-dial takes, the journal.
 
 #include "calls/LineRules.h"
 #include "calls/LiveCallRules.h"
 #include "calls/TransferRules.h"
+#include "dialer/AutomationJournal.h"
+#include "dialer/AutomationRules.h"
 #include "dialer/LogRecords.h"
 #include "media/RecordingFileName.h"
+#include "unit/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,20 +18,12 @@
 #include <QTest>
 
 using namespace corvid;
+using namespace corvid::automation;
+using namespace corvid::test;
 
 Q_DECLARE_METATYPE(corvid::CallFailure)
 
 namespace {
-
-QByteArray fileBytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool putFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 const QDateTime Afternoon(QDate(2026, 3, 6), QTime(14, 15, 2));
 
@@ -51,7 +48,6 @@ private slots:
         QFETCH(QString, caption);
         QCOMPARE(classifyCallFailure(text), failure);
         QCOMPARE(failureResultText(text), caption);
-        QCOMPARE(callFailureCaption(failure), caption);
     }
 
     // A quote inside a value is doubled, commas stay inside the quotes, text is UTF-8;
@@ -62,27 +58,11 @@ private slots:
         QCOMPARE(placedCallsRecord("5551234567", "3/6/26 2:15 PM"), QByteArray("5551234567    3/6/26 2:15 PM\r\n"));
     }
 
-    // Names with a folder part are refused by the call-log window test.
+    // Names with a folder part are refused by the call-log window test; appending rows, a full disk
+    // and a missing or replaced logs folder are its too.
     void callLogFileNames() {
         QCOMPARE(callLogFileName(QStringLiteral("..")), QStringLiteral(".._calllogs.csv"));
         QCOMPARE(callLogFileName(QStringLiteral("a\nb")), QString());
-    }
-
-    void appendLogLine() {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("Agent7_calllogs.csv");
-        QVERIFY(corvid::appendLogLine(path, writeRecord({"1"})));
-        QVERIFY(corvid::appendLogLine(path, writeRecord({"2"})));
-        QCOMPARE(fileBytes(path), QByteArray("\"1\"\r\n\"2\"\r\n"));
-        QVERIFY(!corvid::appendLogLine(dir.path(), printRecord(QStringLiteral("x")))); // a folder is no log
-    }
-
-    // Every character that could lead out of the messages folder or that a file system refuses
-    // becomes an underscore; the plain name is checked by the recording window test.
-    void recordingFileNameStaysInItsFolder() {
-        QCOMPARE(RecordingFileName(QStringLiteral("/srv/root/messages"), QStringLiteral("../..\\etc/x\n:*?<>|\""),
-                                   Afternoon),
-                 QStringLiteral("/srv/root/messages/.._.._etc_x_________060326_141502.wav"));
     }
 
     // The next free name after _2 (taken by the recording window test): a folder or a dangling link
@@ -149,6 +129,78 @@ private slots:
         const std::optional<QString> part = corvid::transferNumberPart(text);
         QCOMPARE(part.has_value(), called);
         if (called) QCOMPARE(*part, number);
+    }
+
+    // That a number is ten digits or none and that #pam, #hangup and *END* are their commands is the
+    // dialrules fuzz target's; these rows pin what is taken from a text.
+    void clipboardRequests_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("swipe");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("number");
+        const int dial = ClipboardRequest::Dial, ignore = ClipboardRequest::Ignore;
+        const int hangUp = ClipboardRequest::HangUp;
+        QTest::newRow("parentheses, blank, hyphen") << "(555) 123-4567" << 14 << dial << "5551234567";
+        QTest::newRow("twelve digits keep the first ten") << "555123456789" << 14 << dial << "5551234567";
+        QTest::newRow("ten digits starting with 1") << "1555123456" << 14 << ignore << "";
+        QTest::newRow("dial file name of 15") << "15551234567.dia" << 14 << ignore << "";
+        QTest::newRow("pipe record, short swipe") << "|5551234567|Jane Doe|acct" << 14 << ignore << "";
+        QTest::newRow("pipe record, long swipe") << "|5551234567|Jane Doe|acct" << 30 << dial << "5551234567";
+        QTest::newRow("hang-up in blanks") << "  #hangup \t" << 14 << hangUp << "";
+        QTest::newRow("piped end") << "|*END*|" << 14 << hangUp << "";
+        QTest::newRow("other case is a dial request") << "#Hangup" << 14 << ignore << "";
+        QTest::newRow("swipe field not numeric") << "5551234567" << leadingNumber("x14") << ignore << "";
+        QTest::newRow("swipe field with a word")
+            << "|5551234567|Jane Doe|acct" << leadingNumber("30 chars") << dial << "5551234567";
+        QTest::newRow("non-ASCII digits are not digits") << QString::fromUtf8("５５５1234567") << 14 << ignore << "";
+    }
+    void clipboardRequests() {
+        QFETCH(QString, text);
+        QFETCH(int, swipe);
+        QFETCH(int, kind);
+        QFETCH(QString, number);
+        const ClipboardRequest request = parseClipboardRequest(text, swipe);
+        QCOMPARE(int(request.kind), kind);
+        QCOMPARE(request.number, number);
+    }
+
+    // A plain tel: link and an extension are dialled and refused end to end by corvid-dial; that
+    // any link gives ten digits or nothing is the diallink fuzz target's.
+    void clickToDialLinks_data() {
+        QTest::addColumn<QString>("argument");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("tel percent-encoded") << "tel:%2B1%20555%20123%204567"
+                                             << "5551234567.dia";
+        QTest::newRow("sip user part only") << "sip:5551234567@10.0.0.1;user=phone"
+                                            << "5551234567.dia";
+        QTest::newRow("callto slashes") << "callto://+15551234567"
+                                        << "5551234567.dia";
+        QTest::newRow("no digits") << "tel:;../../x"
+                                   << "";
+    }
+    void clickToDialLinks() {
+        QFETCH(QString, argument);
+        QFETCH(QString, file);
+        QCOMPARE(dialFileNameForLink(argument).value_or(QString()), file);
+    }
+
+    void journalFieldsCannotForgeLines() {
+        QCOMPARE(journalField(QStringLiteral("a\tb\r\nc\\")), QStringLiteral("a\\x09b\\x0d\\x0ac\\\\"));
+        QCOMPARE(journalField(QString(300, QLatin1Char('9')), 10), QStringLiteral("9999999999... (300 characters)"));
+    }
+
+    void journalRotatesAtItsLimit() {
+        QTemporaryDir dir;
+        AutomationJournal journal(dir.filePath(QStringLiteral("logs/automation.log")), 1000);
+        const QDateTime when(QDate(2026, 12, 7), QTime(9, 30));
+        for (int i = 0; i < 100; ++i)
+            QVERIFY(journal.append(when, QStringLiteral("datalink"), QStringLiteral("%1.dia").arg(i),
+                                   QStringLiteral("dialled")));
+        QFile current(journal.path()), older(journal.rotatedPath());
+        QVERIFY(current.size() <= 1000 && older.size() <= 1000 && older.size() > 900);
+        QVERIFY(current.open(QIODevice::ReadOnly));
+        const QByteArray lines = current.readAll();
+        QVERIFY(lines.endsWith("2026-12-07 09:30:00.000\tdatalink\t99.dia\tdialled\r\n"));
     }
 };
 

@@ -54,8 +54,8 @@ private Q_SLOTS:
     void customerNumberMasked() {
         const QString code = QStringLiteral("DM12341001secret1001");
         const QString shown = QStringLiteral("DM12341001") + QString(10, QChar(0x2022));
-        QVERIFY(CustomerWindowTitle(code, "1.0").contains(" - " + shown + " "));
-        // Saved again as shown, or with only the first ten characters retyped, the password stays.
+        // Shown masked (in the title: the start-up window test) and saved again as shown, or with only
+        // the first ten characters retyped, the password stays.
         QCOMPARE(UnmaskedCustomerNumber(shown, code), code);
         QCOMPARE(UnmaskedCustomerNumber("DM56781002" + shown.mid(10), code), QStringLiteral("DM56781002secret1001"));
     }
