@@ -160,7 +160,8 @@ private slots:
             QCOMPARE(textsEnded, 0);
             // sipp ended every call as the scenario says (486, or 302 to 9001; retransmissions counted too).
             const qsizetype busy = trace.count(QLatin1String("SIP/2.0 486")),
-                            moved = trace.count(QLatin1String("SIP/2.0 302")), to = trace.count(QLatin1String("sip:9001@"));
+                            moved = trace.count(QLatin1String("SIP/2.0 302")),
+                            to = trace.count(QLatin1String("sip:9001@"));
             QVERIFY2(round == 1 ? busy >= 200 && moved == 0 : moved >= 200 && to >= moved && busy == 0,
                      qPrintable(QStringLiteral("%1 486, %2 302, %3 to 9001").arg(busy).arg(moved).arg(to)));
             QTRY_COMPARE_WITH_TIMEOUT(m_phone->ui().ListChatMsg->count(), listed + 200, 10000);
