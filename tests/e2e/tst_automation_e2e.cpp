@@ -41,10 +41,7 @@ private Q_SLOTS:
     void initTestCase() {
         QVERIFY(m_run.start());
         // The window for account 1001 with the datalink channel on.
-        m_window = BedWindow::online(*m_run.bed, {Account1001,
-                                                  QStringLiteral("Demo Agent"),
-                                                  m_run.tone(1000),
-                                                  {{QStringLiteral("UseSipTapi"), QStringLiteral("True")}}});
+        m_window = m_run.window({{QStringLiteral("UseSipTapi"), QStringLiteral("True")}});
         QVERIFY(m_window);
         ui = &m_window->ui();
         ui->autoCheck->setChecked(true);
@@ -82,9 +79,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(m_run.bed->farEndLog(SipTestBed::FarEnd::Answer).contains(QStringLiteral("*551001@")),
                                  kEventMs);
         // The row is written once the far end has taken the transfer, with the call's number.
-        QTRY_VERIFY(m_window->callLogRows().value(1).endsWith(QStringLiteral(",\"Answering Machine\"")));
-        QVERIFY(m_window->callLogRows().value(1).startsWith(QStringLiteral("\"9005550002\",")));
-        QVERIFY(m_window->logged(QStringLiteral("Line- 1: Transfer accepted.")));
+        QTRY_VERIFY(m_window->hasRow(1, QStringLiteral("9005550002"), QStringLiteral("Answering Machine")));
         QVERIFY(journal().contains(QStringLiteral("\tclipboard\t#pam\tmessage drop on Line- 1\r\n")));
         QVERIFY(m_window->fixture.fakes.clipboard.current().isEmpty());
     }
@@ -103,8 +98,7 @@ private Q_SLOTS:
         QTest::qWait(1500);
         const QString recording = m_run.work.filePath(QStringLiteral("b.wav"));
         QVERIFY(b->engine->SaveRecording(0, recording));
-        const double played = toneLevel(recording, 1500, 200), mic = toneLevel(recording, 1000, 200);
-        QVERIFY2(played > 0.02 && played > 10 * mic, qPrintable(QStringLiteral("%1 / %2").arg(played).arg(mic)));
+        QVERIFY(hearsTone(recording, 1500, 200, 1000)); // the message, not the microphone
     }
 
     void corvidDialLinkIsDialled() {

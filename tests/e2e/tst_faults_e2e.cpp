@@ -27,18 +27,6 @@ bool loggedStartingWith(const BedWindow& p, const QString& start) {
     return std::any_of(p.logLines.cbegin(), p.logLines.cend(), [&](const QString& l) { return l.startsWith(start); });
 }
 
-int rowSeconds(const BedWindow& p) {
-    return p.callLogRows().value(0).section(QLatin1Char(','), 2, 2).remove(QLatin1Char('"')).toInt();
-}
-
-QStringList recordings(const BedWindow& p) {
-    const QDir dir(p.fixture.root().messages());
-    QStringList paths;
-    for (const QString& name : dir.entryList({QStringLiteral("*.wav")}, QDir::Files))
-        paths << dir.filePath(name);
-    return paths;
-}
-
 } // namespace
 
 class TestFaultsE2e : public QObject {
@@ -91,10 +79,10 @@ private Q_SLOTS:
         QVERIFY(recordedCall(*p, 7000, [&] { card.stop(); }));
         QVERIFY(p->logged(QStringLiteral("The sound device stopped: calls go on without your microphone and speaker.")));
         QVERIFY(p->hasRow(0, BedNumber::Answer, QStringLiteral("hang up")));
-        const QStringList waves = recordings(*p);
+        const QStringList waves = p->recordings();
         QCOMPARE(waves.size(), 1);
         const int ms = waveDurationMs(waves.first());
-        QVERIFY2(qAbs(ms - 1000 * rowSeconds(*p)) < 1500, qPrintable(QString::number(ms)));
+        QVERIFY2(qAbs(ms - 1000 * p->rowSeconds()) < 1500, qPrintable(QString::number(ms)));
         QVERIFY(toneLevel(waves.first(), 1000, ms - 2000) > 0.02);
         p.reset(); // the engine stops with the sound server gone
     }
@@ -109,11 +97,9 @@ private Q_SLOTS:
         m_run.bed->killProxy();
         QVERIFY(p->waitLogged(QStringLiteral("The SIP server does not answer. Trying again..."), 8000));
         QVERIFY(m_run.bed->restartProxy());
-        QTRY_VERIFY_WITH_TIMEOUT(!m_run.bed->locationContacts(Account1001.user).isEmpty(), 8000);
         QVERIFY(p->waitLogged(QStringLiteral("The SIP server answers again: registered.")));
-        QVERIFY(p->callLogRows().isEmpty()); // the call is still up
         QTRY_VERIFY_WITH_TIMEOUT(!p->callLogRows().isEmpty(), 12000);
-        QVERIFY(p->hasRow(0, BedNumber::HangUp, QString()) && rowSeconds(*p) >= 11);
+        QVERIFY(p->hasRow(0, BedNumber::HangUp, QString()) && p->rowSeconds() >= 11); // the call went on
     }
 
     // Removed while the dialer runs, the folders are made again; replaced by files (not writable,
@@ -129,7 +115,7 @@ private Q_SLOTS:
                     if (replaced) QFile(folder).open(QIODevice::WriteOnly);
                 }
             }));
-            QCOMPARE(p->callLogRows().size() + recordings(*p).size(), replaced ? 0 : 2);
+            QCOMPARE(p->callLogRows().size() + p->recordings().size(), replaced ? 0 : 2);
             QCOMPARE(loggedStartingWith(*p, kUnsaved + QDir::toNativeSeparators(root.messages() + '/')), replaced);
             const QString log = QDir::toNativeSeparators(root.logFile(QStringLiteral("Demo Agent_calllogs.csv")));
             QCOMPARE(p->logged(QStringLiteral("Not written: could not write ") + log + '.'), replaced);
@@ -158,7 +144,7 @@ private Q_SLOTS:
 
         QVERIFY(recordedCall(*p, 2000, [] {})); // its number is not stored: the settings cannot be rewritten
         QVERIFY(p->hasRow(1, BedNumber::Answer, QStringLiteral("hang up")));
-        QVERIFY(recordings(*p).isEmpty() && loggedStartingWith(*p, kUnsaved));
+        QVERIFY(p->recordings().isEmpty() && loggedStartingWith(*p, kUnsaved));
         QCOMPARE(p->fixture.readFile(QStringLiteral("bin/corvidapp.ini")), settings);
     }
 

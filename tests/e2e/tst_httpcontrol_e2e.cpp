@@ -26,14 +26,12 @@ private Q_SLOTS:
 
     void aPageDialsFollowsAndHangsUp() {
         const quint16 control = quint16(freeTcpPort()), page = quint16(freeTcpPort());
-        auto window = BedWindow::online(*m_run.bed, {Account1001, QStringLiteral("Demo Agent"), m_run.tone(1000),
-                                                     {{QStringLiteral("HttpControl"), QStringLiteral("True")},
-                                                      {QStringLiteral("HttpControlPort"), QString::number(control)},
-                                                      {QStringLiteral("HttpControlOrigins"),
-                                                       QStringLiteral("http://127.0.0.1:%1").arg(page)}}});
+        auto window =
+            m_run.window({{QStringLiteral("HttpControl"), QStringLiteral("True")},
+                          {QStringLiteral("HttpControlPort"), QString::number(control)},
+                          {QStringLiteral("HttpControlOrigins"), QStringLiteral("http://127.0.0.1:%1").arg(page)}});
         QVERIFY(window);
         HttpControl* http = window->fixture.ctx().subsystems.httpControl;
-        QVERIFY(http->listening());
 
         const QString number = QStringLiteral("9005550042");
         QProcess browser;
@@ -46,7 +44,6 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return (output += browser.readAll()).contains("CONNECTED") ||
                                              browser.state() == QProcess::NotRunning; }, 60000));
         QVERIFY2(output.contains("CONNECTED"), output);
-        QVERIFY(m_run.bed->farEndMessages(SipTestBed::FarEnd::Answer).contains(QStringLiteral("INVITE sip:%1@").arg(number)));
 
         QVERIFY(QTest::qWaitFor([&] { output += browser.readAll(); return browser.state() == QProcess::NotRunning; }, 60000));
         output += browser.readAll();
@@ -54,8 +51,7 @@ private Q_SLOTS:
         QVERIFY(m_run.bed->farEndMessages(SipTestBed::FarEnd::Answer).contains(QStringLiteral("BYE sip:")));
         const QByteArray seconds = output.mid(output.indexOf("SECONDS=") + 8).trimmed();
         QVERIFY2(seconds.toInt() >= 2, output);
-        QVERIFY(window->hasRow(0, number, QStringLiteral("hang up")));
-        QVERIFY2(window->callLogRows().value(0).contains(QStringLiteral("\",\"%1\",\"").arg(QString::fromLatin1(seconds))),
+        QVERIFY2(window->hasRow(0, number, QStringLiteral("hang up")) && window->rowSeconds() == seconds.toInt(),
                  qPrintable(window->callLogRows().value(0)));
     }
 };

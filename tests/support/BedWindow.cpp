@@ -27,18 +27,25 @@ bool BedRun::stop(QList<qint64> others) {
     return std::none_of(others.cbegin(), others.cend(), processGroupAlive);
 }
 
-QString BedRun::tone(int hz) {
-    const QString path = work.filePath(QStringLiteral("tone%1.wav").arg(hz));
-    if (!QFile::exists(path) && !writeToneWave(path, hz, 60000)) qWarning("%s not written", qPrintable(path));
+QString BedRun::tone(int hz, int ms) {
+    const QString path = work.filePath(QStringLiteral("tone%1_%2.wav").arg(hz).arg(ms));
+    if (!QFile::exists(path) && !writeToneWave(path, hz, ms)) qWarning("%s not written", qPrintable(path));
     return path;
 }
 
-void BedWindow::start(const SipTestBed& bed, const Setup& setup) {
+bool hearsTone(const QString& wave, int hz, int skipMs, int quietHz) {
+    const double level = toneLevel(wave, hz, skipMs), quiet = toneLevel(wave, quietHz, skipMs);
+    if (level > 0.02 && level > 10 * quiet) return true;
+    qWarning("%s: %d Hz at %.4f, %d Hz at %.4f", qPrintable(wave), hz, level, quietHz, quiet);
+    return false;
+}
+
+Settings BedWindow::settings(const SipTestBed& bed, const Setup& setup) {
     const QString provider = SipTestBed::providerDomain();
     const BedAccount& a = setup.account;
     // Characters 3-6 of the customer number: the bed's PBX; 7-10 the login; 11-20 the password.
     const QString proxy = QStringLiteral("1234.") + provider;
-    QList<QPair<QString, QString>> settings = setup.extra; // the first of a key is the one read
+    Settings settings = setup.extra; // the first of a key is the one read
     settings += {{QStringLiteral("customerNumber"), QStringLiteral("DM1234") + a.user + a.password},
                  {QStringLiteral("Password"), a.password},
                  {QStringLiteral("Login"), a.user},
@@ -49,15 +56,22 @@ void BedWindow::start(const SipTestBed& bed, const Setup& setup) {
                  {QStringLiteral("ProviderDomain"), provider},
                  {QStringLiteral("SipOutboundProxy"), bed.proxyAddress()}};
     if (!setup.displayName.isEmpty()) settings += {QStringLiteral("DisplayName"), setup.displayName};
+    return settings;
+}
+
+void BedWindow::start(const SipTestBed& bed, const Setup& setup) {
     m_displayName = setup.displayName;
-    fixture.writeSettings(settings);
+    fixture.writeSettings(settings(bed, setup));
 
     LinphoneEngine::Options options;
     options.dataDir = fixture.root().engineDataDir();
     options.playFile = setup.playFile;
     engine = std::make_unique<LinphoneEngine>(options);
     LinphoneEngine* e = engine.get();
-    MainForm& window = fixture.create(e);
+    attach(fixture.create(e), e, &logLines);
+}
+
+void BedWindow::attach(MainForm& window, LinphoneEngine* e, QStringList* log) {
     // As the program does: the outbound proxy of the settings reaches the engine on going online.
     window.context().subsystems.online->setOutboundProxyHook([e](const QString& hostPort) {
         LinphoneEngine::Options o = e->options();
@@ -69,14 +83,14 @@ void BedWindow::start(const SipTestBed& bed, const Setup& setup) {
         o.security = security;
         e->setOptions(o);
     });
-    QAbstractItemModel* model = ui().ListStatusLog->model();
+    QAbstractItemModel* model = window.form()->ListStatusLog->model();
     QObject::connect(model, &QAbstractItemModel::rowsInserted, &window,
-                     [this, model](const QModelIndex&, int first, int last) {
+                     [log, model](const QModelIndex&, int first, int last) {
                          for (int row = first; row <= last; ++row)
-                             logLines << model->index(row, 0).data().toString();
+                             *log << model->index(row, 0).data().toString();
                      });
-    ui().CheckEchoCancel->setChecked(false);
-    ui().CheckCaptureSoundDevice->setChecked(false);
+    window.form()->CheckEchoCancel->setChecked(false);
+    window.form()->CheckCaptureSoundDevice->setChecked(false);
 }
 
 bool BedWindow::waitRegistered(int ms) const {
@@ -121,6 +135,18 @@ bool BedWindow::hasRow(int index, const QString& number, const QString& result) 
     const QString row = callLogRows().value(index);
     return row.startsWith(QStringLiteral("\"%1\",\"%2\",").arg(number, m_displayName)) &&
            row.endsWith(QStringLiteral(",\"%1\"").arg(result));
+}
+
+int BedWindow::rowSeconds(int index) const {
+    return callLogRows().value(index).section(QLatin1Char(','), 2, 2).remove(QLatin1Char('"')).toInt();
+}
+
+QStringList BedWindow::recordings() const {
+    const QDir dir(fixture.root().messages());
+    QStringList paths;
+    for (const QString& name : dir.entryList({QStringLiteral("*.wav")}, QDir::Files))
+        paths << dir.filePath(name);
+    return paths;
 }
 
 } // namespace corvid::test

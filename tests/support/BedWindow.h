@@ -19,18 +19,10 @@
 
 namespace corvid::test {
 
-// The loopback test bed of one test program, with a work folder for its files.
-struct BedRun {
-    std::unique_ptr<SipTestBed> bed;
-    QTemporaryDir work{QDir::tempPath() + QStringLiteral("/corvid-e2e-XXXXXX")};
+using Settings = QList<QPair<QString, QString>>;
 
-    // false, with the reason as a warning, when the work folder or the bed did not start.
-    bool start(const SipTestBed::Options& options = {});
-    // Drops the bed; whether none of its processes (nor of the others given) is left.
-    bool stop(QList<qint64> others = {});
-    // A minute of hz (0: silence) in the work folder, written on first use.
-    QString tone(int hz);
-};
+// Whether a recording holds hz from skipMs on, well above quietHz (a tone nobody sends).
+bool hearsTone(const QString& wave, int hz, int skipMs, int quietHz = 700);
 
 struct BedWindow {
     static constexpr int WaitMs = 10000;
@@ -39,8 +31,10 @@ struct BedWindow {
         BedAccount account = Account1001;
         QString displayName = QStringLiteral("Demo Agent"); // empty: no DisplayName key
         QString playFile{};                                 // the engine's microphone: this wave
-        QList<QPair<QString, QString>> extra{};             // settings that replace the account's
+        Settings extra{};                                   // settings that replace the account's
     };
+    // The settings start() writes: the account's on the bed, replaced by setup.extra.
+    static Settings settings(const SipTestBed& bed, const Setup& setup);
 
     std::unique_ptr<LinphoneEngine> engine; // declared first: it outlives the window
     MainFormFixture fixture;
@@ -51,12 +45,9 @@ struct BedWindow {
     // play file is the microphone, whatever sound card is there). Files the start-up should read
     // are written into fixture before.
     void start(const SipTestBed& bed, const Setup& setup);
-    // Started as above and registered; nullptr when the registration did not come.
-    template <typename W = BedWindow> static std::unique_ptr<W> online(const SipTestBed& bed, const Setup& setup = {}) {
-        auto window = std::make_unique<W>();
-        window->start(bed, setup);
-        return window->waitRegistered() ? std::move(window) : nullptr;
-    }
+    // What start() does to a window built on engine: the settings' outbound proxy and security reach
+    // the engine on going online, the status log's lines go to log, echo cancelling and capture off.
+    static void attach(MainForm& window, LinphoneEngine* engine, QStringList* log);
     // The engine is stopped before the window and the engine go.
     ~BedWindow();
     // Until the status log holds only "Ready...": online and registered.
@@ -73,9 +64,33 @@ struct BedWindow {
     QStringList callLogRows() const;
     // Whether the call log's row at index is of a call to number (with the display name) ended with result.
     bool hasRow(int index, const QString& number, const QString& result) const;
+    // The seconds of the call log's row at index.
+    int rowSeconds(int index = 0) const;
+    // The paths of the recordings in the messages folder.
+    QStringList recordings() const;
 
 private:
     QString m_displayName;
+};
+
+// The loopback test bed of one test program, with a work folder for its files.
+struct BedRun {
+    std::unique_ptr<SipTestBed> bed;
+    QTemporaryDir work{QDir::tempPath() + QStringLiteral("/corvid-e2e-XXXXXX")};
+
+    // false, with the reason as a warning, when the work folder or the bed did not start.
+    bool start(const SipTestBed::Options& options = {});
+    // Drops the bed; whether none of its processes (nor of the others given) is left.
+    bool stop(QList<qint64> others = {});
+    // ms of hz (0: silence) in the work folder, written on first use.
+    QString tone(int hz, int ms = 60000);
+    // The agent's window: account 1001, "Demo Agent", playing 1000 Hz, extra settings replacing the
+    // account's; registered (nullptr when that did not come) unless told not to wait.
+    template <typename W = BedWindow> std::unique_ptr<W> window(const Settings& extra = {}, bool registered = true) {
+        auto w = std::make_unique<W>();
+        w->start(*bed, {Account1001, QStringLiteral("Demo Agent"), tone(1000), extra});
+        return !registered || w->waitRegistered() ? std::move(w) : nullptr;
+    }
 };
 
 } // namespace corvid::test

@@ -58,20 +58,18 @@ def main():
     call = [(1, b"o", obj.encode()), (6, b"s", dest.encode()), (2, b"s", iface.encode()), (3, b"s", member.encode())]
     sock.sendall(message(2, call, b"s", string(bytes.fromhex(hexbytes))))
     for reply in replies(sock):
-        kind = reply[1]
-        if b"\x05\x01u\x00" in reply[16:] and reply[16:].find(struct.pack("<I", 2)) >= 0 and kind in (2, 3):
-            # a reply to serial 2 (REPLY_SERIAL field 5 holds 2)
-            fields = reply[16:]
-            at = fields.find(b"\x05\x01u\x00")
-            if struct.unpack("<I", fields[at + 4:at + 8])[0] != 2:
-                continue
-            if kind == 2:
-                print("reply")
-            else:
-                at = fields.find(b"\x04\x01s\x00")
-                n = struct.unpack("<I", fields[at + 4:at + 8])[0]
-                print("error " + fields[at + 8:at + 8 + n].decode())
-            return
+        # a reply or error (type 2 or 3) whose REPLY_SERIAL field (code 5) holds 2
+        fields = reply[16:]
+        at = fields.find(b"\x05\x01u\x00")
+        if reply[1] not in (2, 3) or at < 0 or struct.unpack("<I", fields[at + 4:at + 8])[0] != 2:
+            continue
+        if reply[1] == 2:
+            print("reply")
+        else:
+            at = fields.find(b"\x04\x01s\x00")
+            n = struct.unpack("<I", fields[at + 4:at + 8])[0]
+            print("error " + fields[at + 8:at + 8 + n].decode())
+        return
     print("disconnected")
 
 
