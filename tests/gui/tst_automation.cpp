@@ -188,7 +188,7 @@ private Q_SLOTS:
         QTest::qWait(100);
         QCOMPARE(w.engine.count(QStringLiteral("TransferCall")) + w.dialled().size(), 2);
 
-        if (farEnd == QLatin1String("accepts")) w.engine.fireTransferAccepted(0);
+        if (farEnd == QLatin1String("accepts")) w.engine.fireCallEnd(&SipEngine::TransferAccepted, 0);
         if (farEnd == QLatin1String("refuses")) w.engine.fire(&SipEngine::TransferFailed, 0, 603, QStringLiteral("Decline"));
         if (farEnd == QLatin1String("closes")) w.window.close();
         QTRY_COMPARE(w.journal().value(0), QStringLiteral("clipboard\t#pam\t") + outcome);

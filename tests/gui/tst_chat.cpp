@@ -47,7 +47,6 @@ private Q_SLOTS:
         w.ui.MonCheck->setChecked(true);
         QCOMPARE(w.ui.RightPages->currentWidget(), w.ui.PageChat);
         QCOMPARE(w.ui.ChatUserName->count(), 99);
-        QCOMPARE(w.ui.ChatUserName->itemText(3), QStringLiteral("user0 \"Desk"));
 
         w.pick(2); // "carl": no blank, nothing happens
         QCOMPARE(w.engine.count(QStringLiteral("ChatAddContact")), 0);

@@ -167,16 +167,6 @@ private Q_SLOTS:
         if (asked) QCOMPARE(w.engine.last(QStringLiteral("ForwardCalls")), (QVariantList{tick, number}));
     }
 
-    // Without an engine able to forward, the agent is told to update the program.
-    void forwardingWithoutAnEngine() {
-        corvid::test::MainFormFixture fixture;
-        fixture.create(nullptr);
-        fixture.ui().EditForwardCallPhoneNo->setText(kNumber);
-        QTest::mouseClick(fixture.ui().CheckForwardCall, Qt::LeftButton);
-        QCOMPARE(fixture.fakes.messages.texts(), QStringList{QStringLiteral("You must update your software.")});
-        QVERIFY(!fixture.ui().CheckForwardCall->isChecked());
-    }
-
     // Voice mail calls "*97" and stays disabled until the agent's hang-up; when the engine refuses
     // the call there is nothing to hang up, and the button is enabled again.
     void voiceMail() {

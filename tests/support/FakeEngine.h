@@ -82,20 +82,13 @@ public:
     template <typename... Params, typename... Args> void fire(void (SipEngine::*event)(Params...), Args... args) {
         post([=] { (this->*event)(args...); });
     }
-    void fireCallConnected(int line, const QString& remote = QString(), int codec = Codec::G711U) {
-        post([=] { connectLine(line, remote, codec); });
+    void fireCallConnected(int line) { post([=] { connectLine(line, QString(), Codec::G711U); }); }
+    // The line's call ends with event: CallHungUp, CallFailed, or (like the real engine, without a
+    // CallHungUp) TransferAccepted when the far end took the transfer.
+    void fireCallEnd(void (SipEngine::*event)(int), int line) {
+        post([=] { endLine(line), (this->*event)(line); });
     }
-    void fireCallHungUp(int line) {
-        post([=] { hangUpLine(line); });
-    }
-    void fireCallFailed(int line) {
-        post([=] { endLine(line), Q_EMIT CallFailed(line); });
-    }
-    // Like the real engine: the far end took the transfer and the call leaves the line without a
-    // CallHungUp.
-    void fireTransferAccepted(int line) {
-        post([=] { endLine(line), Q_EMIT TransferAccepted(line); });
-    }
+    void fireCallHungUp(int line) { fireCallEnd(&SipEngine::CallHungUp, line); }
 
     // --- SipEngine: start, registration and lines ------------------------------------------
     bool EngineStart(bool flag, QString& localAddress, int sipPort, const QString& userName, const QString& authLogin,
@@ -178,14 +171,15 @@ public:
     void ForceInbandDtmfOff(int line) override { record("ForceInbandDtmfOff", {line}); }
 
     // --- audio -------------------------------------------------------------------------------
-    void setDevices(const QStringList& inputs, const QStringList& outputs) {
-        m_inputs = inputs;
-        m_outputs = outputs;
-    }
-    int InputDeviceCount() override { return int(m_inputs.size()); }
-    int OutputDeviceCount() override { return int(m_outputs.size()); }
-    QString InputDeviceName(int i) override { return m_inputs.value(i); }
-    QString OutputDeviceName(int i) override { return m_outputs.value(i); }
+    // The sound card's devices, and the levels the bars poll every 20 ms (not recorded).
+    QStringList inputs{QStringLiteral("Fake Microphone")};
+    QStringList outputs{QStringLiteral("Fake Speaker")};
+    int micLevel = 0;
+    int speakerLevel = 0;
+    int InputDeviceCount() override { return int(inputs.size()); }
+    int OutputDeviceCount() override { return int(outputs.size()); }
+    QString InputDeviceName(int i) override { return inputs.value(i); }
+    QString OutputDeviceName(int i) override { return outputs.value(i); }
     bool SetMicMute(bool mute) override { return begin("SetMicMute", {mute}); }
     bool SetSpeakerMute(bool mute) override { return begin("SetSpeakerMute", {mute}); }
     bool MuteLineSpeaker(int line, bool mute) override {
@@ -196,12 +190,8 @@ public:
     int SpeakerVolume() override { return 200; }
     bool SetMicVolume(int volume) override { return begin("SetMicVolume", {volume}); }
     bool SetSpeakerVolume(int volume) override { return begin("SetSpeakerVolume", {volume}); }
-    void setLevels(int mic, int speaker) {
-        m_micLevel = mic;
-        m_speakerLevel = speaker;
-    }
-    int MicLevel() override { return m_micLevel; } // polled every 20 ms: not recorded
-    int SpeakerLevel() override { return m_speakerLevel; }
+    int MicLevel() override { return micLevel; }
+    int SpeakerLevel() override { return speakerLevel; }
     void MicBoostOn() override { record("MicBoostOn", {}); }
     void MicBoostOff() override { record("MicBoostOff", {}); }
     bool IsMicBoostOn() override { return false; }
@@ -300,10 +290,6 @@ private:
         l.generation++;
         l.busy = l.connected = l.onHold = l.playing = l.recording = false;
     }
-    void hangUpLine(int line) {
-        endLine(line);
-        Q_EMIT CallHungUp(line);
-    }
     // Queued: runs from the event loop, after the current operation has returned.
     void post(std::function<void()> fn) { QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection); }
     // Queued, and only while the line's call is still the same one.
@@ -314,10 +300,6 @@ private:
     }
 
     QList<Call> m_calls;
-    QStringList m_inputs{QStringLiteral("Fake Microphone")};
-    QStringList m_outputs{QStringLiteral("Fake Speaker")};
-    int m_micLevel = 0;
-    int m_speakerLevel = 0;
     QHash<QString, Failure> m_failures;
     bool m_answers = true;
     QMap<int, Line> m_lines;
