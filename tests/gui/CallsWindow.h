@@ -9,11 +9,13 @@
 #include "calls/CallEnd.h"
 #include "calls/Dialing.h"
 #include "calls/LineStatus.h"
+#include "dialer/Automation.h"
 #include "dialer/CallLog.h"
 #include "media/Recording.h"
 #include "ui_MainForm.h"
 
 #include <QByteArrayList>
+#include <QDir>
 #include <QFile>
 #include <QtTest>
 
@@ -60,6 +62,26 @@ struct CallsWindow {
     void dial(const QString& number) {
         ui.EditPhoneNo->setText(number);
         QTest::mouseClick(ui.BtnDial, Qt::LeftButton);
+    }
+
+    // Dial files, end files and clipboard commands are taken (online, click-to-dial on).
+    void automate() {
+        ctx.state.SipTapiMode = QStringLiteral("True");
+        ui.BtnOnline->setText(QStringLiteral("Offline"));
+        ui.swipeLengthTxT->setText(QStringLiteral("14"));
+        ui.autoCheck->setChecked(true);
+    }
+    // Another program drops an (empty) file into the datalink folder.
+    void drop(const QString& name) const {
+        QFile file(QDir(ctx.root.datalink()).filePath(name));
+        QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(name));
+    }
+    // The automation journal's lines without their time.
+    QStringList journal() const {
+        QStringList lines;
+        for (const QByteArray& line : fileLines(ctx.subsystems.automation->journal().path()))
+            lines << QString::fromUtf8(line.mid(line.indexOf('\t') + 1));
+        return lines;
     }
 
     // The rows of an agent's CSV call log ("_calllogs.csv" for an empty display name).

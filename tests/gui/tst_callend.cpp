@@ -1,13 +1,11 @@
-// A call from its connection to its end: the ring-back tone, recording started on connect, the
-// agent's and the far end's hang-up with the call-log row each writes (once), a refused hang-up,
-// the recording wait, and the per-line mute flags.
+// A call from its connection to its end: recording started on connect, the agent's and the far
+// end's hang-up with the call-log row each writes (once), a refused hang-up, the recording wait,
+// closing the window during a call, and the per-line mute flags.
 
 #include "gui/CallsWindow.h"
 
 #include "app/Shutdown.h"
 #include "calls/CallEnd.h"
-
-#include <QDir>
 
 #include <QtTest>
 
@@ -44,39 +42,11 @@ bool rowIs(const QByteArray& row, const QString& number, const char* result) {
     if (!ok) qWarning("row: %s", row.constData());
     return ok;
 }
-
-// Dial files, end files and clipboard commands are taken (online, click-to-dial on).
-void automate(CallsWindow& w) {
-    w.ctx.state.SipTapiMode = QStringLiteral("True");
-    w.ui.BtnOnline->setText(QStringLiteral("Offline"));
-    w.ui.swipeLengthTxT->setText(QStringLiteral("14"));
-    w.ui.autoCheck->setChecked(true);
-}
-void dropFile(CallsWindow& w, const QString& name) {
-    QFile file(QDir(w.ctx.root.datalink()).filePath(name));
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(name));
-}
 } // namespace
 
 class TestCallEnd : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void ringToneFollowsTheDialToneOption() {
-        CallsWindow w;
-        w.goOnline(2);
-        w.engine.setDefaultScript(FakeEngine::answer(200));
-        w.ctx.state.RingToneOn = false;
-        w.dial(kNumber);
-        QTRY_VERIFY(w.engine.line(0).connected);
-        QVERIFY(w.fakes.ring.starts.isEmpty());
-        QTest::mouseClick(w.ui.BtnHangUp, Qt::LeftButton);
-
-        w.ctx.state.RingToneOn = true;
-        w.dial(kNumber);
-        QTRY_COMPARE(w.fakes.ring.starts.size(), 1);
-        QTRY_VERIFY(!w.fakes.ring.isPlaying()); // stopped by the connection
-    }
-
     // Recording from the connection (recordAll) needs a number to name the file after.
     void connectedWithABlankNumberRecordsNothing() {
         CallsWindow w;
@@ -88,43 +58,17 @@ private Q_SLOTS:
         QCOMPARE(w.engine.count(QStringLiteral("StartRecording")), 0);
     }
 
-    // The agent ends the call on the line chosen for dialing (line 2); without a display name that
-    // writes no row. The far end's hang-up writes its row whatever the display name.
-    void callEndWritesItsRow_data() {
-        QTest::addColumn<bool>("farEnd");
-        QTest::addColumn<QString>("displayName");
-        QTest::addColumn<QByteArray>("result"); // empty: no row
-        QTest::newRow("agent") << false << QStringLiteral("Agent7") << QByteArray("\"hang up\"");
-        QTest::newRow("agent, no display name") << false << QString() << QByteArray();
-        QTest::newRow("far end, no display name") << true << QString() << QByteArray("\"\"");
-    }
-
-    void callEndWritesItsRow() {
-        QFETCH(bool, farEnd);
-        QFETCH(QString, displayName);
-        QFETCH(QByteArray, result);
-        CallsWindow w;
-        w.goOnline(2);
-        w.ui.EditAccountDisplayName->setText(displayName);
-        w.ui.ComboDial->setCurrentIndex(1);
-        w.dial(kNumber);
-        QTRY_VERIFY(w.engine.line(1).connected);
-        w.ui.callsec->setText(QStringLiteral("17"));
-        if (farEnd)
-            w.engine.fireCallHungUp(1);
-        else
-            QTest::mouseClick(w.ui.BtnHangUp, Qt::LeftButton);
-        QTRY_VERIFY(!w.engine.line(1).busy);
-        QCOMPARE(w.engine.callsTo(QStringLiteral("EndCall")).size(), farEnd ? 0 : 1);
-        if (result.isEmpty()) {
-            QVERIFY(QDir(w.ctx.root.logs()).entryList({QStringLiteral("*.csv")}).isEmpty());
-            return;
+    // Without a display name the agent's hang-up writes no row; the far end's writes its row all the same.
+    void noDisplayNameLogsOnlyTheFarEndsEnd() {
+        for (const bool farEnd : {false, true}) {
+            CallsWindow w;
+            w.goOnline(2);
+            w.dial(kNumber);
+            QTRY_VERIFY(w.engine.line(0).connected);
+            farEnd ? w.engine.fireCallHungUp(0) : QTest::mouseClick(w.ui.BtnHangUp, Qt::LeftButton);
+            QTRY_VERIFY(!w.engine.line(0).busy);
+            QTRY_COMPARE(w.callLogRows(QString()).size(), farEnd ? 1 : 0);
         }
-        QTRY_COMPARE(w.callLogRows(displayName).size(), 1);
-        const QByteArray row = w.callLogRows(displayName).at(0);
-        QVERIFY2(row.startsWith("\"5551234567\",\"" + displayName.toUtf8() + "\",\"17\",") &&
-                     row.endsWith("," + result),
-                 row.constData());
     }
 
     // Every way the dialer places a call: its end writes one row with the number dialled on that
@@ -156,7 +100,7 @@ private Q_SLOTS:
         w.setSetting(QStringLiteral("PreDialNumber"), QStringLiteral("*2"));
         w.ui.EditTransferPhoneNo->setEditText(kSecond + QStringLiteral(" Jane"));
         w.ctx.timers.CallTimer->setInterval(20);
-        automate(w);
+        w.automate();
         if (place == QLatin1String("field") || place == QLatin1String("MonList")) w.dial(kNumber);
         if (place == QLatin1String("MonList")) {
             QTRY_VERIFY(w.engine.line(0).connected);
@@ -166,7 +110,7 @@ private Q_SLOTS:
             QVERIFY(rowIs(rows(w).value(0), kNumber, "hang up"));
             QVERIFY(w.engine.last(QStringLiteral("SaveRecording")).value(1).toString().contains(kNumber));
         } else if (place == QLatin1String("file")) {
-            dropFile(w, kNumber + QStringLiteral(".dia"));
+            w.drop(kNumber + QStringLiteral(".dia"));
         } else if (place != QLatin1String("field") && !place.isEmpty()) {
             QTest::mouseClick(w.fixture.find<QPushButton>(place), Qt::LeftButton);
         }
@@ -175,7 +119,7 @@ private Q_SLOTS:
         const int seconds = w.ui.callsec->text().toInt(); // an end file or command ends it a little later
         if (end == QLatin1String("Stop")) w.callEnd->onBtnHangUpClicked();
         else if (end.startsWith('#')) w.fakes.clipboard.put(end);
-        else dropFile(w, end);
+        else w.drop(end);
         if (number.isEmpty()) QTRY_VERIFY(w.statusLog().contains(NoCallToEndText));
         QTRY_COMPARE(rows(w).size(), before + (number.isEmpty() ? 0 : 1));
         if (number.isEmpty()) return;
@@ -215,21 +159,27 @@ private Q_SLOTS:
         QCOMPARE(rows(w).size(), 2);
 
         // A new call on that line, placed by anyone, is logged again when the far end ends it.
-        w.engine.fireCallConnecting(0);
+        w.engine.fire(&SipEngine::CallConnecting, 0);
         w.engine.fireCallHungUp(0);
         QTRY_COMPARE(rows(w).size(), 3);
     }
 
-    // The dial automation puts the next number into the field while the recording is saved (a
-    // 500 ms wait): the row keeps the number of the ended call.
-    void farEndHangUpKeepsTheNumberOfTheEndedCall() {
+    // The far end of recorded line 1 hangs up while a call is placed on line 2, and the dial
+    // automation puts the next number into the field during the recording's 500 ms wait: line 1's
+    // recording is saved and its row written, both under the ended call's number, and the field is
+    // left alone.
+    void farEndHangUpSavesTheEndedLinesCallUnderItsNumber() {
         CallsWindow w;
         connectCall(w);
         w.ui.RecThisCallCheck->setChecked(true);
+        w.ui.ComboDial->setCurrentIndex(1);
+        w.dial(kSecond);
         QTimer::singleShot(200, &w.window, [&] { w.ui.EditPhoneNo->setText(QStringLiteral("5550001111")); });
         w.engine.fireCallHungUp(0);
         QTRY_COMPARE(rows(w).size(), 1);
         QVERIFY(rowIs(rows(w).at(0), kNumber, ""));
+        QCOMPARE(w.engine.last(QStringLiteral("SaveRecording")).value(0), QVariant(0));
+        QVERIFY(w.engine.last(QStringLiteral("SaveRecording")).value(1).toString().contains(kNumber + '_'));
         QCOMPARE(w.ui.EditPhoneNo->text(), QStringLiteral("5550001111"));
     }
 
@@ -261,99 +211,75 @@ private Q_SLOTS:
 
     // --- two lines ending together, and closing the window while a call ends ---------------------
 
-    // The far end of line 2 hangs up while the agent's hang-up of line 1 saves its recording.
-    void agentsRowIsKeptWhenTheOtherLineEndsDuringItsWait() {
-        CallsWindow w;
-        connectTwoLines(w);
-        w.ui.ComboDial->setCurrentIndex(0);
-        w.ui.EditPhoneNo->setText(kNumber);
-        w.ui.RecThisCallCheck->setChecked(true);
-        QTimer::singleShot(100, &w.window, [&] { w.engine.fireCallHungUp(1); });
-        QTest::mouseClick(w.ui.BtnHangUp, Qt::LeftButton);
-        QTRY_COMPARE(rows(w).size(), 2);
-        QVERIFY(rowIs(rows(w).at(0), kSecond, ""));
-        QVERIFY(rowIs(rows(w).at(1), kNumber, "hang up"));
-        QCOMPARE(w.engine.last(QStringLiteral("EndCall")), QVariantList{0});
+    // Two lines end together, one end arriving 100 ms into the other's recording wait: the far end
+    // of line 2 during the agent's hang-up of line 1, or the agent's hang-up of line 1 during the far
+    // end's of recorded line 2. The hang-up ends line 1 at once, and each end writes its own row.
+    void twoLinesEndingTogetherWriteARowEach_data() {
+        QTest::addColumn<bool>("agentFirst");
+        QTest::newRow("far end during the agent's wait") << true;
+        QTest::newRow("agent during the far end's wait") << false;
     }
-
-    // The agent hangs up line 1 while the far-end hang-up of recorded line 2 saves its recording.
-    void hangUpRunsWhileTheOtherLinesFarEndEndWaits() {
+    void twoLinesEndingTogetherWriteARowEach() {
+        QFETCH(bool, agentFirst);
         CallsWindow w;
         connectTwoLines(w);
         w.ui.RecThisCallCheck->setChecked(true);
-        int endCallsDuringWait = -1;
-        QTimer::singleShot(100, &w.window, [&] {
+        const auto hangUpLineOne = [&] {
             w.ui.ComboDial->setCurrentIndex(0);
             QTest::mouseClick(w.ui.BtnHangUp, Qt::LeftButton);
+        };
+        int endCallsDuringWait = -1;
+        QTimer::singleShot(100, &w.window, [&] {
+            agentFirst ? w.engine.fireCallHungUp(1) : hangUpLineOne();
             endCallsDuringWait = w.engine.count(QStringLiteral("EndCall"));
         });
-        w.engine.fireCallHungUp(1);
+        agentFirst ? hangUpLineOne() : w.engine.fireCallHungUp(1);
         QTRY_COMPARE(rows(w).size(), 2);
         QCOMPARE(endCallsDuringWait, 1);
         QCOMPARE(w.engine.last(QStringLiteral("EndCall")), QVariantList{0});
-        QVERIFY(rowIs(rows(w).at(0), kNumber, "hang up"));
-        QVERIFY(rowIs(rows(w).at(1), kSecond, ""));
+        QVERIFY(rowIs(rows(w).at(agentFirst ? 1 : 0), kNumber, "hang up"));
+        QVERIFY(rowIs(rows(w).at(agentFirst ? 0 : 1), kSecond, ""));
         QCOMPARE(w.engine.count(QStringLiteral("SaveRecording")), 1);
     }
 
-    // File > exit 100 ms into the far-end hang-up's recording wait: the process ends after the row.
-    void exitDuringTheFarEndsWaitEndsAfterItsRow() {
+    // Closing the window, going offline, or File > exit 100 ms into the far end's recording wait,
+    // with a recorded call up: the call's row and recording are written once, before the process
+    // would end; the agent's hang-up comes before the engine stops.
+    void closingWithACallUpWritesItsRowFirst_data() {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QByteArray>("result"); // the row's last field
+        QTest::newRow("close") << "close" << QByteArray("hang up");
+        QTest::newRow("Offline") << "Offline" << QByteArray("hang up");
+        QTest::newRow("exit during the far end's wait") << "exit" << QByteArray();
+    }
+    void closingWithACallUpWritesItsRowFirst() {
+        QFETCH(QString, how);
+        QFETCH(QByteArray, result);
         CallsWindow w;
         connectCall(w);
         w.ui.RecThisCallCheck->setChecked(true);
         int rowsAtQuit = -1;
         w.window.shutdown().setForceQuit([&] { rowsAtQuit = int(rows(w).size()); });
-        QTimer::singleShot(100, &w.window, [&] { w.ui.exitcmd->trigger(); });
-        w.engine.fireCallHungUp(0);
-        QTRY_VERIFY_WITH_TIMEOUT(rowsAtQuit != -1, 5000);
-        QCOMPARE(rowsAtQuit, 1);
-        QCOMPARE(w.engine.count(QStringLiteral("SaveRecording")), 1);
-        QTest::qWait(100);
-        QCOMPARE(rows(w).size(), 1);
-    }
-
-    // The far end of line 1 hangs up while line 2 is chosen: line 1's recording is saved, under its own number.
-    void farEndHangUpSavesTheEndedLinesRecording() {
-        CallsWindow w;
-        connectCall(w);
-        w.ui.RecThisCallCheck->setChecked(true);
-        w.ui.ComboDial->setCurrentIndex(1);
-        w.dial(kSecond);
-        w.engine.fireCallHungUp(0);
-        QTRY_COMPARE(rows(w).size(), 1);
-        QCOMPARE(w.engine.last(QStringLiteral("SaveRecording")).value(0), QVariant(0));
-        QVERIFY(w.engine.last(QStringLiteral("SaveRecording")).value(1).toString().contains(kNumber + '_'));
-    }
-
-    // Closing the window, or going offline, with a recorded call up ends it as the agent's hang-up
-    // would, before the engine stops.
-    void closeAndOfflineHangUpTheLiveCallWithItsRow_data() {
-        QTest::addColumn<bool>("offline");
-        QTest::newRow("close") << false;
-        QTest::newRow("Offline") << true;
-    }
-    void closeAndOfflineHangUpTheLiveCallWithItsRow() {
-        QFETCH(bool, offline);
-        CallsWindow w;
-        connectCall(w);
-        w.ui.RecThisCallCheck->setChecked(true);
-        int rowsAtQuit = -1;
-        if (offline) {
+        if (how == QLatin1String("Offline")) {
             w.setSetting(QStringLiteral("DisplayName"), QStringLiteral("Agent7")); // read again by the button
             w.ui.BtnOnline->setText(QStringLiteral("Offline"));
             QTest::mouseClick(w.ui.BtnOnline, Qt::LeftButton);
             rowsAtQuit = int(rows(w).size());
-        } else {
-            w.window.shutdown().setForceQuit([&] { rowsAtQuit = int(rows(w).size()); });
+        } else if (how == QLatin1String("close")) {
             w.window.close();
+        } else {
+            QTimer::singleShot(100, &w.window, [&] { w.ui.exitcmd->trigger(); });
+            w.engine.fireCallHungUp(0);
         }
         QTRY_VERIFY_WITH_TIMEOUT(rowsAtQuit != -1, 5000);
         QCOMPARE(rowsAtQuit, 1);
-        QVERIFY(rowIs(rows(w).at(0), kNumber, "hang up"));
+        QVERIFY(rowIs(rows(w).at(0), kNumber, result.constData()));
         QCOMPARE(w.engine.count(QStringLiteral("SaveRecording")), 1);
         const QStringList names = w.engine.callNames();
-        QVERIFY(names.contains(QStringLiteral("EndCall")));
+        QCOMPARE(names.contains(QStringLiteral("EndCall")), !result.isEmpty());
         QVERIFY(names.indexOf(QStringLiteral("EndCall")) < names.indexOf(QStringLiteral("EngineStop")));
+        QTest::qWait(100);
+        QCOMPARE(rows(w).size(), 1);
     }
 };
 

@@ -45,7 +45,7 @@ struct HttpWindow : CallsWindow {
     HttpWindow() {
         goOnline(2);
         ui.BtnOnline->setText(QStringLiteral("Offline"));
-        engine.setDefaultScript(FakeEngine::noAnswer());
+        engine.setAnswering(false);
         QTcpServer probe; // a free port for the control
         probe.listen(QHostAddress::LocalHost);
         port = probe.serverPort();
@@ -80,12 +80,6 @@ struct HttpWindow : CallsWindow {
     Reply send(const QByteArray& request) const {
         const QList<Reply> replies = send(QByteArrayList{request});
         return replies.isEmpty() ? Reply{} : replies.first();
-    }
-    QStringList journal() const {
-        QStringList lines;
-        for (const QByteArray& line : fileLines(ctx.subsystems.automation->journal().path()))
-            lines << QString::fromUtf8(line.mid(line.indexOf('\t') + 1));
-        return lines;
     }
 };
 

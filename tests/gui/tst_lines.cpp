@@ -17,14 +17,14 @@ const QString kNumber = QStringLiteral("5551234567");
 void ringing(CallsWindow& w) {
     w.goOnline(2);
     w.ui.EditAccountDisplayName->setText(QStringLiteral("Agent7"));
-    w.engine.setDefaultScript(FakeEngine::noAnswer());
+    w.engine.setAnswering(false);
     w.dial(kNumber);
 }
 // Reports a busy line for the call on line 1 and returns once the reaction's wait is over.
 void refuseAndWait(CallsWindow& w) {
     QElapsedTimer clock;
     clock.start();
-    w.engine.fireRequestFailureResponse(0, 486, QStringLiteral("Busy Here"));
+    w.engine.fire(&SipEngine::RequestFailureResponse, 0, 486, QStringLiteral("Busy Here"));
     QTRY_VERIFY_WITH_TIMEOUT(clock.elapsed() > 2300, 5000);
 }
 } // namespace
@@ -70,7 +70,7 @@ private Q_SLOTS:
             endCallsDuringWait = w.engine.count(QStringLiteral("EndCall"));
             if (during == QLatin1String("line 2")) w.ui.ComboDial->setCurrentIndex(1);
             if (during == QLatin1String("503"))
-                w.engine.fireServerFailureResponse(0, 503, QStringLiteral("Service Unavailable"));
+                w.engine.fire(&SipEngine::ServerFailureResponse, 0, 503, QStringLiteral("Service Unavailable"));
             if (during == QLatin1String("hang up")) QTest::mouseClick(w.ui.BtnHangUp, Qt::LeftButton);
             if (during != QLatin1String("next call")) return;
             w.engine.fireCallHungUp(0); // the refused call ends by itself ...

@@ -47,34 +47,27 @@ class TestOnline : public QObject {
 private Q_SLOTS:
     void portSearch_data() {
         QTest::addColumn<QString>("operation"); // EngineStart: SIP ports; OpenLine: RTP ports (two lines)
-        QTest::addColumn<QList<int>>("taken");  // empty: every port
+        QTest::addColumn<int>("taken");         // ports refused as in use before one is free; -1: every port
         QTest::addColumn<int>("tries");
         QTest::addColumn<int>("lastTried");
         QTest::addColumn<QString>("message");
-        QTest::newRow("no free SIP port") << QStringLiteral("EngineStart") << QList<int>{} << 6999 - 5782 + 1 << 6999
+        QTest::newRow("no free SIP port") << QStringLiteral("EngineStart") << -1 << 6999 - 5782 + 1 << 6999
                                           << QStringLiteral("Can not open SIP communication port.");
-        QTest::newRow("RTP ports taken") << QStringLiteral("OpenLine") << QList<int>{7000, 7002} << 4 << 7006
-                                         << QString();
+        QTest::newRow("RTP ports taken") << QStringLiteral("OpenLine") << 2 << 4 << 7006 << QString();
         // Two lines: the search gives up after 2 + 1000 failures.
-        QTest::newRow("no free RTP port") << QStringLiteral("OpenLine") << QList<int>{} << 1002 << 7000 + 2 * 1001
+        QTest::newRow("no free RTP port") << QStringLiteral("OpenLine") << -1 << 1002 << 7000 + 2 * 1001
                                           << QStringLiteral("Unable to open RTP communication port.");
     }
 
     void portSearch() {
         QFETCH(QString, operation);
-        QFETCH(QList<int>, taken);
+        QFETCH(int, taken);
         QFETCH(int, tries);
         QFETCH(int, lastTried);
         QFETCH(QString, message);
         Online o;
         const bool sip = operation == QLatin1String("EngineStart");
-        const QSet<int> ports(taken.begin(), taken.end());
-        if (taken.isEmpty())
-            o.w.engine.failAlways(operation, EngineError::PortInUse);
-        else if (sip)
-            o.w.engine.setSipPortsInUse(ports);
-        else
-            o.w.engine.setRtpPortsInUse(ports);
+        o.w.engine.failNext(operation, EngineError::PortInUse, taken);
         o.click();
         const QVariantList tried = o.args(operation, sip ? 2 : 3);
         QCOMPARE(tried.size(), tries);
@@ -85,9 +78,10 @@ private Q_SLOTS:
     }
 
     void failuresStopGoingOnline_data() {
-        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QString>("operation"); // empty: no login, nothing reaches the engine
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("message");
+        QTest::newRow("no login") << QString() << 0 << QStringLiteral("Please enter the SIP proxy Login Id.");
         QTest::newRow("engine, no network")
             << QStringLiteral("EngineStart") << 12 << QStringLiteral("Please Check Your Internet Connection.");
         QTest::newRow("line, code outside the table") << QStringLiteral("OpenLine") << 7 << QString();
@@ -105,25 +99,19 @@ private Q_SLOTS:
         Online o;
         o.registerOnClick();
         o.w.engine.failNext(operation, code);
+        if (operation.isEmpty()) o.w.setSetting(QStringLiteral("Login"), QString());
         o.click();
-        QCOMPARE(o.w.engine.count(operation), 1);
+        if (operation.isEmpty()) QVERIFY(o.w.engine.calls().isEmpty());
+        else QCOMPARE(o.w.engine.count(operation), 1);
         QCOMPARE(o.w.fakes.messages.texts(), message.isEmpty() ? QStringList() : QStringList{message});
+        if (!message.isEmpty()) QCOMPARE(o.w.window.y(), twipsToPixels(1000)); // the box came over the window
         QCOMPARE(o.caption(), QStringLiteral("OffLine"));
         QVERIFY(!o.w.engine.isStarted());
         o.w.fakes.messages.boxes.clear();
+        o.w.setSetting(QStringLiteral("Login"), QStringLiteral("1001"));
         o.click();
         QCOMPARE(o.caption(), QStringLiteral("Offline"));
         QCOMPARE(o.w.fakes.messages.texts(), QStringList());
-    }
-
-    void missingUserNameStartsNothing() {
-        Online o;
-        o.w.setSetting(QStringLiteral("Login"), QString());
-        o.click();
-        QCOMPARE(o.w.fakes.messages.texts(), QStringList{QStringLiteral("Please enter the SIP proxy Login Id.")});
-        QVERIFY(o.w.fakes.messages.boxes.first().hadWindow);
-        QCOMPARE(o.w.engine.callNames(), QStringList());
-        QCOMPARE(o.caption(), QStringLiteral("OffLine"));
     }
 
     void goingOfflineDuringRegisteredWaitKeepsClickToDialOff() {
@@ -131,7 +119,7 @@ private Q_SLOTS:
         o.w.ui.CheckRegisterToProxy->setChecked(false); // only the event's own line in the log
         o.click();
         QTimer::singleShot(200, [&] { o.click(); }); // offline while the registration report waits
-        o.w.engine.fireRegisterSucceeded();
+        o.w.engine.fire(&SipEngine::RegisterSucceeded);
         QTRY_COMPARE(o.caption(), QStringLiteral("Online"));
         // The report has ended by now (its waits ran inside the one above).
         QCOMPARE(o.w.statusLog(), QStringList{QStringLiteral("Registered successfully.")});
@@ -164,7 +152,7 @@ private Q_SLOTS:
     void missingSoundDeviceIsReported() {
         const QString text = QStringLiteral("No sound device found: calls carry no audio from this computer.");
         Online o;
-        o.w.engine.setDevices({}, {QStringLiteral("Fake Speaker")});
+        o.w.engine.inputs.clear();
         o.registerOnClick();
         o.click();
         QCOMPARE(o.w.statusLog(), (QStringList{QStringLiteral("Ready..."), text}));
@@ -186,31 +174,28 @@ private Q_SLOTS:
         };
         const auto stopped = [&] { return !bars->isActive() && barsShow(0, 0); };
         QString number = QStringLiteral("5550100");
-        engine.setLevels(16384, 32767);
-        engine.setDefaultScript(FakeEngine::noAnswer());
+        engine.micLevel = 16384;
+        engine.speakerLevel = 32767;
+        engine.setAnswering(false);
         o.registerOnClick();
         o.click();
         QVERIFY(stopped());
 
-        QVERIFY(engine.PlaceCall(0, number, -1, -1));
+        QVERIFY(engine.PlaceCall(0, number, -1, -1) && engine.PlaceCall(1, number, -1, -1));
         QTRY_VERIFY(barsShow(100, 50));
-        QVERIFY(engine.PlaceCall(1, number, -1, -1));
         engine.fireCallHungUp(0);
         QTRY_VERIFY(!engine.line(0).busy);
         QVERIFY(bars->isActive());
-        engine.fireRequestFailureResponse(1, 486, QStringLiteral("Busy Here"));
-        engine.fireCallFailed(1);
+        engine.fire(&SipEngine::RequestFailureResponse, 1, 486, QStringLiteral("Busy Here"));
+        engine.fireCallEnd(&SipEngine::CallFailed, 1);
         QTRY_VERIFY(stopped());
 
-        QVERIFY(engine.PlaceCall(0, number, -1, -1));
-        QTRY_VERIFY(barsShow(100, 50));
-        QVERIFY(engine.EndCall(0));
-        QTRY_VERIFY(stopped());
-
-        QVERIFY(engine.PlaceCall(0, number, -1, -1));
-        QTRY_VERIFY(barsShow(100, 50));
-        o.click();
-        QVERIFY(stopped());
+        for (const bool offline : {false, true}) {
+            QVERIFY(engine.PlaceCall(0, number, -1, -1));
+            QTRY_VERIFY(bars->isActive());
+            offline ? o.click() : void(engine.EndCall(0));
+            QTRY_VERIFY(stopped());
+        }
     }
 };
 

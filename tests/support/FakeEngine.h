@@ -1,8 +1,9 @@
 #pragma once
-// A scriptable SipEngine for window tests. Every operation is recorded with its arguments; failNext /
-// failAlways and taken ports make operations fail with their codes. Start, lines, registration,
+// A scriptable SipEngine for window tests. Every operation is recorded with its arguments; failNext
+// makes operations fail with their codes. Start, lines, registration,
 // calls, mutes and recording refuse what the real engine refuses; other operations only record
-// themselves. PlaceCall reports CallConnecting and 180, then answers (or not). Events are always
+// themselves. PlaceCall reports CallConnecting and 180, then answers at once (or never, after
+// setAnswering(false)). Events are always
 // queued, never raised inside the operation that caused them.
 
 #include "engine/SipEngine.h"
@@ -28,14 +29,6 @@ public:
         QString name;
         QVariantList args;
     };
-
-    // What a dialled number does: answer after delayMs, or ring on.
-    struct NumberScript {
-        bool answers = true;
-        int delayMs = 0;
-    };
-    static NumberScript answer(int afterMs = 0) { return {true, afterMs}; }
-    static NumberScript noAnswer() { return {false, 0}; }
 
     struct Line {
         bool open = false;
@@ -74,17 +67,14 @@ public:
     void clearCalls() { m_calls.clear(); }
 
     // --- scripted results --------------------------------------------------------------------
+    // The next times calls of operation fail with errorCode (times -1: every call).
     void failNext(const QString& operation, int errorCode, int times = 1) {
         m_failures[operation] = {errorCode, times};
     }
-    void failAlways(const QString& operation, int errorCode) { m_failures[operation] = {errorCode, -1}; }
-    void setSipPortsInUse(const QSet<int>& ports) { m_sipPortsInUse = ports; }
-    void setRtpPortsInUse(const QSet<int>& ports) { m_rtpPortsInUse = ports; }
-    void setDefaultScript(const NumberScript& script) { m_defaultScript = script; }
+    void setAnswering(bool answers) { m_answers = answers; }
 
     // --- state ---------------------------------------------------------------------------
     bool isStarted() const { return m_started; }
-    int sipPort() const { return m_sipPort; }
     Line line(int index) const { return m_lines.value(index); }
     Line& lineRef(int index) { return m_lines[index]; }
 
@@ -92,29 +82,13 @@ public:
     template <typename... Params, typename... Args> void fire(void (SipEngine::*event)(Params...), Args... args) {
         post([=] { (this->*event)(args...); });
     }
-    void fireRegisterSucceeded() { fire(&SipEngine::RegisterSucceeded); }
-    void fireCallConnecting(int line) { fire(&SipEngine::CallConnecting, line); }
-    // A final response: its event, without the CallFailed that follows it.
-    void fireRequestFailureResponse(int line, int code, const QString& reason) {
-        fire(&SipEngine::RequestFailureResponse, line, code, reason);
+    void fireCallConnected(int line) { post([=] { connectLine(line, QString(), Codec::G711U); }); }
+    // The line's call ends with event: CallHungUp, CallFailed, or (like the real engine, without a
+    // CallHungUp) TransferAccepted when the far end took the transfer.
+    void fireCallEnd(void (SipEngine::*event)(int), int line) {
+        post([=] { endLine(line), (this->*event)(line); });
     }
-    void fireServerFailureResponse(int line, int code, const QString& reason) {
-        fire(&SipEngine::ServerFailureResponse, line, code, reason);
-    }
-    void fireCallConnected(int line, const QString& remote = QString(), int codec = Codec::G711U) {
-        post([=] { connectLine(line, remote, codec); });
-    }
-    void fireCallHungUp(int line) {
-        post([=] { hangUpLine(line); });
-    }
-    void fireCallFailed(int line) {
-        post([=] { endLine(line), Q_EMIT CallFailed(line); });
-    }
-    // Like the real engine: the far end took the transfer and the call leaves the line without a
-    // CallHungUp.
-    void fireTransferAccepted(int line) {
-        post([=] { endLine(line), Q_EMIT TransferAccepted(line); });
-    }
+    void fireCallHungUp(int line) { fireCallEnd(&SipEngine::CallHungUp, line); }
 
     // --- SipEngine: start, registration and lines ------------------------------------------
     bool EngineStart(bool flag, QString& localAddress, int sipPort, const QString& userName, const QString& authLogin,
@@ -123,10 +97,9 @@ public:
         if (!begin("EngineStart", {flag, localAddress, sipPort, userName, authLogin, password, displayName, domain,
                                    proxy, empty, captureSoundDevice, lineCount}))
             return false;
-        if (m_started || m_sipPortsInUse.contains(sipPort)) return fail(EngineError::PortInUse);
+        if (m_started) return fail(EngineError::PortInUse);
         if (localAddress.isEmpty()) localAddress = QStringLiteral("127.0.0.1");
         m_started = true;
-        m_sipPort = sipPort;
         m_lines.clear();
         for (int i = 0; i < lineCount; ++i)
             m_lines[i] = Line{};
@@ -151,7 +124,6 @@ public:
     bool OpenLine(int line, bool flag, QString& localAddress, int rtpPort) override {
         if (!begin("OpenLine", {line, flag, localAddress, rtpPort}, Need::Online)) return false;
         if (!m_lines.contains(line)) return fail(EngineError::InvalidLine);
-        if (m_rtpPortsInUse.contains(rtpPort)) return fail(EngineError::PortInUse);
         m_lines[line].open = true;
         m_lines[line].rtpPort = rtpPort;
         return ok();
@@ -168,9 +140,8 @@ public:
         const quint64 gen = m_lines[line].generation;
         const QString remote = QStringLiteral("sip:%1@fake.invalid").arg(number);
         fire(&SipEngine::CallConnecting, line);
-        later(0, line, gen, [=] { Q_EMIT ProvisionalResponse(line, 180, QStringLiteral("Ringing")); });
-        if (m_defaultScript.answers)
-            later(m_defaultScript.delayMs, line, gen, [=] { connectLine(line, remote, Codec::G711U); });
+        later(line, gen, [=] { Q_EMIT ProvisionalResponse(line, 180, QStringLiteral("Ringing")); });
+        if (m_answers) later(line, gen, [=] { connectLine(line, remote, Codec::G711U); });
         return ok();
     }
     // Like the real engine: a line whose call already ended has nothing to end; a local hang-up
@@ -200,14 +171,15 @@ public:
     void ForceInbandDtmfOff(int line) override { record("ForceInbandDtmfOff", {line}); }
 
     // --- audio -------------------------------------------------------------------------------
-    void setDevices(const QStringList& inputs, const QStringList& outputs) {
-        m_inputs = inputs;
-        m_outputs = outputs;
-    }
-    int InputDeviceCount() override { return int(m_inputs.size()); }
-    int OutputDeviceCount() override { return int(m_outputs.size()); }
-    QString InputDeviceName(int i) override { return m_inputs.value(i); }
-    QString OutputDeviceName(int i) override { return m_outputs.value(i); }
+    // The sound card's devices, and the levels the bars poll every 20 ms (not recorded).
+    QStringList inputs{QStringLiteral("Fake Microphone")};
+    QStringList outputs{QStringLiteral("Fake Speaker")};
+    int micLevel = 0;
+    int speakerLevel = 0;
+    int InputDeviceCount() override { return int(inputs.size()); }
+    int OutputDeviceCount() override { return int(outputs.size()); }
+    QString InputDeviceName(int i) override { return inputs.value(i); }
+    QString OutputDeviceName(int i) override { return outputs.value(i); }
     bool SetMicMute(bool mute) override { return begin("SetMicMute", {mute}); }
     bool SetSpeakerMute(bool mute) override { return begin("SetSpeakerMute", {mute}); }
     bool MuteLineSpeaker(int line, bool mute) override {
@@ -218,12 +190,8 @@ public:
     int SpeakerVolume() override { return 200; }
     bool SetMicVolume(int volume) override { return begin("SetMicVolume", {volume}); }
     bool SetSpeakerVolume(int volume) override { return begin("SetSpeakerVolume", {volume}); }
-    void setLevels(int mic, int speaker) {
-        m_micLevel = mic;
-        m_speakerLevel = speaker;
-    }
-    int MicLevel() override { return m_micLevel; } // polled every 20 ms: not recorded
-    int SpeakerLevel() override { return m_speakerLevel; }
+    int MicLevel() override { return micLevel; }
+    int SpeakerLevel() override { return speakerLevel; }
     void MicBoostOn() override { record("MicBoostOn", {}); }
     void MicBoostOff() override { record("MicBoostOff", {}); }
     bool IsMicBoostOn() override { return false; }
@@ -322,35 +290,20 @@ private:
         l.generation++;
         l.busy = l.connected = l.onHold = l.playing = l.recording = false;
     }
-    void hangUpLine(int line) {
-        endLine(line);
-        Q_EMIT CallHungUp(line);
-    }
     // Queued: runs from the event loop, after the current operation has returned.
     void post(std::function<void()> fn) { QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection); }
-    // After ms (queued even at 0), and only while the line's call is still the same one.
-    void later(int ms, int line, quint64 generation, std::function<void()> fn) {
-        auto guarded = [this, line, generation, fn = std::move(fn)] {
+    // Queued, and only while the line's call is still the same one.
+    void later(int line, quint64 generation, std::function<void()> fn) {
+        post([this, line, generation, fn = std::move(fn)] {
             if (m_lines.contains(line) && m_lines[line].generation == generation) fn();
-        };
-        if (ms <= 0)
-            post(guarded);
-        else
-            QTimer::singleShot(ms, this, guarded);
+        });
     }
 
     QList<Call> m_calls;
-    QStringList m_inputs{QStringLiteral("Fake Microphone")};
-    QStringList m_outputs{QStringLiteral("Fake Speaker")};
-    int m_micLevel = 0;
-    int m_speakerLevel = 0;
     QHash<QString, Failure> m_failures;
-    QSet<int> m_sipPortsInUse;
-    QSet<int> m_rtpPortsInUse;
-    NumberScript m_defaultScript = answer();
+    bool m_answers = true;
     QMap<int, Line> m_lines;
     int m_lastError = EngineError::None;
-    int m_sipPort = 0;
     bool m_started = false;
 };
 

@@ -61,38 +61,21 @@ public:
 
 class FakeMessageBoxes : public MessageBoxes {
 public:
-    struct Box {
-        QString text;
-        bool hadWindow = false;
-    };
-
     // Does what the real service does before its box: the window's top goes to 1000 twips (67 px).
     void information(QWidget* window, const QString& text) override {
-        QWidget* topLevel = window ? window->window() : nullptr;
-        if (topLevel) topLevel->move(topLevel->x(), twipsToPixels(1000));
-        boxes.append({text, topLevel != nullptr});
+        if (QWidget* topLevel = window ? window->window() : nullptr) topLevel->move(topLevel->x(), twipsToPixels(1000));
+        boxes.append(text);
     }
+    QStringList texts() const { return boxes; }
 
-    QStringList texts() const {
-        QStringList all;
-        for (const Box& box : boxes)
-            all.append(box.text);
-        return all;
-    }
-
-    QVector<Box> boxes;
+    QStringList boxes; // the texts of the boxes shown, in order
 };
 
 class FakeRingSound : public RingSound {
 public:
-    void startLoop(const QString& fileName) override {
-        starts.append(fileName);
-        m_playing = true;
-    }
+    void startLoop(const QString&) override { m_playing = true; }
     void stop() override { m_playing = false; }
     bool isPlaying() const override { return m_playing; }
-
-    QStringList starts;
 
 private:
     bool m_playing = false;

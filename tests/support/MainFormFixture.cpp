@@ -53,18 +53,26 @@ QString MainFormFixture::setting(const InstallRoot& root, const QString& key) {
 }
 
 QStringList MainFormFixture::statusLog(const Ui::MainForm& ui) {
+    return texts(ui.ListStatusLog);
+}
+
+QStringList MainFormFixture::texts(const QListWidget* list) {
     QStringList lines;
-    for (int i = 0; i < ui.ListStatusLog->count(); ++i)
-        lines << ui.ListStatusLog->item(i)->text();
+    for (int i = 0; i < list->count(); ++i)
+        lines << list->item(i)->text();
     return lines;
 }
 
-QStringList treeOf(const QString& dir) {
+QStringList treeOf(const QString& dir, bool withSizesAndTimes) {
     QStringList entries;
     QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
                     QDirIterator::Subdirectories);
-    while (it.hasNext())
-        entries << QDir(dir).relativeFilePath(it.next());
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        entries << QDir(dir).relativeFilePath(info.filePath());
+        if (withSizesAndTimes)
+            entries.last() += QStringLiteral(" %1 %2").arg(info.isDir() ? -1 : info.size()).arg(info.lastModified().toMSecsSinceEpoch());
+    }
     entries.sort();
     return entries;
 }

@@ -9,6 +9,7 @@
 #include "platform/InstallRoot.h"
 
 #include <QByteArray>
+#include <QListWidget>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -50,6 +51,8 @@ public:
     static void setSetting(const InstallRoot& root, const QString& key, const QString& value);
     static QString setting(const InstallRoot& root, const QString& key);
     static QStringList statusLog(const Ui::MainForm& ui);
+    // The texts of a list's items, in order.
+    static QStringList texts(const QListWidget* list);
 
     FakeServices fakes;
     int forceQuitCalls = 0;
@@ -60,7 +63,8 @@ private:
     std::unique_ptr<MainForm> m_window;
 };
 
-// Every file and folder below dir (relative paths), sorted.
-QStringList treeOf(const QString& dir);
+// Every file and folder below dir (relative paths), sorted; with their sizes and modification times
+// when asked.
+QStringList treeOf(const QString& dir, bool withSizesAndTimes = false);
 
 } // namespace corvid::test
