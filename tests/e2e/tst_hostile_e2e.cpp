@@ -84,7 +84,7 @@ private slots:
     }
 
     void hostileSendersReachNoFileAndNoSecondLine() {
-        // The longest display name the library survives (docs/ENGINE.md: larger requests crash it).
+        // A display name near the longest the library survives (docs/ENGINE.md: longer ones crash it).
         const QString big(900, QLatin1Char('A'));
         const QStringList senders{
             big + QStringLiteral(";5551234567"),
