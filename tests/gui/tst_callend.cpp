@@ -16,17 +16,9 @@ namespace {
 const QString kNumber = QStringLiteral("5551234567");
 const QString kSecond = QStringLiteral("5559876543");
 
-// Online with two lines, the agent's display name set, and a call to kNumber connected on line 1.
-void connectCall(CallsWindow& w) {
-    w.goOnline(2);
-    w.ui.EditAccountDisplayName->setText(QStringLiteral("Agent7"));
-    w.dial(kNumber);
-    QTRY_VERIFY(w.engine.line(0).connected);
-}
-
-// As connectCall, and a call to kSecond connected on line 2, still chosen for dialing.
+// A call to kNumber connected on line 1 and one to kSecond on line 2, still chosen for dialing.
 void connectTwoLines(CallsWindow& w) {
-    connectCall(w);
+    w.connectCall(kNumber);
     w.ui.ComboDial->setCurrentIndex(1);
     w.dial(kSecond);
     QTRY_VERIFY(w.statusLog().contains(QStringLiteral("Line- 2: Success to connect.")));
@@ -34,13 +26,6 @@ void connectTwoLines(CallsWindow& w) {
 
 QByteArrayList rows(const CallsWindow& w) {
     return w.callLogRows(QStringLiteral("Agent7"));
-}
-
-// Whether a call-log row is of number and ends in result ("hang up" for the agent's, "" for the far end's).
-bool rowIs(const QByteArray& row, const QString& number, const char* result) {
-    const bool ok = row.startsWith("\"" + number.toUtf8() + "\",") && row.endsWith(QByteArray(",\"") + result + '"');
-    if (!ok) qWarning("row: %s", row.constData());
-    return ok;
 }
 } // namespace
 
@@ -107,7 +92,7 @@ private Q_SLOTS:
             w.ui.RecThisCallCheck->setChecked(true);
             w.ui.MonList->addItem(QStringLiteral("205"));
             emit w.ui.MonList->itemDoubleClicked(w.ui.MonList->item(0));
-            QVERIFY(rowIs(rows(w).value(0), kNumber, "hang up"));
+            QVERIFY(CallsWindow::rowIs(rows(w).value(0), kNumber, "hang up"));
             QVERIFY(w.engine.last(QStringLiteral("SaveRecording")).value(1).toString().contains(kNumber));
         } else if (place == QLatin1String("file")) {
             w.drop(kNumber + QStringLiteral(".dia"));
@@ -130,7 +115,7 @@ private Q_SLOTS:
 
     void hangUpRefusedKeepsTheCall() {
         CallsWindow w;
-        connectCall(w);
+        w.connectCall(kNumber);
         w.engine.failNext(QStringLiteral("EndCall"), EngineError::DisconnectRequest);
         QTest::mouseClick(w.ui.BtnHangUp, Qt::LeftButton);
         QCOMPARE(w.fakes.messages.texts(), QStringList{QStringLiteral("Error to create DISCONNECT request.")});
@@ -143,7 +128,7 @@ private Q_SLOTS:
 
     void callEndIsWrittenOnce() {
         CallsWindow w;
-        connectCall(w);
+        w.connectCall(kNumber);
         w.engine.fireCallHungUp(0);
         w.engine.fireCallHungUp(0); // the same end reported twice
         QTRY_COMPARE(rows(w).size(), 1);
@@ -170,14 +155,14 @@ private Q_SLOTS:
     // left alone.
     void farEndHangUpSavesTheEndedLinesCallUnderItsNumber() {
         CallsWindow w;
-        connectCall(w);
+        w.connectCall(kNumber);
         w.ui.RecThisCallCheck->setChecked(true);
         w.ui.ComboDial->setCurrentIndex(1);
         w.dial(kSecond);
         QTimer::singleShot(200, &w.window, [&] { w.ui.EditPhoneNo->setText(QStringLiteral("5550001111")); });
         w.engine.fireCallHungUp(0);
         QTRY_COMPARE(rows(w).size(), 1);
-        QVERIFY(rowIs(rows(w).at(0), kNumber, ""));
+        QVERIFY(CallsWindow::rowIs(rows(w).at(0), kNumber, ""));
         QCOMPARE(w.engine.last(QStringLiteral("SaveRecording")).value(0), QVariant(0));
         QVERIFY(w.engine.last(QStringLiteral("SaveRecording")).value(1).toString().contains(kNumber + '_'));
         QCOMPARE(w.ui.EditPhoneNo->text(), QStringLiteral("5550001111"));
@@ -185,7 +170,7 @@ private Q_SLOTS:
 
     void secondHangUpDuringTheRecordingWaitIsIgnored() {
         CallsWindow w;
-        connectCall(w);
+        w.connectCall(kNumber);
         w.ui.RecThisCallCheck->setChecked(true);
         QTimer::singleShot(100, &w.window, [&] { w.callEnd->onBtnHangUpClicked(); });
         QTest::mouseClick(w.ui.BtnHangUp, Qt::LeftButton);
@@ -237,8 +222,8 @@ private Q_SLOTS:
         QTRY_COMPARE(rows(w).size(), 2);
         QCOMPARE(endCallsDuringWait, 1);
         QCOMPARE(w.engine.last(QStringLiteral("EndCall")), QVariantList{0});
-        QVERIFY(rowIs(rows(w).at(agentFirst ? 1 : 0), kNumber, "hang up"));
-        QVERIFY(rowIs(rows(w).at(agentFirst ? 0 : 1), kSecond, ""));
+        QVERIFY(CallsWindow::rowIs(rows(w).at(agentFirst ? 1 : 0), kNumber, "hang up"));
+        QVERIFY(CallsWindow::rowIs(rows(w).at(agentFirst ? 0 : 1), kSecond, ""));
         QCOMPARE(w.engine.count(QStringLiteral("SaveRecording")), 1);
     }
 
@@ -256,7 +241,7 @@ private Q_SLOTS:
         QFETCH(QString, how);
         QFETCH(QByteArray, result);
         CallsWindow w;
-        connectCall(w);
+        w.connectCall(kNumber);
         w.ui.RecThisCallCheck->setChecked(true);
         int rowsAtQuit = -1;
         w.window.shutdown().setForceQuit([&] { rowsAtQuit = int(rows(w).size()); });
@@ -273,7 +258,7 @@ private Q_SLOTS:
         }
         QTRY_VERIFY_WITH_TIMEOUT(rowsAtQuit != -1, 5000);
         QCOMPARE(rowsAtQuit, 1);
-        QVERIFY(rowIs(rows(w).at(0), kNumber, result.constData()));
+        QVERIFY(CallsWindow::rowIs(rows(w).at(0), kNumber, result.constData()));
         QCOMPARE(w.engine.count(QStringLiteral("SaveRecording")), 1);
         const QStringList names = w.engine.callNames();
         QCOMPARE(names.contains(QStringLiteral("EndCall")), !result.isEmpty());
