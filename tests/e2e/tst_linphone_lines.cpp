@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QScopeGuard>
 
 using namespace corvid;
 using namespace corvid::test;
@@ -286,11 +287,9 @@ private Q_SLOTS:
     // its media running on their own clock: the call carries audio both ways and the recording
     // has the call's length.
     void noSoundServerStillClocksTheMedia() {
-        struct PulseServer {
-            QByteArray old = qgetenv("PULSE_SERVER");
-            bool had = qEnvironmentVariableIsSet("PULSE_SERVER");
-            ~PulseServer() { had ? qputenv("PULSE_SERVER", old) : qunsetenv("PULSE_SERVER"); }
-        } restore;
+        const QByteArray old = qgetenv("PULSE_SERVER");
+        const bool had = qEnvironmentVariableIsSet("PULSE_SERVER");
+        auto restore = qScopeGuard([&] { had ? qputenv("PULSE_SERVER", old) : qunsetenv("PULSE_SERVER"); });
         qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(m_run.work.filePath(QStringLiteral("no-sound-server"))));
         Phone* p = m_phones.add({Account1001, tone(500), true});
         QVERIFY(p);

@@ -98,11 +98,13 @@ struct CallsWindow {
     QByteArrayList callLogRows(const QString& displayName) const {
         return fileLines(ctx.root.logFile(displayName + QStringLiteral("_calllogs.csv")));
     }
+    QByteArrayList agentRows() const { return callLogRows(QStringLiteral("Agent7")); } // connectCall's agent
     QByteArrayList placedCalls() const { return fileLines(ctx.root.logFile(QStringLiteral("callsout.txt"))); }
 
     // Whether a call-log row is of number and ends in result ("hang up" for the agent's, "" for the far end's).
     static bool rowIs(const QByteArray& row, const QString& number, const char* result) {
-        const bool ok = row.startsWith("\"" + number.toUtf8() + "\",") && row.endsWith(QByteArray(",\"") + result + '"');
+        const bool ok =
+            row.startsWith("\"" + number.toUtf8() + "\",") && row.endsWith(QByteArray(",\"") + result + '"');
         if (!ok) qWarning("row: %s", row.constData());
         return ok;
     }

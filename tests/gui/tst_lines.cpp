@@ -74,9 +74,8 @@ private Q_SLOTS:
             QVERIFY(w.engine.line(0).busy);
             return;
         }
-        const QByteArrayList rows = w.callLogRows(QStringLiteral("Agent7"));
-        QCOMPARE(rows.size(), 1);
-        QVERIFY(CallsWindow::rowIs(rows.at(0), kNumber, "hang up"));
+        QCOMPARE(w.agentRows().size(), 1);
+        QVERIFY(w.rowIs(w.agentRows().at(0), kNumber, "hang up"));
     }
 
     // In auto-call mode the refused number must not be dialled again from the clipboard.

@@ -16,7 +16,6 @@ using corvid::test::CallsWindow;
 namespace {
 const QString kNumber = QStringLiteral("5551234567");
 const QString kTarget = QStringLiteral("5559876543");
-const QString kAgent = QStringLiteral("Agent7");
 
 QStringList errors(int code) { return code ? QStringList{engineErrorMessage(code)} : QStringList(); }
 } // namespace
@@ -72,7 +71,7 @@ private Q_SLOTS:
         QCOMPARE(w.engine.last(QStringLiteral("ResumeCall")), QVariantList{0});
         QCOMPARE(w.fakes.messages.texts(), message.isEmpty() ? QStringList() : QStringList{message});
         // The row names the target called on line 2, not the text left in the field.
-        const QByteArrayList rows = w.callLogRows(kAgent);
+        const QByteArrayList rows = w.agentRows();
         QCOMPARE(rows.size(), message.isEmpty() ? 1 : 0);
         if (!message.isEmpty()) return;
         QCOMPARE(w.engine.last(QStringLiteral("JoinLines")), (QVariantList{0, 1}));
@@ -106,7 +105,7 @@ private Q_SLOTS:
         QTest::mouseClick(w.fixture.find<QPushButton>(button), Qt::LeftButton);
         QCOMPARE(w.statusLog(), log.isEmpty() ? QStringList() : QStringList{log});
         QCOMPARE(w.fakes.messages.texts(), log.isEmpty() ? errors(EngineError::NotInVoiceSession) : QStringList());
-        QVERIFY(w.callLogRows(kAgent).isEmpty());
+        QVERIFY(w.agentRows().isEmpty());
     }
 
     // "3-way" resumes the held first line only and chooses line 1 again.
