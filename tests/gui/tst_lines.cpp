@@ -17,8 +17,7 @@ class TestLines : public QObject {
 private Q_SLOTS:
     void statusTableShowsEachLinesWord() {
         CallsWindow w;
-        w.ctx.state.LineCount = 5;
-        w.engine.lineRef(0).open = false;
+        w.ctx.state.LineCount = 5; // line 1 unknown to the engine: closed
         w.engine.lineRef(1).open = true;
         w.engine.lineRef(2).open = w.engine.lineRef(2).busy = true;
         w.engine.lineRef(3).open = w.engine.lineRef(3).busy = w.engine.lineRef(3).onHold = true;
