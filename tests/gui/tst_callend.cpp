@@ -12,19 +12,8 @@
 using namespace corvid;
 using corvid::test::CallsWindow;
 
-namespace {
-const QString kNumber = QStringLiteral("5551234567");
-const QString kSecond = QStringLiteral("5559876543");
-
-// A call to kNumber connected on line 1 and one to kSecond on line 2, still chosen for dialing.
-void connectTwoLines(CallsWindow& w) {
-    w.connectCall(kNumber);
-    w.ui.ComboDial->setCurrentIndex(1);
-    w.dial(kSecond);
-    QTRY_VERIFY(w.statusLog().contains(QStringLiteral("Line- 2: Success to connect.")));
-}
-
-} // namespace
+static const QString kNumber = QStringLiteral("5551234567");
+static const QString kSecond = QStringLiteral("5559876543");
 
 class TestCallEnd : public QObject {
     Q_OBJECT
@@ -204,7 +193,10 @@ private Q_SLOTS:
     void twoLinesEndingTogetherWriteARowEach() {
         QFETCH(bool, agentFirst);
         CallsWindow w;
-        connectTwoLines(w);
+        w.connectCall(kNumber); // and one to kSecond on line 2, still chosen for dialing
+        w.ui.ComboDial->setCurrentIndex(1);
+        w.dial(kSecond);
+        QTRY_VERIFY(w.statusLog().contains(QStringLiteral("Line- 2: Success to connect.")));
         w.ui.RecThisCallCheck->setChecked(true);
         const auto hangUpLineOne = [&] {
             w.ui.ComboDial->setCurrentIndex(0);
