@@ -49,7 +49,7 @@ private Q_SLOTS:
         w.ctx.timers.DialTimer->stop();
         w.drop(QStringLiteral("5551234567.dia"));
         QTRY_COMPARE(w.dialled(), QStringList{QStringLiteral("5551234567")});
-        QVERIFY(w.fakes.clipboard.current().isEmpty());
+        QVERIFY(w.fakes.clipboard.text().isEmpty());
         QCOMPARE(w.journal(), QStringList{QStringLiteral("datalink\t5551234567.dia\tdialled 5551234567 on Line- 1")});
     }
 
@@ -230,7 +230,7 @@ private Q_SLOTS:
         QCOMPARE(w.journal().size(), names.size() + 1); // journaled once, not on every tick
         QCOMPARE(w.journal().last(), QStringLiteral("clipboard\t(1048576 characters, not recorded)\tignored: longer "
                                                     "than the swipe length of 14 characters"));
-        QCOMPARE(w.fakes.clipboard.current().size(), 1 << 20); // left alone
+        QCOMPARE(w.fakes.clipboard.text().size(), 1 << 20); // left alone
     }
 
     // The playback panel addresses its own line, not the one chosen for dialing (the sound reaching

@@ -85,7 +85,7 @@ private Q_SLOTS:
         w.ui.autoCheck->setEnabled(true);
         w.ui.autoCheck->setChecked(true);
         w.lines->AddStatusLog(QStringLiteral("Busy Here")); // returns when the reaction is over
-        QVERIFY(w.fakes.clipboard.current().isEmpty());
+        QVERIFY(w.fakes.clipboard.text().isEmpty());
         QVERIFY(w.statusLog().contains(NoCallToEndText)); // the hang-up ran, with no call to end
     }
 };
