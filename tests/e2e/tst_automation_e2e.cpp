@@ -81,7 +81,7 @@ private Q_SLOTS:
         // The row is written once the far end has taken the transfer, with the call's number.
         QTRY_VERIFY(m_window->hasRow(1, QStringLiteral("9005550002"), QStringLiteral("Answering Machine")));
         QVERIFY(journal().contains(QStringLiteral("\tclipboard\t#pam\tmessage drop on Line- 1\r\n")));
-        QVERIFY(m_window->fixture.fakes.clipboard.current().isEmpty());
+        QVERIFY(m_window->fixture.fakes.clipboard.text().isEmpty());
     }
 
     void aPlayedMessageReachesTheFarEnd() {

@@ -64,6 +64,16 @@ struct CallsWindow {
         QTest::mouseClick(ui.BtnDial, Qt::LeftButton);
     }
 
+    // Online with two lines, the agent's display name "Agent7" set, and a call to number connected
+    // on line (0: line 1).
+    void connectCall(const QString& number, int line = 0) {
+        goOnline(2);
+        ui.EditAccountDisplayName->setText(QStringLiteral("Agent7"));
+        ui.ComboDial->setCurrentIndex(line);
+        dial(number);
+        QTRY_VERIFY(engine.line(line).connected);
+    }
+
     // Dial files, end files and clipboard commands are taken (online, click-to-dial on).
     void automate() {
         ctx.state.SipTapiMode = QStringLiteral("True");
@@ -88,16 +98,22 @@ struct CallsWindow {
     QByteArrayList callLogRows(const QString& displayName) const {
         return fileLines(ctx.root.logFile(displayName + QStringLiteral("_calllogs.csv")));
     }
+    QByteArrayList agentRows() const { return callLogRows(QStringLiteral("Agent7")); } // connectCall's agent
     QByteArrayList placedCalls() const { return fileLines(ctx.root.logFile(QStringLiteral("callsout.txt"))); }
+
+    // Whether a call-log row is of number and ends in result ("hang up" for the agent's, "" for the far end's).
+    static bool rowIs(const QByteArray& row, const QString& number, const char* result) {
+        const bool ok =
+            row.startsWith("\"" + number.toUtf8() + "\",") && row.endsWith(QByteArray(",\"") + result + '"');
+        if (!ok) qWarning("row: %s", row.constData());
+        return ok;
+    }
 
     static QByteArrayList fileLines(const QString& path) {
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly)) return {};
-        QByteArrayList lines = file.readAll().split('\n');
-        if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
-        for (QByteArray& line : lines) {
-            if (line.endsWith('\r')) line.chop(1);
-        }
+        QByteArrayList lines = file.readAll().replace("\r\n", "\n").split('\n');
+        if (lines.last().isEmpty()) lines.removeLast(); // split always gives at least one
         return lines;
     }
 };

@@ -12,37 +12,8 @@
 using namespace corvid;
 using corvid::test::CallsWindow;
 
-namespace {
-const QString kNumber = QStringLiteral("5551234567");
-const QString kSecond = QStringLiteral("5559876543");
-
-// Online with two lines, the agent's display name set, and a call to kNumber connected on line 1.
-void connectCall(CallsWindow& w) {
-    w.goOnline(2);
-    w.ui.EditAccountDisplayName->setText(QStringLiteral("Agent7"));
-    w.dial(kNumber);
-    QTRY_VERIFY(w.engine.line(0).connected);
-}
-
-// As connectCall, and a call to kSecond connected on line 2, still chosen for dialing.
-void connectTwoLines(CallsWindow& w) {
-    connectCall(w);
-    w.ui.ComboDial->setCurrentIndex(1);
-    w.dial(kSecond);
-    QTRY_VERIFY(w.statusLog().contains(QStringLiteral("Line- 2: Success to connect.")));
-}
-
-QByteArrayList rows(const CallsWindow& w) {
-    return w.callLogRows(QStringLiteral("Agent7"));
-}
-
-// Whether a call-log row is of number and ends in result ("hang up" for the agent's, "" for the far end's).
-bool rowIs(const QByteArray& row, const QString& number, const char* result) {
-    const bool ok = row.startsWith("\"" + number.toUtf8() + "\",") && row.endsWith(QByteArray(",\"") + result + '"');
-    if (!ok) qWarning("row: %s", row.constData());
-    return ok;
-}
-} // namespace
+static const QString kNumber = QStringLiteral("5551234567");
+static const QString kSecond = QStringLiteral("5559876543");
 
 class TestCallEnd : public QObject {
     Q_OBJECT
@@ -107,48 +78,48 @@ private Q_SLOTS:
             w.ui.RecThisCallCheck->setChecked(true);
             w.ui.MonList->addItem(QStringLiteral("205"));
             emit w.ui.MonList->itemDoubleClicked(w.ui.MonList->item(0));
-            QVERIFY(rowIs(rows(w).value(0), kNumber, "hang up"));
+            QVERIFY(CallsWindow::rowIs(w.agentRows().value(0), kNumber, "hang up"));
             QVERIFY(w.engine.last(QStringLiteral("SaveRecording")).value(1).toString().contains(kNumber));
         } else if (place == QLatin1String("file")) {
             w.drop(kNumber + QStringLiteral(".dia"));
         } else if (place != QLatin1String("field") && !place.isEmpty()) {
             QTest::mouseClick(w.fixture.find<QPushButton>(place), Qt::LeftButton);
         }
-        const qsizetype before = rows(w).size();
+        const qsizetype before = w.agentRows().size();
         if (!number.isEmpty()) QTRY_VERIFY(w.ui.callsec->text().toInt() >= 3);
         const int seconds = w.ui.callsec->text().toInt(); // an end file or command ends it a little later
         if (end == QLatin1String("Stop")) w.callEnd->onBtnHangUpClicked();
         else if (end.startsWith('#')) w.fakes.clipboard.put(end);
         else w.drop(end);
         if (number.isEmpty()) QTRY_VERIFY(w.statusLog().contains(NoCallToEndText));
-        QTRY_COMPARE(rows(w).size(), before + (number.isEmpty() ? 0 : 1));
+        QTRY_COMPARE(w.agentRows().size(), before + (number.isEmpty() ? 0 : 1));
         if (number.isEmpty()) return;
-        const QByteArrayList fields = rows(w).last().split(',');
+        const QByteArrayList fields = w.agentRows().last().split(',');
         QCOMPARE(fields.mid(0, 2), (QByteArrayList{'"' + number.toUtf8() + '"', "\"Agent7\""}));
         QVERIFY(fields.at(2).mid(1).chopped(1).toInt() >= seconds);
     }
 
     void hangUpRefusedKeepsTheCall() {
         CallsWindow w;
-        connectCall(w);
+        w.connectCall(kNumber);
         w.engine.failNext(QStringLiteral("EndCall"), EngineError::DisconnectRequest);
         QTest::mouseClick(w.ui.BtnHangUp, Qt::LeftButton);
         QCOMPARE(w.fakes.messages.texts(), QStringList{QStringLiteral("Error to create DISCONNECT request.")});
         QCOMPARE(w.ui.EditPhoneNo->text(), kNumber);
-        QVERIFY(rows(w).isEmpty());
+        QVERIFY(w.agentRows().isEmpty());
         QVERIFY(w.engine.line(0).connected);
         QTest::mouseClick(w.ui.BtnHangUp, Qt::LeftButton); // it can still be ended
-        QCOMPARE(rows(w).size(), 1);
+        QCOMPARE(w.agentRows().size(), 1);
     }
 
     void callEndIsWrittenOnce() {
         CallsWindow w;
-        connectCall(w);
+        w.connectCall(kNumber);
         w.engine.fireCallHungUp(0);
         w.engine.fireCallHungUp(0); // the same end reported twice
-        QTRY_COMPARE(rows(w).size(), 1);
+        QTRY_COMPARE(w.agentRows().size(), 1);
         QTest::qWait(50);
-        QCOMPARE(rows(w).size(), 1);
+        QCOMPARE(w.agentRows().size(), 1);
 
         // The agent ends the next call; a late far-end report of it adds nothing either.
         w.dial(kSecond);
@@ -156,12 +127,12 @@ private Q_SLOTS:
         QTest::mouseClick(w.ui.BtnHangUp, Qt::LeftButton);
         w.engine.fireCallHungUp(0);
         QTest::qWait(50);
-        QCOMPARE(rows(w).size(), 2);
+        QCOMPARE(w.agentRows().size(), 2);
 
         // A new call on that line, placed by anyone, is logged again when the far end ends it.
         w.engine.fire(&SipEngine::CallConnecting, 0);
         w.engine.fireCallHungUp(0);
-        QTRY_COMPARE(rows(w).size(), 3);
+        QTRY_COMPARE(w.agentRows().size(), 3);
     }
 
     // The far end of recorded line 1 hangs up while a call is placed on line 2, and the dial
@@ -170,14 +141,14 @@ private Q_SLOTS:
     // left alone.
     void farEndHangUpSavesTheEndedLinesCallUnderItsNumber() {
         CallsWindow w;
-        connectCall(w);
+        w.connectCall(kNumber);
         w.ui.RecThisCallCheck->setChecked(true);
         w.ui.ComboDial->setCurrentIndex(1);
         w.dial(kSecond);
         QTimer::singleShot(200, &w.window, [&] { w.ui.EditPhoneNo->setText(QStringLiteral("5550001111")); });
         w.engine.fireCallHungUp(0);
-        QTRY_COMPARE(rows(w).size(), 1);
-        QVERIFY(rowIs(rows(w).at(0), kNumber, ""));
+        QTRY_COMPARE(w.agentRows().size(), 1);
+        QVERIFY(CallsWindow::rowIs(w.agentRows().at(0), kNumber, ""));
         QCOMPARE(w.engine.last(QStringLiteral("SaveRecording")).value(0), QVariant(0));
         QVERIFY(w.engine.last(QStringLiteral("SaveRecording")).value(1).toString().contains(kNumber + '_'));
         QCOMPARE(w.ui.EditPhoneNo->text(), QStringLiteral("5550001111"));
@@ -185,13 +156,13 @@ private Q_SLOTS:
 
     void secondHangUpDuringTheRecordingWaitIsIgnored() {
         CallsWindow w;
-        connectCall(w);
+        w.connectCall(kNumber);
         w.ui.RecThisCallCheck->setChecked(true);
         QTimer::singleShot(100, &w.window, [&] { w.callEnd->onBtnHangUpClicked(); });
         QTest::mouseClick(w.ui.BtnHangUp, Qt::LeftButton);
         QCOMPARE(w.engine.count(QStringLiteral("EndCall")), 1);
         QVERIFY(w.fakes.messages.texts().isEmpty());
-        QCOMPARE(rows(w).size(), 1);
+        QCOMPARE(w.agentRows().size(), 1);
     }
 
     // Choosing a line shows its own mute flags and sends them to the engine again.
@@ -222,7 +193,10 @@ private Q_SLOTS:
     void twoLinesEndingTogetherWriteARowEach() {
         QFETCH(bool, agentFirst);
         CallsWindow w;
-        connectTwoLines(w);
+        w.connectCall(kNumber); // and one to kSecond on line 2, still chosen for dialing
+        w.ui.ComboDial->setCurrentIndex(1);
+        w.dial(kSecond);
+        QTRY_VERIFY(w.statusLog().contains(QStringLiteral("Line- 2: Success to connect.")));
         w.ui.RecThisCallCheck->setChecked(true);
         const auto hangUpLineOne = [&] {
             w.ui.ComboDial->setCurrentIndex(0);
@@ -234,11 +208,11 @@ private Q_SLOTS:
             endCallsDuringWait = w.engine.count(QStringLiteral("EndCall"));
         });
         agentFirst ? hangUpLineOne() : w.engine.fireCallHungUp(1);
-        QTRY_COMPARE(rows(w).size(), 2);
+        QTRY_COMPARE(w.agentRows().size(), 2);
         QCOMPARE(endCallsDuringWait, 1);
         QCOMPARE(w.engine.last(QStringLiteral("EndCall")), QVariantList{0});
-        QVERIFY(rowIs(rows(w).at(agentFirst ? 1 : 0), kNumber, "hang up"));
-        QVERIFY(rowIs(rows(w).at(agentFirst ? 0 : 1), kSecond, ""));
+        QVERIFY(CallsWindow::rowIs(w.agentRows().at(agentFirst ? 1 : 0), kNumber, "hang up"));
+        QVERIFY(CallsWindow::rowIs(w.agentRows().at(agentFirst ? 0 : 1), kSecond, ""));
         QCOMPARE(w.engine.count(QStringLiteral("SaveRecording")), 1);
     }
 
@@ -256,15 +230,15 @@ private Q_SLOTS:
         QFETCH(QString, how);
         QFETCH(QByteArray, result);
         CallsWindow w;
-        connectCall(w);
+        w.connectCall(kNumber);
         w.ui.RecThisCallCheck->setChecked(true);
         int rowsAtQuit = -1;
-        w.window.shutdown().setForceQuit([&] { rowsAtQuit = int(rows(w).size()); });
+        w.window.shutdown().setForceQuit([&] { rowsAtQuit = int(w.agentRows().size()); });
         if (how == QLatin1String("Offline")) {
             w.setSetting(QStringLiteral("DisplayName"), QStringLiteral("Agent7")); // read again by the button
             w.ui.BtnOnline->setText(QStringLiteral("Offline"));
             QTest::mouseClick(w.ui.BtnOnline, Qt::LeftButton);
-            rowsAtQuit = int(rows(w).size());
+            rowsAtQuit = int(w.agentRows().size());
         } else if (how == QLatin1String("close")) {
             w.window.close();
         } else {
@@ -273,13 +247,13 @@ private Q_SLOTS:
         }
         QTRY_VERIFY_WITH_TIMEOUT(rowsAtQuit != -1, 5000);
         QCOMPARE(rowsAtQuit, 1);
-        QVERIFY(rowIs(rows(w).at(0), kNumber, result.constData()));
+        QVERIFY(CallsWindow::rowIs(w.agentRows().at(0), kNumber, result.constData()));
         QCOMPARE(w.engine.count(QStringLiteral("SaveRecording")), 1);
         const QStringList names = w.engine.callNames();
         QCOMPARE(names.contains(QStringLiteral("EndCall")), !result.isEmpty());
         QVERIFY(names.indexOf(QStringLiteral("EndCall")) < names.indexOf(QStringLiteral("EngineStop")));
         QTest::qWait(100);
-        QCOMPARE(rows(w).size(), 1);
+        QCOMPARE(w.agentRows().size(), 1);
     }
 };
 

@@ -2,12 +2,9 @@
 // opens, picking a user, presence on the contact list, receiving with the markup rule, and the
 // remaining buttons (sending is exercised between two real phones end to end).
 
-#include "support/FakeEngine.h"
-#include "support/MainFormFixture.h"
+#include "gui/CallsWindow.h"
 
-#include "app/MainForm.h"
 #include "engine/SipEngine.h"
-#include "ui_MainForm.h"
 
 #include <QtTest>
 
@@ -16,11 +13,7 @@ using corvid::test::MainFormFixture;
 
 namespace {
 
-struct ChatWindow {
-    FakeEngine engine; // outlives the window
-    MainFormFixture fixture;
-    MainForm& window = fixture.create(&engine);
-    Ui::MainForm& ui = fixture.ui();
+struct ChatWindow : corvid::test::CallsWindow {
     ChatWindow() { fixture.fakes.clock.set(QDateTime(QDate(2026, 12, 4), QTime(9, 5, 30))); }
 
     QStringList contacts() const { return MainFormFixture::texts(ui.ListChatContact); }

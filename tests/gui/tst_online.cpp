@@ -33,12 +33,6 @@ struct Online {
     void registerOnClick() { w.ui.CheckRegisterToProxy->setChecked(true); }
     void click() { w.ui.BtnOnline->click(); }
     QString caption() const { return w.ui.BtnOnline->text(); }
-    QVariantList args(const QString& operation, int argument) const {
-        QVariantList out;
-        for (const FakeEngine::Call& call : w.engine.callsTo(operation))
-            out << call.args.value(argument);
-        return out;
-    }
 };
 } // namespace
 
@@ -69,7 +63,7 @@ private Q_SLOTS:
         const bool sip = operation == QLatin1String("EngineStart");
         o.w.engine.failNext(operation, EngineError::PortInUse, taken);
         o.click();
-        const QVariantList tried = o.args(operation, sip ? 2 : 3);
+        const QVariantList tried = o.w.engine.args(operation, sip ? 2 : 3);
         QCOMPARE(tried.size(), tries);
         QCOMPARE(tried.last().toInt(), lastTried);
         QCOMPARE(o.w.fakes.messages.texts(), message.isEmpty() ? QStringList() : QStringList{message});
@@ -141,10 +135,10 @@ private Q_SLOTS:
         ui.CheckForceInbandDTMF->setChecked(false);
         o.w.engine.clearCalls();
         o.click();
-        QCOMPARE(o.args(QStringLiteral("EnableCodec"), 0),
+        QCOMPARE(o.w.engine.args(QStringLiteral("EnableCodec"), 0),
                  (QVariantList{Codec::G711U, Codec::G711A, Codec::GSM610, Codec::iLBC}));
         ui.CheckForceInbandDTMF->setChecked(true);
-        QCOMPARE(o.args(QStringLiteral("ForceInbandDtmfOn"), 0), (QVariantList{0, 1}));
+        QCOMPARE(o.w.engine.args(QStringLiteral("ForceInbandDtmfOn"), 0), (QVariantList{0, 1}));
     }
 
     // Asked to use the sound card where there is none, going online says so once in the log (also

@@ -27,21 +27,9 @@ QStringList comboItems(const QComboBox* combo) {
 class TestPanels : public QObject {
     Q_OBJECT
 private slots:
-    void keyPadToggleSizesTheWindowAndWritesItsPosition() {
-        MainFormFixture f;
-        f.create();
-        f.window().move(80, 60); // 1200 and 900 twips
-        QTRY_COMPARE(f.window().pos(), QPoint(80, 60));
-        QTest::mouseClick(f.ui().expChk, Qt::LeftButton, {}, QPoint(6, f.ui().expChk->height() / 2));
-        QCOMPARE(f.window().size(), QSize(515, 375));
-        QCOMPARE(f.readFile("bin/buttonprg.ini"), QByteArray("[System]\r\nLeft=1200\r\nTop=900\r\n"));
-
-        // Unticked, only the left part is shown.
-        QTest::mouseClick(f.ui().expChk, Qt::LeftButton, {}, QPoint(6, f.ui().expChk->height() / 2));
-        QCOMPARE(f.window().size(), QSize(256, 375));
-    }
-
-    void keyPadToggleReloadsTheTransferList() {
+    // The toggle sizes the window and writes its position; each toggle reloads the transfer list
+    // (it does not grow) and keeps the chosen transfer number.
+    void keyPadToggleSizesTheWindowAndReloadsTheTransferList() {
         MainFormFixture f;
         f.writeSettings({{"TransferNumber", "5550001111 Front desk"}});
         QByteArray transfer;
@@ -49,15 +37,20 @@ private slots:
             transfer += QByteArray::number(5550000000LL + i) + " Name " + QByteArray::number(i) + "\r\n";
         f.writeFile("bin/transfer.txt", transfer);
         f.create();
-        f.ui().expChk->setChecked(true);
+        f.window().move(80, 60); // 1200 and 900 twips
+        QTRY_COMPARE(f.window().pos(), QPoint(80, 60));
+        const QPoint box(6, f.ui().expChk->height() / 2);
+        QTest::mouseClick(f.ui().expChk, Qt::LeftButton, {}, box);
+        QCOMPARE(f.window().size(), QSize(515, 375));
+        QCOMPARE(f.readFile("bin/buttonprg.ini"), QByteArray("[System]\r\nLeft=1200\r\nTop=900\r\n"));
         const QStringList first = comboItems(f.ui().EditTransferPhoneNo);
         QCOMPARE(first.size(), 99);
         QCOMPARE(first.last(), QStringLiteral("5550000098 Name 98"));
-        QCOMPARE(f.ui().EditTransferPhoneNo->currentText(), QStringLiteral("5550001111 Front desk"));
 
-        // Each toggle reloads: the list does not grow.
+        // Unticked, only the left part is shown.
         f.writeFile("bin/transfer.txt", "111,\"222, Bob\"\r\n");
-        f.ui().expChk->setChecked(false);
+        QTest::mouseClick(f.ui().expChk, Qt::LeftButton, {}, box);
+        QCOMPARE(f.window().size(), QSize(256, 375));
         QCOMPARE(comboItems(f.ui().EditTransferPhoneNo), (QStringList{"111", "222, Bob"}));
         QCOMPARE(f.ui().EditTransferPhoneNo->currentText(), QStringLiteral("5550001111 Front desk"));
     }

@@ -28,10 +28,8 @@ class PageServer : public QTcpServer {
 public:
     PageServer() {
         connect(this, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = nextPendingConnection()) {
-                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            while (QTcpSocket* socket = nextPendingConnection()) // the server's child: deleted with it
                 connect(socket, &QTcpSocket::readyRead, this, [this, socket] { answer(socket); });
-            }
         });
     }
     QString pageUrl() const { return QStringLiteral("http://127.0.0.1:%1/").arg(serverPort()); }

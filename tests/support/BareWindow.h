@@ -7,6 +7,7 @@
 #include "FakeEngine.h"
 #include "MainFormFixture.h"
 
+#include "app/AccountPanel.h"
 #include "app/MainForm.h"
 #include "ui_MainForm.h"
 
@@ -39,16 +40,11 @@ struct BareWindow {
     QString setting(const QString& key) const { return MainFormFixture::setting(ctx.root, key); }
     QStringList statusLog() const { return MainFormFixture::statusLog(ui); }
 
-    // The account keys as the account save writes them for a 20-character customer number.
+    // The account panel's save of a customer number, without the page load its web timer starts.
     void saveAccount(const QString& customerNumber) {
-        const QString proxy = customerNumber.mid(2, 4) + QStringLiteral(".corvidvoice.net");
-        setSetting(QStringLiteral("customerNumber"), customerNumber);
-        setSetting(QStringLiteral("Password"), customerNumber.mid(10, 10));
-        setSetting(QStringLiteral("Login"), customerNumber.mid(6, 4));
-        setSetting(QStringLiteral("AuthLogin"), customerNumber.mid(6, 4));
-        setSetting(QStringLiteral("OutBoundProxy"), proxy);
-        setSetting(QStringLiteral("SIPProxy"), proxy);
-        setSetting(QStringLiteral("Mon"), QStringLiteral("True"));
+        ui.Text1->setText(customerNumber);
+        AccountPanel(ctx).onSaveCustNumClicked();
+        ctx.timers.webtimer->stop();
     }
 };
 

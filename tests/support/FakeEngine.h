@@ -52,17 +52,19 @@ public:
             names << c.name;
         return names;
     }
-    QList<Call> callsTo(const QString& name) const {
-        QList<Call> out;
+    // One argument of every call of that name, in order.
+    QVariantList args(const QString& name, int argument) const {
+        QVariantList out;
         for (const Call& c : m_calls)
-            if (c.name == name) out << c;
+            if (c.name == name) out << c.args.value(argument);
         return out;
     }
-    int count(const QString& name) const { return int(callsTo(name).size()); }
+    int count(const QString& name) const { return int(callNames().count(name)); }
     // The arguments of the last call of that name (empty when there was none).
     QVariantList last(const QString& name) const {
-        const QList<Call> all = callsTo(name);
-        return all.isEmpty() ? QVariantList() : all.last().args;
+        for (auto c = m_calls.crbegin(); c != m_calls.crend(); ++c)
+            if (c->name == name) return c->args;
+        return {};
     }
     void clearCalls() { m_calls.clear(); }
 

@@ -24,7 +24,6 @@ public:
     void clear() override { m_text.clear(), changed(); }
     void setChangeHandler(std::function<void()> handler) override { m_handler = std::move(handler); }
 
-    QString current() const { return m_text; }
     void put(const QString& text) { m_text = text, changed(); } // as if another program had copied it
 
 private:

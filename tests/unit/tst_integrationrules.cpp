@@ -31,8 +31,8 @@ private slots:
     }
 
     // Values are encoded so the server reads each one back whole, "+" not as a blank ("&", "=", "#",
-    // blanks and plain values: the pop-up's window test reads them on a server; any value: the
-    // crmaddress fuzz target).
+    // blanks and plain values: the pop-up's window test compares the encoded address the browser is
+    // handed; any value: the crmaddress fuzz target).
     void crmAddress() {
         QCOMPARE(crmPageAddress(QStringLiteral("crm:8080"), "a+b", "100%", QStringLiteral("Zürich"), "+15551234567"),
                  QStringLiteral("http://crm:8080/lm_sp.asp?u=a%2Bb&p=100%25&w=Z%C3%BCrich&phone=%2B15551234567"));
