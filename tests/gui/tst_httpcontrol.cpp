@@ -70,7 +70,7 @@ struct HttpWindow : CallsWindow {
         for (const QByteArray& r : requests) socket.write(r);
         QByteArray buffer;
         QList<Reply> replies;
-        QTest::qWaitFor([&] {
+        (void)QTest::qWaitFor([&] {
             buffer += socket.readAll();
             for (Reply r = takeReply(buffer); r.status; r = takeReply(buffer)) replies << r;
             return replies.size() == requests.size() || socket.state() != QAbstractSocket::ConnectedState;
