@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QEventLoop>
 #include <QList>
+#include <QPair>
 #include <QRegularExpression>
 #include <QString>
 #include <QTimer>
@@ -13,6 +14,25 @@
 #include <sys/resource.h>
 
 namespace corvid::bench {
+
+using SettingsList = QList<QPair<QString, QString>>;
+
+// The settings of an agent of the loopback PBX "1234" (account user with password) on the
+// provider domain, online through proxy, with the PBX page and the datalink channel on.
+inline SettingsList pbxAgentSettings(const QString& user, const QString& password, const QString& provider,
+                                     const QString& proxy, const QString& displayName) {
+    return {{QStringLiteral("customerNumber"), QStringLiteral("BN1234") + user + password},
+            {QStringLiteral("Password"), password},
+            {QStringLiteral("Login"), user},
+            {QStringLiteral("AuthLogin"), user},
+            {QStringLiteral("OutBoundProxy"), QStringLiteral("1234.") + provider},
+            {QStringLiteral("SIPProxy"), QStringLiteral("1234.") + provider},
+            {QStringLiteral("Mon"), QStringLiteral("True")},
+            {QStringLiteral("ProviderDomain"), provider},
+            {QStringLiteral("SipOutboundProxy"), proxy},
+            {QStringLiteral("DisplayName"), displayName},
+            {QStringLiteral("UseSipTapi"), QStringLiteral("True")}};
+}
 
 constexpr double kIdleGoalPercent = 0.5;
 constexpr double kInviteGoalMs = 20.0;

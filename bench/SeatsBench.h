@@ -160,7 +160,7 @@ struct Seat {
     int sipPort = 0;
 };
 
-inline bool writeSettings(const QString& path, const QList<QPair<QString, QString>>& keys) {
+inline bool writeSettings(const QString& path, const SettingsList& keys) {
     QByteArray text = "[System]\r\n";
     for (const auto& [key, value] : keys)
         text += (key + QLatin1Char('=') + value).toLocal8Bit() + "\r\n";
@@ -282,20 +282,12 @@ private:
         const QString provider = SipTestBed::providerDomain();
         const QString password = QStringLiteral("secret") + s.user;
         if (!writeSettings(s.root + QStringLiteral("/bin/corvidapp.ini"),
-                           {{QStringLiteral("customerNumber"), QStringLiteral("BN1234") + s.user + password},
-                            {QStringLiteral("Password"), password},
-                            {QStringLiteral("Login"), s.user},
-                            {QStringLiteral("AuthLogin"), s.user},
-                            {QStringLiteral("OutBoundProxy"), QStringLiteral("1234.") + provider},
-                            {QStringLiteral("SIPProxy"), QStringLiteral("1234.") + provider},
-                            {QStringLiteral("Mon"), QStringLiteral("True")},
-                            {QStringLiteral("ProviderDomain"), provider},
-                            {QStringLiteral("SipOutboundProxy"), m_bed.proxyAddress()},
-                            {QStringLiteral("PbxPageBaseUrl"),
-                             QStringLiteral("http://127.0.0.1:%1").arg(m_pages.serverPort())},
-                            {QStringLiteral("DisplayName"), QStringLiteral("Seat ") + s.user},
-                            {QStringLiteral("UseSipTapi"), QStringLiteral("True")},
-                            {QStringLiteral("PbxPageEmbedded"), page ? QStringLiteral("True") : QStringLiteral("False")}}))
+                           pbxAgentSettings(s.user, password, provider, m_bed.proxyAddress(),
+                                            QStringLiteral("Seat ") + s.user) +
+                               SettingsList{{QStringLiteral("PbxPageBaseUrl"),
+                                             QStringLiteral("http://127.0.0.1:%1").arg(m_pages.serverPort())},
+                                            {QStringLiteral("PbxPageEmbedded"),
+                                             page ? QStringLiteral("True") : QStringLiteral("False")}}))
             return false;
         s.dialer = std::make_unique<BedProcess>();
         s.sipPort = 0;

@@ -59,18 +59,8 @@ inline int runSoak(int calls) {
     MainFormFixture fixture;
     const QString provider = SipTestBed::providerDomain();
     const QString agent = QStringLiteral("Bench Agent");
-    fixture.writeSettings({{QStringLiteral("customerNumber"), QStringLiteral("BN12341001secret1001")},
-                           {QStringLiteral("Password"), Account1001.password},
-                           {QStringLiteral("Login"), Account1001.user},
-                           {QStringLiteral("AuthLogin"), Account1001.user},
-                           {QStringLiteral("OutBoundProxy"), QStringLiteral("1234.") + provider},
-                           {QStringLiteral("SIPProxy"), QStringLiteral("1234.") + provider},
-                           {QStringLiteral("Mon"), QStringLiteral("True")},
-                           {QStringLiteral("ProviderDomain"), provider},
-                           {QStringLiteral("SipOutboundProxy"), bed.proxyAddress()},
-                           {QStringLiteral("DisplayName"), agent},
-                           {QStringLiteral("UseSipTapi"), QStringLiteral("True")},
-                           {QStringLiteral("recordAll"), QStringLiteral("True")}});
+    fixture.writeSettings(pbxAgentSettings(Account1001.user, Account1001.password, provider, bed.proxyAddress(), agent) +
+                          SettingsList{{QStringLiteral("recordAll"), QStringLiteral("True")}});
     LinphoneEngine::Options options;
     options.dataDir = fixture.root().engineDataDir();
     options.outboundProxy = bed.proxyAddress();

@@ -183,18 +183,8 @@ int main(int argc, char** argv) {
     // The window as the program builds it, on a root set up for the bed.
     MainFormFixture fixture;
     const QString provider = SipTestBed::providerDomain();
-    const QString customer = QStringLiteral("BN1234") + Account1001.user + Account1001.password;
-    fixture.writeSettings({{QStringLiteral("customerNumber"), customer},
-                           {QStringLiteral("Password"), Account1001.password},
-                           {QStringLiteral("Login"), Account1001.user},
-                           {QStringLiteral("AuthLogin"), Account1001.user},
-                           {QStringLiteral("OutBoundProxy"), QStringLiteral("1234.") + provider},
-                           {QStringLiteral("SIPProxy"), QStringLiteral("1234.") + provider},
-                           {QStringLiteral("Mon"), QStringLiteral("True")},
-                           {QStringLiteral("ProviderDomain"), provider},
-                           {QStringLiteral("SipOutboundProxy"), bed.proxyAddress()},
-                           {QStringLiteral("DisplayName"), QStringLiteral("Bench Agent")},
-                           {QStringLiteral("UseSipTapi"), QStringLiteral("True")}});
+    fixture.writeSettings(pbxAgentSettings(Account1001.user, Account1001.password, provider, bed.proxyAddress(),
+                                           QStringLiteral("Bench Agent")));
     LinphoneEngine::Options options;
     options.dataDir = fixture.root().engineDataDir();
     options.outboundProxy = bed.proxyAddress();
