@@ -209,23 +209,57 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
     if (bindAddress.isEmpty() && !outbound.isEmpty() && isLoopbackHost(outbound.section(QLatin1Char(':'), 0, 0)))
         bindAddress = QStringLiteral("127.0.0.1");
     activeSecurity = options.security;
-    const SipSecurity& security = activeSecurity;
-    const SipSecurity::Transport transport = security.transport;
-    // The SIP port is a UDP socket, or with TCP or TLS the stream socket the library listens on;
-    // the other transports stay closed, so nothing falls back to clear UDP.
-    if (!udpPortFree(bindAddress, sipPort, transport == SipSecurity::Transport::Udp ? SOCK_DGRAM : SOCK_STREAM))
-        return fail(EngineError::PortInUse);
-    const int claim = claimUdpPort(sipPort);
-    if (claim < 0) return fail(EngineError::PortInUse);
-    portClaims.push_back(claim);
+    if (!claimSipPort(sipPort)) return false;
     auto releaseOnFailure = qScopeGuard([this] {
         if (!started()) releasePortClaims();
     });
+    if (!prepareDataDir() || !writeLibraryConfig(lineCount) || !createCore(lineCount)) return false;
+    applySecurity();
+    applyNat();
+    if (!outbound.isEmpty()) {
+        // Nothing may be looked up: the proxy is given by address.
+        core->setDnsServers({"127.0.0.1"});
+        core->enableDnsSrv(false);
+        core->enableDnsSearch(false);
+    }
+    chooseSoundDevices(captureSoundDevice);
+    applyCodecs();
+    applyGains();
+    core->enableEchoCancellation(echoCancel);
+    linphone_core_enable_agc(reinterpret_cast<LinphoneCore*>(core->cPtr()), agc);
+    core->enableMic(!micMuted);
+    applyTransports(sipPort);
+    if (!createAccount(user, authLogin, password, displayName, dom, server)) return false;
 
+    lines.assign(size_t(lineCount), Line());
+    for (int i = 0; i < lineCount; ++i)
+        lines[size_t(i)].buffer = RecordingParts(recordingDir(), QStringLiteral("line%1").arg(i));
+    audioPortSet = -1;
+    if (!startCore(sipPort)) return false;
+    serverHostPort = server;
+    reg = Reg::None;
+    if (localAddress.trimmed().isEmpty()) localAddress = bindAddress.isEmpty() ? primaryIpv4() : bindAddress;
+    pump.start(pumpMs);
+    return true;
+}
+
+// The SIP port is a UDP socket, or with TCP or TLS the stream socket the library listens on; the
+// other transports stay closed, so nothing falls back to clear UDP. The port is held by a socket of
+// ours until the library has it, so a second dialer cannot take it in between.
+bool LinphoneEngine::Impl::claimSipPort(int sipPort) {
+    const bool udp = activeSecurity.transport == SipSecurity::Transport::Udp;
+    if (!udpPortFree(bindAddress, sipPort, udp ? SOCK_DGRAM : SOCK_STREAM)) return fail(EngineError::PortInUse);
+    const int claim = claimUdpPort(sipPort);
+    if (claim < 0) return fail(EngineError::PortInUse);
+    portClaims.push_back(claim);
+    return true;
+}
+
+// The data folder holds the library's configuration, which the library rewrites with the password
+// in it, and the recording parts: it is the agent's alone, whoever made it.
+bool LinphoneEngine::Impl::prepareDataDir() {
     QString dir = options.dataDir.isEmpty() ? QDir::tempPath() + QStringLiteral("/corvid-engine") : options.dataDir;
     dir = QDir::cleanPath(QDir(dir).absolutePath());
-    // The folder holds the library's configuration, which the library rewrites with the password in
-    // it, and the recording parts: it is the agent's alone, whoever made it.
     if (!makePrivatePath(dir) || !makePrivatePath(dir + QStringLiteral("/recording")))
         return fail(EngineError::TaskWindow);
     QFile::setPermissions(dir, PrivateFolderMode);
@@ -238,30 +272,32 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
     const QStringList databases{QStringLiteral("*.db"), QStringLiteral("*.db-journal")};
     for (const QString& db : QDir(dataDir).entryList(databases, QDir::Files))
         QFile::remove(dataDir + db);
-
     setUpLibraryLog();
     grammarsPresent = addressGrammarPresent();
+    return true;
+}
 
-    // The library reads and rewrites its configuration file: start from a fresh one each time.
+// The library reads and rewrites its configuration file: start from a fresh one each time.
+bool LinphoneEngine::Impl::writeLibraryConfig(int lineCount) {
     const QString rcPath = dataDir + QStringLiteral("engine.rc");
     QFile::remove(rcPath);
-    {
-        QFile rc(rcPath);
-        if (!openPrivate(rc, QIODevice::WriteOnly)) return fail(EngineError::TaskWindow);
-        QByteArray text = "[sip]\nsip_random_port=0\n";
-        if (!bindAddress.isEmpty()) text += "bind_address=" + bindAddress.toLatin1() + "\n";
-        if (isLoopbackHost(bindAddress)) text += "guess_hostname=0\n";
-        text += "[video]\nenabled=0\ncapture=0\ndisplay=0\n";
-        text += "[misc]\nmax_calls=" + QByteArray::number(maxCallsFor(lineCount)) + "\n";
-        // No tones of the library (call end, errors): the window plays its own ring-back, and a
-        // tone started on a sound card whose server has died ends the process.
-        text += "[sound]\ntone_indications=0\n";
-        // The library's own message store stays in memory: written to disk with a sync for every
-        // message, a flood of messages held up the engine's pump for seconds.
-        text += "[storage]\nuri=:memory:\n";
-        rc.write(text);
-    }
+    QFile rc(rcPath);
+    if (!openPrivate(rc, QIODevice::WriteOnly)) return fail(EngineError::TaskWindow);
+    QByteArray text = "[sip]\nsip_random_port=0\n";
+    if (!bindAddress.isEmpty()) text += "bind_address=" + bindAddress.toLatin1() + "\n";
+    if (isLoopbackHost(bindAddress)) text += "guess_hostname=0\n";
+    text += "[video]\nenabled=0\ncapture=0\ndisplay=0\n";
+    text += "[misc]\nmax_calls=" + QByteArray::number(maxCallsFor(lineCount)) + "\n";
+    // No tones of the library (call end, errors): the window plays its own ring-back, and a
+    // tone started on a sound card whose server has died ends the process.
+    text += "[sound]\ntone_indications=0\n";
+    // The library's own message store stays in memory: written to disk with a sync for every
+    // message, a flood of messages held up the engine's pump for seconds.
+    text += "[storage]\nuri=:memory:\n";
+    return rc.write(text) == text.size() || fail(EngineError::TaskWindow);
+}
 
+bool LinphoneEngine::Impl::createCore(int lineCount) {
     auto factory = lp::Factory::get();
     factory->setDataDir(str(dataDir));
     factory->setConfigDir(str(dataDir));
@@ -270,7 +306,7 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
     // needed for audio, so the engine points the library at an empty folder of its own.
     makePrivatePath(dataDir + QStringLiteral("plugins"));
     factory->setMspluginsDir(str(dataDir + QStringLiteral("plugins/")));
-    core = factory->createCore(str(rcPath), "", nullptr);
+    core = factory->createCore(str(dataDir + QStringLiteral("engine.rc")), "", nullptr);
     if (!core) return fail(EngineError::TaskWindow);
     listener = std::make_shared<Listener>(this);
     core->addListener(listener);
@@ -278,29 +314,11 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
     core->enableIpv6(false);
     core->enableVideoCapture(false);
     core->enableVideoDisplay(false);
-    {
-        auto policy = factory->createVideoActivationPolicy();
-        policy->setAutomaticallyInitiate(false);
-        policy->setAutomaticallyAccept(false);
-        core->setVideoActivationPolicy(policy);
-    }
+    auto policy = factory->createVideoActivationPolicy();
+    policy->setAutomaticallyInitiate(false);
+    policy->setAutomaticallyAccept(false);
+    core->setVideoActivationPolicy(policy);
     core->setMaxCalls(maxCallsFor(lineCount));
-    // SRTP keys travel in the SDP (SDES), so they are as private as the signalling that carries them.
-    core->setMediaEncryption(security.srtp ? lp::MediaEncryption::SRTP : lp::MediaEncryption::None);
-    core->setMediaEncryptionMandatory(security.srtp && security.srtpMandatory);
-    if (transport == SipSecurity::Transport::Tls) {
-        const QString ca = security.caFile.isEmpty() ? systemCaBundle() : security.caFile;
-        if (!ca.isEmpty()) core->setRootCa(str(ca));
-        core->verifyServerCertificates(security.verifyServer);
-        core->verifyServerCn(security.verifyServer);
-    }
-    if (!security.stunServer.isEmpty()) {
-        auto nat = core->createNatPolicy();
-        nat->setStunServer(str(security.stunServer));
-        nat->enableStun(true);
-        nat->enableIce(security.ice);
-        core->setNatPolicy(nat);
-    }
     core->enableKeepAlive(false);
     core->setUserAgent(str(userAgent), "");
     core->getImNotifPolicy()->clear();
@@ -309,15 +327,35 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
     linphone_core_set_ringback(reinterpret_cast<LinphoneCore*>(core->cPtr()), nullptr);
     linphone_core_set_ring(reinterpret_cast<LinphoneCore*>(core->cPtr()), nullptr);
     core->removeSupportedTag("gruu");
-    if (!outbound.isEmpty()) {
-        // Nothing may be looked up: the proxy is given by address.
-        core->setDnsServers({"127.0.0.1"});
-        core->enableDnsSrv(false);
-        core->enableDnsSearch(false);
-    }
+    return true;
+}
 
-    // Sound devices: a sound card only when asked for and one that can both record and play exists;
-    // otherwise the library reads a wave file as microphone and discards what it would play.
+// Media encryption and the TLS trust of the signalling.
+void LinphoneEngine::Impl::applySecurity() {
+    const SipSecurity& security = activeSecurity;
+    // SRTP keys travel in the SDP (SDES), so they are as private as the signalling that carries them.
+    core->setMediaEncryption(security.srtp ? lp::MediaEncryption::SRTP : lp::MediaEncryption::None);
+    core->setMediaEncryptionMandatory(security.srtp && security.srtpMandatory);
+    if (security.transport == SipSecurity::Transport::Tls) {
+        const QString ca = security.caFile.isEmpty() ? systemCaBundle() : security.caFile;
+        if (!ca.isEmpty()) core->setRootCa(str(ca));
+        core->verifyServerCertificates(security.verifyServer);
+        core->verifyServerCn(security.verifyServer);
+    }
+}
+
+void LinphoneEngine::Impl::applyNat() {
+    if (activeSecurity.stunServer.isEmpty()) return;
+    auto nat = core->createNatPolicy();
+    nat->setStunServer(str(activeSecurity.stunServer));
+    nat->enableStun(true);
+    nat->enableIce(activeSecurity.ice);
+    core->setNatPolicy(nat);
+}
+
+// A sound card only when asked for and one that can both record and play exists; otherwise the
+// library reads a wave file as microphone and discards what it would play.
+void LinphoneEngine::Impl::chooseSoundDevices(bool captureSoundDevice) {
     files = !captureSoundDevice || devices(lp::AudioDevice::Capabilities::CapabilityRecord).empty() ||
             devices(lp::AudioDevice::Capabilities::CapabilityPlay).empty();
     if (files) {
@@ -325,22 +363,24 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
         core->setPlayFile(str(microphoneFile()));
     }
     soundCheckClock.invalidate();
+}
 
-    applyCodecs();
-    applyGains();
-    core->enableEchoCancellation(echoCancel);
-    linphone_core_enable_agc(reinterpret_cast<LinphoneCore*>(core->cPtr()), agc);
-    core->enableMic(!micMuted);
-
-    auto transports = factory->createTransports();
+// Only the chosen transport listens, on the SIP port.
+void LinphoneEngine::Impl::applyTransports(int sipPort) {
+    const SipSecurity::Transport transport = activeSecurity.transport;
+    auto transports = lp::Factory::get()->createTransports();
     transports->setUdpPort(transport == SipSecurity::Transport::Udp ? sipPort : 0);
     transports->setTcpPort(transport == SipSecurity::Transport::Tcp ? sipPort : 0);
     transports->setTlsPort(transport == SipSecurity::Transport::Tls ? sipPort : 0);
     transports->setDtlsPort(0);
     core->setTransports(transports);
+}
 
-    // The account: identity user@domain; the proxy (or the outbound proxy) is both registrar and
-    // the route of every request. Registration waits for RegisterToProxy.
+// The account: identity user@domain; the proxy (or the outbound proxy) is both registrar and the
+// route of every request. Registration waits for RegisterToProxy.
+bool LinphoneEngine::Impl::createAccount(const QString& user, const QString& authLogin, const QString& password,
+                                         const QString& displayName, const QString& dom, const QString& server) {
+    auto factory = lp::Factory::get();
     domain = dom;
     auto params = core->createAccountParams();
     auto identity = identityFor(user);
@@ -349,8 +389,8 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
         return fail(EngineError::InvalidUri);
     }
     if (!displayName.trimmed().isEmpty()) identity->setDisplayName(str(displayName.trimmed()));
-    auto serverAddress = factory->createAddress(
-        str(QStringLiteral("sip:") + server + QStringLiteral(";transport=") + QLatin1String(transportName(transport))));
+    auto serverAddress = factory->createAddress(str(QStringLiteral("sip:") + server + QStringLiteral(";transport=") +
+                                                    QLatin1String(transportName(activeSecurity.transport))));
     if (!serverAddress || params->setIdentityAddress(identity) != 0 || params->setServerAddress(serverAddress) != 0) {
         stop();
         return fail(EngineError::InvalidUri);
@@ -366,16 +406,16 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
         return fail(EngineError::RegisterRequest);
     }
     core->setDefaultAccount(account);
+    return true;
+}
 
-    lines.assign(size_t(lineCount), Line());
-    for (int i = 0; i < lineCount; ++i)
-        lines[size_t(i)].buffer = RecordingParts(recordingDir(), QStringLiteral("line%1").arg(i));
-    audioPortSet = -1;
-
+// Starts the core and checks that the library really took the SIP port.
+bool LinphoneEngine::Impl::startCore(int sipPort) {
     if (core->start() != 0) {
         stop();
         return fail(EngineError::TaskWindow);
     }
+    const SipSecurity::Transport transport = activeSecurity.transport;
     auto used = core->getTransportsUsed();
     const int usedPort = !used                                      ? 0
                          : transport == SipSecurity::Transport::Tls ? used->getTlsPort()
@@ -386,10 +426,6 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
         return fail(EngineError::PortInUse);
     }
     port = sipPort;
-    serverHostPort = server;
-    reg = Reg::None;
-    if (localAddress.trimmed().isEmpty()) localAddress = bindAddress.isEmpty() ? primaryIpv4() : bindAddress;
-    pump.start(pumpMs);
     return true;
 }
 

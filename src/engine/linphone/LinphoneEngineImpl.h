@@ -279,6 +279,18 @@ struct LinphoneEngine::Impl {
     bool start(QString& localAddress, int sipPort, const QString& userName, const QString& authLogin,
                const QString& password, const QString& displayName, const QString& domainName, const QString& proxy,
                bool captureSoundDevice, int lineCount);
+    // The steps of start(), in order.
+    bool claimSipPort(int sipPort);
+    bool prepareDataDir();
+    bool writeLibraryConfig(int lineCount);
+    bool createCore(int lineCount);
+    void applySecurity();
+    void applyNat();
+    void chooseSoundDevices(bool captureSoundDevice);
+    void applyTransports(int sipPort);
+    bool createAccount(const QString& user, const QString& authLogin, const QString& password,
+                       const QString& displayName, const QString& dom, const QString& server);
+    bool startCore(int sipPort);
     void stop();
     void applyCodecs();
     void applyGains();
