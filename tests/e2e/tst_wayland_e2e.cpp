@@ -1,0 +1,250 @@
+// The clipboard dispatcher on Wayland desktops, against real compositors on a private socket and the
+// loopback test bed. The dialer is this test program run again as a child ("--dialer ROOT"): the
+// window and engine as main() builds them, with the real desktop services, as a Wayland client.
+//
+// - sway (headless), which lends clipboard managers its data-control protocol: another window has
+//   the focus when wl-copy puts a number on the clipboard, and the call reaches the far end.
+// - weston (headless), which hands the clipboard only to the focused window: the dialer says so once.
+//
+// sway will not run as root: as root the test runs it as a system user it makes (corvid-wl). The
+// dialer and the other clients connect to the compositor's socket by its path.
+
+#include "app/MainForm.h"
+#include "integrations/PbxPage.h"
+#include "platform/QtServices.h"
+#include "support/BedWindow.h"
+#include "ui_MainForm.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+#include <QTest>
+
+#include <cstdio>
+#include <pwd.h>
+#include <unistd.h>
+
+using namespace corvid;
+using namespace corvid::test;
+
+namespace {
+
+const char* const kUser = "corvid-wl";
+
+// The child: registers, ticks click-to-dial, and prints every status-log line.
+int runDialer(const QString& rootDir) {
+    const InstallRoot root(rootDir);
+    QtServices services;
+    LinphoneEngine::Options options;
+    options.dataDir = root.engineDataDir();
+    LinphoneEngine engine(options);
+    MainForm window(root, services.services(), &engine);
+    window.context().subsystems.pbxPage->setPageLoader([](const QUrl&) {});
+    QStringList log;
+    BedWindow::attach(window, &engine, &log);
+    QObject::connect(window.form()->ListStatusLog->model(), &QAbstractItemModel::rowsInserted, [&] {
+        std::printf("log: %s\n", qPrintable(log.value(log.size() - 1)));
+        std::fflush(stdout);
+    });
+    window.show();
+    if (!QTest::qWaitFor(
+            [&] { return log.contains(QStringLiteral("Ready...")) && window.form()->autoCheck->isEnabled(); }, 30000))
+        return 2;
+    window.form()->autoCheck->setChecked(true);
+    std::printf("ready\n");
+    std::fflush(stdout);
+    return QApplication::exec();
+}
+
+// A compositor on a private runtime folder, stopped by its PID.
+struct Compositor {
+    QTemporaryDir runtime{QDir::tempPath() + QStringLiteral("/corvid-wl-XXXXXX")};
+    QProcess process;
+    QString socket; // its path
+
+    ~Compositor() {
+        process.terminate();
+        if (!process.waitForFinished(5000)) process.kill();
+        process.waitForFinished(2000);
+    }
+    // program runs as user (empty: as we are), with its socket in the runtime folder.
+    bool start(const QString& program, const QStringList& arguments, const QStringList& env, const char* user) {
+        QStringList command{program};
+        command += arguments;
+        QProcessEnvironment e;
+        e.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));
+        e.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        for (const QString& pair : env)
+            e.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1));
+        if (user) {
+            const passwd* pw = ::getpwnam(user);
+            if (!pw || ::chown(qPrintable(runtime.path()), pw->pw_uid, pw->pw_gid) != 0) return false;
+            command = QStringList{QStringLiteral("setpriv"), QStringLiteral("--reuid=%1").arg(pw->pw_uid),
+                                  QStringLiteral("--regid=%1").arg(pw->pw_gid), QStringLiteral("--clear-groups")} +
+                      command;
+        }
+        QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        process.setProcessEnvironment(e);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(command.takeFirst(), command);
+        return QTest::qWaitFor(
+                   [&] {
+                       for (const QString& name :
+                            QDir(runtime.path()).entryList({QStringLiteral("wayland-*")}, QDir::System))
+                           if (!name.endsWith(QLatin1String(".lock")))
+                               socket = runtime.path() + QLatin1Char('/') + name;
+                       return !socket.isEmpty() || process.state() == QProcess::NotRunning;
+                   },
+                   10000) &&
+               !socket.isEmpty();
+    }
+    // A client of this compositor.
+    QProcessEnvironment clientEnvironment(const QString& runtimeDir) const {
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.insert(QStringLiteral("WAYLAND_DISPLAY"), socket);
+        e.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
+        e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+        e.remove(QStringLiteral("DISPLAY"));
+        return e;
+    }
+};
+
+// The pid of the client that has the keyboard focus in sway, or 0.
+qint64 swayFocusedPid(const Compositor& sway) {
+    const QString ipc = QDir(sway.runtime.path()).entryList({QStringLiteral("sway-ipc.*.sock")}, QDir::System).value(0);
+    if (ipc.isEmpty()) return 0;
+    QProcess msg;
+    msg.start(QStringLiteral("swaymsg"), {QStringLiteral("-s"), sway.runtime.path() + QLatin1Char('/') + ipc,
+                                          QStringLiteral("-r"), QStringLiteral("-t"), QStringLiteral("get_tree")});
+    if (!msg.waitForFinished(5000)) return 0;
+    QList<QJsonObject> nodes{QJsonDocument::fromJson(msg.readAllStandardOutput()).object()};
+    while (!nodes.isEmpty()) {
+        const QJsonObject node = nodes.takeFirst();
+        if (node.value(QStringLiteral("focused")).toBool() && node.contains(QStringLiteral("pid")))
+            return node.value(QStringLiteral("pid")).toInteger();
+        for (const QString& key : {QStringLiteral("nodes"), QStringLiteral("floating_nodes")})
+            for (const QJsonValue child : node.value(key).toArray())
+                nodes << child.toObject();
+    }
+    return 0;
+}
+
+} // namespace
+
+class TestWaylandE2e : public QObject {
+    Q_OBJECT
+    BedRun m_run;
+    QTemporaryDir m_clientRuntime{QDir::tempPath() + QStringLiteral("/corvid-wlc-XXXXXX")};
+
+    // The dialer as a client of compositor, on a root set up for the bed with click-to-dial on.
+    bool startDialer(QProcess& dialer, const Compositor& compositor, MainFormFixture& root) {
+        root.writeSettings(BedWindow::settings(*m_run.bed, {Account1001, QStringLiteral("Demo Agent"), {}, {}}));
+        dialer.setProcessEnvironment(compositor.clientEnvironment(m_clientRuntime.path()));
+        dialer.setProcessChannelMode(QProcess::MergedChannels); // its notes on stderr count too
+        dialer.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--dialer"), root.rootPath()});
+        return QTest::qWaitFor([&] { return dialer.state() == QProcess::NotRunning || dialerSaid(dialer, "ready\n"); },
+                               40000) &&
+               dialer.state() == QProcess::Running;
+    }
+    QByteArray m_out;
+    bool dialerSaid(QProcess& dialer, const QByteArray& text) {
+        m_out += dialer.readAllStandardOutput();
+        return m_out.contains(text);
+    }
+
+private slots:
+    void initTestCase() {
+        for (const char* tool : {"sway", "swaymsg", "weston", "wl-copy", "weston-flower", "setpriv"})
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+                QSKIP(qPrintable(QStringLiteral("%1 is not installed (scripts/install-deps testbed)").arg(tool)));
+        if (::geteuid() == 0 && !::getpwnam(kUser))
+            QCOMPARE(QProcess::execute(QStringLiteral("useradd"),
+                                       {QStringLiteral("--system"), QStringLiteral("--no-create-home"),
+                                        QStringLiteral("--shell"), QStringLiteral("/usr/sbin/nologin"),
+                                        QString::fromLatin1(kUser)}),
+                     0);
+        QFile::setPermissions(m_clientRuntime.path(),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QVERIFY(m_run.start());
+    }
+    void cleanupTestCase() { QVERIFY(m_run.stop()); }
+
+    void copyInAnotherWindowIsDialled() {
+        m_out.clear();
+        Compositor sway;
+        QTemporaryFile config;
+        QVERIFY(config.open());
+        config.write("output HEADLESS-1 resolution 1024x768\n");
+        config.close();
+        config.setPermissions(config.permissions() | QFileDevice::ReadOther);
+        QVERIFY2(sway.start(QStringLiteral("sway"), {QStringLiteral("-c"), config.fileName()},
+                            {QStringLiteral("WLR_BACKENDS=headless"), QStringLiteral("WLR_RENDERER=pixman"),
+                             QStringLiteral("WLR_LIBINPUT_NO_DEVICES=1")},
+                            ::geteuid() == 0 ? kUser : nullptr),
+                 sway.process.readAll().constData());
+        MainFormFixture root;
+        QProcess dialer;
+        auto stopDialer = qScopeGuard([&] {
+            dialer.kill();
+            dialer.waitForFinished(5000);
+        });
+        QVERIFY2(startDialer(dialer, sway, root), m_out);
+
+        // Another window takes the focus, then another program copies a number.
+        QProcess other;
+        other.setProcessEnvironment(sway.clientEnvironment(m_clientRuntime.path()));
+        other.start(QStringLiteral("weston-flower"), {});
+        auto stopOther = qScopeGuard([&] {
+            other.kill();
+            other.waitForFinished(5000);
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(swayFocusedPid(sway), other.processId(), 10000);
+        QProcess copy;
+        copy.setProcessEnvironment(sway.clientEnvironment(m_clientRuntime.path()));
+        copy.start(QStringLiteral("wl-copy"), {QStringLiteral("--foreground"), QStringLiteral("9000000001")});
+        auto stopCopy = qScopeGuard([&] {
+            copy.kill();
+            copy.waitForFinished(5000);
+        });
+        QVERIFY2(QTest::qWaitFor([&] { return dialerSaid(dialer, "log: Line- 1: Success to connect."); }, 20000),
+                 m_out);
+        QVERIFY(root.readFile(QStringLiteral("logs/automation.log")).contains("\tclipboard\t9000000001\t"));
+        QCOMPARE(swayFocusedPid(sway), other.processId()); // the focus never moved to the dialer
+    }
+
+    void focusOnlyDesktopSaysSoOnce() {
+        m_out.clear();
+        Compositor weston;
+        QVERIFY2(weston.start(QStringLiteral("weston"),
+                              {QStringLiteral("--backend=headless-backend.so"),
+                               QStringLiteral("--socket=wayland-corvid"), QStringLiteral("--idle-time=0")},
+                              {}, nullptr),
+                 weston.process.readAll().constData());
+        MainFormFixture root;
+        QProcess dialer;
+        auto stopDialer = qScopeGuard([&] {
+            dialer.kill();
+            dialer.waitForFinished(5000);
+        });
+        QVERIFY2(startDialer(dialer, weston, root), m_out);
+        const QByteArray notice = "only to the window that has the focus";
+        QVERIFY2(QTest::qWaitFor([&] { return dialerSaid(dialer, notice); }, 10000), m_out);
+        QCOMPARE(m_out.count(notice), 1);
+    }
+};
+
+int main(int argc, char** argv) {
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "--dialer") == 0) return runDialer(QString::fromLocal8Bit(argv[2]));
+    TestWaylandE2e test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_wayland_e2e.moc"
