@@ -23,7 +23,6 @@
 #include <QProcess>
 #include <QScopeGuard>
 #include <QStandardPaths>
-#include <QTemporaryFile>
 #include <QTest>
 
 #include <cstdio>
@@ -62,7 +61,7 @@ int runDialer(const QString& rootDir) {
     return QApplication::exec();
 }
 
-// A compositor on a private runtime folder, stopped by its PID.
+// A compositor on a private runtime folder, run as user (null: as we are), stopped by its PID.
 struct Compositor {
     QTemporaryDir runtime{QDir::tempPath() + QStringLiteral("/corvid-wl-XXXXXX")};
     QProcess process;
@@ -73,44 +72,32 @@ struct Compositor {
         if (!process.waitForFinished(5000)) process.kill();
         process.waitForFinished(2000);
     }
-    // program runs as user (empty: as we are), with its socket in the runtime folder.
-    bool start(const QString& program, const QStringList& arguments, const QStringList& env, const char* user) {
-        QStringList command{program};
-        command += arguments;
-        QProcessEnvironment e;
-        e.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));
-        e.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
-        for (const QString& pair : env)
-            e.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1));
-        if (user) {
-            const passwd* pw = ::getpwnam(user);
-            if (!pw || ::chown(qPrintable(runtime.path()), pw->pw_uid, pw->pw_gid) != 0) return false;
-            command = QStringList{QStringLiteral("setpriv"), QStringLiteral("--reuid=%1").arg(pw->pw_uid),
-                                  QStringLiteral("--regid=%1").arg(pw->pw_gid), QStringLiteral("--clear-groups")} +
+    bool start(QStringList command, const char* user) {
+        command.prepend(QStringLiteral("XDG_RUNTIME_DIR=") + runtime.path());
+        command.prepend(QStringLiteral("env"));
+        if (const passwd* pw = user ? ::getpwnam(user) : nullptr) {
+            if (::chown(qPrintable(runtime.path()), pw->pw_uid, pw->pw_gid) != 0) return false;
+            command = QStringList{"setpriv", QStringLiteral("--reuid=%1").arg(pw->pw_uid),
+                                  QStringLiteral("--regid=%1").arg(pw->pw_gid), "--clear-groups"} +
                       command;
         }
-        QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        process.setProcessEnvironment(e);
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(command.takeFirst(), command);
         return QTest::qWaitFor(
                    [&] {
-                       for (const QString& name :
-                            QDir(runtime.path()).entryList({QStringLiteral("wayland-*")}, QDir::System))
-                           if (!name.endsWith(QLatin1String(".lock")))
-                               socket = runtime.path() + QLatin1Char('/') + name;
+                       for (const QString& name : QDir(runtime.path()).entryList({"wayland-*"}, QDir::System))
+                           if (!name.endsWith(QLatin1String(".lock"))) socket = runtime.path() + '/' + name;
                        return !socket.isEmpty() || process.state() == QProcess::NotRunning;
                    },
                    10000) &&
                !socket.isEmpty();
     }
-    // A client of this compositor.
     QProcessEnvironment clientEnvironment(const QString& runtimeDir) const {
         QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert(QStringLiteral("WAYLAND_DISPLAY"), socket);
-        e.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
-        e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
-        e.remove(QStringLiteral("DISPLAY"));
+        e.insert("WAYLAND_DISPLAY", socket);
+        e.insert("XDG_RUNTIME_DIR", runtimeDir);
+        e.insert("QT_QPA_PLATFORM", "wayland");
+        e.remove("DISPLAY");
         return e;
     }
 };
@@ -178,14 +165,8 @@ private slots:
     void copyInAnotherWindowIsDialled() {
         m_out.clear();
         Compositor sway;
-        QTemporaryFile config;
-        QVERIFY(config.open());
-        config.write("output HEADLESS-1 resolution 1024x768\n");
-        config.close();
-        config.setPermissions(config.permissions() | QFileDevice::ReadOther);
-        QVERIFY2(sway.start(QStringLiteral("sway"), {QStringLiteral("-c"), config.fileName()},
-                            {QStringLiteral("WLR_BACKENDS=headless"), QStringLiteral("WLR_RENDERER=pixman"),
-                             QStringLiteral("WLR_LIBINPUT_NO_DEVICES=1")},
+        QVERIFY2(sway.start({"WLR_BACKENDS=headless", "WLR_RENDERER=pixman", "WLR_LIBINPUT_NO_DEVICES=1", "sway", "-c",
+                             "/dev/null"},
                             ::geteuid() == 0 ? kUser : nullptr),
                  sway.process.readAll().constData());
         MainFormFixture root;
@@ -205,13 +186,10 @@ private slots:
             other.waitForFinished(5000);
         });
         QTRY_COMPARE_WITH_TIMEOUT(swayFocusedPid(sway), other.processId(), 10000);
+        // wl-copy stays until the dialer empties the clipboard, or the compositor ends.
         QProcess copy;
         copy.setProcessEnvironment(sway.clientEnvironment(m_clientRuntime.path()));
-        copy.start(QStringLiteral("wl-copy"), {QStringLiteral("--foreground"), QStringLiteral("9000000001")});
-        auto stopCopy = qScopeGuard([&] {
-            copy.kill();
-            copy.waitForFinished(5000);
-        });
+        copy.start("wl-copy", {"9000000001"});
         QVERIFY2(QTest::qWaitFor([&] { return dialerSaid(dialer, "log: Line- 1: Success to connect."); }, 20000),
                  m_out);
         QVERIFY(root.readFile(QStringLiteral("logs/automation.log")).contains("\tclipboard\t9000000001\t"));
