@@ -65,6 +65,6 @@ Site-wide defaults for every agent of a host are read from
 # files (without them chat and presence abort the process), the media framework's plugins behind
 # the ring-back tone, and the SVG image plugin.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "linphone-common, gstreamer1.0-plugins-base, libqt6svg6")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "linphone-common, gstreamer1.0-plugins-base, libqt6svg6, qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pipewire-pulse | pulseaudio, gstreamer1.0-plugins-good, fonts-dejavu-core")
 include(CPack)

@@ -14,6 +14,7 @@
 #include "platform/QtServices.h"
 #include "platform/SingleInstance.h"
 #include "platform/StopSignals.h"
+#include "platform/WaylandSession.h"
 #include "settings/IniFile.h"
 #include "settings/SettingsKeys.h"
 
@@ -49,10 +50,21 @@ void letTheWebEngineRunAsRoot(int argc, char* argv[]) {
 #endif
 }
 
+// In a Wayland session the dialer picks its platform plugin itself (the rule is in WaylandSession.h),
+// unless the agent chose one with QT_QPA_PLATFORM or -platform. Must run before the application.
+void choosePlatformForTheSession(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i)
+        if (qstrcmp(argv[i], "-platform") == 0 || qstrcmp(argv[i], "--platform") == 0) return;
+    const QByteArray platform =
+        corvid::platformForSession(qgetenv("QT_QPA_PLATFORM"), qgetenv("WAYLAND_DISPLAY"), qgetenv("DISPLAY"));
+    if (!platform.isEmpty()) qputenv("QT_QPA_PLATFORM", platform);
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
     letTheWebEngineRunAsRoot(argc, argv);
+    choosePlatformForTheSession(argc, argv);
     // The embedded web engine shares the window's OpenGL contexts; this must precede the application.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);

@@ -1,21 +1,45 @@
 #include "integrations/ClickToDial.h"
 
-#include "window/WindowContext.h"
 #include "platform/Delay.h"
+#include "platform/WaylandSession.h"
 #include "settings/IniFile.h"
 #include "settings/SettingsKeys.h"
 #include "ui_MainForm.h"
+#include "window/WindowContext.h"
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QTimer>
+
+#include <cstdio>
 
 namespace corvid {
 
 ClickToDial::ClickToDial(WindowContext& context, QObject* parent) : QObject(parent), ctx(context) {
     connect(ctx.ui->autoCheck, &QCheckBox::toggled, this, &ClickToDial::onAutoCheckToggled);
     connect(ctx.ui->tapiPush, &QPushButton::clicked, this, &ClickToDial::onTapiPushClicked);
+    // The box is enabled once the phone has registered: clipboard dialing is usable from then on.
+    ctx.ui->autoCheck->installEventFilter(this);
+}
+
+bool ClickToDial::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ctx.ui->autoCheck && event->type() == QEvent::EnabledChange) noteClipboardReach();
+    return QObject::eventFilter(watched, event);
+}
+
+void ClickToDial::noteClipboardReach() {
+    const QCheckBox* box = ctx.ui->autoCheck;
+    if (m_focusNoticeGiven || !box->isChecked() || !box->isEnabled()) return;
+    if (!ctx.services.clipboard || ctx.services.clipboard->seesOtherWindows()) return;
+    m_focusNoticeGiven = true;
+    std::fprintf(stderr, "corvid-dialer: %s\n", qPrintable(clipboardFocusOnlyNotice()));
+    // After the handler that enabled or ticked the box, which may be waiting itself.
+    QTimer::singleShot(0, this, [this] {
+        if (ctx.services.messages) ctx.services.messages->information(ctx.window, clipboardFocusOnlyNotice());
+    });
 }
 
 // The box shows what the settings file holds afterwards: a value that could not be stored reads
@@ -32,6 +56,7 @@ void ClickToDial::onAutoCheckToggled(bool checked) {
         box->setChecked(on);
     }
     box->setText(on ? QStringLiteral("Click On") : QStringLiteral("Click Off"));
+    noteClipboardReach();
 }
 
 void ClickToDial::onTapiPushClicked() {

@@ -1,6 +1,10 @@
 #include "platform/QtServices.h"
 
 #include "platform/Twips.h"
+#include "platform/WaylandSession.h"
+#ifdef CORVID_WITH_WAYLAND
+#include "platform/DataControlClipboard.h"
+#endif
 
 #include <QApplication>
 #include <QClipboard>
@@ -13,6 +17,8 @@
 #include <QProcess>
 #include <QSoundEffect>
 #include <QWidget>
+
+#include <cstdio>
 
 namespace corvid {
 
@@ -40,6 +46,11 @@ void QtClipboard::setText(const QString& text) {
 
 void QtClipboard::clear() {
     if (QClipboard* clipboard = systemClipboard()) clipboard->clear(QClipboard::Clipboard);
+}
+
+bool QtClipboard::seesOtherWindows() const {
+    return clipboardSeesOtherWindows(!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"), false,
+                                     QGuiApplication::platformName(), qEnvironmentVariable("XDG_CURRENT_DESKTOP"));
 }
 
 void QtClipboard::setChangeHandler(std::function<void()> handler) {
@@ -145,9 +156,31 @@ QDateTime SystemClock::now() const {
 
 // ---- the set
 
+QtServices::QtServices() = default;
+QtServices::~QtServices() = default;
+
+// Asked for once the application exists: the compositor's protocol is used only by a program that
+// shows a real window (not offscreen), where a clipboard of the desktop is meant.
+Clipboard* QtServices::activeClipboard() {
+#ifdef CORVID_WITH_WAYLAND
+    const QString platform = QGuiApplication::platformName();
+    if (!m_dataControlTried && qobject_cast<QGuiApplication*>(QCoreApplication::instance()) &&
+        (platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland")))) {
+        m_dataControlTried = true;
+        if (auto dataControl = DataControlClipboard::connectToSession()) {
+            std::fprintf(stderr, "corvid-dialer: the clipboard is read through the desktop's %s\n",
+                         qPrintable(dataControl->protocolName()));
+            m_dataControl = std::move(dataControl);
+        }
+    }
+    if (m_dataControl) return m_dataControl.get();
+#endif
+    return &clipboard;
+}
+
 Services QtServices::services() {
     Services set;
-    set.clipboard = &clipboard;
+    set.clipboard = activeClipboard();
     set.processes = &processes;
     set.desktop = &desktop;
     set.messages = &messages;

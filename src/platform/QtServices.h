@@ -20,6 +20,7 @@ public:
     void setText(const QString& text) override;
     void clear() override;
     void setChangeHandler(std::function<void()> handler) override;
+    bool seesOtherWindows() const override;
 
 private:
     QMetaObject::Connection m_changed;
@@ -79,14 +80,18 @@ public:
     QDateTime now() const override;
 };
 
-// One of each real service, owned together.
+// One of each real service, owned together. In a Wayland session whose compositor lends its
+// clipboard-manager protocol, the clipboard is read and written through that instead of the
+// toolkit's, so that copies made while another window has the focus reach the dialer too.
 class QtServices {
 public:
-    QtServices() = default;
+    QtServices();
+    ~QtServices();
     QtServices(const QtServices&) = delete;
     QtServices& operator=(const QtServices&) = delete;
 
     Services services();
+    Clipboard* activeClipboard();
 
     QtClipboard clipboard;
     QtProcessLauncher processes;
@@ -94,6 +99,10 @@ public:
     QtMessageBoxes messages;
     QtRingSound ring;
     SystemClock clock;
+
+private:
+    std::unique_ptr<Clipboard> m_dataControl;
+    bool m_dataControlTried = false;
 };
 
 } // namespace corvid

@@ -23,6 +23,9 @@ public:
     // handler runs whenever the clipboard's content changes, whoever changed it (this program
     // included, possibly from inside setText or clear); an empty handler stops the notices.
     virtual void setChangeHandler(std::function<void()> handler) = 0;
+    // Whether a copy made in another program reaches the dialer while another window has the focus
+    // (some Wayland desktops hand the clipboard only to the focused window).
+    virtual bool seesOtherWindows() const { return true; }
 };
 
 class ProcessLauncher {

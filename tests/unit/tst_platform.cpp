@@ -6,6 +6,7 @@
 #include "platform/Delay.h"
 #include "platform/QtServices.h"
 #include "platform/SingleInstance.h"
+#include "platform/WaylandSession.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -202,6 +203,31 @@ private slots:
         // A folder of that name is not a sound file.
         QVERIFY(QDir(tree.path()).mkpath(QStringLiteral("bin/ring.wav")));
         QCOMPARE(LocateSoundFile(QStringLiteral("ring.wav"), QString(), QDir(tree.path()).filePath("bin")), QString());
+    }
+
+    // The plugin: the agent's choice wins; a Wayland session runs through Xwayland when it has one.
+    // The clipboard: only a Wayland session without data-control, on a real window system, and not
+    // bridged to X by its desktop, keeps copies from the unfocused dialer.
+    void waylandSessionRules() {
+        QCOMPARE(platformForSession("wayland", "wayland-0", ":0"), QByteArray());
+        QCOMPARE(platformForSession("", "", ":0"), QByteArray());
+        QCOMPARE(platformForSession("", "wayland-0", ":0"), QByteArray("xcb;wayland"));
+        QCOMPARE(platformForSession(" ", "wayland-0", ""), QByteArray("wayland;xcb"));
+        const struct {
+            bool wayland, dataControl;
+            const char *platform, *desktop;
+            bool sees;
+        } rows[] = {{false, false, "xcb", "", true},
+                    {true, true, "wayland", "", true},
+                    {true, false, "wayland", "GNOME", false},
+                    {true, false, "wayland-egl", "", false},
+                    {true, false, "xcb", "ubuntu:GNOME", true},
+                    {true, false, "xcb", "weston", false},
+                    {true, false, "offscreen", "", true}};
+        for (const auto& r : rows)
+            QVERIFY2(clipboardSeesOtherWindows(r.wayland, r.dataControl, QString::fromLatin1(r.platform),
+                                               QString::fromLatin1(r.desktop)) == r.sees,
+                     r.platform);
     }
 };
 
