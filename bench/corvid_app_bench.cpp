@@ -75,6 +75,8 @@
 #include <csignal>
 #include <cstring>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -132,27 +134,40 @@ void printMappings(int top) {
         std::printf("    %7.1f / %7.1f  %s\n", f.pssKiB / 1024.0, f.rssKiB / 1024.0, qPrintable(f.name));
 }
 
-// --display: an Xvfb of the bench's own, started before the application; its number comes back on
-// a pipe (-displayfd). 0 when it could not start.
+// --display: an Xvfb of the bench's own on the first free display from :90, started before the
+// application; the display's number, 0 when it could not start.
 pid_t g_xvfb = 0;
 int startXvfb() {
-    int fds[2];
-    if (::pipe(fds) != 0) return 0;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        const QByteArray fd = QByteArray::number(fds[1]);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.constData(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-                 static_cast<char*>(nullptr));
-        ::_exit(127);
+    for (int display = 90; display < 250; ++display) {
+        const QByteArray socket = "/tmp/.X11-unix/X" + QByteArray::number(display);
+        const QByteArray lock = "/tmp/.X" + QByteArray::number(display) + "-lock";
+        if (::access(socket.constData(), F_OK) == 0 || ::access(lock.constData(), F_OK) == 0) continue;
+        const QByteArray name = ":" + QByteArray::number(display);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::execlp("Xvfb", "Xvfb", name.constData(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                     static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        if (pid < 0) return 0;
+        for (int wait = 0; wait < 200 && ::waitpid(pid, nullptr, WNOHANG) == 0; ++wait) {
+            // Ready once it listens: the socket file is there a moment before.
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::strncpy(address.sun_path, socket.constData(), sizeof address.sun_path - 1);
+            const bool listening = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+            ::close(fd);
+            if (listening) {
+                g_xvfb = pid;
+                return display;
+            }
+            ::usleep(50000);
+        }
+        ::kill(pid, SIGTERM);
+        ::waitpid(pid, nullptr, 0);
     }
-    ::close(fds[1]);
-    char text[16] = {};
-    const ssize_t n = pid > 0 ? ::read(fds[0], text, sizeof text - 1) : -1;
-    ::close(fds[0]);
-    if (n <= 0) return 0;
-    g_xvfb = pid;
-    return std::atoi(text);
+    return 0;
 }
 void stopXvfb() {
     if (g_xvfb <= 0) return;
@@ -187,10 +202,16 @@ QStringList statusLog(const Ui::MainForm& ui) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // --display is taken out before the application sees it: Qt's own -display would take the next
+    // argument as the X display's name.
     bool ownDisplay = false, pageLater = true;
     for (int i = 1; i < argc; ++i) {
-        ownDisplay = ownDisplay || std::strcmp(argv[i], "--display") == 0;
         pageLater = pageLater && std::strcmp(argv[i], "--no-page") != 0;
+        if (std::strcmp(argv[i], "--display") != 0) continue;
+        ownDisplay = true;
+        for (int j = i--; j < argc; ++j)
+            argv[j] = argv[j + 1];
+        --argc;
     }
     if (ownDisplay) {
         const int display = startXvfb();
