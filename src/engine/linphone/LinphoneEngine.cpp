@@ -599,7 +599,9 @@ void LinphoneEngine::Impl::onRegistration(lp::RegistrationState state, const std
         }
         if (reg == Reg::Registered && checkMs() > 0) probeTimer.start(checkMs());
         regTryingSent = false;
-        placeRetries(true);
+        // A call waiting for this registration is placed again outside the library's callback.
+        if (std::any_of(lines.cbegin(), lines.cend(), [](const Line& l) { return l.retrying; }))
+            post([this] { placeRetries(reg == Reg::Registered); });
         break;
     }
     case lp::RegistrationState::Failed:
