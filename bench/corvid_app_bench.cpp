@@ -70,10 +70,10 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cstdio>
-#include <ctime>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -188,8 +188,8 @@ void printGoals(const QList<GoalRow>& rows, bool display) {
                 display ? "under Xvfb, window shown" : "offscreen");
     for (const GoalRow& r : rows)
         std::printf("| %s | %s | <= %g %s %s|\n", qPrintable(r.measure),
-                    r.value < 0 ? "not measured" : qPrintable(QString::number(r.value, 'f', 2) + ' ' + r.unit),
-                    r.goal, qPrintable(r.unit), r.value >= 0 && r.value > r.goal ? "MISSED " : "");
+                    r.value < 0 ? "not measured" : qPrintable(QString::number(r.value, 'f', 2) + ' ' + r.unit), r.goal,
+                    qPrintable(r.unit), r.value >= 0 && r.value > r.goal ? "MISSED " : "");
 }
 
 QStringList statusLog(const Ui::MainForm& ui) {
