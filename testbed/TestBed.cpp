@@ -379,7 +379,8 @@ bool SipTestBed::startProxy(int port) {
                              .arg(m_dir.filePath(QStringLiteral("trusted")));
         const char* certs[] = {"trusted", "othername", "otherca"};
         for (int i = 0; i < 3; ++i) {
-            m_tlsPorts[i] = m_options.tls ? freeTcpPort() : 0;
+            // A restarted proxy listens where it did before.
+            m_tlsPorts[i] = !m_options.tls ? 0 : port && m_tlsPorts[i] ? m_tlsPorts[i] : freeTcpPort();
             cfg.replace(QLatin1String(tlsNames[i]), QString::number(m_tlsPorts[i]));
             tlsCfg += QStringLiteral("\n[server:127.0.0.1:%1]\nmethod = TLSv1.2+\nverify_certificate = no\n"
                                      "require_certificate = no\nprivate_key = %2.key\ncertificate = %2.pem\n")

@@ -60,13 +60,27 @@ void choosePlatformForTheSession(int argc, char* argv[]) {
     if (!platform.isEmpty()) qputenv("QT_QPA_PLATFORM", platform);
 }
 
+// Whether the settings of the install root the arguments name embed the PBX page (PbxPageEmbedded
+// is not False). Read before the application exists, from the same root it will use.
+bool pbxPageEmbedded(int argc, char* argv[]) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const corvid::InstallRoot root(corvid::InstallRoot::resolve(arguments));
+    return corvid::ReadIniKey(root.settingsFile(), QString::fromLatin1(corvid::keys::System),
+                              QStringLiteral("PbxPageEmbedded"))
+               .trimmed() != QLatin1String("False");
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
     letTheWebEngineRunAsRoot(argc, argv);
     choosePlatformForTheSession(argc, argv);
     // The embedded web engine shares the window's OpenGL contexts; this must precede the application.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // That shared context loads the system's OpenGL at start (with software rendering some 40 MiB
+    // and two threads a seat), so a dialer whose page is only a link goes without it.
+    if (pbxPageEmbedded(argc, argv)) QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     // No display name: the platform would append it to the window title, which other programs read.
     QApplication::setApplicationName(QStringLiteral("CorvidDialer"));

@@ -22,6 +22,13 @@ struct SipSecurity {
     QString stunServer;
     // ICE candidates in offers and answers.
     bool ice = false;
+    // Keep-alives on the connection to the proxy, which cost it no transaction: a CRLF on UDP, the
+    // double-CRLF ping on TCP and TLS (the proxy answers with a CRLF pong). Seconds; 0: none.
+    int keepAliveSeconds = 30;
+    // While registered, the registration is refreshed this often: the answer shows that the
+    // registrar is up and holds this phone again (a restarted registrar may have forgotten it).
+    // Seconds; 0: only the library's own refresh near the expiry.
+    int registrarCheckSeconds = 60;
 };
 
 } // namespace corvid

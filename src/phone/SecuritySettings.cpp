@@ -36,6 +36,19 @@ bool isHostPort(const QString& text) {
     return colon > 0 && ok && port >= 1 && port <= 65535;
 }
 
+// A whole number of seconds: 0 (off) or lowest to 3600; empty: the default; anything else: the
+// default with a note.
+int seconds(const std::function<QString(const char*)>& value, const char* key, int lowest, int byDefault,
+            QStringList& notes) {
+    const QString text = value(key).trimmed();
+    if (text.isEmpty()) return byDefault;
+    bool ok = false;
+    const int n = text.toInt(&ok);
+    if (ok && (n == 0 || (n >= lowest && n <= 3600))) return n;
+    notes << wrong(key, text, QStringLiteral("is not 0 or %1 to 3600 seconds; %2 is used.").arg(lowest).arg(byDefault));
+    return byDefault;
+}
+
 } // namespace
 
 SecuritySettings parseSecuritySettings(const std::function<QString(const char*)>& value,
@@ -87,6 +100,8 @@ SecuritySettings parseSecuritySettings(const std::function<QString(const char*)>
         s.ice = false;
         notes << QStringLiteral("IceEnabled: ICE needs a StunServer; False is used.");
     }
+    s.keepAliveSeconds = seconds(value, keys::SipKeepAliveSeconds, 5, s.keepAliveSeconds, notes);
+    s.registrarCheckSeconds = seconds(value, keys::RegistrarCheckSeconds, 2, s.registrarCheckSeconds, notes);
     return out;
 }
 

@@ -52,6 +52,8 @@ constexpr const char MediaEncryption[] = "MediaEncryption";                   //
 constexpr const char MediaEncryptionMandatory[] = "MediaEncryptionMandatory"; // True or False (default)
 constexpr const char StunServer[] = "StunServer";                             // host:port; empty: none
 constexpr const char IceEnabled[] = "IceEnabled";                             // True or False (default)
+constexpr const char SipKeepAliveSeconds[] = "SipKeepAliveSeconds";           // 30 (default); 0: none
+constexpr const char RegistrarCheckSeconds[] = "RegistrarCheckSeconds";       // 60 (default); 0: none
 
 // Other settings files under bin/ and their keys.
 constexpr const char WebSettingsFile[] = "websettings.ini"; // section System, key CLICK / Click

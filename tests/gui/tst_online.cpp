@@ -156,7 +156,7 @@ private Q_SLOTS:
         QCOMPARE(o.w.statusLog(), QStringList{QStringLiteral("Ready...")});
     }
 
-    // The 20 ms level bars run from a call's start until the last call has ended, however it ends
+    // The level bars run from a call's start until the last call has ended, however it ends
     // (the far end's hang-up, a refusal, the agent's hang-up that the engine does not report, going
     // offline); stopped, they show 0 whatever the engine's levels.
     void levelBarsRunOnlyWhileALineHasACall() {

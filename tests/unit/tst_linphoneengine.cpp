@@ -233,6 +233,15 @@ private Q_SLOTS:
         QCOMPARE(dialTarget(number), target);
     }
 
+    // Only a refusal that speaks of registration is worth one REGISTER and a second attempt.
+    void refusedAsUnregisteredOnlyWhenSaid() {
+        QVERIFY(refusedAsUnregistered(403, QStringLiteral("Not registered")));
+        QVERIFY(refusedAsUnregistered(404, QStringLiteral("User Unregistered")));
+        QVERIFY(!refusedAsUnregistered(403, QStringLiteral("Forbidden")));
+        QVERIFY(!refusedAsUnregistered(404, QStringLiteral("Not Found")));
+        QVERIFY(!refusedAsUnregistered(503, QStringLiteral("Registrar unavailable")));
+    }
+
     void waveHeaderCheck() {
         QTemporaryDir dir;
         WaveInfo info;

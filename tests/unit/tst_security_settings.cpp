@@ -13,22 +13,26 @@ class TestSecuritySettings : public QObject {
 private Q_SLOTS:
     void rule_data() {
         QTest::addColumn<QString>("settings"); // key=value;key=value
-        QTest::addColumn<QString>("expected"); // transport ca verify srtp mandatory stun ice
+        QTest::addColumn<QString>("expected"); // transport ca verify srtp mandatory stun ice keep-alive check
         QTest::addColumn<QStringList>("notes");
         QTest::newRow("none set: clear UDP") << ""
-                                             << "0 - 1 0 0 - 0" << QStringList{};
+                                             << "0 - 1 0 0 - 0 30 60" << QStringList{};
         QTest::newRow("all set") << "SipTransport=tls;TlsCaFile=/ca.pem;TlsVerify=False;MediaEncryption=SRTP;"
-                                    "MediaEncryptionMandatory=True;StunServer=stun.example:3478;IceEnabled=True"
-                                 << "2 /ca.pem 0 1 1 stun.example:3478 1" << QStringList{};
+                                    "MediaEncryptionMandatory=True;StunServer=stun.example:3478;IceEnabled=True;"
+                                    "SipKeepAliveSeconds=0;RegistrarCheckSeconds=300"
+                                 << "2 /ca.pem 0 1 1 stun.example:3478 1 0 300" << QStringList{};
         QTest::newRow("wrong values")
-            << "SipTransport=SCTP;TlsCaFile=/no.pem;TlsVerify=yes;MediaEncryption=SRTP;StunServer=a:0;IceEnabled=True"
-            << "0 - 1 0 0 - 0"
+            << "SipTransport=SCTP;TlsCaFile=/no.pem;TlsVerify=yes;MediaEncryption=SRTP;StunServer=a:0;IceEnabled=True;"
+               "SipKeepAliveSeconds=2;RegistrarCheckSeconds=x"
+            << "0 - 1 0 0 - 0 30 60"
             << QStringList{"SipTransport: \"SCTP\" is not UDP, TCP or TLS; UDP is used.",
                            "TlsCaFile: \"/no.pem\" cannot be read; the system's certificate authorities are used.",
                            "TlsVerify: \"yes\" is neither True nor False; True is used.",
                            "MediaEncryption: \"SRTP\" needs SipTransport TLS; None is used.",
                            "StunServer: \"a:0\" is not host:port; no STUN server is used.",
-                           "IceEnabled: ICE needs a StunServer; False is used."};
+                           "IceEnabled: ICE needs a StunServer; False is used.",
+                           "SipKeepAliveSeconds: \"2\" is not 0 or 5 to 3600 seconds; 30 is used.",
+                           "RegistrarCheckSeconds: \"x\" is not 0 or 2 to 3600 seconds; 60 is used."};
     }
     void rule() {
         QFETCH(QString, settings);
@@ -38,14 +42,16 @@ private Q_SLOTS:
         const SecuritySettings r = parseSecuritySettings([&](const char* key) { return values.value(key); },
                                                          [](const QString& path) { return path == "/ca.pem"; });
         const SipSecurity& s = r.security;
-        const QString got = QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
+        const QString got = QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9")
                                 .arg(int(s.transport))
                                 .arg(s.caFile.isEmpty() ? "-" : s.caFile)
                                 .arg(s.verifyServer)
                                 .arg(s.srtp)
                                 .arg(s.srtpMandatory)
                                 .arg(s.stunServer.isEmpty() ? "-" : s.stunServer)
-                                .arg(s.ice);
+                                .arg(s.ice)
+                                .arg(s.keepAliveSeconds)
+                                .arg(s.registrarCheckSeconds);
         QTEST(got, "expected");
         QTEST(r.notes, "notes");
         QCOMPARE(r.unverifiedNote.isEmpty(), s.verifyServer);

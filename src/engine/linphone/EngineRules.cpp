@@ -25,6 +25,10 @@ ResponseClass classifyStatus(int code) {
     return ResponseClass::None;
 }
 
+bool refusedAsUnregistered(int code, const QString& phrase) {
+    return code >= 400 && code <= 499 && phrase.contains(QLatin1String("regist"), Qt::CaseInsensitive);
+}
+
 QString provisionalReason(int code) {
     switch (code) {
     case 180:

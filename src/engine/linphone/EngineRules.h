@@ -26,6 +26,10 @@ int levelFromDbm0(float dbm0);
 enum class ResponseClass { None, Redirection, RequestFailure, ServerFailure, GlobalFailure };
 ResponseClass classifyStatus(int statusCode);
 
+// A call refused because the proxy does not know the calling phone (its registrar has forgotten the
+// registration): a 4xx whose reason phrase speaks of registration ("Not registered").
+bool refusedAsUnregistered(int statusCode, const QString& phrase);
+
 // Standard reason phrases for the provisional responses the library reports without their text.
 QString provisionalReason(int statusCode);
 

@@ -196,8 +196,40 @@ void LinphoneEngine::Impl::finishCall(int line) {
         post([q = q, line] { emit q->CallHungUp(line); });
         return;
     }
-    // A call that ends before it was connected failed. The final response is routed by its status
-    // code: a 603 ends the call in the library's End state, a 486 in its Error state.
+    // Refused because the proxy does not know this phone (its registrar restarted and forgot it):
+    // one REGISTER, then the call once more, before anything is reported.
+    if (!l.retried && reg == Reg::Registered && refusedAsUnregistered(code, phrase) && account) {
+        l.retried = l.retrying = true;
+        l.connectingSent = true; // the window heard of this attempt; the second call is the same one
+        l.refusedCode = code;
+        l.refusedPhrase = phrase;
+        if (!probing) {
+            probing = true;
+            account->refreshRegister();
+            noAnswerTimer.start(kNoAnswerMs);
+        }
+        wake();
+        return;
+    }
+    reportFailure(line, code, phrase);
+}
+
+void LinphoneEngine::Impl::placeRetries(bool registered) {
+    for (size_t i = 0; i < lines.size(); ++i) {
+        Line& l = lines[i];
+        if (!l.retrying) continue;
+        l.retrying = false;
+        std::shared_ptr<lp::AudioDevice> input, output;
+        if (registered && !l.call && pickDevices(l.inputDevice, l.outputDevice, input, output) &&
+            placeCall(int(i), input, output))
+            continue;
+        reportFailure(int(i), l.refusedCode, l.refusedPhrase);
+    }
+}
+
+// A call that ends before it was connected failed. The final response is routed by its status
+// code: a 603 ends the call in the library's End state, a 486 in its Error state.
+void LinphoneEngine::Impl::reportFailure(int line, int code, const QString& phrase) {
     switch (classifyStatus(code)) {
     case ResponseClass::Redirection:
         post([q = q, line, code, phrase] { emit q->RedirectionResponse(line, code, phrase, QString()); });
@@ -276,7 +308,7 @@ void LinphoneEngine::Impl::onTransferState(const std::shared_ptr<lp::Call>& call
 bool LinphoneEngine::PlaceCall(int line, QString& number, int inputDevice, int outputDevice) {
     if (!d->checkOpenLine(line)) return false;
     Impl::Line& l = d->lines[size_t(line)];
-    if (l.call) return d->fail(EngineError::LineBusy);
+    if (l.call || l.retrying) return d->fail(EngineError::LineBusy);
     const QString target = dialTarget(number);
     if (target.isEmpty()) return d->fail(EngineError::InvalidUri);
     // The library sets up one outgoing call at a time ("sound resources locked"): a second one is
@@ -286,37 +318,49 @@ bool LinphoneEngine::PlaceCall(int line, QString& number, int inputDevice, int o
     if (!d->anyCodecEnabled()) return d->fail(EngineError::Sdp);
     std::shared_ptr<lp::AudioDevice> input, output;
     if (!d->pickDevices(inputDevice, outputDevice, input, output)) return false;
-    auto address = d->core->interpretUrl(str(target));
-    if (!address) return d->fail(EngineError::InvalidUri);
+    l.target = target;
+    l.inputDevice = inputDevice;
+    l.outputDevice = outputDevice;
+    l.retried = false;
+    l.connectingSent = false;
+    if (!d->placeCall(line, input, output)) return false;
+    number = target;
+    return true;
+}
+
+bool LinphoneEngine::Impl::placeCall(int line, const std::shared_ptr<lp::AudioDevice>& input,
+                                     const std::shared_ptr<lp::AudioDevice>& output) {
+    Line& l = lines[size_t(line)];
+    auto address = core->interpretUrl(str(l.target));
+    if (!address) return fail(EngineError::InvalidUri);
 
     // A recording belongs to its call: what an earlier call left unsaved goes now.
-    d->discardRecording(line);
-    d->makeRoomForCall();
-    d->setAudioPort(l.rtpPort);
+    discardRecording(line);
+    makeRoomForCall();
+    setAudioPort(l.rtpPort);
     // The DTMF method is taken from the core when the call's offer is made.
-    d->core->setUseRfc2833ForDtmf(!l.forceInband);
-    d->core->setUseInfoForDtmf(false);
-    auto params = d->core->createCallParams(nullptr);
+    core->setUseRfc2833ForDtmf(!l.forceInband);
+    core->setUseInfoForDtmf(false);
+    auto params = core->createCallParams(nullptr);
     params->enableVideo(false);
     params->setRecordFile(str(l.buffer.recordPath()));
     l.callInband = l.forceInband;
-    l.connectingSent = false;
+    const bool connectingSent = l.connectingSent; // a call placed again is still the same attempt
     l.provisionalSent = 0;
     l.connected = false;
     l.endedByUs = false;
     l.onHold = false;
-    d->placingLine = line;
-    auto call = d->core->inviteAddressWithParams(address, params);
-    d->placingLine = -1;
-    d->core->setUseRfc2833ForDtmf(true);
+    placingLine = line;
+    auto call = core->inviteAddressWithParams(address, params);
+    placingLine = -1;
+    core->setUseRfc2833ForDtmf(true);
     if (!call) {
         // Refused before anything was sent: no event follows.
         l.call.reset();
-        l.connectingSent = false;
-        return d->fail(EngineError::ConnectRequest);
+        l.connectingSent = connectingSent;
+        return fail(EngineError::ConnectRequest);
     }
-    number = target;
-    d->wake();
+    wake();
     // A call that failed while it was created has left the line already; its events are queued.
     if (!l.call) return true;
     l.call = call;
@@ -328,7 +372,9 @@ bool LinphoneEngine::PlaceCall(int line, QString& number, int inputDevice, int o
 bool LinphoneEngine::EndCall(int line) {
     if (!d->checkOpenLine(line)) return false;
     Impl::Line& l = d->lines[size_t(line)];
-    // A line whose call has already ended (a failed call, a far-end hang-up) has nothing to end.
+    // A line whose call has already ended (a failed call, a far-end hang-up) has nothing to end; a
+    // call waiting to be placed again is not placed.
+    l.retrying = false;
     if (!l.call) return true;
     l.endedByUs = true;
     d->stopRecordingOf(line);

@@ -239,8 +239,42 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
     serverHostPort = server;
     reg = Reg::None;
     if (localAddress.trimmed().isEmpty()) localAddress = bindAddress.isEmpty() ? primaryIpv4() : bindAddress;
+    watchSipSocket();
     pump.start(pumpMs);
     return true;
+}
+
+// The library cannot say when it has something due, but what an idle phone waits for comes in on
+// its SIP socket (a call, a message, an answer). Over UDP that is one socket of this process bound
+// to the SIP port: found by its inode, it is watched, and a datagram wakes the pump at once. Over TCP
+// and TLS the connections come and go, and the idle pump stays at kIdlePumpMs.
+void LinphoneEngine::Impl::watchSipSocket() {
+    sipWatch.reset();
+    if (activeSecurity.transport != SipSecurity::Transport::Udp) return;
+    QFile table(QStringLiteral("/proc/net/udp"));
+    if (!table.open(QIODevice::ReadOnly)) return;
+    QByteArray inode;
+    const QByteArray portHex = QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    for (const QByteArray& row : table.readAll().split('\n')) {
+        const QList<QByteArray> f = row.simplified().split(' ');
+        if (f.size() > 9 && f.at(1).endsWith(':' + portHex)) inode = "socket:[" + f.at(9) + ']';
+    }
+    if (inode.isEmpty()) return;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+        char target[64] = {};
+        const ssize_t n = ::readlink(QFile::encodeName(fds.filePath(fd)).constData(), target, sizeof target - 1);
+        if (n <= 0 || QByteArray(target, int(n)) != inode) continue;
+        sipWatch = std::make_unique<QSocketNotifier>(fd.toInt(), QSocketNotifier::Read);
+        QObject::connect(sipWatch.get(), &QSocketNotifier::activated, q, [this] {
+            sipWatch->setEnabled(false);
+            lastTraffic.start();
+            wake();
+            iterate();
+        });
+        sipWatch->setEnabled(false);
+        return;
+    }
 }
 
 // The SIP port is a UDP socket, or with TCP or TLS the stream socket the library listens on; the
@@ -284,6 +318,9 @@ bool LinphoneEngine::Impl::writeLibraryConfig(int lineCount) {
     QFile rc(rcPath);
     if (!openPrivate(rc, QIODevice::WriteOnly)) return fail(EngineError::TaskWindow);
     QByteArray text = "[sip]\nsip_random_port=0\n";
+    // Keep-alives on the proxy's connection: a CRLF on UDP, the double-CRLF ping on TCP and TLS.
+    text += "keepalive_period=" + QByteArray::number(qint64(activeSecurity.keepAliveSeconds) * 1000) +
+            "\ntcp_tls_keepalive=1\n";
     if (!bindAddress.isEmpty()) text += "bind_address=" + bindAddress.toLatin1() + "\n";
     if (isLoopbackHost(bindAddress)) text += "guess_hostname=0\n";
     text += "[video]\nenabled=0\ncapture=0\ndisplay=0\n";
@@ -319,7 +356,7 @@ bool LinphoneEngine::Impl::createCore(int lineCount) {
     policy->setAutomaticallyAccept(false);
     core->setVideoActivationPolicy(policy);
     core->setMaxCalls(maxCallsFor(lineCount));
-    core->enableKeepAlive(false);
+    core->enableKeepAlive(activeSecurity.keepAliveSeconds > 0);
     core->setUserAgent(str(userAgent), "");
     core->getImNotifPolicy()->clear();
     // The window plays its own ring-back tone (when the agent wants one) and rings for nothing:
@@ -439,6 +476,7 @@ void LinphoneEngine::Impl::stop() {
     releasePortClaims();
     if (!core) return;
     pump.stop();
+    sipWatch.reset();
     // Calls cut by going offline are ours: no far-end hang-up is reported for them.
     for (Line& l : lines)
         if (l.call) l.endedByUs = true;
@@ -559,9 +597,11 @@ void LinphoneEngine::Impl::onRegistration(lp::RegistrationState state, const std
             if (!regTryingSent && !wasProbe) post([q = q] { emit q->ReregisterTrying(); });
             post([q = q] { emit q->ReregisterSucceeded(); });
         }
-        if (reg == Reg::Registered && options.registrationProbeMs > 0)
-            probeTimer.start(options.registrationProbeMs);
+        if (reg == Reg::Registered && checkMs() > 0) probeTimer.start(checkMs());
         regTryingSent = false;
+        // A call waiting for this registration is placed again outside the library's callback.
+        if (std::any_of(lines.cbegin(), lines.cend(), [](const Line& l) { return l.retrying; }))
+            post([this] { placeRetries(reg == Reg::Registered); });
         break;
     }
     case lp::RegistrationState::Failed:
@@ -591,6 +631,7 @@ void LinphoneEngine::Impl::onRegistration(lp::RegistrationState state, const std
                 break;
             }
             registrarAnswered();
+            placeRetries(false);
             if (first) {
                 post([q = q, code, phrase] { emit q->RegisterFailed(code, phrase); });
             } else {
@@ -636,8 +677,8 @@ void LinphoneEngine::Impl::onRegistrarSilent() {
     noAnswerTimer.stop();
     if (serverSilent || !core) return;
     serverSilent = true;
-    probeTimer.start(options.registrationProbeMs > 0 ? std::min(options.registrationProbeMs, kDoubtProbeMs)
-                                                     : kDoubtProbeMs);
+    probeTimer.start(checkMs() > 0 ? std::min(checkMs(), kDoubtProbeMs) : kDoubtProbeMs);
+    placeRetries(false);
     post([q = q] { emit q->ServerNotAnswering(); });
 }
 
@@ -789,7 +830,7 @@ bool LinphoneEngine::IsLineOnHold(int line) {
 }
 
 bool LinphoneEngine::IsLineBusy(int line) {
-    return d->checkLine(line) && bool(d->lines[size_t(line)].call);
+    return d->checkLine(line) && (d->lines[size_t(line)].call || d->lines[size_t(line)].retrying);
 }
 
 bool LinphoneEngine::IsLineEncrypted(int line) {

@@ -28,12 +28,9 @@ struct LinphoneEngineOptions {
     QString bindAddress;
     // What the far end hears in file mode (no sound card): a 16-bit PCM wave file. Empty: silence.
     QString playFile;
-    // Transport, TLS checks, media encryption and NAT traversal; the defaults are clear UDP and RTP.
+    // Transport, TLS checks, media encryption, NAT traversal, keep-alives and the registrar check;
+    // the defaults are clear UDP and RTP.
     SipSecurity security;
-    // While registered, the registration is refreshed this often: the answer shows that the
-    // registrar is up and holds this phone again (a restarted registrar that kept its
-    // registrations in memory has forgotten it). 0: only the library's refresh near the expiry.
-    int registrationProbeMs = 15000;
 };
 
 class LinphoneEngine : public SipEngine {

@@ -17,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
+#include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
 
@@ -109,6 +110,15 @@ struct LinphoneEngine::Impl {
         quint64 rtpSent = 0;
         int rtpStillChecks = 0;
         bool resumeAfterHold = false;
+
+        // The line's call as placed, and a call the proxy refused because it did not know this
+        // phone: placed once more after one REGISTER (retrying), its refusal kept until then.
+        QString target;
+        int inputDevice = -1, outputDevice = -1;
+        bool retried = false;
+        bool retrying = false;
+        int refusedCode = 0;
+        QString refusedPhrase;
     };
 
     LinphoneEngine* q;
@@ -118,7 +128,12 @@ struct LinphoneEngine::Impl {
     // Kept across stop and start: the window sets these once.
     QString userAgent = QStringLiteral("CorvidDialer");
     int pumpMs = 20;
+    // An idle phone is pumped every kIdlePumpMs; with a watch on its SIP socket (UDP) only every
+    // kWatchedIdlePumpMs, since anything that comes in wakes the pump at once.
     static constexpr int kIdlePumpMs = 100;
+    static constexpr int kWatchedIdlePumpMs = 1000;
+    std::unique_ptr<QSocketNotifier> sipWatch;
+    void watchSipSocket();
     bool dnd = false;
     bool forwarding = false;
     QString forwardTarget;
@@ -152,9 +167,10 @@ struct LinphoneEngine::Impl {
     std::vector<Line> lines;
     enum class Reg { None, Registering, Registered, Unregistering } reg = Reg::None;
     bool regTryingSent = false;
-    // The registrar probe: while registered the registration is refreshed every
-    // options.registrationProbeMs (every kDoubtProbeMs while the registrar is silent); a REGISTER
-    // left unanswered for kNoAnswerMs makes the registrar silent (ServerNotAnswering, once).
+    // The registrar check: while registered the registration is refreshed every
+    // checkMs() (every kDoubtProbeMs while the registrar is silent); a REGISTER left unanswered for
+    // kNoAnswerMs makes the registrar silent (ServerNotAnswering, once). Between checks the library's
+    // keep-alives hold the NAT binding (and a TCP or TLS connection) open at no cost to the proxy.
     static constexpr int kNoAnswerMs = 4000;
     static constexpr int kDoubtProbeMs = 3000;
     QElapsedTimer soundCheckClock;
@@ -231,6 +247,9 @@ struct LinphoneEngine::Impl {
     static constexpr int kRequestWindowMs = 2000;
     static constexpr int kTurnsWhileRequestsArrive = 4;
     QElapsedTimer lastRequest;
+    // Something came in on the watched SIP socket: its transaction goes on for a while.
+    static constexpr int kTrafficWindowMs = 1000;
+    QElapsedTimer lastTraffic;
     bool requestsArriving() const { return lastRequest.isValid() && lastRequest.elapsed() < kRequestWindowMs; }
     void noteRequest() {
         lastRequest.start();
@@ -241,18 +260,29 @@ struct LinphoneEngine::Impl {
     // phone (registered, no call) is pumped every kIdlePumpMs, which keeps the idle dialer's wake-ups
     // few. Anything the agent starts (a call, an answer) wakes the pump at once.
     bool busy() const {
-        if (placingLine >= 0 || !incoming.isEmpty() || requestsArriving()) return true;
+        if (placingLine >= 0 || !incoming.isEmpty() || requestsArriving() || probing) return true;
+        if (lastTraffic.isValid() && lastTraffic.elapsed() < kTrafficWindowMs) return true;
         if (reg == Reg::Registering || reg == Reg::Unregistering) return true;
         for (const Line& l : lines)
             if (l.call) return true;
         return false;
     }
     void adjustPump() {
-        const int want = busy() ? pumpMs : std::max(pumpMs, kIdlePumpMs);
-        if (pump.isActive() && pump.interval() != want) pump.start(want);
+        const bool idle = !busy();
+        const int want = !idle ? pumpMs : std::max(pumpMs, sipWatch ? kWatchedIdlePumpMs : kIdlePumpMs);
+        if (pump.isActive() && pump.interval() != want) {
+            // The slow tick may move a little to fall in with the window's own second ticks.
+            pump.setTimerType(idle ? Qt::CoarseTimer : Qt::PreciseTimer);
+            pump.start(want);
+        }
+        // While the pump runs fast it reads the socket itself; idle, the watch wakes it.
+        if (sipWatch) sipWatch->setEnabled(idle);
     }
     void wake() {
-        if (pump.isActive() && pump.interval() != pumpMs) pump.start(pumpMs);
+        if (pump.isActive() && pump.interval() != pumpMs) {
+            pump.setTimerType(Qt::PreciseTimer);
+            pump.start(pumpMs);
+        }
     }
 
     // An incoming call takes its RTP port when the library creates it: keep the port of the first
@@ -311,6 +341,13 @@ struct LinphoneEngine::Impl {
     // still find no room.
     static int maxCallsFor(int lineCount) { return 2 * lineCount; }
     void makeRoomForCall();
+    // Places the line's call to the line's target; false (with the error) when the library refused it.
+    bool placeCall(int line, const std::shared_ptr<lp::AudioDevice>& input,
+                   const std::shared_ptr<lp::AudioDevice>& output);
+    // A refused call waits for a REGISTER; once answered (registered or not) it is placed again, or
+    // its refusal is reported.
+    void placeRetries(bool registered);
+    void reportFailure(int line, int code, const QString& phrase);
 
     // --- call events -----------------------------------------------------------------------
     void onCallState(const std::shared_ptr<lp::Call>& call, lp::Call::State state, const std::string& message);
@@ -330,6 +367,7 @@ struct LinphoneEngine::Impl {
     QString microphoneFile();
     void watchSoundDevice();
     void switchToSoundFiles();
+    int checkMs() const { return activeSecurity.registrarCheckSeconds * 1000; }
     void probeRegistrar();
     void onRegistrarSilent();
     // A REGISTER was answered (or refused): the registrar is there.
