@@ -21,7 +21,7 @@ class TestIncomingE2e : public QObject {
     QList<QProcess*> m_callers;
 
     // A caller (display name;user) running scenario against target (the proxy, or the agent's own
-    // port), its INVITE carrying header; it talks talkMs when answered.
+    // port), its INVITE carrying header.
     QProcess* call(const QString& caller, const QString& header = QStringLiteral("X-Test: plain"),
                    const QString& scenario = QStringLiteral("uac_incoming.xml"), QString target = {}) {
         const QString name = m_run.work.filePath(QStringLiteral("caller%1").arg(m_callers.size()));
@@ -38,7 +38,7 @@ class TestIncomingE2e : public QObject {
                                 CORVID_TESTBED_PBX "/" + scenario, "-inf", csv.fileName(), "-key", "header", header,
                                 "-p", QString::number(freeUdpPort()), "-mp", QString::number(freeUdpPort(2)),
                                 "-message_file", name + QStringLiteral(".trace")} +
-                        QStringLiteral("-m 1 -d 1500 -s 1001 -i 127.0.0.1 -nostdin -timeout 30s -trace_msg").split(' '));
+                        QStringLiteral("-m 1 -s 1001 -i 127.0.0.1 -nostdin -timeout 30s -trace_msg").split(' '));
         m_callers << sipp;
         return sipp;
     }
