@@ -39,6 +39,11 @@ IncomingCalls::IncomingCalls(WindowContext& context, QObject* parent) : QObject(
     if (SipEngine* engine = ctx.engine) {
         connect(engine, &SipEngine::IncomingCall, this, &IncomingCalls::onIncomingCall);
         connect(engine, &SipEngine::IncomingCallEnded, this, &IncomingCalls::onIncomingCallEnded);
+        // Going offline ends the calls that ring: each is missed.
+        connect(engine, &SipEngine::UnregisterTrying, this, [this] {
+            for (const QString& callId : m_ringing.keys())
+                onIncomingCallEnded(callId);
+        });
     }
 }
 
@@ -261,10 +266,12 @@ QString IncomingCalls::answerCall(const QString& callId, int line, Asker asker, 
     if (!ctx.engine->AnswerCall(line, callId, engineDeviceFromListRow(ui->ListAudioIn->currentRow()),
                                 engineDeviceFromListRow(ui->ListAudioOut->currentRow()))) {
         const QString why = engineRefusal(ctx);
+        const bool gone = ctx.engine->LastErrorCode() == EngineError::InvalidCallId;
         if (asker == Asker::Agent)
             ShowEngineError(ctx);
         else
             addStatusLog(lineStatusLogLine(line, QStringLiteral(": Not answered: ") + why));
+        if (gone) onIncomingCallEnded(callId); // it stopped ringing in the meantime
         return QStringLiteral("not answered: ") + why;
     }
     const Ringing r = m_ringing.value(callId);
