@@ -1,3 +1,4 @@
+#include "window/WindowContext.h"
 #include "calls/IncomingCalls.h"
 
 #include <QCheckBox>
@@ -11,15 +12,14 @@
 #include <QTabWidget>
 #include <QTimer>
 
-#include "window/WindowContext.h"
 #include "calls/DialRules.h"
 #include "calls/IncomingRules.h"
 #include "calls/LineRules.h"
 #include "calls/LineStatus.h"
 #include "dialer/CallLog.h"
 #include "dialer/LogRecords.h"
-#include "phone/RingTone.h"
 #include "phone/EngineErrors.h"
+#include "phone/RingTone.h"
 #include "platform/Blanks.h"
 #include "settings/IniFile.h"
 #include "settings/SettingsKeys.h"
@@ -240,7 +240,8 @@ void IncomingCalls::onIncomingCallEnded(const QString& callId) {
     const Ringing r = m_ringing.value(callId);
     dropEntry(callId);
     // A missed call gets its row, so the agent can call back.
-    if (CallLog* log = ctx.subsystems.callLog) log->writeCallLogRowOf(r.number, QStringLiteral("0"), callresult::Missed);
+    if (CallLog* log = ctx.subsystems.callLog)
+        log->writeCallLogRowOf(r.number, QStringLiteral("0"), callresult::Missed);
     addStatusLog(QStringLiteral("Missed call - ") + r.number);
     Q_EMIT ringingChanged(callId, r.number, r.name, QStringLiteral("missed"), -1);
 }

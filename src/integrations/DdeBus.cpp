@@ -79,9 +79,8 @@ QString DdeBus::incoming(bool answer) {
     if (!m_incoming || !calledFromDBus()) return QStringLiteral("ignored: no incoming calls here");
     setDelayedReply(true);
     const QDBusMessage request = message();
-    m_incoming(answer, [request](const QString& outcome) {
-        QDBusConnection::sessionBus().send(request.createReply(outcome));
-    });
+    m_incoming(answer,
+               [request](const QString& outcome) { QDBusConnection::sessionBus().send(request.createReply(outcome)); });
     return {};
 }
 

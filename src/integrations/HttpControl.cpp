@@ -351,16 +351,16 @@ void HttpControl::connectEvents() {
         });
     // Calls that ring, and how each stopped ringing (answered, rejected, missed).
     if (IncomingCalls* incoming = ctx.subsystems.incoming)
-        connect(incoming, &IncomingCalls::ringingChanged, this,
-                [this](const QString& callId, const QString& number, const QString& name, const QString& state,
-                       int line) {
-                    QJsonObject data{{QStringLiteral("call"), callId},
-                                     {QStringLiteral("number"), number},
-                                     {QStringLiteral("name"), name},
-                                     {QStringLiteral("state"), state}};
-                    if (line >= 0) data.insert(QStringLiteral("line"), line + 1);
-                    broadcast(QStringLiteral("ringing"), data);
-                });
+        connect(
+            incoming, &IncomingCalls::ringingChanged, this,
+            [this](const QString& callId, const QString& number, const QString& name, const QString& state, int line) {
+                QJsonObject data{{QStringLiteral("call"), callId},
+                                 {QStringLiteral("number"), number},
+                                 {QStringLiteral("name"), name},
+                                 {QStringLiteral("state"), state}};
+                if (line >= 0) data.insert(QStringLiteral("line"), line + 1);
+                broadcast(QStringLiteral("ringing"), data);
+            });
     // Every request's outcome as the journal has it; requests of this control carry their id.
     if (Automation* automation = ctx.subsystems.automation)
         connect(automation, &Automation::requestJournaled, this,

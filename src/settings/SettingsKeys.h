@@ -44,9 +44,6 @@ constexpr const char PbxPageProbeUrl[] = "PbxPageProbeUrl";   // URL of the PBX 
 constexpr const char HttpControl[] = "HttpControl";               // "True": the loopback HTTP control listens
 constexpr const char HttpControlPort[] = "HttpControlPort";       // its port, 5783 when empty or wrong
 constexpr const char HttpControlOrigins[] = "HttpControlOrigins"; // browser origins allowed, blank-separated
-constexpr const char TakeIncomingCalls[] = "TakeIncomingCalls"; // "True": incoming calls ring; otherwise 486 at once
-constexpr const char AutoAnswer[] = "AutoAnswer";               // PbxRequested, Always; otherwise off
-constexpr const char RejectCode[] = "RejectCode";               // "603": Reject declines 603; otherwise 486
 // How the phone reaches the proxy and protects its calls (read when going online; see SecuritySettings.h).
 constexpr const char SipTransport[] = "SipTransport";                         // UDP (default), TCP or TLS
 constexpr const char TlsCaFile[] = "TlsCaFile";                               // CA bundle; empty: the system's
@@ -55,6 +52,10 @@ constexpr const char MediaEncryption[] = "MediaEncryption";                   //
 constexpr const char MediaEncryptionMandatory[] = "MediaEncryptionMandatory"; // True or False (default)
 constexpr const char StunServer[] = "StunServer";                             // host:port; empty: none
 constexpr const char IceEnabled[] = "IceEnabled";                             // True or False (default)
+// Calls that come in (read at each call; see calls/IncomingCalls.h).
+constexpr const char TakeIncomingCalls[] = "TakeIncomingCalls"; // "True": they ring; otherwise 486 at once
+constexpr const char AutoAnswer[] = "AutoAnswer";               // PbxRequested, Always; otherwise off
+constexpr const char RejectCode[] = "RejectCode";               // "603": Reject declines 603; otherwise 486
 
 // Other settings files under bin/ and their keys.
 constexpr const char WebSettingsFile[] = "websettings.ini"; // section System, key CLICK / Click

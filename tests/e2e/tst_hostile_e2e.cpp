@@ -1,9 +1,9 @@
 // Hostile SIP peers against the real window online at the loopback test bed. Callers and senders
 // with long display names, control characters, escaped CR LF, bytes that are not UTF-8 and "../"
 // in their fields; binary and markup MESSAGE bodies: nothing crashes, no file is named after them,
-// each chat-log record and each missed call's row stays one line. (Requests over about 1.5 KB crash liblinphone itself.) A flood of 200 INVITEs and 200 MESSAGEs
-// in 10 s, twice: a GUI-thread timer is never late by more than 100 ms, do-not-disturb and
-// forwarding answer every call, and the second flood costs no more memory than a little.
+// each chat-log record and each missed call's row stays one line. (Requests over about 1.5 KB crash liblinphone
+// itself.) A flood of 200 INVITEs and 200 MESSAGEs in 10 s, twice: a GUI-thread timer is never late by more than 100
+// ms, do-not-disturb and forwarding answer every call, and the second flood costs no more memory than a little.
 
 #include "dialer/LogRecords.h"
 #include "support/BedWindow.h"

@@ -63,7 +63,8 @@ private slots:
         QVERIFY(m_phone);
     }
     void cleanupTestCase() {
-        for (QProcess* sipp : m_callers) sipp->kill(), sipp->waitForFinished(3000);
+        for (QProcess* sipp : m_callers)
+            sipp->kill(), sipp->waitForFinished(3000);
         m_phone.reset();
         QVERIFY(m_run.stop());
     }
@@ -75,10 +76,26 @@ private slots:
         QTest::addColumn<QString>("action");   // what the agent does once the call is listed
         QTest::addColumn<QString>("wire");     // the caller got this
         QTest::addColumn<QString>("result");   // of the call's row; "-": no row
-        QTest::newRow("1 declined at once") << "" << "uac_incoming.xml" << "" << "SIP/2.0 486" << "-";
-        QTest::newRow("2 answered") << "True" << "uac_incoming.xml" << "answer" << "SIP/2.0 200" << "incoming";
-        QTest::newRow("3 rejected") << "True" << "uac_incoming.xml" << "reject" << "SIP/2.0 603" << "-";
-        QTest::newRow("4 missed") << "True" << "uac_invite_cancel.xml" << "" << "SIP/2.0 487" << "missed";
+        QTest::newRow("1 declined at once") << ""
+                                            << "uac_incoming.xml"
+                                            << ""
+                                            << "SIP/2.0 486"
+                                            << "-";
+        QTest::newRow("2 answered") << "True"
+                                    << "uac_incoming.xml"
+                                    << "answer"
+                                    << "SIP/2.0 200"
+                                    << "incoming";
+        QTest::newRow("3 rejected") << "True"
+                                    << "uac_incoming.xml"
+                                    << "reject"
+                                    << "SIP/2.0 603"
+                                    << "-";
+        QTest::newRow("4 missed") << "True"
+                                  << "uac_invite_cancel.xml"
+                                  << ""
+                                  << "SIP/2.0 487"
+                                  << "missed";
     }
     void oneCaller() {
         QFETCH(QString, take);

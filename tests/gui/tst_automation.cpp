@@ -240,7 +240,8 @@ private Q_SLOTS:
     void clipboardAnswersAndRejectsRingingCalls() {
         AutoWindow w;
         const auto ring = [&](const QString& id) {
-            w.engine.fire(&SipEngine::IncomingCall, id, QStringLiteral("0"), id + QStringLiteral("0"), QString(), QString());
+            w.engine.fire(&SipEngine::IncomingCall, id, QStringLiteral("0"), id + QStringLiteral("0"), QString(),
+                          QString());
         };
         ring(QStringLiteral("555000"));
         QTRY_COMPARE(w.engine.last(QStringLiteral("RejectCall")), (QVariantList{QStringLiteral("555000"), 486}));

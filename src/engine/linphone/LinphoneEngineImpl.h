@@ -165,8 +165,8 @@ struct LinphoneEngine::Impl {
     bool probing = false;      // a refresh of the probe waits for its answer
     bool serverSilent = false; // ServerNotAnswering was reported and nothing has answered since
     QHash<QString, std::shared_ptr<lp::Call>> incoming; // call id -> call not yet answered
-    QHash<QString, int> answerAfter;                     // call id -> seconds the PBX asked for (PbxAnswerAfter)
-    QStringList serverAddresses;                         // the addresses of the server's name, once looked up
+    QHash<QString, int> answerAfter;                    // call id -> seconds the PBX asked for (PbxAnswerAfter)
+    QStringList serverAddresses;                        // the addresses of the server's name, once looked up
     QHash<QString, std::shared_ptr<lp::Friend>> contacts;
     std::vector<std::shared_ptr<lp::Friend>> pendingWatchers; // asked to watch us, answered after the callback
     // A join asked for while one of its calls was changing state (resuming one line holds the
