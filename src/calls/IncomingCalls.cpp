@@ -172,7 +172,11 @@ void IncomingCalls::dropEntry(const QString& callId) {
         delete ui->ListIncomingCall->takeItem(row);
     }
     const Ringing r = m_ringing.take(callId);
-    delete r.autoAnswer.data();
+    // Possibly from inside the timer's own timeout: stopped now, deleted once it has returned.
+    if (r.autoAnswer) {
+        r.autoAnswer->stop();
+        r.autoAnswer->deleteLater();
+    }
     if (m_ringing.isEmpty()) StopRingWave(ctx);
 }
 
