@@ -186,17 +186,6 @@ void IncomingCalls::onIncomingCall(const QString& callId, const QString& /*line*
     if (!engine || callId.isEmpty() || m_ringing.contains(callId)) return;
     Ui::MainForm* ui = ctx.ui;
     const QString settings = ctx.root.settingsFile();
-    // Off, the caller hears "busy" at once and the PBX can take the call elsewhere; the window
-    // shows nothing.
-    if (ReadIniKey(settings, keys::System, keys::TakeIncomingCalls).trimmed() != QLatin1String("True")) {
-        engine->RejectCall(callId, 486);
-        return;
-    }
-
-    Ringing r;
-    r.number = cleanCallerId(number);
-    if (r.number.isEmpty()) r.number = AnonymousCaller;
-    r.name = cleanCallerId(name);
     const bool waiting = anyCallUp();
     int after = -1;
     switch (autoAnswerMode(ReadIniKey(settings, keys::System, keys::AutoAnswer))) {
@@ -210,6 +199,17 @@ void IncomingCalls::onIncomingCall(const QString& callId, const QString& /*line*
         break;
     }
     if (waiting || ui->CheckDisturb->isChecked()) after = -1;
+    // Not taken (and not to be answered by itself), the caller hears "busy" at once and the PBX can
+    // take the call elsewhere; the window shows nothing.
+    if (after < 0 && ReadIniKey(settings, keys::System, keys::TakeIncomingCalls).trimmed() != QLatin1String("True")) {
+        engine->RejectCall(callId, 486);
+        return;
+    }
+
+    Ringing r;
+    r.number = cleanCallerId(number);
+    if (r.number.isEmpty()) r.number = AnonymousCaller;
+    r.name = cleanCallerId(name);
 
     ui->ListIncomingCall->addItem(incomingEntryText(r.number, r.name));
     ui->ListIncomingCallIds->addItem(callId);

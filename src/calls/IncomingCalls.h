@@ -2,8 +2,9 @@
 // Calls coming in. Do-not-disturb and call forwarding are the engine's states, set only by the
 // agent's clicks; they are not sent again on going online, and the boxes do not read them back.
 //
-// With TakeIncomingCalls off (the default) every call that reaches the window is declined at once
-// with 486 Busy Here, so the PBX can send it elsewhere; nothing shows. With it "True" the
+// With TakeIncomingCalls off (the default) every call that reaches the window and is not to be
+// answered by itself is declined at once with 486 Busy Here, so the PBX can send it elsewhere;
+// nothing shows. With it "True" the
 // incoming-call panel is alive: a ringing call is listed (its caller ID cleaned), rings, opens the
 // panel and, while the window is not active, shows a desktop notification. "Answer" takes the
 // selected call on the line chosen in ComboIncomingCall when that line is free; the call is then the
