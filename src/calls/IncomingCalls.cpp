@@ -271,7 +271,9 @@ QString IncomingCalls::answerCall(const QString& callId, int line, Asker asker, 
     if (!ctx.engine->AnswerCall(line, callId, engineDeviceFromListRow(ui->ListAudioIn->currentRow()),
                                 engineDeviceFromListRow(ui->ListAudioOut->currentRow()))) {
         const QString why = engineRefusal(ctx);
-        const bool gone = ctx.engine->LastErrorCode() == EngineError::InvalidCallId;
+        // No longer ringing, or refused by the library as it was answered: the engine has let it go.
+        const int code = ctx.engine->LastErrorCode();
+        const bool gone = code == EngineError::InvalidCallId || code == EngineError::ConnectRequest;
         if (asker == Asker::Agent)
             ShowEngineError(ctx);
         else
