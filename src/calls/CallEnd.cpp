@@ -175,7 +175,7 @@ void CallEnd::onBtnHangUpClicked() {
     ui->RecThisCallCheck->setChecked(false);
     ui->CheckStartRecording->setChecked(false);
     ctx.timers.logCleanTimer->start();
-    ui->ListIncomingCall->clear();
+    // The incoming-call list keeps the calls that still ring: hanging up one call drops no other.
     ui->CIDTxt->clear();
 
     if (!ui->EditAccountDisplayName->text().isEmpty()) {
@@ -183,7 +183,8 @@ void CallEnd::onBtnHangUpClicked() {
             // The row carries the number dialled on this line, whatever another line's call put
             // into the number field since.
             const QString number = end.placedNumber().isEmpty() ? fieldNumber : end.placedNumber();
-            if (CallLog* callLog = ctx.subsystems.callLog) callLog->writeCallLogRow(number, callresult::HangUp);
+            if (CallLog* callLog = ctx.subsystems.callLog)
+                callLog->writeCallLogRow(number, end.incoming() ? callresult::Incoming : callresult::HangUp);
         }
         ui->callsec->setText(QStringLiteral("0"));
         ctx.state.CurrentNumber = ui->EditPhoneNo->text();
@@ -228,7 +229,8 @@ void CallEnd::onCallHungUp(int line) {
     // Whatever the display name: without one the row goes to "_calllogs.csv". The number is the
     // one of the ended call, even if the field changed during the wait above.
     if (end.rowDue()) {
-        if (CallLog* callLog = ctx.subsystems.callLog) callLog->writeCallLogRow(number, callresult::FarEndHungUp, true);
+        if (CallLog* callLog = ctx.subsystems.callLog)
+            callLog->writeCallLogRow(number, end.incoming() ? callresult::Incoming : callresult::FarEndHungUp, true);
     }
     ui->callsec->setText(QStringLiteral("0"));
     ctx.state.CurrentNumber = number;

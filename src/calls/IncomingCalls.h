@@ -1,14 +1,31 @@
 #pragma once
-// What the dialer offers for calls coming in: it answers none of them itself. The agent switches
-// do-not-disturb and call forwarding at the engine; the engine's incoming-call event is left
-// unconnected, so an incoming call changes nothing on the window. The incoming-call panel's list
-// is filled by nothing in this system, so "Answer" and "Reject" find no entry to act on.
+// Calls coming in. Do-not-disturb and call forwarding are the engine's states, set only by the
+// agent's clicks; they are not sent again on going online, and the boxes do not read them back.
 //
-// Do-not-disturb and forwarding are the engine's states, set only by the agent's clicks; they are
-// not sent again on going online, and the boxes do not read them back.
+// With TakeIncomingCalls off (the default) every call that reaches the window and is not to be
+// answered by itself is declined at once with 486 Busy Here, so the PBX can send it elsewhere;
+// nothing shows. With it "True" the
+// incoming-call panel is alive: a ringing call is listed (its caller ID cleaned), rings, opens the
+// panel and, while the window is not active, shows a desktop notification. "Answer" takes the
+// selected call on the line chosen in ComboIncomingCall when that line is free; the call is then the
+// line's call like a placed one (the current line, the number field, the call timer, recordAll, the
+// row at its end with the result "incoming"). "Reject" declines it (486, or 603 with RejectCode).
+// A call that rings while another is up rings on as a waiting call, announced by a short tone. A
+// call that rings out or that its caller gives up writes a row with the result "missed".
+//
+// AutoAnswer "PbxRequested" answers, after the seconds it names and with a short tone, a call the
+// PBX (the registrar or outbound proxy, as the engine judges) asked to have answered; "Always"
+// answers every call at once. Never while a call is up or do-not-disturb is ticked.
 
+#include <QHash>
+#include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
+
+#include "phone/EngineErrors.h"
+
+class QTimer;
 
 namespace corvid {
 
@@ -35,6 +52,30 @@ public:
     void onBtnAcceptClicked();
     void onBtnRejectClicked();
 
+    // Engine events.
+    void onIncomingCall(const QString& callId, const QString& line, const QString& number, const QString& name,
+                        const QString& called);
+    void onIncomingCallEnded(const QString& callId);
+
+    // Answer and Reject as another program asks for them: the selected ringing call, else the one
+    // that rang first. Answers the journal's outcome; ok tells whether it was done. A refusal goes to
+    // the status log.
+    QString answer(Asker asker, bool* ok = nullptr);
+    QString reject(Asker asker, bool* ok = nullptr);
+
+    struct RingingCall {
+        QString id;
+        QString number;
+        QString name;
+    };
+    // The calls that ring now, in the list's order.
+    QList<RingingCall> ringingCalls() const;
+
+Q_SIGNALS:
+    // A call started ringing ("ringing") or stopped: "answered" (line is where), "rejected", "missed".
+    void ringingChanged(const QString& callId, const QString& number, const QString& name, const QString& state,
+                        int line);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -43,8 +84,25 @@ private:
     void setForwardBox(bool checked);
     // The call identifier of the selected incoming call; empty when none is selected.
     QString selectedCallId() const;
+    // The selected call, else the first listed; empty when none rings.
+    QString chosenCallId() const;
+    QString answerCall(const QString& callId, int line, Asker asker, bool* ok);
+    // A refusal: a box for the agent, the status log for a program.
+    void refuse(Asker asker, const QString& why);
+    void dropEntry(const QString& callId);
+    bool lineBusy(int line) const;
+    bool anyCallUp() const;
+    int freeLine() const;
+    void showPanel();
+    void addStatusLog(const QString& text);
 
+    struct Ringing {
+        QString number;
+        QString name;
+        QPointer<QTimer> autoAnswer;
+    };
     WindowContext& ctx;
+    QHash<QString, Ringing> m_ringing;
 };
 
 } // namespace corvid

@@ -15,6 +15,7 @@ struct LineCall {
     bool ending = false;   // that call end is still running (it may wait)
     bool rowTaken = false; // a call end has taken on this call's call-log row
     int refusals = 0;      // refusals of this call the busy and bad-number reaction has seen
+    bool incoming = false; // a call that came in and was answered (its row's result says so)
 };
 
 } // namespace corvid

@@ -72,6 +72,11 @@ void LineStatus::noteCallPlaced(int line, const QString& number) {
     newCall(line, number);
 }
 
+void LineStatus::noteCallAnswered(int line, const QString& number) {
+    newCall(line, number);
+    m_calls[line].incoming = true;
+}
+
 void LineStatus::noteLineActivity(int line) {
     const LineCall& call = lineCall(line);
     if (call.id == 0 || call.ended) newCall(line, QString());
@@ -92,6 +97,7 @@ CallEndScope::CallEndScope(LineStatus* lines, int line) : m_lines(lines), m_line
     LineCall& call = lines->lineCall(line);
     m_call = call.id;
     m_placedNumber = call.number;
+    m_incoming = call.incoming;
     m_rowDue = !call.rowTaken;
     call.ended = call.ending = call.rowTaken = true;
     ++lines->m_callEndsRunning;

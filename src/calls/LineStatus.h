@@ -31,6 +31,8 @@ public:
     // The call of each line. The Call action notes the calls it places; the call-progress events
     // note any sign of a call (whoever placed it), which on a line whose call has ended is a new call.
     void noteCallPlaced(int line, const QString& number);
+    // An incoming call from number answered on line: the line's new call, like a placed one.
+    void noteCallAnswered(int line, const QString& number);
     void noteLineActivity(int line);
     // The record of the line's current (or last) call; an empty record for a line never used.
     LineCall& lineCall(int line);
@@ -72,6 +74,8 @@ public:
     bool rowDue() const { return m_rowDue; }
     // The number the Call action dialled for the call; empty when it did not place it.
     QString placedNumber() const { return m_placedNumber; }
+    // Whether the call came in (answered) rather than being placed.
+    bool incoming() const { return m_incoming; }
 
 private:
     QPointer<LineStatus> m_lines;
@@ -79,6 +83,7 @@ private:
     quint64 m_call = 0;
     bool m_rowDue = true;
     QString m_placedNumber;
+    bool m_incoming = false;
 };
 
 } // namespace corvid

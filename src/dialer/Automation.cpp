@@ -3,6 +3,7 @@
 #include "window/WindowContext.h"
 #include "calls/CallEnd.h"
 #include "calls/Dialing.h"
+#include "calls/IncomingCalls.h"
 #include "calls/LineRules.h"
 #include "calls/LineStatus.h"
 #include "dialer/AutomationRules.h"
@@ -334,6 +335,15 @@ bool Automation::takeRequest(const Source& source, const ClipboardRequest& reque
         m_awaitingDrop = ctx.subsystems.messageDrop && ctx.subsystems.messageDrop->drop(Asker::Program);
         if (!m_awaitingDrop) finishAction(QStringLiteral("message drop refused: %1").arg(refusal()));
         break;
+    case ClipboardRequest::Answer:
+    case ClipboardRequest::Reject: {
+        IncomingCalls* incoming = ctx.subsystems.incoming;
+        const bool answer = request.kind == ClipboardRequest::Answer;
+        finishAction(!incoming ? QStringLiteral("ignored: no incoming calls here")
+                     : answer  ? incoming->answer(Asker::Program)
+                               : incoming->reject(Asker::Program));
+        break;
+    }
     case ClipboardRequest::Ignore:
         break;
     }

@@ -36,6 +36,8 @@ ClipboardRequest parseClipboardRequest(const QString& clipboardText, int swipeLe
         request.kind = ClipboardRequest::HangUp;
     } else if (text == MessageDropWord) {
         request.kind = ClipboardRequest::MessageDrop;
+    } else if (text == AnswerWord || text == RejectWord) {
+        request.kind = text == AnswerWord ? ClipboardRequest::Answer : ClipboardRequest::Reject;
     } else {
         request.number = dialNumberRule(text);
         if (!request.number.isEmpty()) request.kind = ClipboardRequest::Dial;

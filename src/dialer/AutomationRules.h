@@ -14,6 +14,8 @@ constexpr int DefaultSwipe = 14; // the swipe length when the setting is empty
 inline const QString HangUpWord = QStringLiteral("#hangup");
 inline const QString EndWord = QStringLiteral("*END*");
 inline const QString MessageDropWord = QStringLiteral("#pam");
+inline const QString AnswerWord = QStringLiteral("#answer");
+inline const QString RejectWord = QStringLiteral("#reject");
 inline const QString NotOnLineCaption = QStringLiteral("You Are Not On Line!!!");
 inline const QString DialSuffix = QStringLiteral(".dia");
 inline const QString EndSuffix = QStringLiteral(".end");
@@ -26,7 +28,7 @@ QString dialNumberRule(const QString& text);
 int leadingNumber(const QString& text);
 
 struct ClipboardRequest {
-    enum Kind { Ignore, HangUp, MessageDrop, Dial };
+    enum Kind { Ignore, HangUp, MessageDrop, Dial, Answer, Reject };
     Kind kind = Ignore;
     QString number;       // the ten digits of a dial request
     QString command;      // the text after the pipe record is split (what the rules looked at)
@@ -35,7 +37,8 @@ struct ClipboardRequest {
 
 // What the clipboard text asks for: blanks trimmed; longer than swipeLength characters is ignored;
 // a pipe record is cut to the piece between its first two "|"; "*END*" and "#hangup" end the call,
-// "#pam" drops the message (exact case); anything else dials when dialNumberRule yields a number.
+// "#pam" drops the message, "#answer" and "#reject" answer or refuse the ringing call (exact case);
+// anything else dials when dialNumberRule yields a number.
 ClipboardRequest parseClipboardRequest(const QString& clipboardText, int swipeLength);
 
 // The datalink listings are served greatest name first, names compared without regard to case

@@ -69,6 +69,18 @@ bool CallLog::writeCallLogRow(const QString& number, const QString& result, bool
     return written;
 }
 
+bool CallLog::writeCallLogRowOf(const QString& number, const QString& seconds, const QString& result) {
+    const QString displayName = ctx.ui->EditAccountDisplayName->text();
+    const QString fileName = callLogFileName(displayName);
+    if (fileName.isEmpty()) return false;
+    const QDateTime now = ctx.services.clock->now();
+    const QStringList row{number, displayName, seconds, callLogTimeText(now.time()), callLogDateText(now.date()),
+                          result};
+    const bool written = writeOUTEntry(ctx.root.logFile(fileName), row[0], row[1], row[2], row[3], row[4], row[5]);
+    if (written) emit callLogRowWritten(row);
+    return written;
+}
+
 QString CallLog::placedCallsPath() const {
     return ctx.root.logFile(PlacedCallsFileName);
 }

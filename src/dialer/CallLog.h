@@ -38,6 +38,9 @@ public:
     // Answers whether the row reached the file; false when it was not due, when the display name
     // names no file, or when the file refused the line.
     bool writeCallLogRow(const QString& number, const QString& result, bool evenWithoutDisplayName = false);
+    // A row of a call that was never up (a missed call): seconds as given, callsec untouched, written
+    // whatever the display name.
+    bool writeCallLogRowOf(const QString& number, const QString& seconds, const QString& result);
 
     // root/logs/callsout.txt
     QString placedCallsPath() const;

@@ -61,6 +61,9 @@ inline const QString HangUp = QStringLiteral("hang up");
 inline const QString FarEndHungUp; // the far end's hang-up writes an empty result
 // A call that was up when the dialer was stopped (killed, crashed, power lost), written at the next start.
 inline const QString DialerStopped = QStringLiteral("dialer stopped");
+// A call that came in and was answered; one that rang out or that its caller gave up.
+inline const QString Incoming = QStringLiteral("incoming");
+inline const QString Missed = QStringLiteral("missed");
 } // namespace callresult
 
 // The daily chat log: "chat_log_" + date as DDMMYY + ".txt".

@@ -94,6 +94,18 @@ public:
     virtual bool EndCall(int line) = 0;
     virtual bool AnswerCall(int line, const QString& callId, int inputDevice, int outputDevice) = 0;
     virtual bool RefuseCall(const QString& callId) = 0;
+    // Declines a ringing call with statusCode: 486 (Busy Here) or 603 (Decline); others: 33.
+    virtual bool RejectCall(const QString& callId, int statusCode) {
+        Q_UNUSED(statusCode);
+        return RefuseCall(callId);
+    }
+    // The seconds after which the ringing call's INVITE asked to be answered by itself (Call-Info
+    // answer-after, Alert-Info auto-answer), only when the INVITE came from the registrar or
+    // outbound proxy the phone talks to; -1 when it did not ask, or when someone else did.
+    virtual int PbxAnswerAfter(const QString& callId) {
+        Q_UNUSED(callId);
+        return -1;
+    }
     virtual bool HoldCall(int line) = 0;
     virtual bool ResumeCall(int line) = 0;
     virtual bool TransferCall(int line, const QString& number) = 0;
@@ -188,6 +200,9 @@ Q_SIGNALS:
     // callId, line (as text), caller number, caller display name, called number
     void IncomingCall(const QString& callId, const QString& line, const QString& callerNumber,
                       const QString& callerName, const QString& calledNumber);
+    // A ringing call the window was told of ended unanswered (the caller gave up, or it rang out).
+    // Not sent for a call the window answered or refused.
+    void IncomingCallEnded(const QString& callId);
     void ReregisterTrying();
     void ReregisterSucceeded();
     void TransferFailed(int line, int statusCode, const QString& reason);

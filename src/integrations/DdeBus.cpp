@@ -66,6 +66,24 @@ void DdeBus::DDECorvid() {
     press(CoachCode);
 }
 
+QString DdeBus::Answer() {
+    return incoming(true);
+}
+
+QString DdeBus::Reject() {
+    return incoming(false);
+}
+
+// Taken like every other program's request (one at a time, journaled); the answer is its outcome.
+QString DdeBus::incoming(bool answer) {
+    if (!m_incoming || !calledFromDBus()) return QStringLiteral("ignored: no incoming calls here");
+    setDelayedReply(true);
+    const QDBusMessage request = message();
+    m_incoming(answer,
+               [request](const QString& outcome) { QDBusConnection::sessionBus().send(request.createReply(outcome)); });
+    return {};
+}
+
 void DdeBus::press(const QString& code) {
     if (!calledFromDBus()) {
         m_monitoring.runDdeMonitoring(code, true);

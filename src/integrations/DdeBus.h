@@ -9,6 +9,8 @@
 //     Text() -> s          the box's text
 //     DDEListen()          presses DDEListen: listen to the extension in the box ("199")
 //     DDECorvid()          presses DDECorvid: coach the extension in the box ("198")
+//     Answer() -> s        answers the ringing call, as "#answer" does; the journal's outcome
+//     Reject() -> s        refuses it, as "#reject" does; the journal's outcome
 //
 // A press never opens a box in the window and never waits for the agent: it answers as soon as the
 // monitoring call is placed (after the button's half-second wait), or with the error
@@ -21,6 +23,8 @@
 #include <QDBusContext>
 #include <QObject>
 #include <QString>
+
+#include <functional>
 
 class QLineEdit;
 
@@ -45,20 +49,28 @@ public:
     static DdeBus* startOnSessionBus(Monitoring& monitoring, QLineEdit& text, QObject* parent);
     ~DdeBus() override;
 
+    // Answer and Reject go to submit (true: answer), which calls done with the request's outcome.
+    using IncomingRequest = std::function<void(bool answer, std::function<void(const QString& outcome)> done)>;
+    void setIncomingRequests(IncomingRequest submit) { m_incoming = std::move(submit); }
+
 public Q_SLOTS:
     void SetText(const QString& text);
     QString Text() const;
     void DDEListen();
     void DDECorvid();
+    QString Answer();
+    QString Reject();
 
 private:
     DdeBus(Monitoring& monitoring, QLineEdit& text, QObject* parent);
     void press(const QString& code);
+    QString incoming(bool answer);
 
     Monitoring& m_monitoring;
     QLineEdit& m_text;
     bool m_serviceRegistered = false;
     bool m_pressPending = false; // a press over the bus is waiting to run or running
+    IncomingRequest m_incoming;
 };
 
 } // namespace corvid

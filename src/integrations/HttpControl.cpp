@@ -1,5 +1,6 @@
 #include "integrations/HttpControl.h"
 
+#include "calls/IncomingCalls.h"
 #include "calls/LineRules.h"
 #include "calls/LineStatus.h"
 #include "dialer/Automation.h"
@@ -201,6 +202,10 @@ HttpControl::Answer HttpControl::route(const QHttpServerRequest& request) {
     if (path == QLatin1String("/v1/pam"))
         return post ? submit(automation::ClipboardRequest::MessageDrop, {}, automation::MessageDropWord)
                     : wrongMethod("POST");
+    if (path == QLatin1String("/v1/answer"))
+        return post ? submit(automation::ClipboardRequest::Answer, {}, automation::AnswerWord) : wrongMethod("POST");
+    if (path == QLatin1String("/v1/reject"))
+        return post ? submit(automation::ClipboardRequest::Reject, {}, automation::RejectWord) : wrongMethod("POST");
     if (path == QLatin1String("/v1/state"))
         return get ? Answer{Status::Ok, QJsonDocument(stateObject()).toJson(QJsonDocument::Compact), {}}
                    : wrongMethod("GET");
@@ -277,7 +282,15 @@ QJsonObject HttpControl::lineObject(int line) const {
 QJsonObject HttpControl::stateObject() const {
     QJsonArray lines;
     for (int line = 0; line < ctx.state.LineCount; ++line) lines.append(lineObject(line));
-    return {{QStringLiteral("registration"), m_registration}, {QStringLiteral("lines"), lines}};
+    QJsonArray ringing;
+    if (IncomingCalls* incoming = ctx.subsystems.incoming)
+        for (const IncomingCalls::RingingCall& call : incoming->ringingCalls())
+            ringing.append(QJsonObject{{QStringLiteral("call"), call.id},
+                                       {QStringLiteral("number"), call.number},
+                                       {QStringLiteral("name"), call.name}});
+    return {{QStringLiteral("registration"), m_registration},
+            {QStringLiteral("lines"), lines},
+            {QStringLiteral("ringing"), ringing}};
 }
 
 void HttpControl::connectEvents() {
@@ -336,6 +349,18 @@ void HttpControl::connectEvents() {
                 data.insert(QLatin1String(names[i]), i == 2 ? QJsonValue(row[i].toDouble()) : QJsonValue(row[i]));
             broadcast(QStringLiteral("ended"), data);
         });
+    // Calls that ring, and how each stopped ringing (answered, rejected, missed).
+    if (IncomingCalls* incoming = ctx.subsystems.incoming)
+        connect(
+            incoming, &IncomingCalls::ringingChanged, this,
+            [this](const QString& callId, const QString& number, const QString& name, const QString& state, int line) {
+                QJsonObject data{{QStringLiteral("call"), callId},
+                                 {QStringLiteral("number"), number},
+                                 {QStringLiteral("name"), name},
+                                 {QStringLiteral("state"), state}};
+                if (line >= 0) data.insert(QStringLiteral("line"), line + 1);
+                broadcast(QStringLiteral("ringing"), data);
+            });
     // Every request's outcome as the journal has it; requests of this control carry their id.
     if (Automation* automation = ctx.subsystems.automation)
         connect(automation, &Automation::requestJournaled, this,

@@ -6,7 +6,9 @@
 //   POST /v1/dial {"number": "..."}  202 {"id": n} once taken, 422 when the dial rule refuses it
 //   POST /v1/hangup                  202 {"id": n}: the same as an end file
 //   POST /v1/pam                     202 {"id": n}: the same as "#pam"
-//   GET  /v1/state                   registration, and per line its state, number, seconds, recording
+//   POST /v1/answer, /v1/reject      202 {"id": n}: the same as "#answer", "#reject"
+//   GET  /v1/state                   registration, per line its state, number, seconds, recording,
+//                                    and the calls that ring
 //   GET  /v1/events                  Server-Sent Events: registration, request outcomes, call
 //                                    progress and call end (with the values of the call-log row)
 //

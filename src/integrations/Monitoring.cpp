@@ -8,12 +8,14 @@
 #include <QPointer>
 #include <QPushButton>
 
-#include "window/WindowContext.h"
+#include <memory>
+
 #include "calls/CallEnd.h"
 #include "calls/DialRules.h"
 #include "calls/Dialing.h"
 #include "calls/LineRules.h"
 #include "calls/LineStatus.h"
+#include "dialer/Automation.h"
 #include "integrations/DdeBus.h"
 #include "integrations/MonitorRules.h"
 #include "media/Recording.h"
@@ -22,6 +24,7 @@
 #include "platform/Delay.h"
 #include "settings/ListFile.h"
 #include "ui_MainForm.h"
+#include "window/WindowContext.h"
 
 namespace corvid {
 
@@ -42,6 +45,22 @@ Monitoring::Monitoring(WindowContext& context, QObject* parent) : QObject(parent
     connect(ui->ralCmd, &QAction::triggered, this, &Monitoring::onRalCmdTriggered);
     // Other desktop programs reach the DDE box and buttons through the session bus, when there is one.
     m_bus = DdeBus::startOnSessionBus(*this, *ui->corvidDDEtxt, this);
+    if (m_bus)
+        m_bus->setIncomingRequests([this](bool answer, std::function<void(const QString&)> done) {
+            Automation* automation = ctx.subsystems.automation;
+            if (!automation) return done(QStringLiteral("ignored: no automation"));
+            automation::ClipboardRequest request;
+            request.kind = answer ? automation::ClipboardRequest::Answer : automation::ClipboardRequest::Reject;
+            request.command = answer ? automation::AnswerWord : automation::RejectWord;
+            const quint64 id = automation->submitRequest(QStringLiteral("dbus"), request, request.command);
+            auto link = std::make_shared<QMetaObject::Connection>();
+            *link = connect(automation, &Automation::requestJournaled, this,
+                            [id, done, link](quint64 taken, const QString&, const QString&, const QString& outcome) {
+                                if (taken != id) return;
+                                QObject::disconnect(*link);
+                                done(outcome);
+                            });
+        });
 }
 
 Monitoring::~Monitoring() = default;

@@ -16,9 +16,13 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QSoundEffect>
+#include <QSystemTrayIcon>
+#include <QTemporaryFile>
 #include <QWidget>
 
 #include <cstdio>
+#include <algorithm>
+#include <cmath>
 
 namespace corvid {
 
@@ -148,6 +152,49 @@ bool QtRingSound::isPlaying() const {
     return m_effect && m_effect->isPlaying();
 }
 
+// 200 ms of 1 kHz, 8 kHz mono 16-bit, written once to a file of the process's own.
+void QtRingSound::beep() {
+    if (!m_beepFile) {
+        auto file = std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/corvid-beep-XXXXXX.wav"));
+        if (!file->open()) return;
+        constexpr int rate = 8000, samples = rate / 5;
+        QByteArray pcm;
+        for (int n = 0; n < samples; ++n) {
+            const double fade = std::min({1.0, n / 80.0, (samples - n) / 80.0});
+            const auto v = qint16(9000 * fade * std::sin(2 * M_PI * 1000 * n / rate));
+            pcm.append(char(v & 0xff)).append(char((v >> 8) & 0xff));
+        }
+        const auto le32 = [](quint32 v) {
+            return QByteArray(1, char(v & 0xff)) + char((v >> 8) & 0xff) + char((v >> 16) & 0xff) + char(v >> 24);
+        };
+        const auto le16 = [](quint16 v) { return QByteArray(1, char(v & 0xff)) + char(v >> 8); };
+        const QByteArray header = "RIFF" + le32(36 + pcm.size()) + "WAVEfmt " + le32(16) + le16(1) + le16(1) +
+                                  le32(rate) + le32(rate * 2) + le16(2) + le16(16) + "data" + le32(pcm.size());
+        if (file->write(header + pcm) != header.size() + pcm.size() || !file->flush()) return;
+        m_beepFile = std::move(file);
+    }
+    if (!m_beep) m_beep = std::make_unique<QSoundEffect>();
+    m_beep->setSource(QUrl::fromLocalFile(m_beepFile->fileName()));
+    m_beep->setLoopCount(1);
+    m_beep->play();
+}
+
+// ---- notifications
+
+QtNotifier::QtNotifier() = default;
+QtNotifier::~QtNotifier() = default;
+
+void QtNotifier::notify(QWidget* window, const QString& title, const QString& text) {
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return;
+    if (window) QApplication::alert(window->window());
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+    if (!m_tray) {
+        m_tray = std::make_unique<QSystemTrayIcon>(window ? window->window()->windowIcon() : QIcon());
+        m_tray->show();
+    }
+    m_tray->showMessage(title, text, QSystemTrayIcon::Information, 10000);
+}
+
 // ---- clock
 
 QDateTime SystemClock::now() const {
@@ -186,6 +233,7 @@ Services QtServices::services() {
     set.messages = &messages;
     set.ring = &ring;
     set.clock = &clock;
+    set.notifier = &notifier;
     return set;
 }
 

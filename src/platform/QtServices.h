@@ -9,6 +9,8 @@
 #include <memory>
 
 class QSoundEffect;
+class QSystemTrayIcon;
+class QTemporaryFile;
 
 namespace corvid {
 
@@ -67,12 +69,27 @@ public:
     void startLoop(const QString& fileName) override;
     void stop() override;
     bool isPlaying() const override;
+    void beep() override;
 
     // Where startLoop would find fileName; empty when it is nowhere.
     static QString locate(const QString& fileName);
 
 private:
     std::unique_ptr<QSoundEffect> m_effect;
+    std::unique_ptr<QSoundEffect> m_beep;
+    std::unique_ptr<QTemporaryFile> m_beepFile;
+};
+
+// The window asks for attention (the task bar), and where the desktop has a notification area the
+// notification shows there.
+class QtNotifier : public Notifier {
+public:
+    QtNotifier();
+    ~QtNotifier() override;
+    void notify(QWidget* window, const QString& title, const QString& text) override;
+
+private:
+    std::unique_ptr<QSystemTrayIcon> m_tray;
 };
 
 class SystemClock : public Clock {
@@ -99,6 +116,7 @@ public:
     QtMessageBoxes messages;
     QtRingSound ring;
     SystemClock clock;
+    QtNotifier notifier;
 
 private:
     std::unique_ptr<Clipboard> m_dataControl;

@@ -57,6 +57,17 @@ public:
     virtual void startLoop(const QString& fileName) = 0; // looked up in the working folder, then next to the program
     virtual void stop() = 0;
     virtual bool isPlaying() const = 0;
+    // A short tone in the agent's ear, once, over whatever else plays (a waiting call, an answer by
+    // itself).
+    virtual void beep() {}
+};
+
+class Notifier {
+public:
+    virtual ~Notifier() = default;
+    // A desktop notification (and the window's attention) for something the agent should see while
+    // the window is not active.
+    virtual void notify(QWidget* window, const QString& title, const QString& text) = 0;
 };
 
 class Clock {
@@ -73,6 +84,7 @@ struct Services {
     MessageBoxes* messages = nullptr;
     RingSound* ring = nullptr;
     Clock* clock = nullptr;
+    Notifier* notifier = nullptr;
 };
 
 } // namespace corvid

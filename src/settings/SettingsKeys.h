@@ -54,6 +54,10 @@ constexpr const char StunServer[] = "StunServer";                             //
 constexpr const char IceEnabled[] = "IceEnabled";                             // True or False (default)
 constexpr const char SipKeepAliveSeconds[] = "SipKeepAliveSeconds";           // 30 (default); 0: none
 constexpr const char RegistrarCheckSeconds[] = "RegistrarCheckSeconds";       // 60 (default); 0: none
+// Calls that come in (read at each call; see calls/IncomingCalls.h).
+constexpr const char TakeIncomingCalls[] = "TakeIncomingCalls"; // "True": they ring; otherwise 486 at once
+constexpr const char AutoAnswer[] = "AutoAnswer";               // PbxRequested, Always; otherwise off
+constexpr const char RejectCode[] = "RejectCode";               // "603": Reject declines 603; otherwise 486
 
 // Other settings files under bin/ and their keys.
 constexpr const char WebSettingsFile[] = "websettings.ini"; // section System, key CLICK / Click

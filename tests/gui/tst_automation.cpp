@@ -233,6 +233,24 @@ private Q_SLOTS:
         QCOMPARE(w.fakes.clipboard.text().size(), 1 << 20); // left alone
     }
 
+    // "#answer" takes the ringing call that rang first, "#reject" refuses the next with RejectCode's
+    // 603; both journaled with their outcome.
+    void clipboardAnswersAndRejectsRingingCalls() {
+        AutoWindow w;
+        w.setSetting(QStringLiteral("TakeIncomingCalls"), QStringLiteral("True"));
+        w.setSetting(QStringLiteral("RejectCode"), QStringLiteral("603"));
+        for (const QString id : {QStringLiteral("555111"), QStringLiteral("555222")})
+            w.engine.fire(&SipEngine::IncomingCall, id, QStringLiteral("0"), QString(id + QLatin1Char('0')), QString(),
+                          QString());
+        QTRY_COMPARE(w.ui.ListIncomingCall->count(), 2);
+        w.fakes.clipboard.put(QStringLiteral("#answer"));
+        QTRY_COMPARE(w.engine.last(QStringLiteral("AnswerCall")).value(1), QVariant(QStringLiteral("555111")));
+        w.fakes.clipboard.put(QStringLiteral("#reject"));
+        QTRY_COMPARE(w.engine.last(QStringLiteral("RejectCall")), (QVariantList{QStringLiteral("555222"), 603}));
+        QCOMPARE(w.journal(), (QStringList{"clipboard\t#answer\tanswered 5551110 on Line- 1",
+                                           "clipboard\t#reject\trejected 5552220 (603)"}));
+    }
+
     // The playback panel addresses its own line, not the one chosen for dialing (the sound reaching
     // the far end is checked end to end); a slot that cannot be opened shows one error and is not started.
     void wavePlaybackAddressesThePanelsLine() {

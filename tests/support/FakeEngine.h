@@ -153,10 +153,18 @@ public:
         if (m_lines[line].busy) endLine(line);
         return ok();
     }
+    // Connects at once, like a caller whose media start when answered.
     bool AnswerCall(int line, const QString& id, int in, int out) override {
-        return begin("AnswerCall", {line, id, in, out}, Need::FreeLine, line);
+        if (!begin("AnswerCall", {line, id, in, out}, Need::FreeLine, line)) return false;
+        m_lines[line].busy = true;
+        later(line, m_lines[line].generation, [=] { connectLine(line, QString(), Codec::G711U); });
+        return true;
     }
     bool RefuseCall(const QString& callId) override { return begin("RefuseCall", {callId}); }
+    bool RejectCall(const QString& callId, int code) override { return begin("RejectCall", {callId, code}); }
+    // The seconds the PBX asked for, by call id (PbxAnswerAfter); -1 for others.
+    QHash<QString, int> answerAfter;
+    int PbxAnswerAfter(const QString& callId) override { return answerAfter.value(callId, -1); }
     bool HoldCall(int line) override { return setHold("HoldCall", line, true); }
     bool ResumeCall(int line) override { return setHold("ResumeCall", line, false); }
     bool TransferCall(int line, const QString& number) override {

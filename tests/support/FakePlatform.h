@@ -75,9 +75,18 @@ public:
     void startLoop(const QString&) override { m_playing = true; }
     void stop() override { m_playing = false; }
     bool isPlaying() const override { return m_playing; }
+    void beep() override { ++beeps; }
+
+    int beeps = 0;
 
 private:
     bool m_playing = false;
+};
+
+class FakeNotifier : public Notifier {
+public:
+    void notify(QWidget*, const QString& title, const QString& text) override { shown << title + ": " + text; }
+    QStringList shown;
 };
 
 class FixedClock : public Clock {
@@ -99,6 +108,7 @@ struct FakeServices {
     FakeMessageBoxes messages;
     FakeRingSound ring;
     FixedClock clock;
+    FakeNotifier notifier;
 
     Services services() {
         Services set;
@@ -108,6 +118,7 @@ struct FakeServices {
         set.messages = &messages;
         set.ring = &ring;
         set.clock = &clock;
+        set.notifier = &notifier;
         return set;
     }
 };

@@ -242,6 +242,43 @@ private Q_SLOTS:
         QVERIFY(!refusedAsUnregistered(503, QStringLiteral("Registrar unavailable")));
     }
 
+    // Who may ask for auto-answer (the top Via as the library leaves it, against the proxy
+    // 127.0.0.1:5070, or the name pbx.test looked up to 10.0.0.5), and what asks it.
+    void autoAnswerRequests_data() {
+        QTest::addColumn<QString>("via");
+        QTest::addColumn<QString>("callInfo");
+        QTest::addColumn<QString>("alertInfo");
+        QTest::addColumn<int>("after"); // -1: not answered by itself
+        const QString proxy = QStringLiteral("SIP/2.0/UDP 127.0.0.1:5070;branch=z9hG4bKa"), ask = "<x>;answer-after=0";
+        QTest::newRow("answer-after 5") << proxy << "<sip:x>;answer-after=5"
+                                        << "" << 5;
+        QTest::newRow("alert-autoanswer") << proxy << ""
+                                          << "<http://x>;info=alert-autoanswer" << 0;
+        QTest::newRow("auto answer, delay") << proxy << ""
+                                            << "info=Auto Answer;delay=2" << 2;
+        QTest::newRow("huge, capped") << proxy << "<x>;answer-after=99999999999999"
+                                      << "" << 3600;
+        QTest::newRow("no request") << proxy << "<sip:x>;purpose=icon"
+                                    << "<http://x/ring>" << -1;
+        QTest::newRow("other port") << "SIP/2.0/UDP 127.0.0.1:5099;branch=a" << ask << "" << -1;
+        QTest::newRow("rport says other port") << "SIP/2.0/UDP 127.0.0.1:5070;rport=5099" << ask << "" << -1;
+        QTest::newRow("came from elsewhere") << "SIP/2.0/UDP 127.0.0.1:5070;received=127.0.0.2" << ask << "" << -1;
+        QTest::newRow("forged received") << "SIP/2.0/UDP 10.9.9.9:5070;received=127.0.0.1" << ask << "" << -1;
+        QTest::newRow("the name's address") << "SIP/2.0/UDP 10.0.0.5:5060" << ask << "" << 0;
+        QTest::newRow("the name") << "SIP/2.0/UDP PBX.test;branch=a" << ask << "" << 0;
+    }
+    void autoAnswerRequests() {
+        QFETCH(QString, via);
+        QFETCH(QString, callInfo);
+        QFETCH(QString, alertInfo);
+        QFETCH(int, after);
+        const bool proxy = via.contains(QLatin1String("127.0.0.1"));
+        const bool fromServer =
+            viaFromServer(via, proxy ? QStringLiteral("127.0.0.1:5070") : QStringLiteral("pbx.test"),
+                          {QStringLiteral("10.0.0.5")}, false);
+        QCOMPARE(fromServer ? autoAnswerAfter(callInfo, alertInfo) : -1, after);
+    }
+
     void waveHeaderCheck() {
         QTemporaryDir dir;
         WaveInfo info;

@@ -153,6 +153,8 @@ private slots:
         QTest::newRow("swipe field with a word")
             << "|5551234567|Jane Doe|acct" << leadingNumber("30 chars") << dial << "5551234567";
         QTest::newRow("non-ASCII digits are not digits") << QString::fromUtf8("５５５1234567") << 14 << ignore << "";
+        QTest::newRow("answer") << " #answer" << 14 << int(ClipboardRequest::Answer) << "";
+        QTest::newRow("piped reject") << "|#reject|" << 14 << int(ClipboardRequest::Reject) << "";
     }
     void clipboardRequests() {
         QFETCH(QString, text);

@@ -1,5 +1,6 @@
 #include "engine/linphone/EngineRules.h"
 
+#include <QHostAddress>
 #include <QRegularExpression>
 #include <cmath>
 
@@ -90,6 +91,93 @@ char dtmfDigit(const QString& text) {
     const char c = text.at(0).toUpper().toLatin1();
     if ((c >= '0' && c <= '9') || c == '*' || c == '#' || (c >= 'A' && c <= 'D')) return c;
     return 0;
+}
+
+int autoAnswerAfter(const QString& callInfo, const QString& alertInfo) {
+    const auto seconds = [](const QString& digits) {
+        bool ok = false;
+        const qlonglong n = digits.toLongLong(&ok);
+        return ok && n < kMaxAnswerAfter ? int(n) : kMaxAnswerAfter;
+    };
+    static const QRegularExpression answerAfter(QStringLiteral("[;,\\s]answer-after\\s*=\\s*\"?([0-9]{1,12})"),
+                                                QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch after = answerAfter.match(callInfo);
+    if (after.hasMatch()) return seconds(after.captured(1));
+    static const QRegularExpression autoAnswer(QStringLiteral("alert-autoanswer|auto answer"),
+                                               QRegularExpression::CaseInsensitiveOption);
+    if (!autoAnswer.match(alertInfo).hasMatch()) return -1;
+    static const QRegularExpression delay(QStringLiteral(";\\s*delay\\s*=\\s*\"?([0-9]{1,12})"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch d = delay.match(alertInfo);
+    return d.hasMatch() ? seconds(d.captured(1)) : 0;
+}
+
+namespace {
+
+struct HostPort {
+    QString host;
+    int port = 0; // 0: none given
+};
+
+// "host", "host:port", "[v6]" or "[v6]:port".
+HostPort splitHostPort(QString text) {
+    text = text.trimmed();
+    HostPort hp;
+    qsizetype colon = -1;
+    if (text.startsWith(QLatin1Char('['))) {
+        const qsizetype close = text.indexOf(QLatin1Char(']'));
+        if (close < 0) return hp;
+        hp.host = text.mid(1, close - 1);
+        if (text.size() > close + 1 && text.at(close + 1) == QLatin1Char(':')) colon = close + 1;
+    } else {
+        colon = text.indexOf(QLatin1Char(':'));
+        hp.host = colon < 0 ? text : text.left(colon);
+    }
+    if (colon >= 0) {
+        bool ok = false;
+        const int port = text.mid(colon + 1).toInt(&ok);
+        hp.port = ok && port > 0 && port < 65536 ? port : -1;
+    }
+    return hp;
+}
+
+} // namespace
+
+bool viaFromServer(const QString& topVia, const QString& server, const QStringList& serverAddresses, bool tls) {
+    const int defaultPort = tls ? 5061 : 5060;
+    // "SIP/2.0/UDP host:port;param=value;..." (only the first value when several are listed).
+    QString via = topVia.trimmed();
+    const qsizetype comma = via.indexOf(QLatin1Char(','));
+    if (comma >= 0) via = via.left(comma);
+    const QStringList parts = via.split(QLatin1Char(';'));
+    const QString protocolAndSentBy = parts.value(0).simplified();
+    const qsizetype blank = protocolAndSentBy.indexOf(QLatin1Char(' '));
+    if (blank < 0 || !protocolAndSentBy.startsWith(QLatin1String("SIP/2.0/"), Qt::CaseInsensitive)) return false;
+    HostPort source = splitHostPort(protocolAndSentBy.mid(blank + 1));
+    if (source.host.isEmpty() || source.port < 0) return false;
+    const QString sentByHost = source.host;
+    for (qsizetype i = 1; i < parts.size(); ++i) {
+        const QString name = parts[i].section(QLatin1Char('='), 0, 0).trimmed().toLower();
+        const QString value = parts[i].section(QLatin1Char('='), 1).trimmed();
+        if (name == QLatin1String("received") && !value.isEmpty()) {
+            source.host = value.startsWith(QLatin1Char('[')) ? value.mid(1).chopped(1) : value;
+            // The library writes "received" only when the packet came from another address than
+            // the sent-by; a sender at the address it names could have written one of its own.
+            const QHostAddress sentBy(sentByHost);
+            if (!sentBy.isNull() && sentBy == QHostAddress(source.host)) continue;
+            if (!sentBy.isNull()) return false;
+        } else if (name == QLatin1String("rport") && !value.isEmpty()) {
+            bool ok = false;
+            const int port = value.toInt(&ok);
+            if (!ok || port <= 0 || port > 65535) return false;
+            source.port = port;
+        }
+    }
+    const HostPort wanted = splitHostPort(server);
+    if (wanted.host.isEmpty() || wanted.port < 0) return false;
+    if ((source.port ? source.port : defaultPort) != (wanted.port ? wanted.port : defaultPort)) return false;
+    if (source.host.compare(wanted.host, Qt::CaseInsensitive) == 0) return true;
+    return serverAddresses.contains(source.host, Qt::CaseInsensitive);
 }
 
 } // namespace corvid::engine_rules

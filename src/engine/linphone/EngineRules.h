@@ -4,6 +4,7 @@
 // on their own.
 
 #include <QString>
+#include <QStringList>
 
 namespace corvid::engine_rules {
 
@@ -50,6 +51,17 @@ QString chatUserName(const QString& text);
 
 // A DTMF digit: one of 0-9 * # A-D (a-d accepted); 0 when the text is not one digit.
 char dtmfDigit(const QString& text);
+
+// Auto-answer asked for by an INVITE: Call-Info "<...>;answer-after=N" (N seconds), or Alert-Info
+// "...;info=alert-autoanswer" or "...auto answer" (at once, or after its ";delay=N"). Answers the
+// seconds (at most kMaxAnswerAfter), -1 when neither header asks.
+constexpr int kMaxAnswerAfter = 3600;
+int autoAnswerAfter(const QString& callInfo, const QString& alertInfo);
+
+// Whether a request came from the SIP server the phone talks to: the top Via's sent-by, with the
+// "received" and "rport" parameters the library writes from the packet's real source, names
+// server (host or host:port; the port defaults to 5060, 5061 with TLS) or one of its addresses.
+bool viaFromServer(const QString& topVia, const QString& server, const QStringList& serverAddresses, bool tls);
 
 // Presence ids of the boundary.
 namespace Presence {

@@ -13,12 +13,7 @@ using namespace engine_impl;
 void LinphoneEngine::Impl::makeRoomForCall() {
     // Answers false when the library would not decline the call (it is then left alone).
     const auto declineRinging = [this](const std::shared_ptr<lp::Call>& call) {
-        for (auto it = incoming.begin(); it != incoming.end(); ++it) {
-            if (it.value()->cPtr() == call->cPtr()) {
-                incoming.erase(it);
-                break;
-            }
-        }
+        forgetIncoming(call, true);
         return call->decline(lp::Reason::Busy) == 0;
     };
     // The library makes a ringing call its current call and, before it places a new one, holds
@@ -73,14 +68,8 @@ void LinphoneEngine::Impl::onCallState(const std::shared_ptr<lp::Call>& call, lp
     }
     if (line < 0 && state == lp::Call::State::OutgoingInit) line = takeOverTransferredLine(call);
     if (line < 0) {
-        if (isFinished(state)) {
-            for (auto it = incoming.begin(); it != incoming.end(); ++it) {
-                if (it.value()->cPtr() == call->cPtr()) {
-                    incoming.erase(it);
-                    break;
-                }
-            }
-        }
+        // A ringing call that ends here was not answered: the caller gave up, or it rang out.
+        if (isFinished(state)) forgetIncoming(call, true);
         return;
     }
     Line& l = lines[size_t(line)];
@@ -276,6 +265,7 @@ void LinphoneEngine::Impl::onIncoming(const std::shared_ptr<lp::Call>& call) {
         return;
     }
     incoming.insert(callId, call);
+    answerAfter.insert(callId, pbxAnswerAfter(call));
     auto from = call->getRemoteAddress();
     auto to = call->getToAddress();
     const QString number = from ? qstr(from->getUsername()) : QString();
@@ -285,6 +275,29 @@ void LinphoneEngine::Impl::onIncoming(const std::shared_ptr<lp::Call>& call) {
     post([q = q, callId, lineText, number, name, called] {
         emit q->IncomingCall(callId, lineText, number, name, called);
     });
+}
+
+void LinphoneEngine::Impl::forgetIncoming(const std::shared_ptr<lp::Call>& call, bool tell) {
+    for (auto it = incoming.begin(); it != incoming.end(); ++it) {
+        if (it.value()->cPtr() != call->cPtr()) continue;
+        const QString callId = it.key();
+        incoming.erase(it);
+        answerAfter.remove(callId);
+        if (tell) post([q = q, callId] { emit q->IncomingCallEnded(callId); });
+        return;
+    }
+}
+
+int LinphoneEngine::Impl::pbxAnswerAfter(const std::shared_ptr<lp::Call>& call) const {
+    auto params = call->getRemoteParams();
+    if (!params) return -1;
+    const int after =
+        autoAnswerAfter(qstr(params->getCustomHeader("Call-Info")), qstr(params->getCustomHeader("Alert-Info")));
+    if (after < 0) return -1;
+    // Only the registrar or outbound proxy may ask: the packet's source, as the library wrote it
+    // into the top Via, must be that server.
+    const bool tls = activeSecurity.transport == SipSecurity::Transport::Tls;
+    return viaFromServer(qstr(params->getCustomHeader("Via")), serverHostPort, serverAddresses, tls) ? after : -1;
 }
 
 void LinphoneEngine::Impl::onTransferState(const std::shared_ptr<lp::Call>& call, lp::Call::State state) {
@@ -405,6 +418,7 @@ bool LinphoneEngine::AnswerCall(int line, const QString& callId, int inputDevice
     if (input) call->setInputAudioDevice(input);
     if (output) call->setOutputAudioDevice(output);
     d->incoming.remove(callId);
+    d->answerAfter.remove(callId);
     l.call = call;
     l.connectingSent = true;
     l.provisionalSent = 0;
@@ -420,11 +434,23 @@ bool LinphoneEngine::AnswerCall(int line, const QString& callId, int inputDevice
 }
 
 bool LinphoneEngine::RefuseCall(const QString& callId) {
+    return RejectCall(callId, 603);
+}
+
+bool LinphoneEngine::RejectCall(const QString& callId, int statusCode) {
     if (!d->checkStarted()) return false;
-    auto call = d->incoming.take(callId);
+    if (statusCode != 486 && statusCode != 603) return d->fail(EngineError::InvalidValue);
+    auto call = d->incoming.value(callId);
     if (!call) return d->fail(EngineError::InvalidCallId);
-    if (call->decline(lp::Reason::Declined) != 0) return d->fail(EngineError::DisconnectRequest);
+    d->forgetIncoming(call, false);
+    if (call->decline(statusCode == 486 ? lp::Reason::Busy : lp::Reason::Declined) != 0)
+        return d->fail(EngineError::DisconnectRequest);
+    d->wake();
     return true;
+}
+
+int LinphoneEngine::PbxAnswerAfter(const QString& callId) {
+    return d->answerAfter.value(callId, -1);
 }
 
 bool LinphoneEngine::HoldCall(int line) {

@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QScopeGuard>
 
 #include <arpa/inet.h>
@@ -237,6 +239,7 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
     audioPortSet = -1;
     if (!startCore(sipPort)) return false;
     serverHostPort = server;
+    lookUpServer();
     reg = Reg::None;
     if (localAddress.trimmed().isEmpty()) localAddress = bindAddress.isEmpty() ? primaryIpv4() : bindAddress;
     watchSipSocket();
@@ -492,6 +495,8 @@ void LinphoneEngine::Impl::stop() {
     core->removeListener(listener);
     lines.clear();
     incoming.clear();
+    answerAfter.clear();
+    serverAddresses.clear();
     contacts.clear();
     pendingWatchers.clear();
     joinA.reset();
@@ -501,6 +506,27 @@ void LinphoneEngine::Impl::stop() {
     listener.reset();
     port = 0;
     reg = Reg::None;
+}
+
+// The server's addresses, for telling its requests from anyone else's: a name is looked up once,
+// off the GUI thread; an address is itself.
+void LinphoneEngine::Impl::lookUpServer() {
+    serverAddresses.clear();
+    QString host = serverHostPort;
+    if (host.startsWith(QLatin1Char('[')))
+        host = host.mid(1).section(QLatin1Char(']'), 0, 0);
+    else
+        host = host.section(QLatin1Char(':'), 0, 0);
+    if (!QHostAddress(host).isNull()) {
+        serverAddresses << QHostAddress(host).toString();
+        return;
+    }
+    const std::weak_ptr<lp::Core> running = core;
+    QHostInfo::lookupHost(host, q, [this, running](const QHostInfo& info) {
+        if (running.expired() || running.lock() != core) return;
+        for (const QHostAddress& a : info.addresses())
+            serverAddresses << a.toString();
+    });
 }
 
 QString LinphoneEngine::Impl::microphoneFile() {

@@ -79,6 +79,8 @@ public:
     bool EndCall(int line) override;
     bool AnswerCall(int line, const QString& callId, int inputDevice, int outputDevice) override;
     bool RefuseCall(const QString& callId) override;
+    bool RejectCall(const QString& callId, int statusCode) override;
+    int PbxAnswerAfter(const QString& callId) override;
     bool HoldCall(int line) override;
     bool ResumeCall(int line) override;
     bool TransferCall(int line, const QString& number) override;

@@ -181,6 +181,8 @@ struct LinphoneEngine::Impl {
     bool probing = false;      // a refresh of the probe waits for its answer
     bool serverSilent = false; // ServerNotAnswering was reported and nothing has answered since
     QHash<QString, std::shared_ptr<lp::Call>> incoming; // call id -> call not yet answered
+    QHash<QString, int> answerAfter;                    // call id -> seconds the PBX asked for (PbxAnswerAfter)
+    QStringList serverAddresses;                        // the addresses of the server's name, once looked up
     QHash<QString, std::shared_ptr<lp::Friend>> contacts;
     std::vector<std::shared_ptr<lp::Friend>> pendingWatchers; // asked to watch us, answered after the callback
     // A join asked for while one of its calls was changing state (resuming one line holds the
@@ -352,6 +354,13 @@ struct LinphoneEngine::Impl {
     // --- call events -----------------------------------------------------------------------
     void onCallState(const std::shared_ptr<lp::Call>& call, lp::Call::State state, const std::string& message);
     void onIncoming(const std::shared_ptr<lp::Call>& call);
+    // A ringing call is no longer waiting for the window: forgotten, and the window told when
+    // told is true (it ended without the window's answer or refusal).
+    void forgetIncoming(const std::shared_ptr<lp::Call>& call, bool tell);
+    // The seconds after which the INVITE asks to be answered by itself; -1 when it does not ask or
+    // when it did not come from the server the account talks to.
+    int pbxAnswerAfter(const std::shared_ptr<lp::Call>& call) const;
+    void lookUpServer();
 
     // The far end asked us to transfer (REFER): the library ends our call and places the new one by
     // itself. The new call takes over the line of the call it replaces, as a call of that line.
