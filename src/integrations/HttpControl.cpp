@@ -277,7 +277,9 @@ QJsonObject HttpControl::lineObject(int line) const {
 QJsonObject HttpControl::stateObject() const {
     QJsonArray lines;
     for (int line = 0; line < ctx.state.LineCount; ++line) lines.append(lineObject(line));
-    return {{QStringLiteral("registration"), m_registration}, {QStringLiteral("lines"), lines}};
+    return {{QStringLiteral("registration"), m_registration},
+            {QStringLiteral("lines"), lines},
+            {QStringLiteral("security"), ctx.state.securityText}}; // as the window's LineSecurity shows it
 }
 
 void HttpControl::connectEvents() {
