@@ -87,7 +87,7 @@ private slots:
                 return m + QString::number(QFileInfo(path).permissions().toInt() & 0x7077, 16) + ' ';
             });
         };
-        QCOMPARE(modes({r.binFile("calls"), r.binFile("calls/line1.call")}), "7000 6000 ");
+        QCOMPARE(modes({r.binFile("calls"), r.binFile("calls") + "/line1.call"}), "7000 6000 ");
         const QStringList upgraded{r.settingsFile(), r.bin(), r.logs(), r.messages()};
         for (const QString& path : upgraded)
             QVERIFY(QFile::setPermissions(path, QFileInfo(path).permissions() | QFile::ReadGroup | QFile::ReadOther));
