@@ -447,7 +447,9 @@ bool SipTestBed::makeCertificates() {
     };
     const QStringList newKey{QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
                              QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
-    const auto file = [&](const QString& name, const char* suffix) { return m_dir.filePath(name + QLatin1String(suffix)); };
+    const auto file = [&](const QString& name, const char* suffix) {
+        return m_dir.filePath(name + QLatin1String(suffix));
+    };
     const auto ca = [&](const QString& name, const QString& subject) {
         return openSsl(name, QStringList{QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-config"), cnf,
                                          QStringLiteral("-extensions"), QStringLiteral("ca")} +
@@ -457,16 +459,17 @@ bool SipTestBed::makeCertificates() {
                                              QStringLiteral("-out"), file(name, ".pem")});
     };
     // A request, signed by the CA for days (-1: expired since yesterday) with its names.
-    const auto server = [&](const QString& name, const QString& subject, const QString& issuer,
-                            const QString& altNames, int days = 2) {
+    const auto server = [&](const QString& name, const QString& subject, const QString& issuer, const QString& altNames,
+                            int days = 2) {
         QByteArray ext = "[server]\nbasicConstraints = critical,CA:FALSE\n"
                          "keyUsage = critical,digitalSignature,keyEncipherment\nextendedKeyUsage = serverAuth\n";
         if (!altNames.isEmpty()) ext += "subjectAltName = " + altNames.toUtf8() + "\n";
         return write(name + QStringLiteral(".ext"), ext) &&
-               openSsl(name, QStringList{QStringLiteral("req"), QStringLiteral("-new"), QStringLiteral("-config"), cnf} +
-                                 newKey +
-                                 QStringList{QStringLiteral("-subj"), subject, QStringLiteral("-keyout"),
-                                             file(name, ".key"), QStringLiteral("-out"), file(name, ".csr")}) &&
+               openSsl(name,
+                       QStringList{QStringLiteral("req"), QStringLiteral("-new"), QStringLiteral("-config"), cnf} +
+                           newKey +
+                           QStringList{QStringLiteral("-subj"), subject, QStringLiteral("-keyout"), file(name, ".key"),
+                                       QStringLiteral("-out"), file(name, ".csr")}) &&
                openSsl(name, {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), file(name, ".csr"),
                               QStringLiteral("-CA"), file(issuer, ".pem"), QStringLiteral("-CAkey"),
                               file(issuer, ".key"), QStringLiteral("-days"), QString::number(days),

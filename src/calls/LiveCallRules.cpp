@@ -6,7 +6,6 @@
 #include <QRegularExpression>
 #include <QUrl>
 
-
 namespace corvid {
 
 namespace {

@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QtEndian>
 
-
 #include "platform/PrivateFiles.h"
 
 namespace corvid {

@@ -29,7 +29,8 @@ const QString SettingsReadableText =
     QStringLiteral("The settings file (with the SIP password) can be read by other users of this computer.");
 const QString ServerSilentText = QStringLiteral("The SIP server does not answer. Trying again...");
 const QString ServerBackText = QStringLiteral("The SIP server answers again: registered.");
-const QString UnreadableSiteFileText = QStringLiteral("The site settings file %1 cannot be read: its settings are not used.");
+const QString UnreadableSiteFileText =
+    QStringLiteral("The site settings file %1 cannot be read: its settings are not used.");
 } // namespace
 
 void ShowProxyFields(Ui::MainForm& ui, const QString& sipProxy, const QString& outboundProxy) {

@@ -135,7 +135,8 @@ Place findKey(const QByteArray& text, const QByteArray& section, const QByteArra
 // line break in it would start a new entry, so it becomes a blank.
 QByteArray writtenValue(QByteArray value) {
     value.replace('\r', ' ').replace('\n', ' ');
-    const bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front();
+    const bool quoted =
+        value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front();
     if (quoted || trimmedBlanks(value).size() != value.size()) return '"' + value + '"';
     return value;
 }

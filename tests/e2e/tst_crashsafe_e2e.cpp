@@ -19,8 +19,8 @@
 #include <QTest>
 
 #include <csignal>
-#include <numeric>
 #include <cstdio>
+#include <numeric>
 
 using namespace corvid;
 using namespace corvid::test;

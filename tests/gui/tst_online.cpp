@@ -124,7 +124,8 @@ private Q_SLOTS:
         o.click();
         QCOMPARE(o.w.engine.count(QStringLiteral("EngineStart")), 0);
         const QStringList lasting{
-            QStringLiteral("The site settings file %1/corvid-dialer/site.ini cannot be read: its settings are not used.")
+            QStringLiteral(
+                "The site settings file %1/corvid-dialer/site.ini cannot be read: its settings are not used.")
                 .arg(site.path()),
             QStringLiteral("SipTransport: \"TSL\" is not UDP, TCP or TLS. Not going online.")};
         o.w.ui.ListStatusLog->clear(); // as the Clear button, a call's end and registering do

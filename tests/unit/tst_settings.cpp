@@ -28,10 +28,12 @@ private slots:
         QTest::addColumn<QByteArray>("value");
         QTest::newRow("value holding [ is an entry, not a header")
             << QByteArray("[System]\r\nT=5551234567 [Sales]\r\nName=2\r\n") << QByteArray("2");
-        QTest::newRow("indented header ends the section") << QByteArray("[System]\r\n  [Other]\r\nName=2\r\n") << QByteArray();
+        QTest::newRow("indented header ends the section")
+            << QByteArray("[System]\r\n  [Other]\r\nName=2\r\n") << QByteArray();
         QTest::newRow("lf only") << QByteArray("[System]\nA=1\nName=v\n") << QByteArray("v");
         QTest::newRow("mixed line ends") << QByteArray("[Other]\nName=1\r\n[System]\rA=1\nName=v") << QByteArray("v");
-        QTest::newRow("double quotes") << QByteArray("[System]\r\nName=\" Jo, Smith \"\r\n") << QByteArray(" Jo, Smith ");
+        QTest::newRow("double quotes") << QByteArray("[System]\r\nName=\" Jo, Smith \"\r\n")
+                                       << QByteArray(" Jo, Smith ");
         QTest::newRow("blanks around") << QByteArray("[System]\r\n Name = \tv w \r\n") << QByteArray("v w");
         QTest::newRow("header with a trailing blank") << QByteArray("[System] \r\nName=v\r\n") << QByteArray("v");
         QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF[System]\r\nName=v\r\n") << QByteArray("v");

@@ -38,8 +38,8 @@ QString tlsFailureText(const QList<QSslError::SslError>& errors, const QString& 
         case E::CertificateUntrusted:
         case E::CertificateRejected:
         case E::InvalidCaCertificate:
-            return lead +
-                   QStringLiteral("the server's certificate is not from a trusted authority. Tell your IT administrator.");
+            return lead + QStringLiteral(
+                              "the server's certificate is not from a trusted authority. Tell your IT administrator.");
         default:
             break;
         }
