@@ -30,6 +30,7 @@ LineStatus::LineStatus(WindowContext& context, QObject* parent) : QObject(parent
     connect(ctx.timers.TimerTick, &QTimer::timeout, this, &LineStatus::onTimerTickTimeout);
     // Every clearing of the log (the agent's Clear, a call's end, registering) empties its model.
     connect(ctx.ui->ListStatusLog->model(), &QAbstractItemModel::modelReset, this, &LineStatus::restoreLastingLines);
+    showSecurity(); // "Connection: offline" until going online says more
     connect(ctx.timers.CallTimer, &QTimer::timeout, this, &LineStatus::onCallTimerTimeout);
     connect(ctx.ui->LineStatTxT, &QLineEdit::textChanged, this, &LineStatus::onLineStatTxTChanged);
 }
