@@ -150,6 +150,7 @@ private Q_SLOTS:
         call.start();
         QVERIFY(farEnd->engine->IsLineEncrypted(0));
         QCOMPARE(w->logLines.count(QStringLiteral("Line- 1: The call is encrypted (SRTP).")), 1);
+        QTRY_COMPARE(w->ui().LineSecurity->text(), QStringLiteral("Connection: TLS; call: SRTP"));
         QTest::qWait(2500); // the call's length
         // The far end hangs up: its BYE reaches the phone over the phone's own TLS connection.
         QVERIFY(farEnd->engine->EndCall(0));
