@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace corvid {
 namespace {
 
@@ -167,9 +169,12 @@ QByteArray readKey(const QByteArray& text, const QByteArray& section, const QByt
 
 QByteArray writeKey(const QByteArray& text, const QByteArray& section, const QByteArray& key, const QByteArray& value) {
     const QByteArray entry = key + "=" + writtenValue(value);
-    // Every line end becomes CR LF, and the last line gets one; a byte-order mark stays in front.
-    const bool bom = text.startsWith(Bom);
-    QByteArray t = withCrLf(bom ? text.mid(Bom.size()) : text);
+    // Every line end becomes CR LF, and the last line gets one; blank lines go from the start, and a
+    // byte-order mark then in front stays there.
+    QByteArray t = withCrLf(text);
+    t.remove(0, std::find_if(t.cbegin(), t.cend(), [](char c) { return !isLineEnd(c); }) - t.cbegin());
+    const bool bom = t.startsWith(Bom);
+    if (bom) t.remove(0, Bom.size());
     if (!t.isEmpty() && !t.endsWith(CrLf)) t += CrLf;
 
     const Place place = findKey(t, section, key);
