@@ -373,20 +373,21 @@ bool SipTestBed::startProxy(int port) {
         cfg.replace(QStringLiteral("@REJECT_PORT@"), QString::number(farEndPort(FarEnd::Reject)));
         cfg.replace(QStringLiteral("@CTL_SOCKET@"), m_controlSocket);
         cfg.replace(QStringLiteral("@TLS_CFG@"), m_dir.filePath(QStringLiteral("tls.cfg")));
-        const char* tlsNames[] = {"@TLS_PORT@", "@TLS_OTHERNAME_PORT@", "@TLS_OTHERCA_PORT@"};
         QString tlsCfg = QStringLiteral("[client:default]\nverify_certificate = no\nrequire_certificate = no\n"
                                         "\n[server:default]\nprivate_key = %1.key\ncertificate = %1.pem\n")
                              .arg(m_dir.filePath(QStringLiteral("trusted")));
-        const char* certs[] = {"trusted", "othername", "otherca"};
-        for (int i = 0; i < 3; ++i) {
+        QString listen;
+        const char* certs[] = {"trusted", "othername", "otherca", "nameonly", "iponly", "cnonly", "expired"};
+        for (int i = 0; i < TlsListeners; ++i) {
             // A restarted proxy listens where it did before.
             m_tlsPorts[i] = !m_options.tls ? 0 : port && m_tlsPorts[i] ? m_tlsPorts[i] : freeTcpPort();
-            cfg.replace(QLatin1String(tlsNames[i]), QString::number(m_tlsPorts[i]));
+            listen += QStringLiteral("listen=tls:127.0.0.1:%1\n").arg(m_tlsPorts[i]);
             tlsCfg += QStringLiteral("\n[server:127.0.0.1:%1]\nmethod = TLSv1.2+\nverify_certificate = no\n"
                                      "require_certificate = no\nprivate_key = %2.key\ncertificate = %2.pem\n")
                           .arg(m_tlsPorts[i])
                           .arg(m_dir.filePath(QLatin1String(certs[i])));
         }
+        cfg.replace(QStringLiteral("@TLS_LISTEN@"), m_options.tls ? listen : QString());
         if (m_options.tls) {
             QFile tlsFile(m_dir.filePath(QStringLiteral("tls.cfg")));
             if (!tlsFile.open(QIODevice::WriteOnly | QIODevice::Truncate) || tlsFile.write(tlsCfg.toUtf8()) < 0) {
@@ -419,46 +420,25 @@ bool SipTestBed::startProxy(int port) {
     return false;
 }
 
-// A CA, a certificate for 127.0.0.1 and one for another name from it, and a certificate for
-// 127.0.0.1 from a second CA that no phone is told to trust. EC keys: quick to make.
+// The bed's CA and the listeners' certificates (TestBed.h), and a second CA that no phone is told to
+// trust. EC keys: quick to make.
 bool SipTestBed::makeCertificates() {
     const QString openssl = findProgram(QStringLiteral("openssl"));
     if (openssl.isEmpty()) {
         m_error = QStringLiteral("openssl is not installed");
         return false;
     }
-    QFile cnf(m_dir.filePath(QStringLiteral("openssl.cnf")));
-    if (!cnf.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-    cnf.write("[req]\ndistinguished_name = dn\nprompt = no\n[dn]\nCN = unused\n"
-              "[ca]\nbasicConstraints = critical,CA:TRUE\nkeyUsage = critical,keyCertSign,cRLSign\n"
-              "subjectKeyIdentifier = hash\n"
-              "[server]\nbasicConstraints = critical,CA:FALSE\nkeyUsage = critical,digitalSignature,keyEncipherment\n"
-              "extendedKeyUsage = serverAuth\n");
-    cnf.close();
-    const auto run = [&](const QString& name, const QString& subject, const QString& ca, const QString& altNames) {
-        QStringList args{QStringLiteral("req"),
-                         QStringLiteral("-x509"),
-                         QStringLiteral("-config"),
-                         cnf.fileName(),
-                         QStringLiteral("-extensions"),
-                         ca.isEmpty() ? QStringLiteral("ca") : QStringLiteral("server"),
-                         QStringLiteral("-newkey"),
-                         QStringLiteral("ec"),
-                         QStringLiteral("-pkeyopt"),
-                         QStringLiteral("ec_paramgen_curve:prime256v1"),
-                         QStringLiteral("-nodes"),
-                         QStringLiteral("-days"),
-                         QStringLiteral("2"),
-                         QStringLiteral("-subj"),
-                         subject,
-                         QStringLiteral("-keyout"),
-                         m_dir.filePath(name + QStringLiteral(".key")),
-                         QStringLiteral("-out"),
-                         m_dir.filePath(name + QStringLiteral(".pem"))};
-        if (!ca.isEmpty())
-            args << QStringLiteral("-CA") << m_dir.filePath(ca + QStringLiteral(".pem")) << QStringLiteral("-CAkey")
-                 << m_dir.filePath(ca + QStringLiteral(".key"));
-        if (!altNames.isEmpty()) args << QStringLiteral("-addext") << QStringLiteral("subjectAltName=") + altNames;
+    const auto write = [&](const QString& name, const QByteArray& text) {
+        QFile f(m_dir.filePath(name));
+        return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size();
+    };
+    const QString cnf = m_dir.filePath(QStringLiteral("openssl.cnf"));
+    if (!write(QStringLiteral("openssl.cnf"),
+               "[req]\ndistinguished_name = dn\nprompt = no\n[dn]\nCN = unused\n"
+               "[ca]\nbasicConstraints = critical,CA:TRUE\nkeyUsage = critical,keyCertSign,cRLSign\n"
+               "subjectKeyIdentifier = hash\n"))
+        return false;
+    const auto openSsl = [&](const QString& name, const QStringList& args) {
         QProcess p;
         p.setProcessChannelMode(QProcess::MergedChannels);
         p.start(openssl, args);
@@ -466,13 +446,52 @@ bool SipTestBed::makeCertificates() {
         if (!ok) m_error = QStringLiteral("openssl failed for %1: %2").arg(name, QString::fromUtf8(p.readAll()));
         return ok;
     };
-    const QString loopback = QStringLiteral("DNS:127.0.0.1,IP:127.0.0.1");
-    return run(QStringLiteral("ca"), QStringLiteral("/CN=Corvid test bed CA"), {}, {}) &&
-           run(QStringLiteral("trusted"), QStringLiteral("/CN=127.0.0.1"), QStringLiteral("ca"), loopback) &&
-           run(QStringLiteral("othername"), QStringLiteral("/CN=other.example.test"), QStringLiteral("ca"),
-               QStringLiteral("DNS:other.example.test")) &&
-           run(QStringLiteral("otherca-ca"), QStringLiteral("/CN=Untrusted CA"), {}, {}) &&
-           run(QStringLiteral("otherca"), QStringLiteral("/CN=127.0.0.1"), QStringLiteral("otherca-ca"), loopback);
+    const QStringList newKey{QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                             QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
+    const auto file = [&](const QString& name, const char* suffix) {
+        return m_dir.filePath(name + QLatin1String(suffix));
+    };
+    const auto ca = [&](const QString& name, const QString& subject) {
+        return openSsl(name, QStringList{QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-config"), cnf,
+                                         QStringLiteral("-extensions"), QStringLiteral("ca")} +
+                                 newKey +
+                                 QStringList{QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                                             subject, QStringLiteral("-keyout"), file(name, ".key"),
+                                             QStringLiteral("-out"), file(name, ".pem")});
+    };
+    // A request, signed by the CA for days (-1: expired since yesterday) with its names.
+    const auto server = [&](const QString& name, const QString& subject, const QString& issuer, const QString& altNames,
+                            int days = 2) {
+        QByteArray ext = "[server]\nbasicConstraints = critical,CA:FALSE\n"
+                         "keyUsage = critical,digitalSignature,keyEncipherment\nextendedKeyUsage = serverAuth\n";
+        if (!altNames.isEmpty()) ext += "subjectAltName = " + altNames.toUtf8() + "\n";
+        return write(name + QStringLiteral(".ext"), ext) &&
+               openSsl(name,
+                       QStringList{QStringLiteral("req"), QStringLiteral("-new"), QStringLiteral("-config"), cnf} +
+                           newKey +
+                           QStringList{QStringLiteral("-subj"), subject, QStringLiteral("-keyout"), file(name, ".key"),
+                                       QStringLiteral("-out"), file(name, ".csr")}) &&
+               openSsl(name, {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), file(name, ".csr"),
+                              QStringLiteral("-CA"), file(issuer, ".pem"), QStringLiteral("-CAkey"),
+                              file(issuer, ".key"), QStringLiteral("-days"), QString::number(days),
+                              QStringLiteral("-extfile"), file(name, ".ext"), QStringLiteral("-extensions"),
+                              QStringLiteral("server"), QStringLiteral("-out"), file(name, ".pem")});
+    };
+    // The PBX's name and the certificate an admin makes for it (the PBX number also without "pbx").
+    const QString pbx = domain();
+    const QString cn = QStringLiteral("/CN=") + pbx;
+    const QString admins = QStringLiteral("DNS:%1,DNS:%2,IP:127.0.0.1").arg(pbx, pbx.mid(3));
+    const QString noCn = QStringLiteral("/O=Corvid test bed");
+    return ca(QStringLiteral("ca"), QStringLiteral("/CN=Corvid test bed CA")) &&
+           server(QStringLiteral("trusted"), cn, QStringLiteral("ca"), admins) &&
+           server(QStringLiteral("othername"), QStringLiteral("/CN=other.example.test"), QStringLiteral("ca"),
+                  QStringLiteral("DNS:other.example.test")) &&
+           ca(QStringLiteral("otherca-ca"), QStringLiteral("/CN=Untrusted CA")) &&
+           server(QStringLiteral("otherca"), cn, QStringLiteral("otherca-ca"), admins) &&
+           server(QStringLiteral("nameonly"), noCn, QStringLiteral("ca"), QStringLiteral("DNS:") + pbx) &&
+           server(QStringLiteral("iponly"), noCn, QStringLiteral("ca"), QStringLiteral("IP:127.0.0.1")) &&
+           server(QStringLiteral("cnonly"), cn, QStringLiteral("ca"), QString()) &&
+           server(QStringLiteral("expired"), cn, QStringLiteral("ca"), admins, -1);
 }
 
 bool SipTestBed::startStun() {

@@ -72,9 +72,13 @@ private:
 class SipTestBed {
 public:
     enum class FarEnd { Answer, HangUp, Reject };
-    // The proxy's TLS listeners (with Options::tls): one with a certificate for 127.0.0.1 from the
-    // bed's CA, one with a certificate for another name from that CA, one from a CA nobody trusts.
-    enum class TlsListener { Trusted, OtherName, OtherCa };
+    // The proxy's TLS listeners (with Options::tls), each with its certificate from the bed's CA:
+    // Trusted as an admin makes it (CN and DNS entries for the PBX's name, an IP entry for
+    // 127.0.0.1), OtherName (for another name), OtherCa (Trusted's names from a CA nobody trusts),
+    // NameOnly (one DNS entry for the PBX's name), IpOnly (one IP entry for 127.0.0.1), CnOnly (the
+    // PBX's name as CN, no entries), Expired (Trusted's names, expired yesterday).
+    enum class TlsListener { Trusted, OtherName, OtherCa, NameOnly, IpOnly, CnOnly, Expired };
+    static constexpr int TlsListeners = 7;
     struct Options {
         int hangUpAfterMs = 2500; // how long the far end that hangs up keeps the call
         bool tls = false;         // the proxy listens on TLS too; the CA and certificates are made with openssl
@@ -147,7 +151,7 @@ private:
     QString m_controlSocket;
     std::unique_ptr<BedProcess> m_proxy;
     FarEndProcess m_farEnds[3];
-    int m_tlsPorts[3] = {};
+    int m_tlsPorts[TlsListeners] = {};
     int m_stunPort = 0;
     std::unique_ptr<BedProcess> m_stun;
 };

@@ -110,6 +110,7 @@ int main(int argc, char* argv[]) {
 
     const corvid::InstallRoot root(rootDir);
     root.createMissingFolders();
+    root.makePrivate(); // an upgraded or demo root: the settings file and the folders become the agent's
 
     corvid::QtServices services;
     corvid::LinphoneEngine::Options engineOptions;

@@ -1,5 +1,7 @@
 #include "calls/LineRules.h"
 
+#include <QStringList>
+
 #include "platform/Blanks.h"
 
 namespace corvid {
@@ -10,6 +12,15 @@ QString blankPrefixedNumber(int n) {
 
 QString lineLabel(int line) {
     return QStringLiteral("Line-") + blankPrefixedNumber(line + 1);
+}
+
+QString callSecurityText(const QList<int>& busyLines, const QList<int>& clearLines) {
+    if (clearLines.isEmpty()) return QStringLiteral("SRTP");
+    if (clearLines.size() == busyLines.size()) return QStringLiteral("not encrypted");
+    QStringList numbers;
+    for (int line : clearLines)
+        numbers << QString::number(line + 1);
+    return QStringLiteral("not encrypted (line %1)").arg(numbers.join(QStringLiteral(", ")));
 }
 
 QString lineNumberText(int line) {

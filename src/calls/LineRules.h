@@ -2,6 +2,7 @@
 // Rules of the line model that need no window: how a line is named on screen and in the status
 // log, the line status word, and the classification of a refused call from its status-log line.
 
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -62,6 +63,11 @@ QString lineStatusWord(const std::function<bool()>& isOpen, const std::function<
 // Whether a row showing currentText is rewritten with word: only when the text does not already
 // contain the word (case-sensitive).
 bool lineStatusNeedsUpdate(const QString& currentText, const QString& word);
+
+// The security of the calls that are up (busy lines, 0-based, in order), for LineSecurity: "SRTP"
+// when every one has encrypted media, otherwise "not encrypted" with the lines that have not
+// ("not encrypted (line 2)" when another line's call is encrypted).
+QString callSecurityText(const QList<int>& busyLines, const QList<int>& clearLines);
 
 // The selected entry of each line choice list after the lists are filled: entry 1 for the second
 // consultation list (so the two consultation lists start on different lines), entry 0 otherwise.

@@ -28,6 +28,9 @@ constexpr int StatusColumn = 1; // of the line status table: "#", "Status"
 
 LineStatus::LineStatus(WindowContext& context, QObject* parent) : QObject(parent), ctx(context) {
     connect(ctx.timers.TimerTick, &QTimer::timeout, this, &LineStatus::onTimerTickTimeout);
+    // Every clearing of the log (the agent's Clear, a call's end, registering) empties its model.
+    connect(ctx.ui->ListStatusLog->model(), &QAbstractItemModel::modelReset, this, &LineStatus::restoreLastingLines);
+    showSecurity(); // "Connection: offline" until going online says more
     connect(ctx.timers.CallTimer, &QTimer::timeout, this, &LineStatus::onCallTimerTimeout);
     connect(ctx.ui->LineStatTxT, &QLineEdit::textChanged, this, &LineStatus::onLineStatTxTChanged);
 }
@@ -40,6 +43,32 @@ void LineStatus::AddStatusLog(const QString& text) {
     // The mirror is emptied first so that the same line twice in a row still raises its change.
     ctx.ui->LineStatTxT->setText(QString());
     ctx.ui->LineStatTxT->setText(statusMirrorText(text));
+}
+
+void LineStatus::setLastingLines(const QStringList& lines) {
+    m_lasting = lines;
+    restoreLastingLines();
+}
+
+void LineStatus::restoreLastingLines() {
+    QListWidget* log = ctx.ui->ListStatusLog;
+    for (const QString& line : m_lasting)
+        if (log->findItems(line, Qt::MatchExactly).isEmpty()) log->addItem(line);
+}
+
+void LineStatus::showSecurity() {
+    QList<int> busy, clear;
+    if (SipEngine* engine = ctx.engine) {
+        for (int n = 0; n < ctx.state.LineCount; ++n) {
+            if (!engine->IsLineBusy(n)) continue;
+            busy << n;
+            if (!engine->IsLineEncrypted(n)) clear << n;
+        }
+    }
+    QString text = QStringLiteral("Connection: ") + ctx.state.connectionSecurity;
+    if (!busy.isEmpty()) text += QStringLiteral("; call: ") + callSecurityText(busy, clear);
+    ctx.state.securityText = text;
+    ctx.ui->LineSecurity->setText(text);
 }
 
 void LineStatus::FillLineLists() {
@@ -120,6 +149,7 @@ void LineStatus::onTimerTickTimeout() {
             table->addTopLevelItem(new QTreeWidgetItem(QStringList{lineNumberText(n)}));
     }
 
+    showSecurity();
     SipEngine* engine = ctx.engine;
     if (!engine) return;
     for (int n = 0; n < ctx.state.LineCount && n < table->topLevelItemCount(); ++n) {

@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include "calls/LineCall.h"
 
@@ -25,6 +26,13 @@ public:
     // Appends one line to the status log, scrolls it into view and mirrors it (trimmed, first 50
     // characters) into LineStatTxT, whose change runs the busy and bad-number reaction.
     void AddStatusLog(const QString& text);
+    // Lines that stay in the status log whatever clears it (a setting that stops going online, a
+    // site file that cannot be read, a server that is not verified): after each clearing they are
+    // the log's first lines again. Replaces the earlier ones; shown at once when missing.
+    void setLastingLines(const QStringList& lines);
+    // LineSecurity: the connection's security and that of the calls that are up (refreshed with
+    // the line status table).
+    void showSecurity();
     // Rebuilds the eight line choice lists for LineCount lines.
     void FillLineLists();
 
@@ -54,9 +62,11 @@ Q_SIGNALS:
 private:
     friend class CallEndScope;
     void newCall(int line, const QString& number);
+    void restoreLastingLines();
 
     WindowContext& ctx;
     QMap<int, LineCall> m_calls;
+    QStringList m_lasting;
     quint64 m_lastCallId = 0;
     int m_callEndsRunning = 0;
 };

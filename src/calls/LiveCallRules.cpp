@@ -4,12 +4,7 @@
 #include "media/RecordingFileName.h"
 
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QUrl>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 namespace corvid {
 
@@ -93,24 +88,6 @@ QStringList interruptedCallRow(const LiveCallRecord& r, const QLocale& locale) {
 
 QString interruptedCallRecordingPath(const LiveCallRecord& r, const QString& messagesDir) {
     return RecordingFileName(messagesDir, r.number.trimmed(), r.updated);
-}
-
-bool writeFileSafely(const QString& path, const QByteArray& bytes) {
-    // Unbuffered: a buffered QSaveFile writes its last bytes inside commit() and renames the file
-    // even when that write failed.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-#ifdef Q_OS_UNIX
-    if (::fsync(file.handle()) != 0) {
-        file.cancelWriting();
-        return false;
-    }
-#endif
-    return file.commit();
 }
 
 } // namespace corvid

@@ -2,8 +2,9 @@
 // The record a live call keeps on disk, so that a dialer killed in the middle of a call (a crash,
 // SIGKILL, power loss) still gives the call its call-log row and its recording at the next start.
 //
-// One small text file per line, root/bin/calls/line<n>.call, rewritten through a temporary file
-// that is synced and renamed over it, so the file is always either the old or the new record:
+// One small text file per line, root/bin/calls/line<n>.call (the folder 0700, the file 0600: it
+// holds the customer's number and the agent's name), rewritten through the private-file writer,
+// so the file is always either the old or the new record:
 //   corvid-live-call 1
 //   line=0
 //   number=5551234567
@@ -59,10 +60,5 @@ QStringList interruptedCallRow(const LiveCallRecord& record, const QLocale& loca
 // The recording's path in messagesDir as a call end at the last update would have named it:
 // the number trimmed, the date and time of the last update.
 QString interruptedCallRecordingPath(const LiveCallRecord& record, const QString& messagesDir);
-
-// Writes bytes to path through a temporary file in the same folder: unbuffered, every write
-// checked, synced to disk, then renamed over path. path never holds a half-written file; false
-// when any step failed (path then keeps its old content).
-bool writeFileSafely(const QString& path, const QByteArray& bytes);
 
 } // namespace corvid

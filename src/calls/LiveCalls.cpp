@@ -12,6 +12,7 @@
 #include "dialer/LogRecords.h"
 #include "engine/WaveFile.h"
 #include "media/RecordingFileName.h"
+#include "platform/PrivateFiles.h"
 #include "window/WindowContext.h"
 #include "ui_MainForm.h"
 
@@ -82,9 +83,9 @@ void LiveCalls::onTick() {
 void LiveCalls::save(Live& live) {
     const QByteArray text = liveCallText(live.record);
     if (text == live.written) return;
-    QDir().mkpath(folder());
+    makePrivatePath(folder());
     // A record that could not be written keeps the last one; the next tick tries again.
-    if (writeFileSafely(folder() + QLatin1Char('/') + liveCallFileName(live.record.line), text)) live.written = text;
+    if (replaceFile(folder() + QLatin1Char('/') + liveCallFileName(live.record.line), text)) live.written = text;
 }
 
 void LiveCalls::drop(int line) {
@@ -97,6 +98,8 @@ void LiveCalls::drop(int line) {
 int LiveCalls::recoverInterrupted() {
     const QDir dir(folder());
     if (!dir.exists()) return 0;
+    // The call's audio parts move here: the folder is the agent's alone, also one an older version made.
+    makePrivate(folder());
     int recovered = 0;
     for (const QString& name : dir.entryList({QStringLiteral("*.call")}, QDir::Files, QDir::Name)) {
         if (isLiveCallFileName(name) && recover(dir.filePath(name))) ++recovered;
@@ -138,7 +141,7 @@ bool LiveCalls::recover(const QString& path) {
     }
     if (parts != r.parts) {
         r.parts = parts;
-        writeFileSafely(path, liveCallText(r));
+        replaceFile(path, liveCallText(r));
     }
 
     QStringList outcome{QStringLiteral("call on %1 stopped with the dialer after %2 s, last seen %3")
@@ -160,7 +163,7 @@ bool LiveCalls::recover(const QString& path) {
                                  : appendLogLine(logPath, callLogRow(v[0], v[1], v[2], v[3], v[4], v[5]));
         if (written) {
             r.rowWritten = true;
-            writeFileSafely(path, liveCallText(r));
+            replaceFile(path, liveCallText(r));
             outcome << QStringLiteral("row written to logs/") + logName;
         } else {
             outcome << QStringLiteral("row NOT written: cannot write ") + logPath;
@@ -172,7 +175,7 @@ bool LiveCalls::recover(const QString& path) {
     if (parts.isEmpty()) {
         outcome << QStringLiteral("no recording");
     } else {
-        QDir().mkpath(ctx.root.messages());
+        makePrivatePath(ctx.root.messages());
         const QString target = uniqueRecordingPath(interruptedCallRecordingPath(r, ctx.root.messages()));
         switch (target.isEmpty() ? WaveJoin::WriteFailed : joinWaves(parts, target)) {
         case WaveJoin::Ok:

@@ -1,10 +1,7 @@
 #include "engine/WaveFile.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QtEndian>
-
-#include <unistd.h>
 
 #include "platform/PrivateFiles.h"
 
@@ -28,12 +25,6 @@ void put16(QByteArray& b, quint16 v) {
     char c[2];
     qToLittleEndian<quint16>(v, reinterpret_cast<uchar*>(c));
     b.append(c, 2);
-}
-
-// Whether what was written has reached the disk (a write the system took into its cache may still
-// fail there).
-bool syncToDisk(QFileDevice& f) {
-    return ::fsync(f.handle()) == 0;
 }
 
 constexpr quint16 kFormatPcm = 1;
@@ -158,41 +149,23 @@ WaveJoin joinWaves(const QStringList& parts, const QString& target, int* skipped
     for (const WaveInfo& w : infos)
         total += w.dataBytes;
 
-    // Unbuffered, every write checked and the file synced before it is renamed over the target: a
-    // buffered QSaveFile writes its last bytes inside commit() and renames the file even when that
-    // write fails (a full disk), which would leave a truncated recording at the target.
-    QSaveFile out(target);
-    if (!openPrivate(out, QIODevice::WriteOnly | QIODevice::Unbuffered)) return WaveJoin::WriteFailed;
-    const QByteArray header = waveHeader(first.sampleRate, first.channels, total);
-    if (out.write(header) != header.size()) {
-        out.cancelWriting();
-        return WaveJoin::WriteFailed;
-    }
-    for (int i = 0; i < usable.size(); ++i) {
-        QFile in(usable[i]);
-        if (!in.open(QIODevice::ReadOnly) || !in.seek(infos[i].dataOffset)) {
-            out.cancelWriting();
-            return WaveJoin::WriteFailed;
-        }
-        qint64 left = infos[i].dataBytes;
-        while (left > 0) {
-            const QByteArray chunk = in.read(qMin<qint64>(left, 64 * 1024));
-            if (chunk.isEmpty()) {
-                out.cancelWriting();
-                return WaveJoin::WriteFailed;
+    // Through the one private-file writer: a full disk fails the join instead of leaving a truncated
+    // recording at the target, and a failed join leaves an existing target alone.
+    const bool written = replaceFile(target, [&](QFileDevice& out) {
+        const QByteArray header = waveHeader(first.sampleRate, first.channels, total);
+        if (out.write(header) != header.size()) return false;
+        for (int i = 0; i < usable.size(); ++i) {
+            QFile in(usable[i]);
+            if (!in.open(QIODevice::ReadOnly) || !in.seek(infos[i].dataOffset)) return false;
+            for (qint64 left = infos[i].dataBytes; left > 0;) {
+                const QByteArray chunk = in.read(qMin<qint64>(left, 64 * 1024));
+                if (chunk.isEmpty() || out.write(chunk) != chunk.size()) return false;
+                left -= chunk.size();
             }
-            if (out.write(chunk) != chunk.size()) {
-                out.cancelWriting();
-                return WaveJoin::WriteFailed;
-            }
-            left -= chunk.size();
         }
-    }
-    if (!syncToDisk(out)) {
-        out.cancelWriting();
-        return WaveJoin::WriteFailed;
-    }
-    return out.commit() ? WaveJoin::Ok : WaveJoin::WriteFailed;
+        return true;
+    });
+    return written ? WaveJoin::Ok : WaveJoin::WriteFailed;
 }
 
 } // namespace corvid

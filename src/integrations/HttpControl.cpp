@@ -290,7 +290,8 @@ QJsonObject HttpControl::stateObject() const {
                                        {QStringLiteral("name"), call.name}});
     return {{QStringLiteral("registration"), m_registration},
             {QStringLiteral("lines"), lines},
-            {QStringLiteral("ringing"), ringing}};
+            {QStringLiteral("ringing"), ringing},
+            {QStringLiteral("security"), ctx.state.securityText}}; // as the window's LineSecurity shows it
 }
 
 void HttpControl::connectEvents() {

@@ -14,6 +14,7 @@
 #include "platform/PrivateFiles.h"
 #include "platform/ProviderDomain.h"
 #include "settings/IniFile.h"
+#include "settings/SiteSettings.h"
 #include "ui_MainForm.h"
 
 namespace corvid {
@@ -28,6 +29,8 @@ const QString SettingsReadableText =
     QStringLiteral("The settings file (with the SIP password) can be read by other users of this computer.");
 const QString ServerSilentText = QStringLiteral("The SIP server does not answer. Trying again...");
 const QString ServerBackText = QStringLiteral("The SIP server answers again: registered.");
+const QString UnreadableSiteFileText =
+    QStringLiteral("The site settings file %1 cannot be read: its settings are not used.");
 } // namespace
 
 void ShowProxyFields(Ui::MainForm& ui, const QString& sipProxy, const QString& outboundProxy) {
@@ -135,11 +138,21 @@ void OnlineControl::goOnline() {
         m_settingsModeChecked = true;
         if (readableByOthers(m_ctx.state.settingsPath)) addStatusLog(SettingsReadableText);
     }
+    // What the agent must not miss stays in the log: a site file that cannot be read, a security
+    // key that stops going online, a server whose certificate is not checked.
+    m_siteNotes.clear();
+    for (const QString& file : site::unreadableSiteFiles())
+        m_siteNotes << UnreadableSiteFileText.arg(file);
     const SecuritySettings security = SecuritySettingsFrom(m_ctx.state.settingsPath);
     for (const QString& note : security.notes)
         addStatusLog(note);
-    m_unverifiedNote = security.unverifiedNote;
-    if (!m_unverifiedNote.isEmpty()) addStatusLog(m_unverifiedNote);
+    setLastingLines(m_siteNotes + security.errors);
+    if (!security.errors.isEmpty()) {
+        // A mistake in a security key never goes online in clear.
+        setStatusCaption(QStringLiteral("Not online: see the status log."));
+        return;
+    }
+    if (!security.unverifiedNote.isEmpty()) setLastingLines(m_siteNotes + QStringList{security.unverifiedNote});
     if (m_securityHook) m_securityHook(security.security);
     if (!StartEngine(address)) return;
     // A going-online attempt that stops after the engine started stops the engine again: the
@@ -183,6 +196,9 @@ void OnlineControl::goOnline() {
     ui->BtnOnline->setText(QStringLiteral("Offline"));
     ui->EditTotalLine->setEnabled(false);
     const quint64 session = ++m_session;
+    m_linkSecurity = connectionSecurityText(security.security);
+    m_ctx.state.connectionSecurity = m_linkSecurity;
+    showSecurity();
 
     if (AudioControls* audio = m_ctx.subsystems.audio) {
         audio->FillInputDevices();
@@ -233,6 +249,9 @@ void OnlineControl::goOffline() {
 
     ui->BtnOnline->setText(QStringLiteral("Online"));
     ui->EditTotalLine->setEnabled(true);
+    m_ctx.state.connectionSecurity = QStringLiteral("offline");
+    showSecurity();
+    setLastingLines(m_siteNotes); // the server's note was about this connection
 
     ui->ListAudioIn->clear();
     ui->ListAudioOut->clear();
@@ -297,6 +316,8 @@ void OnlineControl::onRegisterTrying() {
 
 void OnlineControl::onRegisterSucceeded() {
     m_serverSilent = false;
+    m_ctx.state.connectionSecurity = m_linkSecurity;
+    showSecurity();
     addStatusLog(QStringLiteral("Registered successfully."));
     const quint64 session = m_session;
     QPointer<OnlineControl> self(this);
@@ -307,7 +328,6 @@ void OnlineControl::onRegisterSucceeded() {
     clearStatusLog();
     addStatusLog(QStringLiteral("Ready..."));
     if (m_noSoundDevice) addStatusLog(NoSoundDeviceText); // the log was just emptied
-    if (!m_unverifiedNote.isEmpty()) addStatusLog(m_unverifiedNote);
     setStatusCaption(QStringLiteral("Ready..."));
     msDelay(1000);
     if (!self || session != m_session) return;
@@ -317,6 +337,9 @@ void OnlineControl::onRegisterSucceeded() {
 
 void OnlineControl::onRegisterFailed(int, const QString& reason) {
     addStatusLog(QStringLiteral("Failed: ") + reason);
+    // The log is narrow and moves on: the reason stays readable, wrapped, beside the line status.
+    m_ctx.state.connectionSecurity = QStringLiteral("not registered: ") + reason;
+    showSecurity();
     setStatusCaption(QStringLiteral("Failed to register."));
 }
 
@@ -364,6 +387,14 @@ void OnlineControl::addStatusLog(const QString& text) {
         lines->AddStatusLog(text);
     else
         m_ctx.ui->ListStatusLog->addItem(text);
+}
+
+void OnlineControl::setLastingLines(const QStringList& lines) {
+    if (LineStatus* status = m_ctx.subsystems.lines) status->setLastingLines(lines);
+}
+
+void OnlineControl::showSecurity() {
+    if (LineStatus* status = m_ctx.subsystems.lines) status->showSecurity();
 }
 
 void OnlineControl::clearStatusLog() {

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include "engine/SipSecurity.h"
 
@@ -92,6 +93,8 @@ private:
     void refreshAccountFields();
     void addStatusLog(const QString& text);
     void clearStatusLog();
+    void setLastingLines(const QStringList& lines);
+    void showSecurity();
     void fillLineLists();
     void clearLineStatusTable();
     void setStatusCaption(const QString& text);
@@ -100,7 +103,8 @@ private:
     WindowContext& m_ctx;
     OutboundProxyHook m_outboundProxyHook;
     SecurityHook m_securityHook;
-    QString m_unverifiedNote;           // shown again after the log is cleared while online
+    QStringList m_siteNotes;            // site files that cannot be read, kept in the log
+    QString m_linkSecurity;             // the connection's security as going online set it up
     bool m_settingsModeChecked = false; // the note on a settings file others can read comes once
     int m_sipPort = 0;
     // Counts goings online and offline, so a handler that waited can tell that the phone went

@@ -13,15 +13,15 @@ QString wrong(const char* key, const QString& text, const QString& rest) {
     return QStringLiteral("%1: \"%2\" %3").arg(QLatin1String(key), text, rest);
 }
 
-// "True" / "False" in any case; empty: the default; anything else: the default with a note.
-bool flag(const std::function<QString(const char*)>& value, const char* key, bool byDefault, QStringList& notes) {
+const QString NotOnline = QStringLiteral("Not going online.");
+
+// "True" / "False" in any case; empty: the default; anything else stops going online.
+bool flag(const std::function<QString(const char*)>& value, const char* key, bool byDefault, QStringList& errors) {
     const QString text = value(key).trimmed();
     if (text.isEmpty()) return byDefault;
     if (text.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0) return true;
     if (text.compare(QLatin1String("False"), Qt::CaseInsensitive) == 0) return false;
-    notes << wrong(key, text,
-                   QStringLiteral("is neither True nor False; %1 is used.")
-                       .arg(byDefault ? QStringLiteral("True") : QStringLiteral("False")));
+    errors << wrong(key, text, QStringLiteral("is neither True nor False. ") + NotOnline);
     return byDefault;
 }
 
@@ -56,6 +56,7 @@ SecuritySettings parseSecuritySettings(const std::function<QString(const char*)>
     SecuritySettings out;
     SipSecurity& s = out.security;
     QStringList& notes = out.notes;
+    QStringList& errors = out.errors;
 
     const QString transport = value(keys::SipTransport).trimmed();
     if (transport.compare(QLatin1String("TLS"), Qt::CaseInsensitive) == 0)
@@ -63,7 +64,7 @@ SecuritySettings parseSecuritySettings(const std::function<QString(const char*)>
     else if (transport.compare(QLatin1String("TCP"), Qt::CaseInsensitive) == 0)
         s.transport = SipSecurity::Transport::Tcp;
     else if (!transport.isEmpty() && transport.compare(QLatin1String("UDP"), Qt::CaseInsensitive) != 0)
-        notes << wrong(keys::SipTransport, transport, QStringLiteral("is not UDP, TCP or TLS; UDP is used."));
+        errors << wrong(keys::SipTransport, transport, QStringLiteral("is not UDP, TCP or TLS. ") + NotOnline);
     const bool tls = s.transport == SipSecurity::Transport::Tls;
 
     const QString ca = value(keys::TlsCaFile).trimmed();
@@ -74,28 +75,27 @@ SecuritySettings parseSecuritySettings(const std::function<QString(const char*)>
             notes << wrong(keys::TlsCaFile, ca,
                            QStringLiteral("cannot be read; the system's certificate authorities are used."));
     }
-    s.verifyServer = flag(value, keys::TlsVerify, true, notes);
+    s.verifyServer = flag(value, keys::TlsVerify, true, errors);
     if (tls && !s.verifyServer)
         out.unverifiedNote = QStringLiteral("TlsVerify is False: the SIP server's certificate is not verified.");
 
     const QString media = value(keys::MediaEncryption).trimmed();
     if (media.compare(QLatin1String("SRTP"), Qt::CaseInsensitive) == 0) {
-        // The keys travel in the SDP: only a TLS connection keeps them secret.
-        if (tls)
-            s.srtp = true;
-        else
-            notes << wrong(keys::MediaEncryption, media, QStringLiteral("needs SipTransport TLS; None is used."));
+        // The keys travel in the SDP: only a TLS connection keeps them secret. Asked for without
+        // it, the calls would not be private: no call is better than one that looks protected.
+        s.srtp = tls;
+        if (!tls) errors << wrong(keys::MediaEncryption, media, QStringLiteral("needs SipTransport TLS. ") + NotOnline);
     } else if (!media.isEmpty() && media.compare(QLatin1String("None"), Qt::CaseInsensitive) != 0) {
-        notes << wrong(keys::MediaEncryption, media, QStringLiteral("is not None or SRTP; None is used."));
+        errors << wrong(keys::MediaEncryption, media, QStringLiteral("is not None or SRTP. ") + NotOnline);
     }
-    s.srtpMandatory = flag(value, keys::MediaEncryptionMandatory, false, notes) && s.srtp;
+    s.srtpMandatory = flag(value, keys::MediaEncryptionMandatory, false, errors) && s.srtp;
 
     const QString stun = value(keys::StunServer).trimmed();
     if (isHostPort(stun))
         s.stunServer = stun;
     else if (!stun.isEmpty())
         notes << wrong(keys::StunServer, stun, QStringLiteral("is not host:port; no STUN server is used."));
-    s.ice = flag(value, keys::IceEnabled, false, notes);
+    s.ice = flag(value, keys::IceEnabled, false, errors);
     if (s.ice && s.stunServer.isEmpty()) {
         s.ice = false;
         notes << QStringLiteral("IceEnabled: ICE needs a StunServer; False is used.");
@@ -103,6 +103,11 @@ SecuritySettings parseSecuritySettings(const std::function<QString(const char*)>
     s.keepAliveSeconds = seconds(value, keys::SipKeepAliveSeconds, 5, s.keepAliveSeconds, notes);
     s.registrarCheckSeconds = seconds(value, keys::RegistrarCheckSeconds, 2, s.registrarCheckSeconds, notes);
     return out;
+}
+
+QString connectionSecurityText(const SipSecurity& security) {
+    if (security.transport != SipSecurity::Transport::Tls) return QStringLiteral("not encrypted");
+    return security.verifyServer ? QStringLiteral("TLS") : QStringLiteral("TLS, server not verified");
 }
 
 SecuritySettings SecuritySettingsFrom(const QString& settingsFile) {

@@ -117,4 +117,11 @@ bool InstallRoot::createMissingFolders() const {
     return allThere;
 }
 
+bool InstallRoot::makePrivate() const {
+    bool all = true;
+    for (const QString& path : {settingsFile(), bin(), binFile(QStringLiteral("calls")), logs(), messages()})
+        if (!corvid::makePrivate(path)) all = false;
+    return all;
+}
+
 } // namespace corvid

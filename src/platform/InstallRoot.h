@@ -38,6 +38,10 @@ public:
 
     // Creates bin, logs, messages, datalink and PreRecordedMessages when missing (never apps).
     bool createMissingFolders() const;
+    // Makes what an older version or a demo root left with the usual modes the agent's alone: the
+    // settings file (it holds the SIP password) 0600, bin, bin/calls, logs and messages 0700.
+    // False when one of them that exists could not be changed.
+    bool makePrivate() const;
 
 private:
     QString m_root;

@@ -1,40 +1,23 @@
 #include "settings/IniFile.h"
 #include "settings/SiteSettings.h"
 
+#include "platform/PrivateFiles.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-
-#include "platform/PrivateFiles.h"
-#endif
+#include <algorithm>
 
 namespace corvid {
 namespace {
 
 const QByteArray CrLf("\r\n");
 
-// Names compare in ASCII lower case only, so lowering never changes a byte position.
-QByteArray lower(const QByteArray& bytes) {
-    return bytes.toLower();
-}
-
 bool readWholeFile(const QString& file, QByteArray* text) {
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly)) return false;
     *text = f.readAll();
     return f.error() == QFileDevice::NoError;
-}
-
-// The new text must be on disk before it replaces the old file, or a power cut could leave neither.
-bool syncToDisk(QFileDevice& f) {
-#ifdef Q_OS_UNIX
-    return ::fsync(f.handle()) == 0;
-#else
-    return f.flush();
-#endif
 }
 
 bool isLineEnd(char c) {
@@ -58,15 +41,6 @@ QByteArray nextLine(const QByteArray& text, qsizetype* pos) {
     return line;
 }
 
-// A section header is a line whose first character after leading blanks is "["; a "[" further on
-// is part of a value (a transfer entry "5551234567 [Sales]").
-bool isHeaderLine(const QByteArray& line) {
-    qsizetype i = 0;
-    while (i < line.size() && isBlank(line.at(i)))
-        ++i;
-    return i < line.size() && line.at(i) == '[';
-}
-
 // The text with every line end written as CR LF.
 QByteArray withCrLf(const QByteArray& text) {
     QByteArray out;
@@ -80,15 +54,93 @@ QByteArray withCrLf(const QByteArray& text) {
     return out;
 }
 
-// The start of the first header line at or after the line start from in a CR LF text; the text's
-// size when none follows.
-qsizetype nextHeaderLine(const QByteArray& text, qsizetype from) {
-    qsizetype pos = from;
+const QByteArray Bom("\xEF\xBB\xBF");
+
+// Blanks around a name or a value are not part of it.
+QByteArray trimmedBlanks(const QByteArray& bytes) {
+    qsizetype from = 0, to = bytes.size();
+    while (from < to && isBlank(bytes.at(from)))
+        ++from;
+    while (to > from && isBlank(bytes.at(to - 1)))
+        --to;
+    return bytes.mid(from, to - from);
+}
+
+bool sameName(const QByteArray& a, const QByteArray& b) {
+    return QString::fromLocal8Bit(a).compare(QString::fromLocal8Bit(b), Qt::CaseInsensitive) == 0;
+}
+
+// One line as the format reads it: a header (its first character after blanks is "[", the name
+// runs to the last "]"), or an entry (the name before the first "=", the value after it; a line
+// without "=" is a name with an empty value). A "[" further on belongs to the line's value.
+struct Line {
+    bool header = false;
+    QByteArray name;
+    QByteArray value;
+};
+
+Line readLine(const QByteArray& raw) {
+    Line line;
+    const QByteArray t = trimmedBlanks(raw);
+    if (t.startsWith('[')) {
+        line.header = true;
+        const qsizetype close = t.lastIndexOf(']');
+        line.name = trimmedBlanks(t.mid(1, close > 0 ? close - 1 : -1));
+        return line;
+    }
+    const qsizetype eq = t.indexOf('=');
+    line.name = trimmedBlanks(eq < 0 ? t : t.left(eq));
+    line.value = eq < 0 ? QByteArray("") : trimmedBlanks(t.mid(eq + 1));
+    if (line.value.isNull()) line.value = QByteArray("");
+    const QByteArray& v = line.value;
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+        line.value = v.mid(1, v.size() - 2);
+    return line;
+}
+
+// Where the key's entry and its section stand in a text: the byte offsets of the entry's line and
+// of the line after the first header of the section; -1 when there is none. The first entry in
+// file order counts, in whichever header of that name it stands.
+struct Place {
+    qsizetype entryStart = -1;
+    qsizetype entryEnd = -1; // the end of the entry's line, before its line end
+    qsizetype sectionBody = -1;
+    QByteArray value;
+};
+
+Place findKey(const QByteArray& text, const QByteArray& section, const QByteArray& key) {
+    Place place;
+    const QByteArray wantedSection = trimmedBlanks(section);
+    const QByteArray wantedKey = trimmedBlanks(key);
+    bool inSection = false;
+    qsizetype pos = text.startsWith(Bom) ? Bom.size() : 0; // Windows editors write a byte-order mark
     while (pos < text.size()) {
         const qsizetype start = pos;
-        if (isHeaderLine(nextLine(text, &pos))) return start;
+        const QByteArray raw = nextLine(text, &pos);
+        const Line line = readLine(raw);
+        if (line.header) {
+            inSection = sameName(line.name, wantedSection);
+            if (inSection && place.sectionBody < 0) place.sectionBody = pos;
+            continue;
+        }
+        if (inSection && !raw.isEmpty() && sameName(line.name, wantedKey)) {
+            place.entryStart = start;
+            place.entryEnd = start + raw.size();
+            place.value = line.value;
+            return place;
+        }
     }
-    return text.size();
+    return place;
+}
+
+// A value reads back as written: one with blanks around it, or that quotes itself, is quoted; a
+// line break in it would start a new entry, so it becomes a blank.
+QByteArray writtenValue(QByteArray value) {
+    value.replace('\r', ' ').replace('\n', ' ');
+    const bool quoted =
+        value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front();
+    if (quoted || trimmedBlanks(value).size() != value.size()) return '"' + value + '"';
+    return value;
 }
 
 } // namespace
@@ -111,51 +163,27 @@ bool makeFileExist(const QString& file) {
 }
 
 QByteArray readKey(const QByteArray& text, const QByteArray& section, const QByteArray& key) {
-    const QByteArray header = "[" + lower(section) + "]";
-    const QByteArray keyMark = lower(key) + "=";
-    bool inSection = false;
-    for (qsizetype pos = 0; pos < text.size();) {
-        const QByteArray line = nextLine(text, &pos);
-        const QByteArray lc = lower(line);
-        if (isHeaderLine(lc)) {
-            inSection = lc == header;
-            continue;
-        }
-        if (inSection && lc.startsWith(keyMark))
-            return line.mid(keyMark.size()).isNull() ? QByteArray("") : line.mid(keyMark.size());
-    }
-    return QByteArray();
+    const Place place = findKey(text, section, key);
+    return place.entryStart < 0 ? QByteArray() : place.value;
 }
 
 QByteArray writeKey(const QByteArray& text, const QByteArray& section, const QByteArray& key, const QByteArray& value) {
-    const QByteArray headerMark = "\r\n[" + lower(section) + "]\r";
-    const QByteArray keyMark = "\n" + lower(key) + "=";
-    const QByteArray entry = key + "=" + value;
+    const QByteArray entry = key + "=" + writtenValue(value);
+    // Every line end becomes CR LF, and the last line gets one; blank lines go from the start, and a
+    // byte-order mark then in front stays there.
+    QByteArray t = withCrLf(text);
+    t.remove(0, std::find_if(t.cbegin(), t.cend(), [](char c) { return !isLineEnd(c); }) - t.cbegin());
+    const bool bom = t.startsWith(Bom);
+    if (bom) t.remove(0, Bom.size());
+    if (!t.isEmpty() && !t.endsWith(CrLf)) t += CrLf;
 
-    // Every line end becomes CR LF, and the last line gets one; the leading CR LF lets the header of
-    // the first line match.
-    QByteArray t = CrLf + withCrLf(text);
-    if (!t.endsWith(CrLf)) t += CrLf;
-    const QByteArray l = lower(t);
-
-    const qsizetype h = l.indexOf(headerMark);
-    if (h >= 0) {
-        const qsizetype body = h + headerMark.size() + 1; // the line after the header's CR LF
-        const qsizetype nextSection = nextHeaderLine(l, body);
-        const qsizetype k = l.indexOf(keyMark, h);
-        if (k < 0 || k >= nextSection) {
-            // Not in this section: the new entry goes first, right after the header line.
-            t = t.left(body) + entry + CrLf + t.mid(body);
-        } else {
-            // Replace the first entry of the section, keeping its LF and its line end.
-            const qsizetype e = t.indexOf('\r', k);
-            t = t.left(k + 1) + entry + t.mid(e);
-        }
-    } else {
+    const Place place = findKey(t, section, key);
+    if (place.entryStart >= 0)
+        t = t.left(place.entryStart) + entry + t.mid(place.entryEnd); // its line end stays
+    else if (place.sectionBody >= 0)
+        t = t.left(place.sectionBody) + entry + CrLf + t.mid(place.sectionBody); // first in its section
+    else
         t += CrLf + CrLf + "[" + section + "]" + CrLf + entry;
-    }
-
-    t.remove(0, 1); // the CR added above; its LF goes with the leading line ends below
 
     const QByteArray threeBreaks = CrLf + CrLf + CrLf;
     const QByteArray twoBreaks = CrLf + CrLf;
@@ -171,35 +199,7 @@ QByteArray writeKey(const QByteArray& text, const QByteArray& section, const QBy
         ++lead;
     t.remove(0, lead);
 
-    return t + CrLf;
-}
-
-QByteArray profileKey(const QByteArray& text, const QByteArray& section, const QByteArray& key) {
-    const QString wantedSection = QString::fromLocal8Bit(section.trimmed());
-    const QString wantedKey = QString::fromLocal8Bit(key.trimmed());
-    bool inSection = false;
-    qsizetype pos = 0;
-    while (pos < text.size()) {
-        const QByteArray line = nextLine(text, &pos).trimmed();
-
-        if (line.startsWith('[')) {
-            const qsizetype close = line.lastIndexOf(']');
-            if (close > 0) {
-                const QString name = QString::fromLocal8Bit(line.mid(1, close - 1).trimmed());
-                inSection = name.compare(wantedSection, Qt::CaseInsensitive) == 0;
-                continue;
-            }
-        }
-        if (!inSection) continue;
-        const qsizetype eq = line.indexOf('=');
-        const QByteArray name = (eq < 0 ? line : line.left(eq)).trimmed();
-        if (QString::fromLocal8Bit(name).compare(wantedKey, Qt::CaseInsensitive) != 0) continue;
-        QByteArray v = eq < 0 ? QByteArray("") : line.mid(eq + 1).trimmed();
-        if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
-            v = v.mid(1, v.size() - 2);
-        return v.isNull() ? QByteArray("") : v;
-    }
-    return QByteArray();
+    return (bom ? Bom : QByteArray()) + t + CrLf;
 }
 
 bool WriteIniKeyFile(const QString& file, const QString& section, const QString& key, const QString& value) {
@@ -207,17 +207,8 @@ bool WriteIniKeyFile(const QString& file, const QString& section, const QString&
     if (!makeFileExist(file) || !readWholeFile(file, &text)) return false;
     const QByteArray newText = writeKey(text, section.toLocal8Bit(), key.toLocal8Bit(), value.toLocal8Bit());
 
-    // The whole file is rewritten: write a temporary file beside it and rename it over the old one,
-    // so a crash or a full disk midway leaves the old settings intact. Unbuffered, so that a failed
-    // write shows here: a buffered QSaveFile flushes inside commit() and still renames a truncated
-    // file when that flush fails.
-    QSaveFile out(file);
-    if (!openPrivate(out, QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
-    if (out.write(newText) != newText.size() || !syncToDisk(out)) {
-        out.cancelWriting(); // the temporary file is discarded, the old file stays
-        return false;
-    }
-    return out.commit();
+    // The whole file is rewritten: a crash or a full disk midway leaves the old settings intact.
+    return replaceFile(file, newText);
 }
 
 } // namespace ini
@@ -238,7 +229,7 @@ void WriteIniKey(const QString& file, const QString& section, const QString& key
 QString GetProfileKey(const QString& section, const QString& key, const QString& file) {
     QByteArray text;
     QByteArray bytes;
-    if (readWholeFile(file, &text)) bytes = ini::profileKey(text, section.toLocal8Bit(), key.toLower().toLocal8Bit());
+    if (readWholeFile(file, &text)) bytes = ini::readKey(text, section.toLocal8Bit(), key.toLocal8Bit());
     if (bytes.isNull() && site::isAgentSettingsFile(file)) bytes = site::siteValue(section.toLocal8Bit(), key.toLocal8Bit());
     QString value = QString::fromLocal8Bit(bytes);
     if (value.size() > ini::ProfileValueMaxChars) {

@@ -34,10 +34,19 @@ QByteArray siteValue(const QByteArray& section, const QByteArray& key) {
     for (const QString& file : siteFiles()) {
         QFile f(file);
         if (!f.open(QIODevice::ReadOnly)) continue;
-        const QByteArray value = ini::profileKey(f.readAll(), section, key);
+        const QByteArray value = ini::readKey(f.readAll(), section, key);
         if (!value.isNull()) return value;
     }
     return QByteArray();
+}
+
+QStringList unreadableSiteFiles() {
+    QStringList unreadable;
+    for (const QString& file : siteFiles()) {
+        QFile f(file);
+        if (QFileInfo::exists(file) && (QFileInfo(file).isDir() || !f.open(QIODevice::ReadOnly))) unreadable << file;
+    }
+    return unreadable;
 }
 
 } // namespace corvid::site

@@ -10,9 +10,11 @@
 // empty value, so a value an agent cleared stays cleared); then the site files in the order above;
 // then the caller's built-in default. The readers of IniFile.h apply this to every read of an
 // agent's settings file (a file named corvidapp.ini), so a key added later gets its site default
-// without any code of its own. The site file is read with the profile lookup's rules (any line
-// ends, blanks around names and values trimmed, quotes removed), since administrators write it
-// with ordinary editors. Nothing in the program ever writes or creates it.
+// without any code of its own. The site file is read with the one reading of the format (IniFile.h:
+// a byte-order mark, any line ends, blanks around names and values, quotes), since administrators
+// write it with ordinary editors. Nothing in the program ever writes or creates it. A site file
+// that exists but cannot be read is skipped by the readers; going online says so (it may hold the
+// site's security keys).
 
 #include <QByteArray>
 #include <QString>
@@ -36,5 +38,8 @@ bool isAgentSettingsFile(const QString& file);
 // The site default of key in section: the raw bytes of the first site file that holds it, null
 // when none does.
 QByteArray siteValue(const QByteArray& section, const QByteArray& key);
+
+// The site files that exist but cannot be read (a folder, no read permission), in lookup order.
+QStringList unreadableSiteFiles();
 
 } // namespace corvid::site

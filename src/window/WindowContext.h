@@ -34,6 +34,11 @@ struct WindowState {
     QVector<bool> SpeakerMuted; // per line
     QVector<bool> MicMuted;     // per line
     int LineCount = 0;
+    // How the phone reaches its server, as the window shows it: "TLS", "TLS, server not verified",
+    // "not encrypted"; "offline" while not online.
+    QString connectionSecurity = QStringLiteral("offline");
+    // The text of LineSecurity: that, and the security of the calls that are up.
+    QString securityText;
     // The seconds of the current call live in the form's callsec field only (the agent sees and
     // may edit it; the call-seconds tick and the call-log row read it there).
 };

@@ -13,12 +13,14 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTest>
 
 #include <csignal>
 #include <cstdio>
+#include <numeric>
 
 using namespace corvid;
 using namespace corvid::test;
@@ -77,6 +79,18 @@ private slots:
         QVERIFY(dialer.waitForFinished(20000));
         QVERIFY(root.fileExists("bin/calls/line1.call"));
         QVERIFY(!root.fileExists("logs/" + kAgent + "_calllogs.csv"));
+        // The record (the customer's number, the agent's name) is the agent's alone; the rest of the
+        // root is left as an older version or a demo root leaves it, for the next start to tighten.
+        const InstallRoot& r = root.root();
+        const auto modes = [](const QStringList& paths) {
+            return std::accumulate(paths.begin(), paths.end(), QString(), [](const QString& m, const QString& path) {
+                return m + QString::number(QFileInfo(path).permissions().toInt() & 0x7077, 16) + ' ';
+            });
+        };
+        QCOMPARE(modes({r.binFile("calls"), r.binFile("calls") + "/line1.call"}), "7000 6000 ");
+        const QStringList upgraded{r.settingsFile(), r.bin(), r.logs(), r.messages()};
+        for (const QString& path : upgraded)
+            QVERIFY(QFile::setPermissions(path, QFileInfo(path).permissions() | QFile::ReadGroup | QFile::ReadOther));
 
         QProcess program;
         program.start(QStringLiteral(CORVID_DIALER_BINARY), {"--root", root.rootPath()});
@@ -97,6 +111,7 @@ private slots:
         const int ms = waveDurationMs(root.root().messages() + '/' + recordings[0]);
         QVERIFY2(ms >= 2000, qPrintable(QString::number(ms)));
         QVERIFY(!root.fileExists("bin/calls/line1.call"));
+        QCOMPARE(modes(upgraded + QStringList{r.messages() + '/' + recordings[0]}), "6000 7000 7000 7000 6000 ");
         QVERIFY(run.stop());
     }
 };

@@ -131,6 +131,7 @@ private Q_SLOTS:
         const Reply state = w.send(w.request("GET", "/v1/state"));
         QCOMPARE(state.status, 200);
         QVERIFY2(state.body.contains(R"("number":"5551234567")"), state.body);
+        QVERIFY2(state.body.contains("\"security\":\"Connection: "), state.body); // as LineSecurity shows it
     }
 
     // A flood is paced: a few requests are taken (the rest are told to retry), each taken one gets

@@ -7,6 +7,8 @@
 #include "phone/AudioControls.h"
 #include "phone/OnlineControl.h"
 
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace corvid;
@@ -106,6 +108,29 @@ private Q_SLOTS:
         o.click();
         QCOMPARE(o.caption(), QStringLiteral("Offline"));
         QCOMPARE(o.w.fakes.messages.texts(), QStringList());
+    }
+
+    // A typo in a security key stops going online (the engine is never started), and its line, like
+    // that of a site file that cannot be read, stays through every clearing of the log. The typos
+    // themselves are the security settings' table.
+    void securityTypoStopsGoingOnlineAndStaysInTheLog() {
+        QTemporaryDir site;
+        QVERIFY(QDir(site.path()).mkpath(QStringLiteral("corvid-dialer/site.ini"))); // exists, cannot be read
+        const QByteArray oldDirs = qgetenv("XDG_CONFIG_DIRS");
+        qputenv("XDG_CONFIG_DIRS", site.path().toLocal8Bit());
+        auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_DIRS", oldDirs); });
+        Online o;
+        o.w.setSetting(QStringLiteral("SipTransport"), QStringLiteral("TSL"));
+        o.click();
+        QCOMPARE(o.w.engine.count(QStringLiteral("EngineStart")), 0);
+        const QStringList lasting{
+            QStringLiteral(
+                "The site settings file %1/corvid-dialer/site.ini cannot be read: its settings are not used.")
+                .arg(site.path()),
+            QStringLiteral("SipTransport: \"TSL\" is not UDP, TCP or TLS. Not going online.")};
+        o.w.ui.ListStatusLog->clear(); // as the Clear button, a call's end and registering do
+        QCOMPARE(o.w.statusLog(), lasting);
+        QCOMPARE(o.w.ui.LineSecurity->text(), QStringLiteral("Connection: offline"));
     }
 
     void goingOfflineDuringRegisteredWaitKeepsClickToDialOff() {

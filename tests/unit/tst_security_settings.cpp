@@ -15,24 +15,39 @@ private Q_SLOTS:
         QTest::addColumn<QString>("settings"); // key=value;key=value
         QTest::addColumn<QString>("expected"); // transport ca verify srtp mandatory stun ice keep-alive check
         QTest::addColumn<QStringList>("notes");
+        QTest::addColumn<QStringList>("errors"); // each stops going online
         QTest::newRow("none set: clear UDP") << ""
-                                             << "0 - 1 0 0 - 0 30 60" << QStringList{};
+                                             << "0 - 1 0 0 - 0 30 60" << QStringList{} << QStringList{};
         QTest::newRow("all set") << "SipTransport=tls;TlsCaFile=/ca.pem;TlsVerify=False;MediaEncryption=SRTP;"
                                     "MediaEncryptionMandatory=True;StunServer=stun.example:3478;IceEnabled=True;"
                                     "SipKeepAliveSeconds=0;RegistrarCheckSeconds=300"
-                                 << "2 /ca.pem 0 1 1 stun.example:3478 1 0 300" << QStringList{};
-        QTest::newRow("wrong values")
-            << "SipTransport=SCTP;TlsCaFile=/no.pem;TlsVerify=yes;MediaEncryption=SRTP;StunServer=a:0;IceEnabled=True;"
-               "SipKeepAliveSeconds=2;RegistrarCheckSeconds=x"
-            << "0 - 1 0 0 - 0 30 60"
-            << QStringList{"SipTransport: \"SCTP\" is not UDP, TCP or TLS; UDP is used.",
-                           "TlsCaFile: \"/no.pem\" cannot be read; the system's certificate authorities are used.",
-                           "TlsVerify: \"yes\" is neither True nor False; True is used.",
-                           "MediaEncryption: \"SRTP\" needs SipTransport TLS; None is used.",
+                                 << "2 /ca.pem 0 1 1 stun.example:3478 1 0 300" << QStringList{} << QStringList{};
+        QTest::newRow("lenient keys: a note and the default")
+            << "SipTransport=TLS;TlsCaFile=/no.pem;StunServer=a:0;IceEnabled=True;SipKeepAliveSeconds=2;"
+               "RegistrarCheckSeconds=x"
+            << "2 - 1 0 0 - 0 30 60"
+            << QStringList{"TlsCaFile: \"/no.pem\" cannot be read; the system's certificate authorities are used.",
                            "StunServer: \"a:0\" is not host:port; no STUN server is used.",
                            "IceEnabled: ICE needs a StunServer; False is used.",
                            "SipKeepAliveSeconds: \"2\" is not 0 or 5 to 3600 seconds; 30 is used.",
-                           "RegistrarCheckSeconds: \"x\" is not 0 or 2 to 3600 seconds; 60 is used."};
+                           "RegistrarCheckSeconds: \"x\" is not 0 or 2 to 3600 seconds; 60 is used."}
+            << QStringList{};
+        // A typo in a security key, or encryption asked for without TLS, never goes online in clear.
+        const QString stop = QStringLiteral("Not going online.");
+        QTest::newRow("transport typo") << "SipTransport=TSL;MediaEncryption=SRTP;MediaEncryptionMandatory=True"
+                                        << "0 - 1 0 0 - 0 30 60" << QStringList{}
+                                        << QStringList{"SipTransport: \"TSL\" is not UDP, TCP or TLS. " + stop,
+                                                       "MediaEncryption: \"SRTP\" needs SipTransport TLS. " + stop};
+        QTest::newRow("media typo") << "SipTransport=TLS;MediaEncryption=SRPT"
+                                    << "2 - 1 0 0 - 0 30 60" << QStringList{}
+                                    << QStringList{"MediaEncryption: \"SRPT\" is not None or SRTP. " + stop};
+        QTest::newRow("flag typos")
+            << "SipTransport=TLS;TlsVerify=Flase;MediaEncryption=SRTP;MediaEncryptionMandatory=yes;"
+               "StunServer=s:3478;IceEnabled=on"
+            << "2 - 1 1 0 s:3478 0 30 60" << QStringList{}
+            << QStringList{"TlsVerify: \"Flase\" is neither True nor False. " + stop,
+                           "MediaEncryptionMandatory: \"yes\" is neither True nor False. " + stop,
+                           "IceEnabled: \"on\" is neither True nor False. " + stop};
     }
     void rule() {
         QFETCH(QString, settings);
@@ -54,6 +69,7 @@ private Q_SLOTS:
                                 .arg(s.registrarCheckSeconds);
         QTEST(got, "expected");
         QTEST(r.notes, "notes");
+        QTEST(r.errors, "errors");
         QCOMPARE(r.unverifiedNote.isEmpty(), s.verifyServer);
     }
 

@@ -211,6 +211,13 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
     if (bindAddress.isEmpty() && !outbound.isEmpty() && isLoopbackHost(outbound.section(QLatin1Char(':'), 0, 0)))
         bindAddress = QStringLiteral("127.0.0.1");
     activeSecurity = options.security;
+    serverHostPort = server;
+    // The name an admin's certificate carries is the PBX's (SIPProxy), also when the proxy is given
+    // by address; a proxy given by its name alone is checked under that name.
+    const QString proxyHost = proxy.trimmed().section(QLatin1Char(':'), 0, 0);
+    tlsName = !outbound.isEmpty() && !proxyHost.isEmpty() && QHostAddress(proxyHost).isNull()
+                  ? proxyHost
+                  : server.section(QLatin1Char(':'), 0, 0);
     if (!claimSipPort(sipPort)) return false;
     auto releaseOnFailure = qScopeGuard([this] {
         if (!started()) releasePortClaims();
@@ -238,7 +245,6 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
         lines[size_t(i)].buffer = RecordingParts(recordingDir(), QStringLiteral("line%1").arg(i));
     audioPortSet = -1;
     if (!startCore(sipPort)) return false;
-    serverHostPort = server;
     lookUpServer();
     reg = Reg::None;
     if (localAddress.trimmed().isEmpty()) localAddress = bindAddress.isEmpty() ? primaryIpv4() : bindAddress;
@@ -429,8 +435,17 @@ bool LinphoneEngine::Impl::createAccount(const QString& user, const QString& aut
         return fail(EngineError::InvalidUri);
     }
     if (!displayName.trimmed().isEmpty()) identity->setDisplayName(str(displayName.trimmed()));
-    auto serverAddress = factory->createAddress(str(QStringLiteral("sip:") + server + QStringLiteral(";transport=") +
-                                                    QLatin1String(transportName(activeSecurity.transport))));
+    QString uri = QStringLiteral("sip:") + server;
+    const QString host = server.section(QLatin1Char(':'), 0, 0);
+    if (activeSecurity.transport == SipSecurity::Transport::Tls && tlsName != host) {
+        // The connection goes to the address (maddr), and the library checks the certificate
+        // against the server address's host: the PBX's name.
+        const QString port = server.section(QLatin1Char(':'), 1, 1);
+        uri = QStringLiteral("sip:") + tlsName + (port.isEmpty() ? QString() : QLatin1Char(':') + port) +
+              QStringLiteral(";maddr=") + host;
+    }
+    auto serverAddress = factory->createAddress(
+        str(uri + QStringLiteral(";transport=") + QLatin1String(transportName(activeSecurity.transport))));
     if (!serverAddress || params->setIdentityAddress(identity) != 0 || params->setServerAddress(serverAddress) != 0) {
         stop();
         return fail(EngineError::InvalidUri);
@@ -613,6 +628,7 @@ void LinphoneEngine::Impl::onRegistration(lp::RegistrationState state, const std
         break;
     case lp::RegistrationState::Ok: {
         const bool wasProbe = probing, wasSilent = serverSilent;
+        tlsFailureSaid = false;
         registrarAnswered();
         if (reg == Reg::Registering) {
             reg = Reg::Registered;
@@ -640,13 +656,17 @@ void LinphoneEngine::Impl::onRegistration(lp::RegistrationState state, const std
                 code == 0 ||
                 (info && (info->getReason() == lp::Reason::IOError || info->getReason() == lp::Reason::NoResponse));
             if (first && noAnswer && activeSecurity.transport == SipSecurity::Transport::Tls) {
-                tlsCheck.start(serverHostPort, activeSecurity.caFile, activeSecurity.verifyServer,
+                // The library tries again every few seconds: the reason is said once.
+                regTryingSent = false;
+                registrarAnswered(); // it did: with a refused handshake, not with silence
+                if (tlsFailureSaid) break;
+                tlsFailureSaid = true;
+                tlsCheck.start(serverHostPort, tlsName, activeSecurity.caFile, activeSecurity.verifyServer,
                                [this, code, phrase](const QString& why) {
                                    post([q = q, code, why = why.isEmpty() ? phrase : why] {
                                        emit q->RegisterFailed(code, why);
                                    });
                                });
-                regTryingSent = false;
                 break;
             }
             if (unanswered) {
@@ -809,6 +829,7 @@ bool LinphoneEngine::RegisterToProxy(int expirySeconds) {
     params->setExpires(expirySeconds);
     d->reg = Impl::Reg::Registering;
     d->regTryingSent = false;
+    d->tlsFailureSaid = false;
     d->stopProbing();
     if (d->account->setParams(params) != 0) {
         d->reg = Impl::Reg::None;

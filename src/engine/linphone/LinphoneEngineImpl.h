@@ -156,7 +156,10 @@ struct LinphoneEngine::Impl {
     QString domain;
     SipSecurity activeSecurity; // what the running core was started with
     QString serverHostPort;     // the proxy (or outbound proxy) the account talks to
+    // The name TLS verifies: the proxy's host name, also when SipOutboundProxy reaches it by address.
+    QString tlsName;
     TlsCheck tlsCheck;          // explains a failed TLS connection to it
+    bool tlsFailureSaid = false; // the reason is said once per registration, not at every retry
     int port = 0;
     std::vector<int> portClaims; // claims on the SIP and RTP ports in use (claimUdpPort), released at stop
     bool files = false;

@@ -11,19 +11,19 @@ constexpr int kCheckMs = 5000;
 constexpr quint16 kTlsPort = 5061;
 } // namespace
 
-QString tlsFailureText(const QList<QSslError::SslError>& errors, const QString& hostPort) {
-    const QString lead = QStringLiteral("no secure (TLS) connection to %1: ").arg(hostPort);
+QString tlsFailureText(const QList<QSslError::SslError>& errors, const QString& name) {
+    const QString lead = QStringLiteral("no secure connection (TLS) to %1: ").arg(name);
     using E = QSslError;
     for (E::SslError e : errors) {
         switch (e) {
         case E::HostNameMismatch:
-            return lead + QStringLiteral("the server's certificate is for another name.");
+            return lead + QStringLiteral("the server's certificate is for another name. Tell your IT administrator.");
         case E::CertificateExpired:
-            return lead + QStringLiteral("the server's certificate has expired.");
+            return lead + QStringLiteral("the server's certificate has expired. Tell your IT administrator.");
         case E::CertificateNotYetValid:
-            return lead + QStringLiteral("the server's certificate is not valid yet.");
+            return lead + QStringLiteral("the server's certificate is not valid yet. Check this computer's clock.");
         case E::CertificateRevoked:
-            return lead + QStringLiteral("the server's certificate has been revoked.");
+            return lead + QStringLiteral("the server's certificate has been revoked. Tell your IT administrator.");
         default:
             break;
         }
@@ -38,17 +38,20 @@ QString tlsFailureText(const QList<QSslError::SslError>& errors, const QString& 
         case E::CertificateUntrusted:
         case E::CertificateRejected:
         case E::InvalidCaCertificate:
-            return lead + QStringLiteral("the server's certificate is not from a trusted authority.");
+            return lead + QStringLiteral(
+                              "the server's certificate is not from a trusted authority. Tell your IT administrator.");
         default:
             break;
         }
     }
-    if (!errors.isEmpty()) return lead + QStringLiteral("the server's certificate was refused.");
+    if (!errors.isEmpty())
+        return lead + QStringLiteral("the server's certificate was refused. Tell your IT administrator.");
     return {};
 }
 
 QString tlsUnreachableText(const QString& hostPort) {
-    return QStringLiteral("no secure (TLS) connection to %1: the server did not complete a TLS handshake.")
+    return QStringLiteral("no secure connection (TLS) to %1: the server did not answer. Check the network, or tell "
+                          "your IT administrator.")
         .arg(hostPort);
 }
 
@@ -67,7 +70,7 @@ void TlsCheck::cancel() {
     m_done = nullptr;
 }
 
-void TlsCheck::start(const QString& hostPort, const QString& caFile, bool verify, Done done) {
+void TlsCheck::start(const QString& hostPort, const QString& name, const QString& caFile, bool verify, Done done) {
     cancel();
     m_done = std::move(done);
     m_errors.clear();
@@ -79,26 +82,27 @@ void TlsCheck::start(const QString& hostPort, const QString& caFile, bool verify
         port = quint16(hostPort.mid(colon + 1).toUInt());
     }
     m_hostPort = host + QLatin1Char(':') + QString::number(port);
+    m_name = name.isEmpty() ? host : name;
 
     m_socket = std::make_unique<QSslSocket>();
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
     if (!caFile.isEmpty()) config.setCaCertificates(QSslCertificate::fromPath(caFile));
     config.setPeerVerifyMode(verify ? QSslSocket::VerifyPeer : QSslSocket::VerifyNone);
     m_socket->setSslConfiguration(config);
-    m_socket->setPeerVerifyName(host);
+    m_socket->setPeerVerifyName(m_name);
     connect(m_socket.get(), &QSslSocket::sslErrors, this, [this](const QList<QSslError>& errors) {
         for (const QSslError& e : errors)
             m_errors << e.error();
     });
     connect(m_socket.get(), &QSslSocket::encrypted, this, [this] { finish(QString()); });
     connect(m_socket.get(), &QSslSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
-        const QString why = tlsFailureText(m_errors, m_hostPort);
+        const QString why = tlsFailureText(m_errors, m_name);
         finish(why.isEmpty() ? tlsUnreachableText(m_hostPort) : why);
     });
     QTimer::singleShot(kCheckMs, this, [this, socket = m_socket.get()] {
         if (m_socket.get() == socket) finish(tlsUnreachableText(m_hostPort));
     });
-    m_socket->connectToHostEncrypted(host, port);
+    m_socket->connectToHostEncrypted(host, port, m_name);
 }
 
 void TlsCheck::finish(const QString& why) {

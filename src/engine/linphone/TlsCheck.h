@@ -14,10 +14,10 @@ class QSslSocket;
 
 namespace corvid {
 
-// The words for a refused handshake (the first error that explains it); empty for no errors.
-// host:port is the server that was contacted.
-QString tlsFailureText(const QList<QSslError::SslError>& errors, const QString& hostPort);
-// The words when no handshake took place at all.
+// The words for a refused handshake (the first error that explains it), short enough to read and
+// saying what to do; empty for no errors. name is the name the certificate was checked for.
+QString tlsFailureText(const QList<QSslError::SslError>& errors, const QString& name);
+// The words when no handshake took place at all with host:port.
 QString tlsUnreachableText(const QString& hostPort);
 
 class TlsCheck : public QObject {
@@ -28,9 +28,10 @@ public:
     ~TlsCheck() override;
 
     // Connects to host:port (port 5061 when none is given), checks the certificate against caFile
-    // (the system's store when empty) and the host's name when verify is set, and calls done once
-    // with the reason (empty when the handshake passed). A running check is dropped.
-    void start(const QString& hostPort, const QString& caFile, bool verify, Done done);
+    // (the system's store when empty) and against name (as the library does: the PBX's name when
+    // the proxy is given by address) when verify is set, and calls done once with the reason
+    // (empty when the handshake passed). A running check is dropped.
+    void start(const QString& hostPort, const QString& name, const QString& caFile, bool verify, Done done);
     void cancel();
     bool running() const { return bool(m_socket); }
 
@@ -40,6 +41,7 @@ private:
     std::unique_ptr<QSslSocket> m_socket;
     QList<QSslError::SslError> m_errors;
     QString m_hostPort;
+    QString m_name;
     Done m_done;
 };
 
