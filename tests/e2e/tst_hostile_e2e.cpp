@@ -1,7 +1,9 @@
 // Hostile SIP peers against the real window online at the loopback test bed. Callers and senders
 // with long display names, control characters, escaped CR LF, bytes that are not UTF-8 and "../"
 // in their fields; binary and markup MESSAGE bodies: nothing crashes, no file is named after them,
-// each chat-log record stays one line. (Requests over about 1.5 KB crash liblinphone itself.) A flood of 200 INVITEs and 200 MESSAGEs
+// each chat-log record stays one line. Requests that crashed the SIP library (long names in From
+// and To, a conference NOTIFY after a MESSAGE, broken streams), straight or through the proxy, over
+// UDP and TLS: the phone answers and places a call after each. A flood of 200 INVITEs and 200 MESSAGEs
 // in 10 s, twice: a GUI-thread timer is never late by more than 100 ms, do-not-disturb and
 // forwarding answer every call, and the second flood costs no more memory than a little.
 
@@ -10,12 +12,14 @@
 
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QNetworkDatagram>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <QUdpSocket>
 
 using namespace corvid;
 using namespace corvid::test;
@@ -27,6 +31,21 @@ qint64 residentKb() {
     if (!status.open(QIODevice::ReadOnly)) return -1;
     const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("VmRSS:\\s+(\\d+)")).match(status.readAll());
     return m.hasMatch() ? m.captured(1).toLongLong() : -1;
+}
+
+// A request of the crash table from a raw peer; @RURI@, @LOCAL@, @BRANCH@ and @CALLID@ are filled
+// when it is sent (the requests of a row share the Call-ID).
+QByteArray sipRequest(const QByteArray& method, const QByteArray& fromName, const QByteArray& fromUser,
+                      const QByteArray& toName, const QByteArray& headers = {}, const QByteArray& body = "hello") {
+    const QByteArray type = method == "INVITE" ? "application/sdp" : "text/plain";
+    const QByteArray content = method == "INVITE" ? "v=0\r\no=x 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 "
+                                                    "127.0.0.1\r\nt=0 0\r\nm=audio 9 RTP/AVP 0\r\n"
+                                                  : body;
+    return method + " @RURI@ SIP/2.0\r\nVia: SIP/2.0/UDP @LOCAL@;branch=@BRANCH@;rport\r\nMax-Forwards: 70\r\n" +
+           "From: \"" + fromName + "\" <sip:" + fromUser + "@127.0.0.1>;tag=t1\r\nTo: \"" + toName +
+           "\" <@RURI@>\r\nCall-ID: @CALLID@\r\nCSeq: 1 " + method + "\r\nContact: <sip:" + fromUser + "@@LOCAL@>\r\n" +
+           headers + "Content-Type: " + type + "\r\nContent-Length: " + QByteArray::number(content.size()) +
+           "\r\n\r\n" + content;
 }
 
 } // namespace
@@ -72,19 +91,60 @@ class TestHostileE2e : public QObject {
         return sipp->exitCode();
     }
 
+    // The raw peer of the crash table: what reaches it, and its requests.
+    QUdpSocket m_raw;
+    QByteArray m_heard;
+    int m_sent = 0;
+    std::unique_ptr<BedWindow> m_tlsPhone; // agent 1002, registered over TLS
+
+    // Sends the request text to target (host:port) for the agent user; the request-URI is the
+    // agent's at the bed's domain (relayed) or at the phone's own address (straight).
+    void sendRaw(QByteArray text, const QString& target, const QString& user, const QByteArray& callId,
+                 const QByteArray& branch) {
+        const bool relayed = target == m_run.bed->proxyAddress();
+        const QByteArray ruri = "sip:" + user.toLatin1() + "@" + (relayed ? m_run.bed->domain() : target).toLatin1();
+        text.replace("@RURI@", ruri)
+            .replace("@LOCAL@", "127.0.0.1:" + QByteArray::number(m_raw.localPort()))
+            .replace("@BRANCH@", branch)
+            .replace("@CALLID@", callId);
+        m_raw.writeDatagram(text, QHostAddress::LocalHost, quint16(target.section(':', 1).toInt()));
+    }
+    // Whether a response with status to the request of callId came (and is taken out of what was heard).
+    bool heard(const QByteArray& status, const QByteArray& callId, int ms = 10000) {
+        return QTest::qWaitFor(
+            [&] {
+                for (const QByteArray& message : m_heard.split('\0')) {
+                    if (message.startsWith("SIP/2.0 " + status) && message.contains("Call-ID: " + callId)) {
+                        m_heard.replace(message, "");
+                        return true;
+                    }
+                }
+                return false;
+            },
+            ms);
+    }
+
 private slots:
     void initTestCase() {
-        QVERIFY(m_run.start());
+        SipTestBed::Options options;
+        options.tls = true; // one phone of the crash table takes its requests over TLS
+        QVERIFY(m_run.start(options));
         m_phone = m_run.window();
         QVERIFY(m_phone);
+        QVERIFY(m_raw.bind(QHostAddress::LocalHost, 0));
+        connect(&m_raw, &QUdpSocket::readyRead, this, [this] {
+            while (m_raw.hasPendingDatagrams())
+                m_heard += m_raw.receiveDatagram().data() + '\0';
+        });
     }
     void cleanupTestCase() {
+        m_tlsPhone.reset();
         m_phone.reset();
         QVERIFY(m_run.stop());
     }
 
     void hostileSendersReachNoFileAndNoSecondLine() {
-        // A display name near the longest the library survives (docs/ENGINE.md: longer ones crash it).
+        // A long display name (longer ones: the crash table below).
         const QString big(900, QLatin1Char('A'));
         const QStringList senders{
             big + QStringLiteral(";5551234567"),
@@ -130,6 +190,130 @@ private slots:
             QVERIFY2(!file.contains(QLatin1String("corvidapp.ini.")) && !file.contains(QLatin1String("5551234567")),
                      qPrintable(file));
         }
+    }
+
+    // Requests that each killed the phone inside the SIP library, sent straight to the phone's port
+    // or relayed by the proxy (to the phone's UDP port, or over its own TLS connection). The phone
+    // answers what is well-formed, answers an OPTIONS after each row, and places a call; a MESSAGE
+    // is listed and logged on one line under its sender.
+    void crashingRequestsLeaveThePhoneAnswering_data() {
+        QTest::addColumn<QList<QByteArray>>("requests");
+        QTest::addColumn<bool>("relayed");
+        QTest::addColumn<bool>("tls"); // to the agent 1002 registered over TLS, relayed
+        const QByteArray name1100(1100, 'N'), name10000(10000, 'N'), user1018(1018, 'u');
+        QTest::newRow("MESSAGE, From name 1,100")
+            << QList{sipRequest("MESSAGE", name1100, "mallory", "x")} << false << false;
+        QTest::newRow("MESSAGE, From name 10,000")
+            << QList{sipRequest("MESSAGE", name10000, "mallory", "x")} << false << false;
+        QTest::newRow("INVITE, From name 1,100")
+            << QList{sipRequest("INVITE", name1100, "mallory", "x")} << false << false;
+        QTest::newRow("INVITE, From name 10,000")
+            << QList{sipRequest("INVITE", name10000, "mallory", "x")} << false << false;
+        QTest::newRow("INVITE, To name 1,100")
+            << QList{sipRequest("INVITE", "x", "mallory", name1100)} << false << false;
+        QTest::newRow("MESSAGE, From user 1,018") << QList{sipRequest("MESSAGE", "x", user1018, "x")} << false << false;
+        QTest::newRow("MESSAGE, From name 1,100, relayed")
+            << QList{sipRequest("MESSAGE", name1100, "mallory", "x")} << true << false;
+        QTest::newRow("INVITE, From name 1,100, relayed over TLS")
+            << QList{sipRequest("INVITE", name1100, "mallory", "x")} << true << true;
+        // A chat message, then a conference notification from the same sender.
+        const QByteArray conference =
+            "<?xml version=\"1.0\"?><conference-info xmlns=\"urn:ietf:params:xml:ns:conference-info\" "
+            "entity=\"sip:7777@127.0.0.1\" state=\"full\" version=\"1\"><users><user entity=\"sip:7777@127.0.0.1\">"
+            "<endpoint entity=\"sip:7777@127.0.0.1\"><status>connected</status></endpoint></user></users>"
+            "</conference-info>";
+        QByteArray notify = sipRequest("NOTIFY", "x", "7777", "x",
+                                       "Event: conference\r\nSubscription-State: active;expires=3600\r\n", conference);
+        notify.replace("text/plain", "application/conference-info+xml");
+        for (const bool relayed : {false, true})
+            QTest::newRow(relayed ? "MESSAGE then conference NOTIFY, relayed" : "MESSAGE then conference NOTIFY")
+                << QList{sipRequest("MESSAGE", "x", "7777", "x"), notify} << relayed << false;
+        // A BYE whose header block never ends (bare CR), an OPTIONS with a huge Content-Length on a
+        // line of its own, then any request; and a longer malformed sequence.
+        QByteArray bye = sipRequest("BYE", "x", "6666", "x", {}, {});
+        bye.replace("\r\n", "\r").replace("SIP/2.0\r", "SIP/2.0\r\n");
+        QByteArray options = sipRequest("OPTIONS", "x", "6666", "x", {}, {});
+        options.replace(";tag=t1\r\n", ";tag=t1\r\nContent-Length: 999997777\r\n");
+        QByteArray folded = sipRequest("INFO", "x", "6666", "x", "Content-Encoding: gzip\r\n", "\x1f\x8b\x08garbage");
+        folded.replace("CSeq: 1 INFO\r\n", "CSeq: x INFO\r\nSubject: a\r\n  folded\r\n");
+        QByteArray noCseq = folded;
+        noCseq.replace("CSeq: x INFO\r\n", "");
+        // The proxy drops these (they reach the phone straight only from a stranger, whom the phone
+        // does not hear): the MESSAGE after them arrives whole.
+        QTest::newRow("broken stream, relayed")
+            << QList{bye, options, sipRequest("MESSAGE", "x", "6666", "x")} << true << false;
+        QTest::newRow("malformed sequence, relayed")
+            << QList{folded, noCseq + "\r\ntrailing", bye, options, sipRequest("MESSAGE", "x", "6666", "x")} << true
+            << false;
+    }
+    void crashingRequestsLeaveThePhoneAnswering() {
+        QFETCH(QList<QByteArray>, requests);
+        QFETCH(bool, relayed);
+        QFETCH(bool, tls);
+        if (tls && !m_tlsPhone) {
+            m_tlsPhone = std::make_unique<BedWindow>();
+            m_tlsPhone->start(*m_run.bed, {Account1002,
+                                           QStringLiteral("Agent Two"),
+                                           m_run.tone(1000),
+                                           {{QStringLiteral("SipTransport"), QStringLiteral("TLS")},
+                                            {QStringLiteral("TlsCaFile"), m_run.bed->tlsCaFile()},
+                                            {QStringLiteral("SipOutboundProxy"),
+                                             m_run.bed->tlsAddress(SipTestBed::TlsListener::Trusted)}}});
+            QVERIFY(m_tlsPhone->waitRegistered());
+        }
+        BedWindow* phone = tls ? m_tlsPhone.get() : m_phone.get();
+        const QString user = tls ? Account1002.user : Account1001.user;
+        const QStringList contacts = m_run.bed->locationContacts(user);
+        QCOMPARE(contacts.size(), 1);
+        const QString target = relayed ? m_run.bed->proxyAddress()
+                                       : contacts.first().section(QLatin1Char('@'), 1).section(QLatin1Char(';'), 0, 0);
+        const int listed = phone->ui().ListChatMsg->count();
+        const QByteArray callId = "crash" + QByteArray::number(++m_sent);
+        int messages = 0;
+        for (const QByteArray& request : requests) {
+            const QByteArray branch = "z9hG4bK" + callId + "-" + QByteArray::number(messages);
+            sendRaw(request, target, user, callId, branch);
+            if (request.startsWith("MESSAGE")) {
+                QVERIFY(heard("200", callId));
+                ++messages;
+            } else if (request.startsWith("INVITE")) {
+                // Rings, then the caller gives up: 487 and its ACK.
+                QVERIFY(heard("180", callId));
+                QByteArray cancel = request.left(request.indexOf("Contact:")).replace("INVITE", "CANCEL");
+                sendRaw(cancel + "Content-Length: 0\r\n\r\n", target, user, callId, branch);
+                QVERIFY(heard("487", callId));
+                sendRaw(cancel.replace("CANCEL", "ACK") + "Content-Length: 0\r\n\r\n", target, user, callId, branch);
+            }
+        }
+        // The phone still answers (relayed, so that every row asks the same way) ...
+        const QByteArray ping = callId + "-ping";
+        sendRaw(sipRequest("OPTIONS", "x", "probe", "x", {}, {}), m_run.bed->proxyAddress(), user, ping,
+                "z9hG4bK" + ping);
+        QVERIFY(heard("200", ping));
+        // ... each MESSAGE is listed and logged on its own line, under its sender's user ...
+        QTRY_COMPARE_WITH_TIMEOUT(phone->ui().ListChatMsg->count(), listed + messages, 5000);
+        if (messages > 0) {
+            const QString sender = QString::fromLatin1(requests.first().mid(requests.first().indexOf("<sip:") + 5))
+                                       .section(QLatin1Char('@'), 0, 0);
+            QVERIFY(phone->ui()
+                        .ListChatMsg->item(phone->ui().ListChatMsg->count() - 1)
+                        ->text()
+                        .startsWith(sender + QStringLiteral(": ")));
+            const QStringList lines =
+                QString::fromUtf8(phone->fixture.readFile(QStringLiteral("logs/") +
+                                                          chatLogFileName(phone->fixture.fakes.clock.now().date())))
+                    .split("\r\n");
+            QVERIFY(lines.size() >= 2 && lines.last().isEmpty());
+            QVERIFY2(QRegularExpression(QStringLiteral("^%1: hello\\[\\d{4}_\\d+:\\d+\\]$").arg(sender))
+                         .match(lines.at(lines.size() - 2))
+                         .hasMatch(),
+                     qPrintable(lines.at(lines.size() - 2).left(200)));
+        }
+        // ... and places a call, which the far end ends: its row is written.
+        const int rows = phone->callLogRows().size();
+        phone->dial(BedNumber::HangUp);
+        QVERIFY(phone->connected());
+        QTRY_COMPARE_WITH_TIMEOUT(phone->callLogRows().size(), rows + 1, 15000);
     }
 
     void floodLeavesTheWindowResponsiveAndAnswering() {

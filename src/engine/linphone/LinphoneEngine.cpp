@@ -1,6 +1,7 @@
 // The engine's life: start and stop of the library's core, the pump, registration and the line
 // table. Calls, media and chat live in LinphoneCalls.cpp, LinphoneMedia.cpp and LinphoneChat.cpp.
 
+#include "engine/linphone/LibraryFixes.h"
 #include "engine/linphone/LinphoneEngineImpl.h"
 #include "platform/PrivateFiles.h"
 
@@ -298,6 +299,10 @@ bool LinphoneEngine::Impl::writeLibraryConfig(int lineCount) {
 }
 
 bool LinphoneEngine::Impl::createCore(int lineCount) {
+    // The program's replacements of faulty library functions (LibraryFixes.cpp) act only on the
+    // library series they were checked on.
+    if (!libraryFixesInForce())
+        qWarning("SIP library %s: its own address and conference functions are used", linphone_core_get_version());
     auto factory = lp::Factory::get();
     factory->setDataDir(str(dataDir));
     factory->setConfigDir(str(dataDir));
