@@ -140,6 +140,7 @@ void OnlineControl::goOnline() {
         addStatusLog(note);
     m_unverifiedNote = security.unverifiedNote;
     if (!m_unverifiedNote.isEmpty()) addStatusLog(m_unverifiedNote);
+    m_security = security.security;
     if (m_securityHook) m_securityHook(security.security);
     if (!StartEngine(address)) return;
     // A going-online attempt that stops after the engine started stops the engine again: the

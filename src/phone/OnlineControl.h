@@ -81,6 +81,9 @@ public:
     using SecurityHook = std::function<void(const SipSecurity& security)>;
     void setSecurityHook(SecurityHook hook) { m_securityHook = std::move(hook); }
 
+    // The transport and media-encryption settings the engine was last started with.
+    const SipSecurity& security() const { return m_security; }
+
     // The SIP port the engine was last started on (0 before).
     int sipPort() const { return m_sipPort; }
 
@@ -100,6 +103,7 @@ private:
     WindowContext& m_ctx;
     OutboundProxyHook m_outboundProxyHook;
     SecurityHook m_securityHook;
+    SipSecurity m_security;
     QString m_unverifiedNote;           // shown again after the log is cleared while online
     bool m_settingsModeChecked = false; // the note on a settings file others can read comes once
     int m_sipPort = 0;

@@ -154,6 +154,7 @@ void LinphoneEngine::Impl::finishCall(int line) {
     Line& l = lines[size_t(line)];
     std::shared_ptr<lp::Call> call = l.call;
     if (!call) return;
+    if (placeAgainInClear(line, call)) return;
     auto info = call->getErrorInfo();
     int code = info ? info->getProtocolCode() : 0;
     QString phrase = info ? qstr(info->getPhrase()) : QString();
@@ -215,6 +216,40 @@ void LinphoneEngine::Impl::finishCall(int line) {
         break;
     }
     post([q = q, line] { emit q->CallFailed(line); });
+}
+
+// A far end that answers an SRTP offer with clear RTP (RTP/AVP): the library finds no stream of
+// the answer that matches its offer and ends the answered call before its media run. With SRTP
+// optional the call is placed once more on the same line, without SRTP, as the library itself does
+// after a 488 to the SRTP offer; the window hears of no failure and sees the call connect unencrypted.
+// The new call is placed outside the library's callback: it reports this state from within its
+// handling of the answer, before its ACK is sent.
+bool LinphoneEngine::Impl::placeAgainInClear(int line, const std::shared_ptr<lp::Call>& failed) {
+    Line& l = lines[size_t(line)];
+    if (!activeSecurity.srtp || activeSecurity.srtpMandatory || !l.answered || l.connected || l.endedByUs ||
+        l.placedInClear || !failed->getRemoteAddress())
+        return false;
+    auto params = failed->getParams();
+    if (!params || params->getMediaEncryption() != lp::MediaEncryption::SRTP) return false;
+    const auto address = failed->getRemoteAddress()->clone();
+    l.call.reset();
+    l.answered = false;
+    l.placedInClear = true;
+    post([this, line, address] {
+        if (!core || line >= int(lines.size())) return;
+        Line& again = lines[size_t(line)];
+        if (again.call || !again.placedInClear) return; // the line was ended or reused meanwhile
+        auto params = core->createCallParams(nullptr);
+        params->enableVideo(false);
+        params->setMediaEncryption(lp::MediaEncryption::None);
+        params->setRecordFile(str(again.buffer.recordPath()));
+        placingLine = line;
+        auto call = core->inviteAddressWithParams(address, params);
+        placingLine = -1;
+        if (call && !again.call) again.call = call;
+        if (!call) post([q = q, line] { emit q->CallFailed(line); });
+    });
+    return true;
 }
 
 void LinphoneEngine::Impl::onIncoming(const std::shared_ptr<lp::Call>& call) {
@@ -300,6 +335,7 @@ bool LinphoneEngine::PlaceCall(int line, QString& number, int inputDevice, int o
     params->enableVideo(false);
     params->setRecordFile(str(l.buffer.recordPath()));
     l.callInband = l.forceInband;
+    l.placedInClear = false;
     l.connectingSent = false;
     l.provisionalSent = 0;
     l.connected = false;
@@ -328,8 +364,12 @@ bool LinphoneEngine::PlaceCall(int line, QString& number, int inputDevice, int o
 bool LinphoneEngine::EndCall(int line) {
     if (!d->checkOpenLine(line)) return false;
     Impl::Line& l = d->lines[size_t(line)];
-    // A line whose call has already ended (a failed call, a far-end hang-up) has nothing to end.
-    if (!l.call) return true;
+    // A line whose call has already ended (a failed call, a far-end hang-up) has nothing to end;
+    // a call about to be placed again in clear is not placed.
+    if (!l.call) {
+        l.placedInClear = false;
+        return true;
+    }
     l.endedByUs = true;
     d->stopRecordingOf(line);
     auto call = l.call;
