@@ -10,7 +10,6 @@
 #include <QSlider>
 #include <QTimer>
 
-#include "window/WindowContext.h"
 #include "calls/CallRules.h"
 #include "calls/DialRules.h"
 #include "calls/LineRules.h"
@@ -19,10 +18,12 @@
 #include "dialer/LogRecords.h"
 #include "media/Recording.h"
 #include "phone/EngineErrors.h"
+#include "phone/OnlineControl.h"
 #include "phone/RingTone.h"
 #include "settings/IniFile.h"
 #include "settings/SettingsKeys.h"
 #include "ui_MainForm.h"
+#include "window/WindowContext.h"
 
 namespace corvid {
 
@@ -115,6 +116,10 @@ void CallEnd::onCallConnected(int line, const QString& /*remote*/, int /*codec*/
     addStatusLog(lineLabel(line) + QStringLiteral(": Success to connect."));
     if (ctx.engine->IsLineEncrypted(line))
         addStatusLog(lineLabel(line) + QStringLiteral(": The call is encrypted (SRTP)."));
+    else if (ctx.subsystems.online && ctx.subsystems.online->security().srtp)
+        addStatusLog(
+            lineLabel(line) +
+            QStringLiteral(": The far end does not accept encrypted audio (SRTP): the call goes on in clear."));
 
     ui->SliderSpkVol->setValue(sliderFromEngineVolume(ctx.engine->SpeakerVolume()));
     ui->SliderMicVol->setValue(sliderFromEngineVolume(ctx.engine->MicVolume()));

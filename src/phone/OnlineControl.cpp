@@ -153,6 +153,7 @@ void OnlineControl::goOnline() {
         return;
     }
     if (!security.unverifiedNote.isEmpty()) setLastingLines(m_siteNotes + QStringList{security.unverifiedNote});
+    m_security = security.security;
     if (m_securityHook) m_securityHook(security.security);
     if (!StartEngine(address)) return;
     // A going-online attempt that stops after the engine started stops the engine again: the

@@ -82,6 +82,9 @@ public:
     using SecurityHook = std::function<void(const SipSecurity& security)>;
     void setSecurityHook(SecurityHook hook) { m_securityHook = std::move(hook); }
 
+    // The transport and media-encryption settings the engine was last started with.
+    const SipSecurity& security() const { return m_security; }
+
     // The SIP port the engine was last started on (0 before).
     int sipPort() const { return m_sipPort; }
 
@@ -105,6 +108,7 @@ private:
     SecurityHook m_securityHook;
     QStringList m_siteNotes;            // site files that cannot be read, kept in the log
     QString m_linkSecurity;             // the connection's security as going online set it up
+    SipSecurity m_security;             // what going online was set up with
     bool m_settingsModeChecked = false; // the note on a settings file others can read comes once
     int m_sipPort = 0;
     // Counts goings online and offline, so a handler that waited can tell that the phone went

@@ -1,21 +1,27 @@
 // Hostile SIP peers against the real window online at the loopback test bed. Callers and senders
 // with long display names, control characters, escaped CR LF, bytes that are not UTF-8 and "../"
 // in their fields; binary and markup MESSAGE bodies: nothing crashes, no file is named after them,
-// each chat-log record and each missed call's row stays one line. (Requests over about 1.5 KB crash liblinphone
-// itself.) A flood of 200 INVITEs and 200 MESSAGEs in 10 s, twice: a GUI-thread timer is never late by more than 100
-// ms, do-not-disturb and forwarding answer every call, and the second flood costs no more memory than a little.
+// each chat-log record and each missed call's row stays one line. Requests that crashed the SIP
+// library (long names in From and To, a conference NOTIFY after a MESSAGE, broken streams), straight
+// or through the proxy, over UDP and TLS: the phone answers and places a call after each. A flood of
+// 200 INVITEs and 200 MESSAGEs in 10 s, twice: a GUI-thread timer is never late by more than 100 ms,
+// do-not-disturb and forwarding answer every call, and the second flood costs no more memory than a little.
 
 #include "dialer/LogRecords.h"
 #include "support/BedWindow.h"
 
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QNetworkDatagram>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <QUdpSocket>
+
+#include <algorithm>
 
 using namespace corvid;
 using namespace corvid::test;
@@ -27,6 +33,19 @@ qint64 residentKb() {
     if (!status.open(QIODevice::ReadOnly)) return -1;
     const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("VmRSS:\\s+(\\d+)")).match(status.readAll());
     return m.hasMatch() ? m.captured(1).toLongLong() : -1;
+}
+
+// A request of the crash table from a raw peer; @RURI@, @LOCAL@ and @CALLID@ are filled when sent.
+QByteArray sipRequest(const QByteArray& method, const QByteArray& from, const QByteArray& to = "x",
+                      const QByteArray& headers = {}, QByteArray body = "hello", QByteArray type = "text/plain") {
+    if (method == "INVITE") {
+        body = "v=0\r\no=x 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\nm=audio 9 RTP/AVP 0\r\n";
+        type = "application/sdp";
+    }
+    return method + " @RURI@ SIP/2.0\r\nVia: SIP/2.0/UDP @LOCAL@;rport;branch=z9hG4bK@CALLID@" + method +
+           "\r\nFrom: " + from + ";tag=t1\r\nTo: \"" + to + "\" <@RURI@>\r\nCall-ID: @CALLID@\r\nCSeq: 1 " + method +
+           "\r\nMax-Forwards: 70\r\nContact: <sip:peer@@LOCAL@>\r\n" + headers + "Content-Type: " + type +
+           "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
 } // namespace
@@ -72,19 +91,51 @@ class TestHostileE2e : public QObject {
         return sipp->exitCode();
     }
 
+    // The raw peer of the crash table and what reaches it; agent 1002's phone, registered over TLS.
+    QUdpSocket m_raw;
+    QByteArray m_heard;
+    std::unique_ptr<BedWindow> m_tlsPhone;
+
+    // Sends a request to target (host:port) for user, at the bed's domain through the proxy.
+    void send(QByteArray text, const QString& target, const QString& user, const QByteArray& callId) {
+        const QString host = target == m_run.bed->proxyAddress() ? m_run.bed->domain() : target;
+        text.replace("@RURI@", "sip:" + (user + '@' + host).toLatin1()).replace("@CALLID@", callId);
+        text.replace("@LOCAL@", "127.0.0.1:" + QByteArray::number(m_raw.localPort()));
+        m_raw.writeDatagram(text, QHostAddress::LocalHost, quint16(target.section(':', 1).toInt()));
+    }
+    bool heard(const QByteArray& status, const QByteArray& callId) {
+        return QTest::qWaitFor(
+            [&] {
+                const QList<QByteArray> messages = m_heard.split('\0');
+                return std::any_of(messages.cbegin(), messages.cend(), [&](const QByteArray& m) {
+                    return m.startsWith("SIP/2.0 " + status) && m.contains("Call-ID: " + callId + "\r\n");
+                });
+            },
+            10000);
+    }
+    int m_sent = 0;
+
 private slots:
     void initTestCase() {
-        QVERIFY(m_run.start());
+        SipTestBed::Options options;
+        options.tls = true; // one phone of the crash table takes its requests over TLS
+        QVERIFY(m_run.start(options));
         m_phone = m_run.window({{QStringLiteral("TakeIncomingCalls"), QStringLiteral("True")}});
         QVERIFY(m_phone);
+        QVERIFY(m_raw.bind(QHostAddress::LocalHost, 0));
+        connect(&m_raw, &QUdpSocket::readyRead, this, [this] {
+            while (m_raw.hasPendingDatagrams())
+                m_heard += m_raw.receiveDatagram().data() + '\0';
+        });
     }
     void cleanupTestCase() {
+        m_tlsPhone.reset();
         m_phone.reset();
         QVERIFY(m_run.stop());
     }
 
     void hostileSendersReachNoFileAndNoSecondLine() {
-        // A display name near the longest the library survives (docs/ENGINE.md: longer ones crash it).
+        // A long display name (longer ones: the crash table below).
         const QString big(900, QLatin1Char('A'));
         const QStringList senders{
             big + QStringLiteral(";5551234567"),
@@ -135,6 +186,93 @@ private slots:
             QVERIFY2(!file.contains(QLatin1String("corvidapp.ini.")) && !file.contains(QLatin1String("5551234567")),
                      qPrintable(file));
         }
+    }
+
+    // Requests that each killed the phone inside the SIP library, straight to its port (0) or relayed
+    // by the proxy to its UDP port (1) or over its own TLS connection (2). Under do-not-disturb the
+    // phone answers each INVITE 486 and each MESSAGE 200, lists and logs the MESSAGE under its
+    // sender's user, answers an OPTIONS afterwards, and places a call.
+    void crashingRequestsLeaveThePhoneAnswering_data() {
+        QTest::addColumn<QList<QByteArray>>("requests");
+        QTest::addColumn<int>("route");
+        QTest::addColumn<QString>("sender"); // of the last MESSAGE
+        const QByteArray mallory = " <sip:mallory@127.0.0.1>", n1100 = '"' + QByteArray(1100, 'N') + '"' + mallory,
+                         n10000 = '"' + QByteArray(10000, 'N') + '"' + mallory, at7777 = "<sip:7777@127.0.0.1>";
+        QTest::newRow("MESSAGE, From name 1,100") << QList{sipRequest("MESSAGE", n1100)} << 0 << "mallory";
+        QTest::newRow("MESSAGE, From name 10,000") << QList{sipRequest("MESSAGE", n10000)} << 0 << "mallory";
+        QTest::newRow("INVITE, From name 1,100") << QList{sipRequest("INVITE", n1100)} << 0 << "";
+        QTest::newRow("INVITE, From name 10,000") << QList{sipRequest("INVITE", n10000)} << 0 << "";
+        QTest::newRow("INVITE, To name 1,100")
+            << QList{sipRequest("INVITE", mallory, QByteArray(1100, 'N'))} << 0 << "";
+        QTest::newRow("MESSAGE, From user 1,018")
+            << QList{sipRequest("MESSAGE", "<sip:" + QByteArray(1018, 'u') + "@127.0.0.1>")} << 0 << QString(1018, 'u');
+        QTest::newRow("MESSAGE, From name 1,100, relayed") << QList{sipRequest("MESSAGE", n1100)} << 1 << "mallory";
+        QTest::newRow("INVITE, From name 1,100, over TLS") << QList{sipRequest("INVITE", n1100)} << 2 << "";
+        // A chat message, then a conference notification from the same sender.
+        const QByteArray notify =
+            sipRequest("NOTIFY", at7777, "x", "Event: conference\r\nSubscription-State: active;expires=3600\r\n",
+                       "<?xml version=\"1.0\"?><conference-info xmlns=\"urn:ietf:params:xml:ns:conference-info\" "
+                       "entity=\"sip:7777@127.0.0.1\" state=\"full\" version=\"1\"><users><user entity=\"sip:7777@"
+                       "127.0.0.1\"><endpoint entity=\"sip:7777@127.0.0.1\"><status>connected</status></endpoint>"
+                       "</user></users></conference-info>",
+                       "application/conference-info+xml");
+        for (const int route : {0, 1})
+            QTest::newRow(route ? "MESSAGE, conference NOTIFY, relayed" : "MESSAGE, conference NOTIFY")
+                << QList{sipRequest("MESSAGE", at7777), notify} << route << "7777";
+        // A BYE whose header block never ends (bare CR), an OPTIONS with a huge Content-Length on a
+        // line of its own, a bad and a missing CSeq, folding, a gzip body, trailing bytes: the proxy
+        // drops them (straight from a stranger the phone does not hear them), and the MESSAGE after
+        // them arrives whole.
+        QByteArray bye = sipRequest("BYE", at7777, "x", {}, {}), options = sipRequest("OPTIONS", at7777, "x", {}, {});
+        bye.replace("\r\n", "\r").replace("SIP/2.0\r", "SIP/2.0\r\n");
+        options.replace(";tag=t1\r\n", ";tag=t1\r\nContent-Length: 999997777\r\n");
+        QByteArray badCseq = sipRequest("INFO", at7777, "x", "Subject: a\r\n  folded\r\nContent-Encoding: gzip\r\n",
+                                        "\x1f\x8b\x08garbage"),
+                   noCseq = badCseq;
+        badCseq.replace("CSeq: 1", "CSeq: x");
+        noCseq.replace("CSeq: 1 INFO\r\n", "").append("\r\ntrailing");
+        QTest::newRow("broken stream, relayed")
+            << QList{bye, options, badCseq, noCseq, sipRequest("MESSAGE", at7777)} << 1 << "7777";
+    }
+    void crashingRequestsLeaveThePhoneAnswering() {
+        QFETCH(QList<QByteArray>, requests);
+        QFETCH(int, route);
+        QFETCH(QString, sender);
+        if (route == 2 && !m_tlsPhone) {
+            m_tlsPhone = std::make_unique<BedWindow>();
+            m_tlsPhone->start(*m_run.bed,
+                              {Account1002,
+                               QStringLiteral("Agent Two"),
+                               m_run.tone(1000),
+                               {{"SipTransport", "TLS"},
+                                {"TlsCaFile", m_run.bed->tlsCaFile()},
+                                {"SipOutboundProxy", m_run.bed->tlsAddress(SipTestBed::TlsListener::Trusted)}}});
+            QVERIFY(m_tlsPhone->waitRegistered());
+        }
+        BedWindow* phone = route == 2 ? m_tlsPhone.get() : m_phone.get();
+        phone->ui().CheckDisturb->setChecked(true);
+        const QString user = route == 2 ? Account1002.user : Account1001.user;
+        const QString target = route ? m_run.bed->proxyAddress()
+                                     : m_run.bed->locationContacts(user).value(0).section('@', 1).section(';', 0, 0);
+        const int listed = phone->ui().ListChatMsg->count(), rows = phone->callLogRows().size();
+        const QByteArray callId = "crash" + QByteArray::number(++m_sent);
+        for (const QByteArray& request : requests) {
+            send(request, target, user, callId);
+            if (request.startsWith("MESSAGE") || request.startsWith("INVITE"))
+                QVERIFY(heard(request.startsWith("MESSAGE") ? "200" : "486", callId));
+        }
+        send(sipRequest("OPTIONS", "<sip:probe@127.0.0.1>"), m_run.bed->proxyAddress(), user, callId + "-options");
+        QVERIFY(heard("200", callId + "-options"));
+        QTRY_COMPARE_WITH_TIMEOUT(phone->ui().ListChatMsg->count(), listed + int(!sender.isEmpty()), 5000);
+        if (!sender.isEmpty()) {
+            const QString log = QString::fromUtf8(
+                phone->fixture.readFile("logs/" + chatLogFileName(phone->fixture.fakes.clock.now().date())));
+            QVERIFY2(QRegularExpression("(^|\r\n)" + sender + ": hello\\[[^\r\n]*\\]\r\n$").match(log).hasMatch(),
+                     qPrintable(log.right(200)));
+        }
+        phone->dial(BedNumber::HangUp);
+        QVERIFY(phone->connected());
+        QTRY_COMPARE_WITH_TIMEOUT(phone->callLogRows().size(), rows + 1, 15000);
     }
 
     void floodLeavesTheWindowResponsiveAndAnswering() {

@@ -1,8 +1,8 @@
 // The window on the real engine, secured, against the loopback test bed with its TLS listeners and
 // STUN server: registration over TLS with nothing clear on the wire, refused certificates with a
 // plain reason, an SRTP call to a far end that offers SRTP (recorded, with no clear G.711 on the
-// wire), SRTP made mandatory against a far end without it, STUN and ICE in the offer, and the modes
-// of the files the dialer makes. The certificates are made by the bed with openssl.
+// wire), a far end that answers SRTP in clear (SRTP mandatory or not), STUN and ICE in the offer,
+// and the modes of the files the dialer makes. The certificates are made by the bed with openssl.
 
 #include "support/BedWindow.h"
 #include "support/EnginePhone.h"
@@ -180,16 +180,35 @@ private Q_SLOTS:
         QCOMPARE(std::count_if(payloads.cbegin(), payloads.cend(), looksLikeClearG711), 0);
     }
 
-    // SRTP made mandatory: a far end that answers with clear RTP only fails the call with the message.
-    void mandatorySrtpRefusesAFarEndWithoutIt() {
-        auto w = m_run.window(
-            tls(Listener::Trusted, {{QStringLiteral("MediaEncryption"), QStringLiteral("SRTP")},
-                                    {QStringLiteral("MediaEncryptionMandatory"), QStringLiteral("True")}}));
+    // A far end that answers the SRTP offer with clear RTP (RTP/AVP), twice in a row: with SRTP
+    // mandatory each call fails with the message and leaves its row; with SRTP optional each goes
+    // on in clear, the window says so, and the far end's hang-up leaves the row.
+    void farEndAnsweringInClear_data() {
+        QTest::addColumn<bool>("mandatory");
+        QTest::newRow("SRTP mandatory") << true;
+        QTest::newRow("SRTP optional") << false;
+    }
+    void farEndAnsweringInClear() {
+        QFETCH(bool, mandatory);
+        auto w = m_run.window(tls(Listener::Trusted, {{QStringLiteral("MediaEncryption"), QStringLiteral("SRTP")},
+                                                      {QStringLiteral("MediaEncryptionMandatory"),
+                                                       mandatory ? QStringLiteral("True") : QStringLiteral("False")}}));
         QVERIFY(w);
-        w->dial(BedNumber::Answer);
-        QVERIFY(
-            w->waitLogged(QStringLiteral("The far end does not accept encrypted audio (SRTP): the call is not made.")));
-        QVERIFY(!w->logged(QStringLiteral("Line- 1: Success to connect.")));
+        const QString line =
+            mandatory ? QStringLiteral("The far end does not accept encrypted audio (SRTP): the call is not made.")
+                      : QStringLiteral("Line- 1: The far end does not accept encrypted audio (SRTP): the "
+                                       "call goes on in clear.");
+        for (int call = 1; call <= 2; ++call) {
+            w->logLines.clear();
+            w->dial(BedNumber::HangUp);
+            QVERIFY(w->waitLogged(line));
+            QCOMPARE(w->logged(QStringLiteral("Line- 1: Success to connect.")), !mandatory);
+            QVERIFY(!w->logged(QStringLiteral("Line- 1: The call is encrypted (SRTP).")));
+            if (mandatory) QTest::mouseClick(w->ui().BtnHangUp, Qt::LeftButton); // the agent ends the failed call
+            QTRY_COMPARE_WITH_TIMEOUT(w->callLogRows().size(), call, kEventMs);
+            QVERIFY2(w->hasRow(call - 1, BedNumber::HangUp, mandatory ? QStringLiteral("hang up") : QString()),
+                     qPrintable(w->callLogRows().join(" | ")));
+        }
     }
 
     // STUN and ICE: the offer carries ICE candidates and a binding request reaches the STUN server.

@@ -12,10 +12,11 @@
 #include <cstddef>
 #include <cstring>
 
+#include "engine/WaveFile.h"
 #include "engine/linphone/EngineRules.h"
+#include "engine/linphone/LibraryFixes.h"
 #include "engine/linphone/LinphoneEngine.h"
 #include "engine/linphone/RecordingParts.h"
-#include "engine/WaveFile.h"
 #include "support/FileSizeLimit.h"
 #include "testbed/TestBed.h"
 #include "unit/TestFiles.h"
@@ -28,6 +29,8 @@
 #include <QUdpSocket>
 
 #include <functional>
+
+#include <linphone/core.h>
 
 using namespace corvid;
 using namespace corvid::engine_rules;
@@ -116,6 +119,29 @@ private Q_SLOTS:
         QVERIFY(m_dir.isValid());
         m_deadProxyPort = freeUdpPort();
         QVERIFY(m_deadProxyPort > 0);
+    }
+
+    // The library's own address text is cut at 1,024 bytes; the program's replacement, which the
+    // library calls through its symbol table, gives the whole address back.
+    void libraryAddressTextIsWhole_data() {
+        QTest::addColumn<QByteArray>("address");
+        QTest::newRow("display name 1,100") << "\"" + QByteArray(1100, 'N') + "\" <sip:ann@example.org>";
+        QTest::newRow("display name 1,010") << "\"" + QByteArray(1010, 'N') + "\" <sip:ann@example.org>";
+        QTest::newRow("user part 1,018") << "<sip:" + QByteArray(1018, 'u') + "@example.org>";
+    }
+    void libraryAddressTextIsWhole() {
+        QFETCH(QByteArray, address);
+        QVERIFY(engine_impl::libraryFixesInForce()); // the library of the series they were checked on
+        LinphoneAddress* parsed = linphone_address_new(address.constData());
+        QVERIFY(parsed);
+        char* text = linphone_address_as_string(parsed);
+        char* uri = linphone_address_as_string_uri_only(parsed);
+        const QByteArray whole(text), uriOnly(uri);
+        ms_free(text);
+        ms_free(uri);
+        linphone_address_unref(parsed);
+        QCOMPARE(whole, address.startsWith('<') ? address.mid(1, address.size() - 2) : address);
+        QCOMPARE(uriOnly, address.mid(address.indexOf('<') + 1).chopped(1));
     }
 
     void startsOnLoopbackInFileMode() {

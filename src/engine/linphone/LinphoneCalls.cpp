@@ -143,6 +143,7 @@ void LinphoneEngine::Impl::finishCall(int line) {
     Line& l = lines[size_t(line)];
     std::shared_ptr<lp::Call> call = l.call;
     if (!call) return;
+    if (placeAgainInClear(line, call)) return;
     auto info = call->getErrorInfo();
     int code = info ? info->getProtocolCode() : 0;
     QString phrase = info ? qstr(info->getPhrase()) : QString();
@@ -236,6 +237,40 @@ void LinphoneEngine::Impl::reportFailure(int line, int code, const QString& phra
         break;
     }
     post([q = q, line] { emit q->CallFailed(line); });
+}
+
+// A far end that answers an SRTP offer with clear RTP (RTP/AVP): the library finds no stream of
+// the answer that matches its offer and ends the answered call before its media run. With SRTP
+// optional the call is placed once more on the same line, without SRTP, as the library itself does
+// after a 488 to the SRTP offer; the window hears of no failure and sees the call connect unencrypted.
+// The new call is placed outside the library's callback: it reports this state from within its
+// handling of the answer, before its ACK is sent.
+bool LinphoneEngine::Impl::placeAgainInClear(int line, const std::shared_ptr<lp::Call>& failed) {
+    Line& l = lines[size_t(line)];
+    if (!activeSecurity.srtp || activeSecurity.srtpMandatory || !l.answered || l.connected || l.endedByUs ||
+        l.placedInClear || !failed->getRemoteAddress())
+        return false;
+    auto params = failed->getParams();
+    if (!params || params->getMediaEncryption() != lp::MediaEncryption::SRTP) return false;
+    const auto address = failed->getRemoteAddress()->clone();
+    l.call.reset();
+    l.answered = false;
+    l.placedInClear = true;
+    post([this, line, address] {
+        if (!core || line >= int(lines.size())) return;
+        Line& again = lines[size_t(line)];
+        if (again.call || !again.placedInClear) return; // the line was ended or reused meanwhile
+        auto params = core->createCallParams(nullptr);
+        params->enableVideo(false);
+        params->setMediaEncryption(lp::MediaEncryption::None);
+        params->setRecordFile(str(again.buffer.recordPath()));
+        placingLine = line;
+        auto call = core->inviteAddressWithParams(address, params);
+        placingLine = -1;
+        if (call && !again.call) again.call = call;
+        if (!call) post([q = q, line] { emit q->CallFailed(line); });
+    });
+    return true;
 }
 
 void LinphoneEngine::Impl::onIncoming(const std::shared_ptr<lp::Call>& call) {
@@ -335,6 +370,7 @@ bool LinphoneEngine::PlaceCall(int line, QString& number, int inputDevice, int o
     l.inputDevice = inputDevice;
     l.outputDevice = outputDevice;
     l.retried = false;
+    l.placedInClear = false;
     l.connectingSent = false;
     if (!d->placeCall(line, input, output)) return false;
     number = target;
@@ -386,9 +422,12 @@ bool LinphoneEngine::EndCall(int line) {
     if (!d->checkOpenLine(line)) return false;
     Impl::Line& l = d->lines[size_t(line)];
     // A line whose call has already ended (a failed call, a far-end hang-up) has nothing to end; a
-    // call waiting to be placed again is not placed.
+    // call waiting to be placed again (registered first, or in clear) is not placed.
     l.retrying = false;
-    if (!l.call) return true;
+    if (!l.call) {
+        l.placedInClear = false;
+        return true;
+    }
     l.endedByUs = true;
     d->stopRecordingOf(line);
     auto call = l.call;

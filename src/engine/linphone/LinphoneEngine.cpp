@@ -1,6 +1,7 @@
 // The engine's life: start and stop of the library's core, the pump, registration and the line
 // table. Calls, media and chat live in LinphoneCalls.cpp, LinphoneMedia.cpp and LinphoneChat.cpp.
 
+#include "engine/linphone/LibraryFixes.h"
 #include "engine/linphone/LinphoneEngineImpl.h"
 #include "platform/PrivateFiles.h"
 
@@ -334,6 +335,11 @@ bool LinphoneEngine::Impl::writeLibraryConfig(int lineCount) {
     if (isLoopbackHost(bindAddress)) text += "guess_hostname=0\n";
     text += "[video]\nenabled=0\ncapture=0\ndisplay=0\n";
     text += "[misc]\nmax_calls=" + QByteArray::number(maxCallsFor(lineCount)) + "\n";
+    // Group chat and the conference event package, which this phone never uses, stay off: no
+    // conference server, no event package served for the local conference of joined lines, no
+    // basic chat room turned into a group one (docs/ENGINE.md, "Replaced library functions").
+    text += "conference_server_enabled=0\nconference_event_log_enabled=0\n"
+            "enable_basic_to_client_group_chat_room_migration=0\n";
     // No tones of the library (call end, errors): the window plays its own ring-back, and a
     // tone started on a sound card whose server has died ends the process.
     text += "[sound]\ntone_indications=0\n";
@@ -344,6 +350,10 @@ bool LinphoneEngine::Impl::writeLibraryConfig(int lineCount) {
 }
 
 bool LinphoneEngine::Impl::createCore(int lineCount) {
+    // The program's replacements of faulty library functions (LibraryFixes.cpp) act only on the
+    // library series they were checked on.
+    if (!libraryFixesInForce())
+        qWarning("SIP library %s: its own address and conference functions are used", linphone_core_get_version());
     auto factory = lp::Factory::get();
     factory->setDataDir(str(dataDir));
     factory->setConfigDir(str(dataDir));
@@ -367,7 +377,15 @@ bool LinphoneEngine::Impl::createCore(int lineCount) {
     core->setMaxCalls(maxCallsFor(lineCount));
     core->enableKeepAlive(activeSecurity.keepAliveSeconds > 0);
     core->setUserAgent(str(userAgent), "");
+    // Chat is plain text only: no is-composing or delivery notifications, no file transfer, no
+    // chat encryption of the library's own, and no group-chat or encryption capability announced.
     core->getImNotifPolicy()->clear();
+    core->setFileTransferServer("");
+    core->setMaxSizeForAutoDownloadIncomingFiles(-1);
+    core->enableAutoDownloadVoiceRecordings(false);
+    core->enableAutoDownloadIcalendars(false);
+    core->enableLimeX3Dh(false);
+    core->setLinphoneSpecsList({});
     // The window plays its own ring-back tone (when the agent wants one) and rings for nothing:
     // the library's ring-back and ring stay silent.
     linphone_core_set_ringback(reinterpret_cast<LinphoneCore*>(core->cPtr()), nullptr);

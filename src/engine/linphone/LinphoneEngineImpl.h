@@ -86,6 +86,7 @@ struct LinphoneEngine::Impl {
         bool onHold = false;
         bool answered = false;  // the far end answered (the media may not run yet)
         bool encrypted = false; // the connected call's media are SRTP
+        bool placedInClear = false; // placed again without SRTP after an answer in clear
 
         RecordingParts buffer; // what the line's call has recorded
         bool recording = false;
@@ -369,6 +370,8 @@ struct LinphoneEngine::Impl {
     // itself. The new call takes over the line of the call it replaces, as a call of that line.
     int takeOverTransferredLine(const std::shared_ptr<lp::Call>& call);
     void finishCall(int line);
+    // SRTP optional and the far end answered in clear: the line's call placed again without SRTP.
+    bool placeAgainInClear(int line, const std::shared_ptr<lp::Call>& failed);
     // Joins two settled calls in the local conference; the error code, None on success.
     int joinCalls(const std::shared_ptr<lp::Call>& a, const std::shared_ptr<lp::Call>& b);
     // After a state change of a pending join's call: makes the join (outside the callback) once

@@ -1,0 +1,104 @@
+// Replacements for faulty functions of liblinphone 5.1 (as Debian 12 ships it). Each is exported
+// by the executable (library-fixes.dynlist), so the library's calls through its PLT reach it. With
+// a library of another series each hands the call on to the library's own function.
+
+#include "engine/linphone/LibraryFixes.h"
+
+#include <belle-sip/belle-sip.h>
+#include <linphone/core.h>
+#include <ortp/port.h>
+
+#include <dlfcn.h>
+#include <strings.h>
+
+#include <cstring>
+
+namespace corvid::engine_impl {
+
+bool libraryFixesInForce() {
+    static const bool checkedSeries = [] {
+        const char* version = linphone_core_get_version();
+        return version && std::strncmp(version, "5.1.", 4) == 0;
+    }();
+    return checkedSeries;
+}
+
+} // namespace corvid::engine_impl
+
+namespace {
+
+using corvid::engine_impl::libraryFixesInForce;
+
+// The library's own definition of name (the next one after the executable's).
+template <typename F> F libraryOwn(const char* name) {
+    return reinterpret_cast<F>(::dlsym(RTLD_NEXT, name));
+}
+
+// The whole text of a belle-sip object, in memory the library frees with ms_free (ortp_free), as it
+// frees its own copy.
+char* wholeText(const void* object) {
+    if (!object) return nullptr;
+    char* text = belle_sip_object_to_string(object);
+    char* copy = ortp_strdup(text);
+    belle_sip_free(text);
+    return copy;
+}
+
+bool isConferencePackage(const char* eventName) {
+    return eventName && ::strcasecmp(eventName, "conference") == 0;
+}
+
+} // namespace
+
+extern "C" {
+
+struct SalAddress;
+
+// The library's own versions marshal the address into a 1,024-byte buffer and ignore the overflow:
+// a longer From or To (a long display name) comes back cut, is parsed again to NULL, and the call or
+// chat room made from it crashes. belle_sip_object_to_string() grows its buffer as needed.
+__attribute__((visibility("default"))) char* sal_address_as_string(const SalAddress* address) {
+    using F = char* (*)(const SalAddress*);
+    static const F own = libraryFixesInForce() ? nullptr : libraryOwn<F>("sal_address_as_string");
+    return own ? own(address) : wholeText(address);
+}
+
+__attribute__((visibility("default"))) char* sal_address_as_string_uri_only(const SalAddress* address) {
+    using F = char* (*)(const SalAddress*);
+    static const F own = libraryFixesInForce() ? nullptr : libraryOwn<F>("sal_address_as_string_uri_only");
+    if (own) return own(address);
+    auto* header = reinterpret_cast<belle_sip_header_address_t*>(const_cast<SalAddress*>(address));
+    if (belle_sip_uri_t* uri = belle_sip_header_address_get_uri(header)) return wholeText(uri);
+    if (belle_generic_uri_t* absolute = belle_sip_header_address_get_absolute_uri(header)) return wholeText(absolute);
+    return nullptr;
+}
+
+// The conference event package serves group chat and conferences, which this phone never uses.
+// The library hands a conference NOTIFY to the chat room of its sender as if it were a group chat
+// room: after a plain MESSAGE from the same sender that is a basic chat room, and the cast crashes.
+// A SUBSCRIBE to the package meets the same cast towards a server chat room. Both stop here: the
+// NOTIFY is answered 200 and goes no further, the SUBSCRIBE is declined.
+__attribute__((visibility("default"))) void linphone_core_notify_notify_received(LinphoneCore* core,
+                                                                                 LinphoneEvent* event,
+                                                                                 const char* eventName,
+                                                                                 const LinphoneContent* body) {
+    using F = void (*)(LinphoneCore*, LinphoneEvent*, const char*, const LinphoneContent*);
+    static const F own = libraryOwn<F>("linphone_core_notify_notify_received");
+    if (libraryFixesInForce() && isConferencePackage(eventName)) return;
+    if (own) own(core, event, eventName, body);
+}
+
+__attribute__((visibility("default"))) void linphone_core_notify_subscribe_received(LinphoneCore* core,
+                                                                                    LinphoneEvent* event,
+                                                                                    const char* eventName,
+                                                                                    const LinphoneContent* body) {
+    using F = void (*)(LinphoneCore*, LinphoneEvent*, const char*, const LinphoneContent*);
+    static const F own = libraryOwn<F>("linphone_core_notify_subscribe_received");
+    if (libraryFixesInForce() && isConferencePackage(eventName)) {
+        linphone_event_deny_subscription(event, LinphoneReasonDeclined);
+        return;
+    }
+    if (own) own(core, event, eventName, body);
+}
+
+} // extern "C"
