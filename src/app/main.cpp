@@ -8,12 +8,14 @@
 
 #include "app/MainForm.h"
 #include "app/Shutdown.h"
+#include "app/Startup.h"
 #include "engine/linphone/LinphoneEngine.h"
 #include "phone/OnlineControl.h"
 #include "platform/InstallRoot.h"
 #include "platform/QtServices.h"
 #include "platform/SingleInstance.h"
 #include "platform/StopSignals.h"
+#include "platform/Supervisor.h"
 #include "settings/IniFile.h"
 #include "settings/SettingsKeys.h"
 
@@ -53,6 +55,8 @@ void letTheWebEngineRunAsRoot(int argc, char* argv[]) {
 
 int main(int argc, char* argv[]) {
     letTheWebEngineRunAsRoot(argc, argv);
+    // The program started from outside is the dialer's watchdog; the dialer runs in its child.
+    if (const int watchdogExit = corvid::supervisor::run(argv); watchdogExit >= 0) return watchdogExit;
     // The embedded web engine shares the window's OpenGL contexts; this must precede the application.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
@@ -93,6 +97,9 @@ int main(int argc, char* argv[]) {
                                       .trimmed();
     corvid::LinphoneEngine engine(engineOptions);
     corvid::MainForm window(root, services.services(), &engine);
+    corvid::supervisor::Restart restart;
+    if (corvid::supervisor::takeRestart(restart))
+        corvid::NoteRestartAfterFailure(window.context(), corvid::supervisor::signalText(restart.signal), restart.when);
     // Every going online reads the outbound proxy again, like the rest of the account.
     window.context().subsystems.online->setOutboundProxyHook([&engine](const QString& hostPort) {
         corvid::LinphoneEngine::Options options = engine.options();

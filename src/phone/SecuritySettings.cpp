@@ -4,6 +4,7 @@
 #include "settings/SettingsKeys.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace corvid {
 
@@ -87,6 +88,13 @@ SecuritySettings parseSecuritySettings(const std::function<QString(const char*)>
         s.ice = false;
         notes << QStringLiteral("IceEnabled: ICE needs a StunServer; False is used.");
     }
+
+    QStringList wrongSources;
+    for (const QString& word :
+         value(keys::SipAllowFrom).split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts))
+        (parseNetwork(word) ? s.allowFrom : wrongSources) << word;
+    for (const QString& word : wrongSources)
+        notes << wrong(keys::SipAllowFrom, word, QStringLiteral("is not an address or network; it is left out."));
     return out;
 }
 

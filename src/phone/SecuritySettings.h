@@ -1,6 +1,7 @@
 #pragma once
 // The settings that say how the phone reaches its proxy and protects its calls: SipTransport,
-// TlsCaFile, TlsVerify, MediaEncryption, MediaEncryptionMandatory, StunServer and IceEnabled, all in
+// TlsCaFile, TlsVerify, MediaEncryption, MediaEncryptionMandatory, StunServer, IceEnabled and
+// SipAllowFrom, all in
 // section System of the main settings file and all optional. With none of them set the phone speaks
 // clear SIP over UDP with clear RTP. A wrong value gives one note naming the key, and its default is
 // used.

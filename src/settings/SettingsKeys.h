@@ -52,6 +52,7 @@ constexpr const char MediaEncryption[] = "MediaEncryption";                   //
 constexpr const char MediaEncryptionMandatory[] = "MediaEncryptionMandatory"; // True or False (default)
 constexpr const char StunServer[] = "StunServer";                             // host:port; empty: none
 constexpr const char IceEnabled[] = "IceEnabled";                             // True or False (default)
+constexpr const char SipAllowFrom[] = "SipAllowFrom"; // addresses or networks besides the PBX that may send SIP
 
 // Other settings files under bin/ and their keys.
 constexpr const char WebSettingsFile[] = "websettings.ini"; // section System, key CLICK / Click

@@ -1,21 +1,25 @@
 // Hostile SIP peers against the real window online at the loopback test bed. Callers and senders
 // with long display names, control characters, escaped CR LF, bytes that are not UTF-8 and "../"
 // in their fields; binary and markup MESSAGE bodies: nothing crashes, no file is named after them,
-// each chat-log record stays one line. (Requests over about 1.5 KB crash liblinphone itself.) A flood of 200 INVITEs and 200 MESSAGEs
-// in 10 s, twice: a GUI-thread timer is never late by more than 100 ms, do-not-disturb and
-// forwarding answer every call, and the second flood costs no more memory than a little.
+// each chat-log record stays one line. (Requests over about 1.5 KB crash liblinphone itself.) A flood of 200 INVITEs
+// and 200 MESSAGEs in 10 s, twice: a GUI-thread timer is never late by more than 100 ms, do-not-disturb and forwarding
+// answer every call, and the second flood costs no more memory than a little. Datagrams that crash the SIP library,
+// sent straight to the SIP port from an address that is not the PBX's: the phone lives, answers nothing and still
+// places a call.
 
 #include "dialer/LogRecords.h"
 #include "support/BedWindow.h"
 
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QNetworkDatagram>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <QUdpSocket>
 
 using namespace corvid;
 using namespace corvid::test;
@@ -27,6 +31,17 @@ qint64 residentKb() {
     if (!status.open(QIODevice::ReadOnly)) return -1;
     const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("VmRSS:\\s+(\\d+)")).match(status.readAll());
     return m.hasMatch() ? m.captured(1).toLongLong() : -1;
+}
+
+// A request from sip:7777@%FROM% to the phone at %TO%; %ID% makes it unique.
+QByteArray request(const QByteArray& method, const QByteArray& headers = {}, const QByteArray& body = {},
+                   const QByteArray& display = {}) {
+    return method + " sip:1001@%TO% SIP/2.0\r\nVia: SIP/2.0/UDP %FROM%;branch=z9hG4bK-%ID%" + method +
+           "\r\nMax-Forwards: 70\r\nFrom: \"" + display +
+           "\" <sip:7777@%FROM%>;tag=f%ID%\r\nTo: <sip:1001@%TO%>\r\n"
+           "Call-ID: %ID%" +
+           method + "@h\r\nCSeq: 1 " + method + "\r\nContact: <sip:7777@%FROM%>\r\n" + headers +
+           "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
 } // namespace
@@ -130,6 +145,68 @@ private slots:
             QVERIFY2(!file.contains(QLatin1String("corvidapp.ini.")) && !file.contains(QLatin1String("5551234567")),
                      qPrintable(file));
         }
+    }
+
+    // What kills the SIP library, from an address other than the PBX's (127.0.0.2) straight to the SIP
+    // port. An OPTIONS from the PBX's address is answered after them: by then the phone would have
+    // answered them too. The phone answers none, and places a call.
+    void strangersDatagramsAreDropped_data() {
+        QTest::addColumn<QByteArrayList>("datagrams");
+        const QByteArray conference =
+            "<?xml version=\"1.0\"?><conference-info xmlns=\"urn:ietf:params:xml:ns:conference-info\" "
+            "entity=\"sip:conf@h\" state=\"full\" version=\"1\"><users><user entity=\"sip:7777@h\"><endpoint "
+            "entity=\"sip:7777@h\"><status>connected</status></endpoint></user></users></conference-info>";
+        QTest::newRow("message, then conference notify")
+            << QByteArrayList{request("MESSAGE", "Content-Type: text/plain\r\n", "hello"),
+                              request("NOTIFY",
+                                      "Event: conference\r\nSubscription-State: active;expires=3600\r\n"
+                                      "Content-Type: application/conference-info+xml\r\n",
+                                      conference)};
+        QByteArray bareCr = request("BYE");
+        bareCr.replace("\r\n", "\r").chop(1);
+        QTest::newRow("broken stream") << QByteArrayList{
+            bareCr, request("OPTIONS").replace(";tag=f", "\r\nContent-Length: 999997777\r\nX: ;tag=f"),
+            request("OPTIONS")};
+        QByteArray folded = request("INVITE",
+                                    "Subject: a\r\n  folded\r\n\tagain\r\nContent-Encoding: gzip\r\n"
+                                    "Content-Type: application/sdp\r\n",
+                                    QByteArray(40, '\x1f'));
+        QTest::newRow("malformed sequence") << QByteArrayList{
+            QByteArray(folded).replace("CSeq: 1 INVITE", "CSeq: x1 INVITE") + "trailing\r\n",
+            QByteArray(folded).replace("CSeq: 1 INVITE\r\n", "") + "\r\n\r\nmore",
+            request("MESSAGE", "Content-Encoding: gzip\r\nContent-Type: text/plain\r\n", "\x1f\x8b\x08")};
+        const QByteArray longName(1100, 'A');
+        QTest::newRow("long display name message")
+            << QByteArrayList{request("MESSAGE", "Content-Type: text/plain\r\n", "hello", longName)};
+        QTest::newRow("long display name invite") << QByteArrayList{request("INVITE", {}, {}, longName)};
+    }
+    void strangersDatagramsAreDropped() {
+        QFETCH(QByteArrayList, datagrams);
+        static int row = 0;
+        const QByteArray to = "127.0.0.1:" + QByteArray::number(m_phone->engine->sipPort());
+        QUdpSocket stranger, pbx;
+        QVERIFY(stranger.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
+        QVERIFY(pbx.bind(QHostAddress::LocalHost, 0));
+        const auto send = [&](QUdpSocket& socket, QByteArray datagram) {
+            datagram.replace("%TO%", to)
+                .replace("%ID%", QByteArray::number(++row) + "x" + QByteArray::number(socket.localPort()))
+                .replace("%FROM%",
+                         socket.localAddress().toString().toLatin1() + ':' + QByteArray::number(socket.localPort()));
+            socket.writeDatagram(datagram, QHostAddress::LocalHost, quint16(m_phone->engine->sipPort()));
+        };
+        for (const QByteArray& datagram : datagrams)
+            send(stranger, datagram);
+        send(pbx, request("OPTIONS"));
+        QTRY_VERIFY_WITH_TIMEOUT(pbx.hasPendingDatagrams(), 5000);
+        QVERIFY(pbx.receiveDatagram().data().startsWith("SIP/2.0 200 "));
+        QVERIFY2(!stranger.hasPendingDatagrams(), stranger.receiveDatagram().data().left(200).constData());
+
+        const int rows = m_phone->callLogRows().size();
+        const QString connected = QStringLiteral("Line- 1: Success to connect.");
+        const qsizetype before = m_phone->logLines.count(connected);
+        m_phone->dial(BedNumber::HangUp);
+        QTRY_VERIFY_WITH_TIMEOUT(m_phone->logLines.count(connected) > before, BedWindow::WaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_phone->callLogRows().size(), rows + 1, BedWindow::WaitMs);
     }
 
     void floodLeavesTheWindowResponsiveAndAnswering() {

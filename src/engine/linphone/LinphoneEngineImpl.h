@@ -143,6 +143,19 @@ struct LinphoneEngine::Impl {
     QString serverHostPort;     // the proxy (or outbound proxy) the account talks to
     TlsCheck tlsCheck;          // explains a failed TLS connection to it
     int port = 0;
+    // The gate on the SIP port (SipGate.h): the library's sockets it filters, the sources they take
+    // (the server's addresses, then SipAllowFrom), and the server's host name, looked up again
+    // (at most every kGateLookupMs) when a registration ends so that a moved server is followed.
+    std::vector<int> gatedSockets;
+    std::vector<Ipv4Net> gateAllowed;
+    QString gateHost;
+    QElapsedTimer gateLookup;
+    static constexpr int kGateLookupMs = 60000;
+    bool listensForSip() const {
+        return activeSecurity.transport == SipSecurity::Transport::Udp || !activeSecurity.allowFrom.isEmpty();
+    }
+    void lookUpGateHost();
+    bool setGate(const std::vector<Ipv4Net>& serverAddresses, bool first);
     std::vector<int> portClaims; // claims on the SIP and RTP ports in use (claimUdpPort), released at stop
     bool files = false;
     int audioPortSet = -1;
@@ -291,6 +304,7 @@ struct LinphoneEngine::Impl {
     bool createAccount(const QString& user, const QString& authLogin, const QString& password,
                        const QString& displayName, const QString& dom, const QString& server);
     bool startCore(int sipPort);
+    bool guardSipPort(const QString& server);
     void stop();
     void applyCodecs();
     void applyGains();
