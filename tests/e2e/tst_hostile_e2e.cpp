@@ -44,6 +44,28 @@ QByteArray request(const QByteArray& method, const QByteArray& headers = {}, con
            "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
+// The datagrams of a sequence the fuzz bench (scripts/sipfuzz) kept: "# dialer ADDRESS" names the
+// dialer it killed, each other line is "SOURCE b'python bytes literal'". The dialer becomes %TO%.
+QByteArrayList fuzzFinding(const QString& path) {
+    QFile file(path);
+    QByteArrayList datagrams;
+    QByteArray dialer;
+    for (const QByteArray& line : file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QByteArrayList{}) {
+        if (line.startsWith("# dialer ")) dialer = line.mid(9).trimmed();
+        const qsizetype start = line.indexOf(" b") + 3;
+        if (line.startsWith('#') || start < 3 || line.size() < start + 1) continue;
+        const QByteArray text = line.mid(start, line.size() - start - 1);
+        QByteArray data;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const char c = text[i] == '\\' && i + 1 < text.size() ? text[++i] : 0;
+            if (c == 'x') data += char(text.mid(i + 1, 2).toInt(nullptr, 16)), i += 2;
+            else data += !c ? text[i] : c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
+        }
+        datagrams << (dialer.isEmpty() ? data : data.replace(dialer, "%TO%"));
+    }
+    return datagrams;
+}
+
 } // namespace
 
 class TestHostileE2e : public QObject {
@@ -179,9 +201,13 @@ private slots:
         QTest::newRow("long display name message")
             << QByteArrayList{request("MESSAGE", "Content-Type: text/plain\r\n", "hello", longName)};
         QTest::newRow("long display name invite") << QByteArrayList{request("INVITE", {}, {}, longName)};
+        // What the fuzz bench found, as it kept it.
+        for (const QFileInfo& found : QDir(CORVID_SIPCRASHES).entryInfoList({"*.txt"}, QDir::Files, QDir::Name))
+            QTest::newRow(qPrintable(found.baseName())) << fuzzFinding(found.filePath());
     }
     void strangersDatagramsAreDropped() {
         QFETCH(QByteArrayList, datagrams);
+        QVERIFY(!datagrams.isEmpty());
         static int row = 0;
         const QByteArray to = "127.0.0.1:" + QByteArray::number(m_phone->engine->sipPort());
         QUdpSocket stranger, pbx;
