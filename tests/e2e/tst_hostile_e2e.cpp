@@ -58,8 +58,12 @@ QByteArrayList fuzzFinding(const QString& path) {
         QByteArray data;
         for (qsizetype i = 0; i < text.size(); ++i) {
             const char c = text[i] == '\\' && i + 1 < text.size() ? text[++i] : 0;
-            if (c == 'x') data += char(text.mid(i + 1, 2).toInt(nullptr, 16)), i += 2;
-            else data += !c ? text[i] : c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
+            if (c != 'x') {
+                data += !c ? text[i] : c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
+                continue;
+            }
+            data += char(text.mid(i + 1, 2).toInt(nullptr, 16));
+            i += 2;
         }
         datagrams << (dialer.isEmpty() ? data : data.replace(dialer, "%TO%"));
     }
