@@ -188,6 +188,11 @@ struct LinphoneEngine::Impl::Listener : public lp::CoreListener {
                                     const std::string&) override {
         d->onSubscriptionRequested(f);
     }
+    // Back on the network, the library has made its SIP socket anew: the gate goes on it before the
+    // library reads from it.
+    void onNetworkReachable(const std::shared_ptr<lp::Core>&, bool reachable) override {
+        if (reachable) d->keepGate();
+    }
 };
 
 // ------------------------------------------------------------------------------------------------
@@ -442,20 +447,34 @@ bool LinphoneEngine::Impl::startCore(int sipPort) {
 // without SipAllowFrom) there is nothing to guard. A socket that cannot be guarded keeps the phone
 // offline rather than open to anyone.
 bool LinphoneEngine::Impl::guardSipPort(const QString& server) {
-    gatedSockets.clear();
+    gated = false;
     gateHost = server.section(QLatin1Char(':'), 0, 0);
     if (!listensForSip()) return true;
-    const bool udp = activeSecurity.transport == SipSecurity::Transport::Udp;
-    gatedSockets = sip_gate::socketsOnPort(port, udp ? SOCK_DGRAM : SOCK_STREAM);
     gateLookup.start();
-    if (gatedSockets.empty() || !setGate(sip_gate::resolveHost(gateHost), true)) {
+    const std::vector<int> sockets = sipSockets();
+    if (sockets.empty() || !setGate(sip_gate::resolveHost(gateHost), true)) {
         stop();
         return fail(EngineError::Network);
     }
-    if (udp)
-        for (int fd : gatedSockets)
+    gated = true;
+    if (activeSecurity.transport == SipSecurity::Transport::Udp)
+        for (int fd : sockets)
             sip_gate::dropQueued(fd);
     return true;
+}
+
+// The library's SIP sockets as they are now: the library closes them and makes new ones when the
+// network comes back, so they are looked up each time, never kept.
+std::vector<int> LinphoneEngine::Impl::sipSockets() const {
+    const bool udp = activeSecurity.transport == SipSecurity::Transport::Udp;
+    return sip_gate::socketsOnPort(port, udp ? SOCK_DGRAM : SOCK_STREAM);
+}
+
+// A SIP socket without the gate (made anew by the library) gets it at once.
+void LinphoneEngine::Impl::keepGate() {
+    if (!gated || !core) return;
+    for (int fd : sipSockets())
+        if (!sip_gate::hasFilter(fd)) sip_gate::attachSourceFilter(fd, gateAllowed);
 }
 
 // The sources the gate takes: the server's addresses and those of SipAllowFrom. The sockets' filter
@@ -467,7 +486,7 @@ bool LinphoneEngine::Impl::setGate(const std::vector<Ipv4Net>& serverAddresses, 
     if (!first && allowed == gateAllowed) return true;
     gateAllowed = allowed;
     bool all = true;
-    for (int fd : gatedSockets)
+    for (int fd : sipSockets())
         all = sip_gate::attachSourceFilter(fd, gateAllowed) && all;
     return all;
 }
@@ -476,9 +495,7 @@ bool LinphoneEngine::Impl::setGate(const std::vector<Ipv4Net>& serverAddresses, 
 // registration ends, at most every kGateLookupMs, and the gate follows. A failed lookup keeps the
 // addresses the gate has.
 void LinphoneEngine::Impl::lookUpGateHost() {
-    if (gatedSockets.empty() || parseNetwork(gateHost) ||
-        (gateLookup.isValid() && gateLookup.elapsed() < kGateLookupMs))
-        return;
+    if (!gated || parseNetwork(gateHost) || (gateLookup.isValid() && gateLookup.elapsed() < kGateLookupMs)) return;
     gateLookup.start();
     QHostInfo::lookupHost(gateHost, q, [this, host = gateHost](const QHostInfo& info) {
         if (!core || host != gateHost || info.error() != QHostInfo::NoError) return;
@@ -497,7 +514,7 @@ void LinphoneEngine::Impl::releasePortClaims() {
 
 void LinphoneEngine::Impl::stop() {
     releasePortClaims();
-    gatedSockets.clear();
+    gated = false;
     if (!core) return;
     pump.stop();
     // Calls cut by going offline are ours: no far-end hang-up is reported for them.
@@ -597,6 +614,7 @@ void LinphoneEngine::Impl::onRegistration(lp::RegistrationState state, const std
     const bool unanswered =
         info && (info->getReason() == lp::Reason::IOError || info->getReason() == lp::Reason::NotAnswered);
 
+    keepGate();
     if (state == lp::RegistrationState::Ok || state == lp::RegistrationState::Failed) lookUpGateHost();
     switch (state) {
     case lp::RegistrationState::Progress:

@@ -143,10 +143,12 @@ struct LinphoneEngine::Impl {
     QString serverHostPort;     // the proxy (or outbound proxy) the account talks to
     TlsCheck tlsCheck;          // explains a failed TLS connection to it
     int port = 0;
-    // The gate on the SIP port (SipGate.h): the library's sockets it filters, the sources they take
-    // (the server's addresses, then SipAllowFrom), and the server's host name, looked up again
-    // (at most every kGateLookupMs) when a registration ends so that a moved server is followed.
-    std::vector<int> gatedSockets;
+    // The gate on the SIP port (SipGate.h): whether it is on, the sources it takes (the server's
+    // addresses, then SipAllowFrom), and the server's host name, looked up again (at most every
+    // kGateLookupMs) when a registration ends so that a moved server is followed. The library makes
+    // its SIP socket anew when the network comes back: the gate is put on again then, and checked
+    // at every registration event.
+    bool gated = false;
     std::vector<Ipv4Net> gateAllowed;
     QString gateHost;
     QElapsedTimer gateLookup;
@@ -154,8 +156,10 @@ struct LinphoneEngine::Impl {
     bool listensForSip() const {
         return activeSecurity.transport == SipSecurity::Transport::Udp || !activeSecurity.allowFrom.isEmpty();
     }
+    std::vector<int> sipSockets() const;
     void lookUpGateHost();
     bool setGate(const std::vector<Ipv4Net>& serverAddresses, bool first);
+    void keepGate();
     std::vector<int> portClaims; // claims on the SIP and RTP ports in use (claimUdpPort), released at stop
     bool files = false;
     int audioPortSet = -1;

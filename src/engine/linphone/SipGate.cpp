@@ -80,6 +80,11 @@ bool attachSourceFilter(int fd, const std::vector<Ipv4Net>& allowed) {
     return ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0;
 }
 
+bool hasFilter(int fd) {
+    socklen_t blocks = 0; // with no room given, the kernel answers the filter's length
+    return ::getsockopt(fd, SOL_SOCKET, SO_GET_FILTER, nullptr, &blocks) == 0 && blocks > 0;
+}
+
 int dropQueued(int fd) {
     int dropped = 0;
     char byte;

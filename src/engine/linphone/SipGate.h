@@ -22,6 +22,8 @@ std::vector<int> socketsOnPort(int port, int type);
 // Lets through the socket only what comes from the networks (IPv4; anything else is dropped).
 // Replaces the filter the socket had. Answers whether the kernel took it.
 bool attachSourceFilter(int fd, const std::vector<Ipv4Net>& allowed);
+// Whether the socket has a filter.
+bool hasFilter(int fd);
 // Drops what the socket received before its filter was attached; answers how many datagrams.
 int dropQueued(int fd);
 
