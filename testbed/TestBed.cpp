@@ -573,7 +573,7 @@ void SipTestBed::stop() {
     }
 }
 
-QStringList SipTestBed::locationContacts(const QString& user, bool* ok) const {
+QStringList SipTestBed::locationContacts(const QString& user, bool* ok, const QString& field) const {
     if (ok) *ok = false;
     const QString kamcmd = findProgram(QStringLiteral("kamcmd"));
     if (kamcmd.isEmpty() || !m_proxy) return {};
@@ -594,8 +594,8 @@ QStringList SipTestBed::locationContacts(const QString& user, bool* ok) const {
         if (line.startsWith(QLatin1String("AoR:"))) {
             const QString aor = line.mid(4).trimmed();
             inRecord = aor == user || aor.startsWith(user + QLatin1Char('@'));
-        } else if (inRecord && line.startsWith(QLatin1String("Address:"))) {
-            contacts << line.mid(8).trimmed();
+        } else if (inRecord && line.startsWith(field + QLatin1Char(':'))) {
+            contacts << line.mid(field.size() + 1).trimmed();
         }
     }
     return contacts;

@@ -124,7 +124,9 @@ public:
 
     // Contacts registered for user (e.g. "1001") in the proxy's location table, read with
     // kamcmd over the proxy's control socket. An empty list when none; ok=false when the query failed.
-    QStringList locationContacts(const QString& user, bool* ok = nullptr) const;
+    // field: another field of each contact instead of its address ("Call-ID": whose registration).
+    QStringList locationContacts(const QString& user, bool* ok = nullptr,
+                                 const QString& field = QStringLiteral("Address")) const;
 
 private:
     struct FarEndProcess {

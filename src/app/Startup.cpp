@@ -1,7 +1,8 @@
 #include "app/Startup.h"
 
-#include "window/WindowContext.h"
-#include "window/WindowTitle.h"
+#include "calls/LineStatus.h"
+#include "dialer/Automation.h"
+#include "dialer/AutomationJournal.h"
 #include "integrations/HttpControl.h"
 #include "phone/OnlineControl.h"
 #include "platform/ProviderDomain.h"
@@ -9,6 +10,8 @@
 #include "settings/ListFile.h"
 #include "settings/SettingsKeys.h"
 #include "ui_MainForm.h"
+#include "window/WindowContext.h"
+#include "window/WindowTitle.h"
 
 #include <QLocale>
 
@@ -111,6 +114,17 @@ void Startup::startDesignTimeTimers() {
     m_ctx.timers.DialTimer->start();
     m_ctx.timers.TapiSip->start();
     m_ctx.timers.TimeTimer->start();
+}
+
+void NoteRestartAfterFailure(WindowContext& ctx, const QString& how, const QDateTime& when) {
+    const QString stamp = when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (ctx.subsystems.lines)
+        ctx.subsystems.lines->AddStatusLog(
+            QStringLiteral("Restarted after a failure at %1: the dialer ended by %2.").arg(stamp, how));
+    AutomationJournal ownJournal(ctx.root.logFile(QStringLiteral("automation.log")));
+    AutomationJournal& journal = ctx.subsystems.automation ? ctx.subsystems.automation->journal() : ownJournal;
+    const QDateTime now = ctx.services.clock ? ctx.services.clock->now() : QDateTime::currentDateTime();
+    journal.append(now, QStringLiteral("supervisor"), how, QStringLiteral("restarted after a failure at ") + stamp);
 }
 
 void Startup::onTimeTimerTimeout() {

@@ -30,4 +30,8 @@ private:
     WindowContext& m_ctx;
 };
 
+// A dialer started again by its watchdog after a failure (how: "Segmentation fault (signal 11)",
+// when: as the watchdog saw it) says so in the status log and the automation journal.
+void NoteRestartAfterFailure(WindowContext& ctx, const QString& how, const QDateTime& when);
+
 } // namespace corvid

@@ -8,6 +8,7 @@
 
 #include "app/MainForm.h"
 #include "app/Shutdown.h"
+#include "app/Startup.h"
 #include "engine/linphone/LinphoneEngine.h"
 #include "phone/OnlineControl.h"
 #include "platform/InstallRoot.h"
@@ -15,6 +16,7 @@
 #include "platform/SingleInstance.h"
 #include "platform/StopSignals.h"
 #include "platform/WaylandSession.h"
+#include "platform/Supervisor.h"
 #include "settings/IniFile.h"
 #include "settings/SettingsKeys.h"
 
@@ -77,6 +79,8 @@ bool pbxPageEmbedded(int argc, char* argv[]) {
 int main(int argc, char* argv[]) {
     letTheWebEngineRunAsRoot(argc, argv);
     choosePlatformForTheSession(argc, argv);
+    // The program started from outside is the dialer's watchdog; the dialer runs in its child.
+    if (const int watchdogExit = corvid::supervisor::run(argv); watchdogExit >= 0) return watchdogExit;
     // The embedded web engine shares the window's OpenGL contexts; this must precede the application.
     // That shared context loads the system's OpenGL at start (with software rendering some 40 MiB
     // and two threads a seat), so a dialer whose page is only a link goes without it.
@@ -120,6 +124,9 @@ int main(int argc, char* argv[]) {
                                       .trimmed();
     corvid::LinphoneEngine engine(engineOptions);
     corvid::MainForm window(root, services.services(), &engine);
+    corvid::supervisor::Restart restart;
+    if (corvid::supervisor::takeRestart(restart))
+        corvid::NoteRestartAfterFailure(window.context(), corvid::supervisor::signalText(restart.signal), restart.when);
     // Every going online reads the outbound proxy again, like the rest of the account.
     window.context().subsystems.online->setOutboundProxyHook([&engine](const QString& hostPort) {
         corvid::LinphoneEngine::Options options = engine.options();

@@ -4,8 +4,24 @@
 // them to the engine before it starts; the defaults are clear SIP over UDP and clear RTP.
 
 #include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
 
 namespace corvid {
+
+// An IPv4 network; an address is a network of 32 bits. Host byte order.
+struct Ipv4Net {
+    quint32 address = 0;
+    quint32 mask = 0xffffffffu;
+    bool operator==(const Ipv4Net& o) const { return address == o.address && mask == o.mask; }
+};
+
+// "192.0.2.7" or "192.0.2.0/24"; nothing for anything else (names, IPv6, a bad prefix).
+std::optional<Ipv4Net> parseNetwork(const QString& text);
+// The blank-separated networks of a text such as SipAllowFrom; the words that are not one go to *wrong.
+std::vector<Ipv4Net> parseNetworks(const QString& text, QStringList* wrong = nullptr);
 
 struct SipSecurity {
     enum class Transport { Udp, Tcp, Tls };
@@ -29,6 +45,10 @@ struct SipSecurity {
     // registrar is up and holds this phone again (a restarted registrar may have forgotten it).
     // Seconds; 0: only the library's own refresh near the expiry.
     int registrarCheckSeconds = 60;
+    // Addresses and networks ("192.0.2.7", "192.0.2.0/24") that may send SIP besides the registrar
+    // and the outbound proxy; everything else is dropped. Over TCP and TLS the phone listens only
+    // when some are given.
+    QStringList allowFrom;
 };
 
 } // namespace corvid

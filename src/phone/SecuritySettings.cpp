@@ -4,6 +4,7 @@
 #include "settings/SettingsKeys.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace corvid {
 
@@ -102,6 +103,13 @@ SecuritySettings parseSecuritySettings(const std::function<QString(const char*)>
     }
     s.keepAliveSeconds = seconds(value, keys::SipKeepAliveSeconds, 5, s.keepAliveSeconds, notes);
     s.registrarCheckSeconds = seconds(value, keys::RegistrarCheckSeconds, 2, s.registrarCheckSeconds, notes);
+
+    QStringList wrongSources;
+    for (const QString& word :
+         value(keys::SipAllowFrom).split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts))
+        (parseNetwork(word) ? s.allowFrom : wrongSources) << word;
+    for (const QString& word : wrongSources)
+        notes << wrong(keys::SipAllowFrom, word, QStringLiteral("is not an address or network; it is left out."));
     return out;
 }
 

@@ -58,6 +58,7 @@ constexpr const char RegistrarCheckSeconds[] = "RegistrarCheckSeconds";       //
 constexpr const char TakeIncomingCalls[] = "TakeIncomingCalls"; // "True": they ring; otherwise 486 at once
 constexpr const char AutoAnswer[] = "AutoAnswer";               // PbxRequested, Always; otherwise off
 constexpr const char RejectCode[] = "RejectCode";               // "603": Reject declines 603; otherwise 486
+constexpr const char SipAllowFrom[] = "SipAllowFrom"; // addresses or networks besides the PBX that may send SIP
 
 // Other settings files under bin/ and their keys.
 constexpr const char WebSettingsFile[] = "websettings.ini"; // section System, key CLICK / Click

@@ -1,25 +1,22 @@
-// A dialer killed in the middle of a recorded call, against the loopback test bed: the next start of
-// the real program writes the call's row and saves its recording before it goes online.
+// The real program crashing in the middle of a recorded call, against the loopback test bed: its
+// watchdog starts it again at once, and the new dialer writes the call's row, saves its recording,
+// says in the journal that it restarted, and registers again.
 //
-// The killed dialer is this test program run again as a child ("--dialer ROOT NUMBER"): the window
-// and engine built as main() builds them, with the real desktop services, which places the call
-// through the Call button and reports on stdout once it is connected.
+// The call is placed through the HTTP control, as another program would.
 
-#include "app/MainForm.h"
-#include "integrations/PbxPage.h"
-#include "platform/QtServices.h"
+#include "platform/SingleInstance.h"
 #include "support/BedWindow.h"
-#include "ui_MainForm.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTest>
 
 #include <csignal>
-#include <cstdio>
 #include <numeric>
 
 using namespace corvid;
@@ -29,30 +26,16 @@ namespace {
 
 const QString kAgent = QStringLiteral("Demo Agent");
 
-int runDialer(const QString& rootDir, const QString& number) {
-    const InstallRoot root(rootDir);
-    QtServices services;
-    LinphoneEngine::Options options;
-    options.dataDir = root.engineDataDir();
-    LinphoneEngine engine(options);
-    MainForm window(root, services.services(), &engine);
-    // The PBX page stays out of the child, as in every window test; the real program shows it.
-    window.context().subsystems.pbxPage->setPageLoader([](const QUrl&) {});
-    QStringList log;
-    BedWindow::attach(window, &engine, &log);
-    Ui::MainForm& ui = *window.form();
-    const auto failed = [&] {
-        std::fprintf(stderr, "status log: %s\n", qPrintable(log.join(QStringLiteral(" | "))));
-        return 2;
-    };
-    if (!QTest::qWaitFor([&] { return log.contains(QStringLiteral("Ready...")); }, 20000)) return failed();
-    ui.EditPhoneNo->setText(number);
-    ui.BtnDial->click();
-    if (!QTest::qWaitFor([&] { return log.contains(QStringLiteral("Line- 1: Success to connect.")); }, 10000))
-        return failed();
-    std::printf("connected\n");
-    std::fflush(stdout);
-    return QApplication::exec(); // until killed
+// The pid in the install root's instance lock: the dialer itself, not its watchdog.
+qint64 lockHolder(const MainFormFixture& root) {
+    return root.readFile(SingleInstance::lockFileName()).split('\n').value(0).toLongLong();
+}
+
+// The permission bits of each path (owner, group, other), in hex.
+QString modes(const QStringList& paths) {
+    return std::accumulate(paths.begin(), paths.end(), QString(), [](const QString& m, const QString& path) {
+        return m + QString::number(QFileInfo(path).permissions().toInt() & 0x7077, 16) + ' ';
+    });
 }
 
 } // namespace
@@ -60,69 +43,84 @@ int runDialer(const QString& rootDir, const QString& number) {
 class TestCrashSafe : public QObject {
     Q_OBJECT
 private slots:
-    void killedDialerKeepsTheCallsRowAndRecording() {
+    void crashedDialerIsBackWithTheCallsRowAndRecording() {
         BedRun run;
         QVERIFY(run.start());
         MainFormFixture root; // only its install root and settings
-        root.writeSettings(BedWindow::settings(*run.bed, {Account1001, kAgent, {}, {{"recordAll", "True"}}}));
+        const int control = freeTcpPort();
+        root.writeSettings(BedWindow::settings(
+            *run.bed,
+            {Account1001,
+             kAgent,
+             {},
+             {{"recordAll", "True"}, {"HttpControl", "True"}, {"HttpControlPort", QString::number(control)}}}));
 
-        QProcess dialer;
-        dialer.start(QCoreApplication::applicationFilePath(), {"--dialer", root.rootPath(), BedNumber::Answer});
-        auto stopDialer = qScopeGuard([&] {
-            dialer.kill();
-            dialer.waitForFinished(5000);
+        QProcess program;
+        program.setProcessChannelMode(QProcess::ForwardedChannels);
+        program.start(QStringLiteral(CORVID_DIALER_BINARY), {"--root", root.rootPath()});
+        auto stopProgram = qScopeGuard([&] {
+            program.terminate();
+            if (!program.waitForFinished(15000)) program.kill();
         });
-        QVERIFY2(QTest::qWaitFor([&] { return dialer.readAllStandardOutput().contains("connected"); }, 40000),
-                 dialer.readAllStandardError().constData());
-        QTest::qWait(4000); // a few seconds of the call
-        ::kill(pid_t(dialer.processId()), SIGKILL);
-        QVERIFY(dialer.waitForFinished(20000));
-        QVERIFY(root.fileExists("bin/calls/line1.call"));
-        QVERIFY(!root.fileExists("logs/" + kAgent + "_calllogs.csv"));
+        QTRY_VERIFY_WITH_TIMEOUT(!run.bed->locationContacts(Account1001.user).isEmpty(), 30000);
+        const QStringList registration = run.bed->locationContacts(Account1001.user, nullptr, "Call-ID");
+        QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1/v1/dial").arg(control)));
+        request.setRawHeader("Authorization", "Bearer " + root.readFile("bin/control.token").trimmed());
+        request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+        QNetworkAccessManager http;
+        std::unique_ptr<QNetworkReply> reply(http.post(request, QByteArray(R"({"number":"9001234567"})")));
+        QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), 10000);
+        QVERIFY2(reply->error() == QNetworkReply::NoError, reply->readAll().constData());
+        // A few seconds of the recorded call, as its live record says.
+        const QRegularExpression recorded(QStringLiteral("seconds=([3-9]|\\d\\d)\\n(.|\\n)*part="));
+        QTRY_VERIFY2_WITH_TIMEOUT(recorded.match(QString::fromUtf8(root.readFile("bin/calls/line1.call"))).hasMatch(),
+                                  root.readFile("logs/automation.log").constData(), 30000);
+
         // The record (the customer's number, the agent's name) is the agent's alone; the rest of the
         // root is left as an older version or a demo root leaves it, for the next start to tighten.
         const InstallRoot& r = root.root();
-        const auto modes = [](const QStringList& paths) {
-            return std::accumulate(paths.begin(), paths.end(), QString(), [](const QString& m, const QString& path) {
-                return m + QString::number(QFileInfo(path).permissions().toInt() & 0x7077, 16) + ' ';
-            });
-        };
         QCOMPARE(modes({r.binFile("calls"), r.binFile("calls") + "/line1.call"}), "7000 6000 ");
         const QStringList upgraded{r.settingsFile(), r.bin(), r.logs(), r.messages()};
         for (const QString& path : upgraded)
             QVERIFY(QFile::setPermissions(path, QFileInfo(path).permissions() | QFile::ReadGroup | QFile::ReadOther));
 
-        QProcess program;
-        program.start(QStringLiteral(CORVID_DIALER_BINARY), {"--root", root.rootPath()});
-        auto stopProgram = qScopeGuard([&] {
-            program.terminate();
-            if (!program.waitForFinished(10000)) program.kill();
-        });
-        // The journal's line comes last, after the row and the recording.
-        QTRY_VERIFY_WITH_TIMEOUT(root.readFile("logs/automation.log").contains("\trecovery\t9001\t"), 20000);
+        const qint64 crashed = lockHolder(root);
+        QVERIFY(crashed > 0 && crashed != program.processId());
+        QCOMPARE(::kill(pid_t(crashed), SIGSEGV), 0);
+        // Back within 15 s: a new dialer holds the root and registers anew.
+        QTRY_VERIFY_WITH_TIMEOUT(root.readFile("logs/automation.log").contains("\tsupervisor\t"), 15000);
+        const QByteArray journal = root.readFile("logs/automation.log");
+        QVERIFY2(QRegularExpression(QStringLiteral("\\trecovery\\t9001234567\\t.*\\n.*\\tsupervisor\\tSegmentation "
+                                                   "fault \\(signal 11\\)\\trestarted after a failure at \\d{4}-"))
+                     .match(QString::fromUtf8(journal))
+                     .hasMatch(),
+                 journal.constData());
+        QTRY_VERIFY_WITH_TIMEOUT(!run.bed->locationContacts(Account1001.user, nullptr, "Call-ID").isEmpty() &&
+                                     run.bed->locationContacts(Account1001.user, nullptr, "Call-ID") != registration,
+                                 15000);
+        QVERIFY(lockHolder(root) != crashed);
+        QCOMPARE(program.state(), QProcess::Running);
+
         const QByteArray rows = root.readFile("logs/" + kAgent + "_calllogs.csv");
-        QVERIFY2(rows.startsWith("\"9001\",\"Demo Agent\",") && rows.endsWith(",\"dialer stopped\"\r\n") &&
+        QVERIFY2(rows.startsWith("\"9001234567\",\"Demo Agent\",") && rows.endsWith(",\"dialer stopped\"\r\n") &&
                      rows.count('\n') == 1,
                  rows);
-        // Its seconds: up to the last update before the kill.
-        QVERIFY2(rows.split(',').value(2).mid(1).chopped(1).toInt() >= 2, rows);
-        const QStringList recordings = QDir(root.root().messages()).entryList({"9001_*.wav"}, QDir::Files);
-        QVERIFY2(recordings.size() == 1, root.readFile("logs/automation.log").constData());
+        QVERIFY2(rows.split(',').value(2).mid(1).chopped(1).toInt() >= 3, rows); // up to the last update
+        const QStringList recordings = QDir(root.root().messages()).entryList({"9001234567_*.wav"}, QDir::Files);
+        QVERIFY2(recordings.size() == 1, journal.constData());
         const int ms = waveDurationMs(root.root().messages() + '/' + recordings[0]);
         QVERIFY2(ms >= 2000, qPrintable(QString::number(ms)));
         QVERIFY(!root.fileExists("bin/calls/line1.call"));
         QCOMPARE(modes(upgraded + QStringList{r.messages() + '/' + recordings[0]}), "6000 7000 7000 7000 6000 ");
+
+        // A stop for the watchdog closes the dialer, and neither is started again.
+        program.terminate();
+        QVERIFY(program.waitForFinished(15000));
+        QCOMPARE(program.exitCode(), 0);
+        QVERIFY(::kill(pid_t(lockHolder(root)), 0) != 0 || !root.fileExists(SingleInstance::lockFileName()));
         QVERIFY(run.stop());
     }
 };
 
-int main(int argc, char** argv) {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    if (argc == 4 && qstrcmp(argv[1], "--dialer") == 0)
-        return runDialer(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
-    TestCrashSafe test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(TestCrashSafe)
 #include "tst_crashsafe_e2e.moc"

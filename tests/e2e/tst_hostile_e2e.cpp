@@ -5,7 +5,9 @@
 // library (long names in From and To, a conference NOTIFY after a MESSAGE, broken streams), straight
 // or through the proxy, over UDP and TLS: the phone answers and places a call after each. A flood of
 // 200 INVITEs and 200 MESSAGEs in 10 s, twice: a GUI-thread timer is never late by more than 100 ms,
-// do-not-disturb and forwarding answer every call, and the second flood costs no more memory than a little.
+// do-not-disturb and forwarding answer every call, and the second flood costs no more memory than a
+// little. Datagrams that crash the SIP library, sent straight to the SIP port from an address that is
+// not the PBX's: the phone lives, answers nothing and still places a call.
 
 #include "dialer/LogRecords.h"
 #include "support/BedWindow.h"
@@ -46,6 +48,43 @@ QByteArray sipRequest(const QByteArray& method, const QByteArray& from, const QB
            "\r\nFrom: " + from + ";tag=t1\r\nTo: \"" + to + "\" <@RURI@>\r\nCall-ID: @CALLID@\r\nCSeq: 1 " + method +
            "\r\nMax-Forwards: 70\r\nContact: <sip:peer@@LOCAL@>\r\n" + headers + "Content-Type: " + type +
            "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+// A request from sip:7777@%FROM% to the phone at %TO%; %ID% makes it unique.
+QByteArray request(const QByteArray& method, const QByteArray& headers = {}, const QByteArray& body = {},
+                   const QByteArray& display = {}) {
+    return method + " sip:1001@%TO% SIP/2.0\r\nVia: SIP/2.0/UDP %FROM%;branch=z9hG4bK-%ID%" + method +
+           "\r\nMax-Forwards: 70\r\nFrom: \"" + display +
+           "\" <sip:7777@%FROM%>;tag=f%ID%\r\nTo: <sip:1001@%TO%>\r\n"
+           "Call-ID: %ID%" +
+           method + "@h\r\nCSeq: 1 " + method + "\r\nContact: <sip:7777@%FROM%>\r\n" + headers +
+           "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+// The datagrams of a sequence the fuzz bench (scripts/sipfuzz) kept: "# dialer ADDRESS" names the
+// dialer it killed, each other line is "SOURCE b'python bytes literal'". The dialer becomes %TO%.
+QByteArrayList fuzzFinding(const QString& path) {
+    QFile file(path);
+    QByteArrayList datagrams;
+    QByteArray dialer;
+    for (const QByteArray& line : file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QByteArrayList{}) {
+        if (line.startsWith("# dialer ")) dialer = line.mid(9).trimmed();
+        const qsizetype start = line.indexOf(" b") + 3;
+        if (line.startsWith('#') || start < 3 || line.size() < start + 1) continue;
+        const QByteArray text = line.mid(start, line.size() - start - 1);
+        QByteArray data;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const char c = text[i] == '\\' && i + 1 < text.size() ? text[++i] : 0;
+            if (c != 'x') {
+                data += !c ? text[i] : c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
+                continue;
+            }
+            data += char(text.mid(i + 1, 2).toInt(nullptr, 16));
+            i += 2;
+        }
+        datagrams << (dialer.isEmpty() ? data : data.replace(dialer, "%TO%"));
+    }
+    return datagrams;
 }
 
 } // namespace
@@ -273,6 +312,72 @@ private slots:
         phone->dial(BedNumber::HangUp);
         QVERIFY(phone->connected());
         QTRY_COMPARE_WITH_TIMEOUT(phone->callLogRows().size(), rows + 1, 15000);
+    }
+
+    // What kills the SIP library, from an address other than the PBX's (127.0.0.2) straight to the SIP
+    // port. An OPTIONS from the PBX's address is answered after them: by then the phone would have
+    // answered them too. The phone answers none, and places a call.
+    void strangersDatagramsAreDropped_data() {
+        QTest::addColumn<QByteArrayList>("datagrams");
+        const QByteArray conference =
+            "<?xml version=\"1.0\"?><conference-info xmlns=\"urn:ietf:params:xml:ns:conference-info\" "
+            "entity=\"sip:conf@h\" state=\"full\" version=\"1\"><users><user entity=\"sip:7777@h\"><endpoint "
+            "entity=\"sip:7777@h\"><status>connected</status></endpoint></user></users></conference-info>";
+        QTest::newRow("message, then conference notify")
+            << QByteArrayList{request("MESSAGE", "Content-Type: text/plain\r\n", "hello"),
+                              request("NOTIFY",
+                                      "Event: conference\r\nSubscription-State: active;expires=3600\r\n"
+                                      "Content-Type: application/conference-info+xml\r\n",
+                                      conference)};
+        QByteArray bareCr = request("BYE");
+        bareCr.replace("\r\n", "\r").chop(1);
+        QTest::newRow("broken stream") << QByteArrayList{
+            bareCr, request("OPTIONS").replace(";tag=f", "\r\nContent-Length: 999997777\r\nX: ;tag=f"),
+            request("OPTIONS")};
+        QByteArray folded = request("INVITE",
+                                    "Subject: a\r\n  folded\r\n\tagain\r\nContent-Encoding: gzip\r\n"
+                                    "Content-Type: application/sdp\r\n",
+                                    QByteArray(40, '\x1f'));
+        QTest::newRow("malformed sequence") << QByteArrayList{
+            QByteArray(folded).replace("CSeq: 1 INVITE", "CSeq: x1 INVITE") + "trailing\r\n",
+            QByteArray(folded).replace("CSeq: 1 INVITE\r\n", "") + "\r\n\r\nmore",
+            request("MESSAGE", "Content-Encoding: gzip\r\nContent-Type: text/plain\r\n", "\x1f\x8b\x08")};
+        const QByteArray longName(1100, 'A');
+        QTest::newRow("long display name message")
+            << QByteArrayList{request("MESSAGE", "Content-Type: text/plain\r\n", "hello", longName)};
+        QTest::newRow("long display name invite") << QByteArrayList{request("INVITE", {}, {}, longName)};
+        // What the fuzz bench found, as it kept it.
+        for (const QFileInfo& found : QDir(CORVID_SIPCRASHES).entryInfoList({"*.txt"}, QDir::Files, QDir::Name))
+            QTest::newRow(qPrintable(found.baseName())) << fuzzFinding(found.filePath());
+    }
+    void strangersDatagramsAreDropped() {
+        QFETCH(QByteArrayList, datagrams);
+        QVERIFY(!datagrams.isEmpty());
+        static int row = 0;
+        const QByteArray to = "127.0.0.1:" + QByteArray::number(m_phone->engine->sipPort());
+        QUdpSocket stranger, pbx;
+        QVERIFY(stranger.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
+        QVERIFY(pbx.bind(QHostAddress::LocalHost, 0));
+        const auto send = [&](QUdpSocket& socket, QByteArray datagram) {
+            datagram.replace("%TO%", to)
+                .replace("%ID%", QByteArray::number(++row) + "x" + QByteArray::number(socket.localPort()))
+                .replace("%FROM%",
+                         socket.localAddress().toString().toLatin1() + ':' + QByteArray::number(socket.localPort()));
+            socket.writeDatagram(datagram, QHostAddress::LocalHost, quint16(m_phone->engine->sipPort()));
+        };
+        for (const QByteArray& datagram : datagrams)
+            send(stranger, datagram);
+        send(pbx, request("OPTIONS"));
+        QTRY_VERIFY_WITH_TIMEOUT(pbx.hasPendingDatagrams(), 5000);
+        QVERIFY(pbx.receiveDatagram().data().startsWith("SIP/2.0 200 "));
+        QVERIFY2(!stranger.hasPendingDatagrams(), stranger.receiveDatagram().data().left(200).constData());
+
+        const int rows = m_phone->callLogRows().size();
+        const QString connected = QStringLiteral("Line- 1: Success to connect.");
+        const qsizetype before = m_phone->logLines.count(connected);
+        m_phone->dial(BedNumber::HangUp);
+        QTRY_VERIFY_WITH_TIMEOUT(m_phone->logLines.count(connected) > before, BedWindow::WaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_phone->callLogRows().size(), rows + 1, BedWindow::WaitMs);
     }
 
     void floodLeavesTheWindowResponsiveAndAnswering() {

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSet>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <memory>
@@ -92,6 +93,18 @@ private Q_SLOTS:
                  QStringList{});
         QVERIFY(wire.packets(QStringLiteral("tls.record.content_type == 23"), {"frame.number"}, {tlsDecode}).size() >=
                 4);
+    }
+
+    // Over TLS no SIP port is open to anyone; a call reaches the phone over the connection it opened.
+    void listensNowhereButTakesCallsOverItsConnection() {
+        auto w = m_run.window(tls(Listener::Trusted));
+        QVERIFY(w);
+        QTcpSocket knock;
+        knock.connectToHost(QHostAddress::LocalHost, quint16(w->engine->sipPort()));
+        QVERIFY(!knock.waitForConnected(2000));
+        EnginePhone* caller = m_phones.add({Account1002});
+        QVERIFY(caller && caller->place(0, Account1001.user));
+        QVERIFY(caller->waitFor("ProvisionalResponse"));
     }
 
     // With the proxy given by address, the certificate is checked for the PBX's name (SIPProxy): a

@@ -3,6 +3,7 @@
 
 #include "engine/linphone/LibraryFixes.h"
 #include "engine/linphone/LinphoneEngineImpl.h"
+#include "engine/linphone/SipGate.h"
 #include "platform/PrivateFiles.h"
 
 #include <QDir>
@@ -189,6 +190,11 @@ struct LinphoneEngine::Impl::Listener : public lp::CoreListener {
                                     const std::string&) override {
         d->onSubscriptionRequested(f);
     }
+    // Back on the network, the library has made its SIP socket anew: the gate goes on it before the
+    // library reads from it.
+    void onNetworkReachable(const std::shared_ptr<lp::Core>&, bool reachable) override {
+        if (reachable) d->keepGate();
+    }
 };
 
 // ------------------------------------------------------------------------------------------------
@@ -245,7 +251,7 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
     for (int i = 0; i < lineCount; ++i)
         lines[size_t(i)].buffer = RecordingParts(recordingDir(), QStringLiteral("line%1").arg(i));
     audioPortSet = -1;
-    if (!startCore(sipPort)) return false;
+    if (!startCore(sipPort) || !guardSipPort(server)) return false;
     lookUpServer();
     reg = Reg::None;
     if (localAddress.trimmed().isEmpty()) localAddress = bindAddress.isEmpty() ? primaryIpv4() : bindAddress;
@@ -292,7 +298,8 @@ void LinphoneEngine::Impl::watchSipSocket() {
 // ours until the library has it, so a second dialer cannot take it in between.
 bool LinphoneEngine::Impl::claimSipPort(int sipPort) {
     const bool udp = activeSecurity.transport == SipSecurity::Transport::Udp;
-    if (!udpPortFree(bindAddress, sipPort, udp ? SOCK_DGRAM : SOCK_STREAM)) return fail(EngineError::PortInUse);
+    if (listensForSip() && !udpPortFree(bindAddress, sipPort, udp ? SOCK_DGRAM : SOCK_STREAM))
+        return fail(EngineError::PortInUse);
     const int claim = claimUdpPort(sipPort);
     if (claim < 0) return fail(EngineError::PortInUse);
     portClaims.push_back(claim);
@@ -429,13 +436,17 @@ void LinphoneEngine::Impl::chooseSoundDevices(bool captureSoundDevice) {
     soundCheckClock.invalidate();
 }
 
-// Only the chosen transport listens, on the SIP port.
+// Only the chosen transport is used, on the SIP port. Over TCP and TLS the phone opens no server
+// socket (the library's "don't bind"): it talks to the PBX over the connection it opened, which
+// the PBX uses for the requests to the phone too. It listens only when SipAllowFrom names
+// sources that may connect to it.
 void LinphoneEngine::Impl::applyTransports(int sipPort) {
     const SipSecurity::Transport transport = activeSecurity.transport;
+    const int streamPort = listensForSip() ? sipPort : LC_SIP_TRANSPORT_DONTBIND;
     auto transports = lp::Factory::get()->createTransports();
     transports->setUdpPort(transport == SipSecurity::Transport::Udp ? sipPort : 0);
-    transports->setTcpPort(transport == SipSecurity::Transport::Tcp ? sipPort : 0);
-    transports->setTlsPort(transport == SipSecurity::Transport::Tls ? sipPort : 0);
+    transports->setTcpPort(transport == SipSecurity::Transport::Tcp ? streamPort : 0);
+    transports->setTlsPort(transport == SipSecurity::Transport::Tls ? streamPort : 0);
     transports->setDtlsPort(0);
     core->setTransports(transports);
 }
@@ -494,12 +505,77 @@ bool LinphoneEngine::Impl::startCore(int sipPort) {
                          : transport == SipSecurity::Transport::Tls ? used->getTlsPort()
                          : transport == SipSecurity::Transport::Tcp ? used->getTcpPort()
                                                                     : used->getUdpPort();
-    if (usedPort != sipPort) {
+    if (listensForSip() && usedPort != sipPort) {
         stop();
         return fail(EngineError::PortInUse);
     }
     port = sipPort;
     return true;
+}
+
+// The gate goes on the library's listening socket as soon as the core has made it, before the pump
+// first lets the library read: what strangers sent in between is dropped with it (nothing the PBX
+// sent can be among it, the phone has not spoken to it yet). Without a listening socket (TCP or TLS
+// without SipAllowFrom) there is nothing to guard. A socket that cannot be guarded keeps the phone
+// offline rather than open to anyone.
+bool LinphoneEngine::Impl::guardSipPort(const QString& server) {
+    gated = false;
+    gateHost = server.section(QLatin1Char(':'), 0, 0);
+    if (!listensForSip()) return true;
+    gateLookup.start();
+    const std::vector<int> sockets = sipSockets();
+    if (sockets.empty() || !setGate(sip_gate::resolveHost(gateHost), true)) {
+        stop();
+        return fail(EngineError::Network);
+    }
+    gated = true;
+    if (activeSecurity.transport == SipSecurity::Transport::Udp)
+        for (int fd : sockets)
+            sip_gate::dropQueued(fd);
+    return true;
+}
+
+// The library's SIP sockets as they are now: the library closes them and makes new ones when the
+// network comes back, so they are looked up each time, never kept.
+std::vector<int> LinphoneEngine::Impl::sipSockets() const {
+    const bool udp = activeSecurity.transport == SipSecurity::Transport::Udp;
+    return sip_gate::socketsOnPort(port, udp ? SOCK_DGRAM : SOCK_STREAM);
+}
+
+// A SIP socket without the gate (made anew by the library) gets it at once.
+void LinphoneEngine::Impl::keepGate() {
+    if (!gated || !core) return;
+    for (int fd : sipSockets())
+        if (!sip_gate::hasFilter(fd)) sip_gate::attachSourceFilter(fd, gateAllowed);
+}
+
+// The sources the gate takes: the server's addresses and those of SipAllowFrom. The sockets' filter
+// is replaced when they changed (or always when first set); answers whether every socket took it.
+bool LinphoneEngine::Impl::setGate(const std::vector<Ipv4Net>& serverAddresses, bool first) {
+    std::vector<Ipv4Net> allowed = serverAddresses;
+    for (const Ipv4Net& net : parseNetworks(activeSecurity.allowFrom.join(QLatin1Char(' '))))
+        if (std::find(allowed.begin(), allowed.end(), net) == allowed.end()) allowed.push_back(net);
+    if (!first && allowed == gateAllowed) return true;
+    gateAllowed = allowed;
+    bool all = true;
+    for (int fd : sipSockets())
+        all = sip_gate::attachSourceFilter(fd, gateAllowed) && all;
+    return all;
+}
+
+// A server given by name may move: its name is looked up again in the background after a
+// registration ends, at most every kGateLookupMs, and the gate follows. A failed lookup keeps the
+// addresses the gate has.
+void LinphoneEngine::Impl::lookUpGateHost() {
+    if (!gated || parseNetwork(gateHost) || (gateLookup.isValid() && gateLookup.elapsed() < kGateLookupMs)) return;
+    gateLookup.start();
+    QHostInfo::lookupHost(gateHost, q, [this, host = gateHost](const QHostInfo& info) {
+        if (!core || host != gateHost || info.error() != QHostInfo::NoError) return;
+        std::vector<Ipv4Net> found;
+        for (const QHostAddress& address : info.addresses())
+            if (address.protocol() == QAbstractSocket::IPv4Protocol) found.push_back({address.toIPv4Address()});
+        if (!found.empty()) setGate(found, false);
+    });
 }
 
 void LinphoneEngine::Impl::releasePortClaims() {
@@ -510,6 +586,7 @@ void LinphoneEngine::Impl::releasePortClaims() {
 
 void LinphoneEngine::Impl::stop() {
     releasePortClaims();
+    gated = false;
     if (!core) return;
     pump.stop();
     sipWatch.reset();
@@ -633,6 +710,8 @@ void LinphoneEngine::Impl::onRegistration(lp::RegistrationState state, const std
     const bool unanswered =
         info && (info->getReason() == lp::Reason::IOError || info->getReason() == lp::Reason::NotAnswered);
 
+    keepGate();
+    if (state == lp::RegistrationState::Ok || state == lp::RegistrationState::Failed) lookUpGateHost();
     switch (state) {
     case lp::RegistrationState::Progress:
         if (regTryingSent || probing) break; // the probe's refreshes are not reported

@@ -162,6 +162,23 @@ struct LinphoneEngine::Impl {
     TlsCheck tlsCheck;          // explains a failed TLS connection to it
     bool tlsFailureSaid = false; // the reason is said once per registration, not at every retry
     int port = 0;
+    // The gate on the SIP port (SipGate.h): whether it is on, the sources it takes (the server's
+    // addresses, then SipAllowFrom), and the server's host name, looked up again (at most every
+    // kGateLookupMs) when a registration ends so that a moved server is followed. The library makes
+    // its SIP socket anew when the network comes back: the gate is put on again then, and checked
+    // at every registration event.
+    bool gated = false;
+    std::vector<Ipv4Net> gateAllowed;
+    QString gateHost;
+    QElapsedTimer gateLookup;
+    static constexpr int kGateLookupMs = 60000;
+    bool listensForSip() const {
+        return activeSecurity.transport == SipSecurity::Transport::Udp || !activeSecurity.allowFrom.isEmpty();
+    }
+    std::vector<int> sipSockets() const;
+    void lookUpGateHost();
+    bool setGate(const std::vector<Ipv4Net>& serverAddresses, bool first);
+    void keepGate();
     std::vector<int> portClaims; // claims on the SIP and RTP ports in use (claimUdpPort), released at stop
     bool files = false;
     int audioPortSet = -1;
@@ -327,6 +344,7 @@ struct LinphoneEngine::Impl {
     bool createAccount(const QString& user, const QString& authLogin, const QString& password,
                        const QString& displayName, const QString& dom, const QString& server);
     bool startCore(int sipPort);
+    bool guardSipPort(const QString& server);
     void stop();
     void applyCodecs();
     void applyGains();
