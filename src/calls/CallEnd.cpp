@@ -15,6 +15,7 @@
 #include "calls/DialRules.h"
 #include "calls/LineRules.h"
 #include "calls/LineStatus.h"
+#include "calls/LiveCalls.h"
 #include "dialer/CallLog.h"
 #include "dialer/LogRecords.h"
 #include "media/Recording.h"
@@ -120,6 +121,8 @@ void CallEnd::onCallConnected(int line, const QString& /*remote*/, int /*codec*/
     ui->SliderMicVol->setValue(sliderFromEngineVolume(ctx.engine->MicVolume()));
     ui->CheckMicBoost->setChecked(ctx.engine->IsMicBoostOn());
 
+    // A new call records as usual, whatever the line's last call paused.
+    if (Recording* recording = ctx.subsystems.recording) recording->endPause(line);
     const QString number = ui->EditPhoneNo->text();
     if (!number.isEmpty() && number != QLatin1String(" ")) {
         if (Recording* recording = ctx.subsystems.recording) recording->startRecordingIfRecordAll();
@@ -160,13 +163,20 @@ void CallEnd::onBtnHangUpClicked() {
     // From here the far end's report of this call adds nothing; a hang-up of a call whose row an
     // earlier end has written writes none.
     const CallEndScope end(lines, line);
+    LiveCalls* live = ctx.subsystems.liveCalls;
+    // An automation channel or the busy reaction said who it was before; otherwise the agent.
+    if (live) live->noteEndedBy(line, endedby::Agent);
     StopRingTone(ctx);
 
-    if (!ui->EditPhoneNo->text().isEmpty() && ui->CheckStartRecording->isChecked()) {
+    // A recording paused at the call's end is saved with what was recorded before the pause.
+    Recording* recording = ctx.subsystems.recording;
+    const bool paused = recording && recording->isPaused(line);
+    if (!ui->EditPhoneNo->text().isEmpty() && (ui->CheckStartRecording->isChecked() || paused)) {
         QPointer<CallEnd> alive(this);
-        if (Recording* recording = ctx.subsystems.recording) recording->finishCallRecording();
+        if (recording) recording->finishCallRecording();
         if (!alive) return;
     }
+    if (recording) recording->endPause(line);
 
     const QString fieldNumber = ui->EditPhoneNo->text();
     ui->EditPhoneNo->clear();
@@ -183,7 +193,9 @@ void CallEnd::onBtnHangUpClicked() {
             // The row carries the number dialled on this line, whatever another line's call put
             // into the number field since.
             const QString number = end.placedNumber().isEmpty() ? fieldNumber : end.placedNumber();
-            if (CallLog* callLog = ctx.subsystems.callLog) callLog->writeCallLogRow(number, callresult::HangUp);
+            const QString seconds = ui->callsec->text();
+            if (CallLog* callLog = ctx.subsystems.callLog; callLog && callLog->writeCallLogRow(number, callresult::HangUp))
+                if (live) live->noteRow(line, callresult::HangUp, seconds);
         }
         ui->callsec->setText(QStringLiteral("0"));
         ctx.state.CurrentNumber = ui->EditPhoneNo->text();
@@ -203,6 +215,8 @@ void CallEnd::onCallHungUp(int line) {
     addStatusLog(lineLabel(line) + QStringLiteral(": Hung up."));
 
     const CallEndScope end(lines, line);
+    LiveCalls* live = ctx.subsystems.liveCalls;
+    if (live) live->noteEndedBy(line, endedby::FarEnd);
     // The number dialled on this line; for a call placed another way, the number field's.
     const QString number = end.placedNumber().isEmpty() ? ui->EditPhoneNo->text() : end.placedNumber();
     ui->CIDTxt->clear();
@@ -214,9 +228,10 @@ void CallEnd::onCallHungUp(int line) {
     // The recording saved is the ended line's, under the ended call's number; the recording switch
     // shows the current line's.
     const bool currentLine = line == ui->ComboDial->currentIndex();
-    if (!currentLine || ui->CheckStartRecording->isChecked()) {
+    Recording* recording = ctx.subsystems.recording;
+    if (!currentLine || ui->CheckStartRecording->isChecked() || (recording && recording->isPaused(line))) {
         QPointer<CallEnd> alive(this);
-        if (Recording* recording = ctx.subsystems.recording) {
+        if (recording) {
             if (currentLine)
                 recording->finishCallRecording();
             else
@@ -224,11 +239,15 @@ void CallEnd::onCallHungUp(int line) {
         }
         if (!alive) return;
     }
+    if (recording) recording->endPause(line);
 
     // Whatever the display name: without one the row goes to "_calllogs.csv". The number is the
     // one of the ended call, even if the field changed during the wait above.
     if (end.rowDue()) {
-        if (CallLog* callLog = ctx.subsystems.callLog) callLog->writeCallLogRow(number, callresult::FarEndHungUp, true);
+        const QString seconds = ui->callsec->text();
+        if (CallLog* callLog = ctx.subsystems.callLog;
+            callLog && callLog->writeCallLogRow(number, callresult::FarEndHungUp, true))
+            if (live) live->noteRow(line, callresult::FarEndHungUp, seconds);
     }
     ui->callsec->setText(QStringLiteral("0"));
     ctx.state.CurrentNumber = number;

@@ -36,6 +36,10 @@ ClipboardRequest parseClipboardRequest(const QString& clipboardText, int swipeLe
         request.kind = ClipboardRequest::HangUp;
     } else if (text == MessageDropWord) {
         request.kind = ClipboardRequest::MessageDrop;
+    } else if (text == PauseRecordingWord) {
+        request.kind = ClipboardRequest::PauseRecording;
+    } else if (text == ResumeRecordingWord) {
+        request.kind = ClipboardRequest::ResumeRecording;
     } else {
         request.number = dialNumberRule(text);
         if (!request.number.isEmpty()) request.kind = ClipboardRequest::Dial;
@@ -54,6 +58,12 @@ bool isDialFileName(const QString& name) {
 
 bool isEndFileName(const QString& name) {
     return name.endsWith(EndSuffix, Qt::CaseInsensitive);
+}
+
+QString recordingCommandForFile(const QString& name) {
+    if (name.endsWith(PauseSuffix, Qt::CaseInsensitive)) return PauseRecordingWord;
+    if (name.endsWith(ResumeSuffix, Qt::CaseInsensitive)) return ResumeRecordingWord;
+    return {};
 }
 
 QString journalField(const QString& text, int maxChars) {

@@ -6,9 +6,11 @@
 //   POST /v1/dial {"number": "..."}  202 {"id": n} once taken, 422 when the dial rule refuses it
 //   POST /v1/hangup                  202 {"id": n}: the same as an end file
 //   POST /v1/pam                     202 {"id": n}: the same as "#pam"
+//   POST /v1/recording {"paused": b} 202 {"id": n}: the same as "#pauserec" / "#resumerec"
 //   GET  /v1/state                   registration, and per line its state, number, seconds, recording
 //   GET  /v1/events                  Server-Sent Events: registration, request outcomes, call
-//                                    progress and call end (with the values of the call-log row)
+//                                    progress and call end (with the values of the call-log row),
+//                                    "call-ended" (the call-detail record), "recording" (paused or not)
 //
 // Every request carries "Authorization: Bearer <token>"; the token is bin/control.token (mode
 // 0600), made at the first start with the control on. Requests go into the dial automation as

@@ -42,6 +42,7 @@ Monitoring::Monitoring(WindowContext& context, QObject* parent) : QObject(parent
     connect(ui->ralCmd, &QAction::triggered, this, &Monitoring::onRalCmdTriggered);
     // Other desktop programs reach the DDE box and buttons through the session bus, when there is one.
     m_bus = DdeBus::startOnSessionBus(*this, *ui->corvidDDEtxt, this);
+    if (m_bus) m_bus->setAutomation(ctx.subsystems.automation);
 }
 
 Monitoring::~Monitoring() = default;
