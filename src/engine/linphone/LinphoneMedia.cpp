@@ -478,10 +478,13 @@ void LinphoneEngine::Impl::readCallQuality(Line& l) {
         if (auto pt = params->getUsedAudioPayloadType())
             q.codec = qstr(pt->getMimeType()) + QLatin1Char('/') + QString::number(pt->getClockRate());
     }
+    // The media's figures only while the streams are there: the library frees them with the end.
+    const lp::Call::State state = call->getState();
+    if (!isSettled(state) && !isChanging(state)) return;
     const float rating = call->getAverageQuality();
     if (rating >= 0) q.qualityRating = rating;
 
-    // The media's own session: its addresses and counts (gone once the streams stop).
+    // The media's own session: its addresses and counts.
     if (RtpTransport* transport = linphone_call_get_meta_rtp_transport(call->cPtr(), 0)) {
         if (const RtpSession* session = transport->session) {
             const OrtpStream& gs = session->rtp.gs;
@@ -491,19 +494,23 @@ void LinphoneEngine::Impl::readCallQuality(Line& l) {
             const QString remote = socketText(gs.rem_addr, gs.rem_addrlen);
             if (!remote.isEmpty()) q.remoteRtp = remote;
             const rtp_stats_t& st = session->stats;
+            const RtpStream& rtp = session->rtp;
             q.packetsSent = qint64(st.packet_sent);
             q.packetsReceived = qint64(st.packet_recv);
-            q.packetsLost = qMax<qint64>(0, qint64(st.cum_packet_loss));
+            // The library counts the lost packets at each RTCP report; those since the last one are
+            // the sequence numbers expected since then that did not come.
+            const qint64 sinceReport =
+                qint64(rtp.hwrcv_extseq - rtp.hwrcv_seq_at_last_SR) - qint64(rtp.hwrcv_since_last_SR);
+            q.packetsLost = qMax<qint64>(0, qint64(st.cum_packet_loss) + qMax<qint64>(0, sinceReport));
             const qint64 expected = q.packetsReceived + q.packetsLost;
             q.lossPercent = expected > 0 ? 100.0 * double(q.packetsLost) / double(expected) : 0.0;
+            // RFC 3550 interarrival jitter of the received stream, in timestamp units.
+            if (rtp.jittctl.clock_rate > 0 && q.packetsReceived > 0)
+                q.jitterMs = 1000.0 * double(rtp.jittctl.inter_jitter) / double(rtp.jittctl.clock_rate);
         }
     }
     if (auto stats = call->getAudioStats()) {
-        // The library gives both in seconds; they stay 0 until an RTCP report came.
-        const float jitter = stats->getSenderInterarrivalJitter();
-        if (jitter > 0) q.jitterMs = double(jitter) * 1000.0;
-        else if (q.jitterMs < 0 && q.packetsReceived > 0) q.jitterMs = 0;
-        const float rtt = stats->getRoundTripDelay();
+        const float rtt = stats->getRoundTripDelay(); // seconds; 0 until an RTCP report came back
         if (rtt > 0) q.roundTripMs = double(rtt) * 1000.0;
     }
 }
