@@ -307,8 +307,9 @@ bool SipTestBed::startFarEnd(FarEndProcess& f) {
             out.close();
             m_lossRelay = std::make_unique<BedProcess>();
             if (!m_lossRelay->start(findProgram(QStringLiteral("python3")),
-                                    {QStringLiteral(CORVID_TESTBED_PBX "/rtp_loss_relay.py"), QString::number(relayPort),
-                                     QString::number(f.mediaPort), QString::number(m_options.answerLossPercent)},
+                                    {QStringLiteral(CORVID_TESTBED_PBX "/rtp_loss_relay.py"),
+                                     QString::number(relayPort), QString::number(f.mediaPort),
+                                     QString::number(m_options.answerLossPercent)},
                                     m_dir.path(), m_dir.filePath(QStringLiteral("relay.out"))) ||
                 !waitUntilBound(*m_lossRelay, relayPort, kReadyTimeoutMs)) {
                 m_lossRelay.reset();

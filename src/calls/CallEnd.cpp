@@ -194,7 +194,8 @@ void CallEnd::onBtnHangUpClicked() {
             // into the number field since.
             const QString number = end.placedNumber().isEmpty() ? fieldNumber : end.placedNumber();
             const QString seconds = ui->callsec->text();
-            if (CallLog* callLog = ctx.subsystems.callLog; callLog && callLog->writeCallLogRow(number, callresult::HangUp))
+            if (CallLog* callLog = ctx.subsystems.callLog;
+                callLog && callLog->writeCallLogRow(number, callresult::HangUp))
                 if (live) live->noteRow(line, callresult::HangUp, seconds);
         }
         ui->callsec->setText(QStringLiteral("0"));

@@ -31,10 +31,10 @@ struct QualityText {
     QString CallQuality::*member;
 };
 const QualityText kQualityTexts[] = {
-    {"q.call_id", &CallQuality::sipCallId},     {"q.invite_reason", &CallQuality::inviteReason},
-    {"q.end_reason", &CallQuality::endReason},  {"q.transport", &CallQuality::transport},
+    {"q.call_id", &CallQuality::sipCallId},          {"q.invite_reason", &CallQuality::inviteReason},
+    {"q.end_reason", &CallQuality::endReason},       {"q.transport", &CallQuality::transport},
     {"q.encryption", &CallQuality::mediaEncryption}, {"q.codec", &CallQuality::codec},
-    {"q.local_rtp", &CallQuality::localRtp},    {"q.remote_rtp", &CallQuality::remoteRtp},
+    {"q.local_rtp", &CallQuality::localRtp},         {"q.remote_rtp", &CallQuality::remoteRtp},
 };
 struct QualityCount {
     const char* key;

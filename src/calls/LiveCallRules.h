@@ -46,9 +46,9 @@ struct LiveCallRecord {
     bool detailWritten = false; // set while recovering, once the call-detail record is written
 
     bool operator==(const LiveCallRecord& o) const {
-        return line == o.line && number == o.number && agent == o.agent && placed == o.placed &&
-               updated == o.updated && seconds == o.seconds && parts == o.parts && rowWritten == o.rowWritten &&
-               paused == o.paused && detailWritten == o.detailWritten && liveQualityEqual(quality, o.quality);
+        return line == o.line && number == o.number && agent == o.agent && placed == o.placed && updated == o.updated &&
+               seconds == o.seconds && parts == o.parts && rowWritten == o.rowWritten && paused == o.paused &&
+               detailWritten == o.detailWritten && liveQualityEqual(quality, o.quality);
     }
     static bool liveQualityEqual(const CallQuality& a, const CallQuality& b);
 };

@@ -208,8 +208,8 @@ bool Automation::runPoll() {
     QString dial, end, rec; // rec: a pause or resume file
     QSet<QString> undeletableSeen;
     QDirIterator it(folder,
-                    {QStringLiteral("*") + DialSuffix, QStringLiteral("*") + EndSuffix, QStringLiteral("*") + PauseSuffix,
-                     QStringLiteral("*") + ResumeSuffix},
+                    {QStringLiteral("*") + DialSuffix, QStringLiteral("*") + EndSuffix,
+                     QStringLiteral("*") + PauseSuffix, QStringLiteral("*") + ResumeSuffix},
                     QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
     while (it.hasNext()) {
         it.next();
@@ -228,8 +228,9 @@ bool Automation::runPoll() {
     // A pause or resume acts on the call that is up, before a dial file places the next one: it
     // is taken alone, and the dial file waits for the next tick.
     if (end.isEmpty() && !rec.isEmpty()) dial.clear();
-    const QString request =
-        !end.isEmpty() ? HangUpWord : !rec.isEmpty() ? recordingCommandForFile(rec) : dial.trimmed();
+    const QString request = !end.isEmpty()   ? HangUpWord
+                            : !rec.isEmpty() ? recordingCommandForFile(rec)
+                                             : dial.trimmed();
 
     // A file that cannot be deleted would be handed over again on every tick, dialling one
     // number twice a second: it is served this once, then left alone while it stays.
@@ -349,14 +350,14 @@ bool Automation::takeRequest(const Source& source, const ClipboardRequest& reque
     case ClipboardRequest::ResumeRecording: {
         bool acted = false;
         const bool pause = request.kind == ClipboardRequest::PauseRecording;
-        const QString outcome = ctx.subsystems.recording
-                                    ? ctx.subsystems.recording->pauseRecording(pause, &acted)
-                                    : QStringLiteral("refused: no recording");
+        const QString outcome = ctx.subsystems.recording ? ctx.subsystems.recording->pauseRecording(pause, &acted)
+                                                         : QStringLiteral("refused: no recording");
         // A refusal is said where the agent looks, never in a box.
         if (!acted && outcome.startsWith(QLatin1String("refused")))
-            ui->ListStatusLog->addItem(lineLabel(line) + (pause ? QStringLiteral(": Recording not paused: ")
-                                                                : QStringLiteral(": Recording not resumed: ")) +
-                                       outcome.mid(qsizetype(qstrlen("refused: "))));
+            ui->ListStatusLog->addItem(
+                lineLabel(line) +
+                (pause ? QStringLiteral(": Recording not paused: ") : QStringLiteral(": Recording not resumed: ")) +
+                outcome.mid(qsizetype(qstrlen("refused: "))));
         finishAction(outcome);
         break;
     }

@@ -63,7 +63,8 @@ QByteArray jsonString(const QString& text) {
         }
         if (c < 0x20 || c == 0x7f || c == 0x2028 || c == 0x2029) {
             appendEscaped(out, c);
-        } else if (QChar::isHighSurrogate(c) && i + 1 < text.size() && QChar::isLowSurrogate(text.at(i + 1).unicode())) {
+        } else if (QChar::isHighSurrogate(c) && i + 1 < text.size() &&
+                   QChar::isLowSurrogate(text.at(i + 1).unicode())) {
             out += QString(text.constData() + i, 2).toUtf8();
             ++i;
         } else if (QChar::isSurrogate(c)) {
@@ -80,7 +81,9 @@ QString callDetailStamp(const QDateTime& at) {
     const int offset = at.offsetFromUtc();
     const int minutes = qAbs(offset) / 60;
     return at.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) + (offset < 0 ? QLatin1Char('-') : QLatin1Char('+')) +
-           QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QLatin1Char('0')).arg(minutes % 60, 2, 10, QLatin1Char('0'));
+           QStringLiteral("%1:%2")
+               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
 QByteArray callDetailLine(const CallDetail& d) {

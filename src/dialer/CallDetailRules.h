@@ -34,7 +34,7 @@ struct CallDetail {
     QString agent; // the display name
     QDateTime start, end;
     qint64 seconds = 0;
-    QString result;  // the CSV row's result word; null in the record when the call has no row
+    QString result; // the CSV row's result word; null in the record when the call has no row
     bool hasRow = false;
     QString endedBy;
     CallQuality quality;

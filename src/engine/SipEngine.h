@@ -61,15 +61,15 @@ struct CallQuality {
     QString inviteReason;
     int endStatus = 0; // the final response of the call's end (the BYE's or CANCEL's 200, or a failure's)
     QString endReason;
-    bool endedByFarEnd = false; // the far end ended it (a BYE, a refusal), not this engine
-    QString transport;          // "udp", "tcp", "tls"
-    QString mediaEncryption;    // "none", "srtp", "zrtp", "dtls"
-    QString codec;              // MIME type/clock rate, e.g. "PCMU/8000"
+    bool endedByFarEnd = false;  // the far end ended it (a BYE, a refusal), not this engine
+    QString transport;           // "udp", "tcp", "tls"
+    QString mediaEncryption;     // "none", "srtp", "zrtp", "dtls"
+    QString codec;               // MIME type/clock rate, e.g. "PCMU/8000"
     QString localRtp, remoteRtp; // address:port (IPv6 in brackets)
     qint64 packetsSent = -1, packetsReceived = -1, packetsLost = -1;
-    double lossPercent = -1;  // received packets lost, in per cent of those expected
-    double jitterMs = -1;     // interarrival jitter of the received stream (RTCP)
-    double roundTripMs = -1;  // from the RTCP reports
+    double lossPercent = -1;   // received packets lost, in per cent of those expected
+    double jitterMs = -1;      // interarrival jitter of the received stream (RTCP)
+    double roundTripMs = -1;   // from the RTCP reports
     double qualityRating = -1; // the library's average rating, 0 (worst) to 5 (best)
 };
 

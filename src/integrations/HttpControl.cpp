@@ -205,9 +205,11 @@ HttpControl::Answer HttpControl::route(const QHttpServerRequest& request) {
     if (path == QLatin1String("/v1/recording")) {
         if (!post) return wrongMethod("POST");
         const QJsonValue paused = QJsonDocument::fromJson(request.body()).object().value(QLatin1String("paused"));
-        if (!paused.isBool()) return {Status::BadRequest, errorBody(QStringLiteral("expected {\"paused\": true|false}")), {}};
-        return paused.toBool() ? submit(automation::ClipboardRequest::PauseRecording, {}, automation::PauseRecordingWord)
-                               : submit(automation::ClipboardRequest::ResumeRecording, {}, automation::ResumeRecordingWord);
+        if (!paused.isBool())
+            return {Status::BadRequest, errorBody(QStringLiteral("expected {\"paused\": true|false}")), {}};
+        return paused.toBool()
+                   ? submit(automation::ClipboardRequest::PauseRecording, {}, automation::PauseRecordingWord)
+                   : submit(automation::ClipboardRequest::ResumeRecording, {}, automation::ResumeRecordingWord);
     }
     if (path == QLatin1String("/v1/state"))
         return get ? Answer{Status::Ok, QJsonDocument(stateObject()).toJson(QJsonDocument::Compact), {}}
@@ -352,7 +354,8 @@ void HttpControl::connectEvents() {
         });
     if (Recording* recording = ctx.subsystems.recording)
         connect(recording, &Recording::pauseChanged, this, [this](int line, bool paused) {
-            broadcast(QStringLiteral("recording"), {{QStringLiteral("line"), line + 1}, {QStringLiteral("paused"), paused}});
+            broadcast(QStringLiteral("recording"),
+                      {{QStringLiteral("line"), line + 1}, {QStringLiteral("paused"), paused}});
         });
     // Every request's outcome as the journal has it; requests of this control carry their id.
     if (Automation* automation = ctx.subsystems.automation)

@@ -7,7 +7,8 @@ Answer decide(bool pause, int line, const LineState& s) {
     if (!s.callUp) return {Verdict::Refused, QStringLiteral("refused: no call is up on %1").arg(label)};
     if (pause) {
         if (s.paused) return {Verdict::AlreadyDone, QStringLiteral("already paused (%1)").arg(label)};
-        if (!s.recording) return {Verdict::Refused, QStringLiteral("refused: the call on %1 is not recorded").arg(label)};
+        if (!s.recording)
+            return {Verdict::Refused, QStringLiteral("refused: the call on %1 is not recorded").arg(label)};
         return {Verdict::Act, QStringLiteral("recording paused (%1)").arg(label)};
     }
     if (s.paused) return {Verdict::Act, QStringLiteral("recording resumed (%1)").arg(label)};

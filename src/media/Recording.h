@@ -66,7 +66,6 @@ Q_SIGNALS:
     void pauseChanged(int line, bool paused);
 
 public:
-
     // The full path of the monitoring call's recording, composed when recCheck2 is ticked and
     // emptied once it is saved.
     QString monitorRecordingFile() const { return MonitorRecordingFile; }

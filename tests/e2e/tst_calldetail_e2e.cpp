@@ -71,9 +71,11 @@ private Q_SLOTS:
         const QJsonObject r = records(*w).first();
         const QString raw = QJsonDocument(r).toJson(QJsonDocument::Compact);
         qInfo("%s", qPrintable(raw));
-        const QRegularExpression stamp(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$"));
-        QVERIFY2(r.value("line").toInt() == 1 && r.value("number") == BedNumber::Answer && r.value("result") == "hang up" &&
-                     r.value("ended_by") == "agent" && stamp.match(r.value("start").toString()).hasMatch() &&
+        const QRegularExpression stamp(
+            QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$"));
+        QVERIFY2(r.value("line").toInt() == 1 && r.value("number") == BedNumber::Answer &&
+                     r.value("result") == "hang up" && r.value("ended_by") == "agent" &&
+                     stamp.match(r.value("start").toString()).hasMatch() &&
                      stamp.match(r.value("end").toString()).hasMatch() && r.value("seconds").toInt() >= 4,
                  qPrintable(raw));
         QVERIFY2(r.value("invite_status").toInt() == 200 && r.value("end_status").toInt() == 200 &&
@@ -88,7 +90,8 @@ private Q_SLOTS:
         const double expected = lossy ? kLossPercent : 0;
         QVERIFY2(loss >= 0 && qAbs(loss - expected) <= kLossTolerance, qPrintable(raw));
         const bool poorLine = std::any_of(w->logLines.cbegin(), w->logLines.cend(), [](const QString& line) {
-            return line.startsWith(QStringLiteral("Line- 1: poor audio (")) && line.endsWith(QStringLiteral(" % lost)"));
+            return line.startsWith(QStringLiteral("Line- 1: poor audio (")) &&
+                   line.endsWith(QStringLiteral(" % lost)"));
         });
         QCOMPARE(poorLine, lossy);
         // The CSV row is there and unchanged in its form.
@@ -100,7 +103,9 @@ private Q_SLOTS:
     // than the call by the paused stretch.
     void pausedStretchIsNotRecorded() {
         auto w = std::make_unique<BedWindow>();
-        w->start(*m_clean.bed, {Account1001, QStringLiteral("Demo Agent"), m_clean.tone(600),
+        w->start(*m_clean.bed, {Account1001,
+                                QStringLiteral("Demo Agent"),
+                                m_clean.tone(600),
                                 {{QStringLiteral("recordAll"), QStringLiteral("True")}}});
         QVERIFY(w->waitRegistered());
         Ui::MainForm& ui = w->ui();
@@ -136,9 +141,11 @@ private Q_SLOTS:
         const double tone = toneLevel(waves.first(), 600), paused = toneLevel(waves.first(), 1000);
         qInfo("600 Hz %.4f, 1000 Hz %.5f, %d ms of a %d s call", tone, paused, waveDurationMs(waves.first()),
               w->rowSeconds());
-        QVERIFY2(tone > 0.02 && paused < tone / 50, qPrintable(QStringLiteral("600 Hz %1, 1000 Hz %2").arg(tone).arg(paused)));
+        QVERIFY2(tone > 0.02 && paused < tone / 50,
+                 qPrintable(QStringLiteral("600 Hz %1, 1000 Hz %2").arg(tone).arg(paused)));
         const int callMs = w->rowSeconds() * 1000, waveMs = waveDurationMs(waves.first());
-        QVERIFY2(waveMs > 2500 && waveMs < callMs - 3000, qPrintable(QStringLiteral("%1 of %2").arg(waveMs).arg(callMs)));
+        QVERIFY2(waveMs > 2500 && waveMs < callMs - 3000,
+                 qPrintable(QStringLiteral("%1 of %2").arg(waveMs).arg(callMs)));
 
         const QJsonObject r = records(*w).first();
         const QJsonArray stretches = r.value("paused").toArray();

@@ -181,14 +181,16 @@ private slots:
         const int act = int(pause::Verdict::Act), done = int(pause::Verdict::AlreadyDone),
                   refused = int(pause::Verdict::Refused);
         QTest::newRow("pause, recorded call") << true << true << true << false << act << "recording paused (Line- 2)";
-        QTest::newRow("pause, no call") << true << false << false << false << refused << "refused: no call is up on Line- 2";
+        QTest::newRow("pause, no call") << true << false << false << false << refused
+                                        << "refused: no call is up on Line- 2";
         QTest::newRow("pause, call not recorded")
             << true << true << false << false << refused << "refused: the call on Line- 2 is not recorded";
         QTest::newRow("pause twice") << true << true << false << true << done << "already paused (Line- 2)";
         QTest::newRow("resume, paused") << false << true << false << true << act << "recording resumed (Line- 2)";
-        QTest::newRow("resume, running")
-            << false << true << true << false << done << "not paused: the recording runs (Line- 2)";
-        QTest::newRow("resume, no call") << false << false << false << true << refused << "refused: no call is up on Line- 2";
+        QTest::newRow("resume, running") << false << true << true << false << done
+                                         << "not paused: the recording runs (Line- 2)";
+        QTest::newRow("resume, no call") << false << false << false << true << refused
+                                         << "refused: no call is up on Line- 2";
         QTest::newRow("resume, not recorded")
             << false << true << false << false << refused << "refused: the call on Line- 2 is not recorded";
     }
@@ -214,11 +216,12 @@ private slots:
         QTest::newRow("plain") << "5551234567" << QByteArray("\"5551234567\"");
         QTest::newRow("quote and backslash") << "a\"b\\c" << QByteArray("\"a\\\"b\\\\c\"");
         QTest::newRow("line breaks and tab") << "a\r\nb\tc" << QByteArray("\"a\\r\\nb\\tc\"");
-        QTest::newRow("other control characters") << QString(QChar(0)) + QChar(0x1b) + QChar(0x7f)
-                                                   << QByteArray("\"\\u0000\\u001b\\u007f\"");
+        QTest::newRow("other control characters")
+            << QString(QChar(0)) + QChar(0x1b) + QChar(0x7f) << QByteArray("\"\\u0000\\u001b\\u007f\"");
         QTest::newRow("line separator") << QString(QChar(0x2028)) << QByteArray("\"\\u2028\"");
         QTest::newRow("lone surrogate") << QString(QChar(0xd800)) + "x" << QByteArray("\"\\ufffdx\"");
-        QTest::newRow("non-ASCII as UTF-8") << QString::fromUtf8("Zoë 😀") << QByteArray("\"Zo\xc3\xab \xf0\x9f\x98\x80\"");
+        QTest::newRow("non-ASCII as UTF-8")
+            << QString::fromUtf8("Zoë 😀") << QByteArray("\"Zo\xc3\xab \xf0\x9f\x98\x80\"");
     }
     void jsonStrings() {
         QFETCH(QString, text);

@@ -489,8 +489,7 @@ void LinphoneEngine::Impl::readCallQuality(Line& l) {
         if (const RtpSession* session = transport->session) {
             const OrtpStream& gs = session->rtp.gs;
             const QString local = socketText(gs.used_loc_addr, gs.used_loc_addrlen);
-            q.localRtp = !local.isEmpty() ? local
-                                          : bindAddress + QLatin1Char(':') + QString::number(gs.loc_port);
+            q.localRtp = !local.isEmpty() ? local : bindAddress + QLatin1Char(':') + QString::number(gs.loc_port);
             const QString remote = socketText(gs.rem_addr, gs.rem_addrlen);
             if (!remote.isEmpty()) q.remoteRtp = remote;
             const rtp_stats_t& st = session->stats;
