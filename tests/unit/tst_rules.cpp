@@ -204,6 +204,9 @@ private slots:
         const pause::Answer answer = pause::decide(pause, 1, {callUp, recording, paused});
         QCOMPARE(int(answer.verdict), verdict);
         QCOMPARE(answer.text, text);
+        QCOMPARE(recordingCommandForFile(QStringLiteral("card.PAUSE")), PauseRecordingWord);
+        QCOMPARE(recordingCommandForFile(QStringLiteral("card.resume")), ResumeRecordingWord);
+        QVERIFY(recordingCommandForFile(QStringLiteral("card.pause.tmp")).isEmpty());
         QCOMPARE(pause::maxPauseSeconds(QStringLiteral(" 90 ")), 90);
         QCOMPARE(pause::maxPauseSeconds(QStringLiteral("-5")) + pause::maxPauseSeconds(QStringLiteral("1m")), 0);
     }
