@@ -64,7 +64,7 @@ private Q_SLOTS:
         QVERIFY(w);
         w->dial(BedNumber::Answer);
         QVERIFY(w->connected());
-        waitSeconds(*w, 4);
+        waitSeconds(*w, 6); // past the first RTCP report, which carries the jitter
         QTest::mouseClick(w->ui().BtnHangUp, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(records(*w).size(), 1, kEventMs);
 
@@ -84,11 +84,12 @@ private Q_SLOTS:
                      r.value("local_rtp").toString().startsWith("127.0.0.1:") &&
                      r.value("remote_rtp").toString().startsWith("127.0.0.1:"),
                  qPrintable(raw));
-        // Four seconds at 50 packets a second each way.
+        // Six seconds at 50 packets a second each way.
         QVERIFY2(r.value("packets_sent").toInt() > 150 && r.value("packets_received").toInt() > 100, qPrintable(raw));
         const double loss = r.value("loss_percent").toDouble(-1);
         const double expected = lossy ? kLossPercent : 0;
         QVERIFY2(loss >= 0 && qAbs(loss - expected) <= kLossTolerance, qPrintable(raw));
+        QVERIFY2(r.value("jitter_ms").isDouble(), qPrintable(raw));
         const bool poorLine = std::any_of(w->logLines.cbegin(), w->logLines.cend(), [](const QString& line) {
             return line.startsWith(QStringLiteral("Line- 1: poor audio (")) &&
                    line.endsWith(QStringLiteral(" % lost)"));

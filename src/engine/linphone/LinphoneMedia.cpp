@@ -485,6 +485,7 @@ void LinphoneEngine::Impl::readCallQuality(Line& l) {
     if (rating >= 0) q.qualityRating = rating;
 
     // The media's own session: its addresses and counts.
+    bool rtcpSent = false;
     if (RtpTransport* transport = linphone_call_get_meta_rtp_transport(call->cPtr(), 0)) {
         if (const RtpSession* session = transport->session) {
             const OrtpStream& gs = session->rtp.gs;
@@ -503,12 +504,13 @@ void LinphoneEngine::Impl::readCallQuality(Line& l) {
             q.packetsLost = qMax<qint64>(0, qint64(st.cum_packet_loss) + qMax<qint64>(0, sinceReport));
             const qint64 expected = q.packetsReceived + q.packetsLost;
             q.lossPercent = expected > 0 ? 100.0 * double(q.packetsLost) / double(expected) : 0.0;
-            // RFC 3550 interarrival jitter of the received stream, in timestamp units.
-            if (rtp.jittctl.clock_rate > 0 && q.packetsReceived > 0)
-                q.jitterMs = 1000.0 * double(rtp.jittctl.inter_jitter) / double(rtp.jittctl.clock_rate);
+            rtcpSent = st.sent_rtcp_packets > 0;
         }
     }
     if (auto stats = call->getAudioStats()) {
+        // The RFC 3550 interarrival jitter of the received stream, as our last RTCP report gave it
+        // (seconds): unknown until the first report went out, a few seconds into the call.
+        if (rtcpSent) q.jitterMs = double(stats->getSenderInterarrivalJitter()) * 1000.0;
         const float rtt = stats->getRoundTripDelay(); // seconds; 0 until an RTCP report came back
         if (rtt > 0) q.roundTripMs = double(rtt) * 1000.0;
     }
