@@ -70,7 +70,6 @@ private Q_SLOTS:
 
         const QJsonObject r = records(*w).first();
         const QString raw = QJsonDocument(r).toJson(QJsonDocument::Compact);
-        qInfo("%s", qPrintable(raw));
         const QRegularExpression stamp(
             QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$"));
         QVERIFY2(r.value("line").toInt() == 1 && r.value("number") == BedNumber::Answer &&
@@ -140,8 +139,6 @@ private Q_SLOTS:
         const QStringList waves = w->recordings();
         QCOMPARE(waves.size(), 1);
         const double tone = toneLevel(waves.first(), 600), paused = toneLevel(waves.first(), 1000);
-        qInfo("600 Hz %.4f, 1000 Hz %.5f, %d ms of a %d s call", tone, paused, waveDurationMs(waves.first()),
-              w->rowSeconds());
         QVERIFY2(tone > 0.02 && paused < tone / 50,
                  qPrintable(QStringLiteral("600 Hz %1, 1000 Hz %2").arg(tone).arg(paused)));
         const int callMs = w->rowSeconds() * 1000, waveMs = waveDurationMs(waves.first());
