@@ -150,6 +150,21 @@ private Q_SLOTS:
         QVERIFY2(stretches.size() == 1 && stretches[0].toObject().value("to").isString() &&
                      r.value("recording").toString() == waves.first(),
                  QJsonDocument(r).toJson(QJsonDocument::Compact).constData());
+
+        // The next call is recorded again; paused when it ends, it keeps what came before the pause.
+        w->logLines.clear();
+        w->dial(BedNumber::Answer);
+        QVERIFY(w->connected());
+        waitSeconds(*w, 2);
+        w->fixture.fakes.clipboard.put(QStringLiteral("#pauserec"));
+        QTRY_VERIFY_WITH_TIMEOUT(!ui.LabelRecordingPaused->isHidden(), kEventMs);
+        waitSeconds(*w, 2);
+        QTest::mouseClick(ui.BtnHangUp, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(w->recordings().size(), 2, kEventMs);
+        const QString before = w->recordings().at(waves.first() == w->recordings().at(0) ? 1 : 0);
+        QVERIFY2(waveDurationMs(before) > 1500 && waveDurationMs(before) < w->rowSeconds(1) * 1000 - 1500,
+                 qPrintable(QString::number(waveDurationMs(before))));
+        QVERIFY(ui.LabelRecordingPaused->isHidden());
     }
 };
 
