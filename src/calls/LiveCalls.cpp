@@ -42,6 +42,8 @@ QString LiveCalls::folder() const {
 
 void LiveCalls::callPlaced(int line, quint64 callId, const QString& number) {
     if (line < 0) return;
+    // The line's last call ended without an end of the window's (a transfer) less than a tick ago.
+    if (const auto old = m_live.find(line); old != m_live.end() && old->callId != callId) writeDetail(*old);
     Live live;
     live.callId = callId;
     live.record.line = line;
