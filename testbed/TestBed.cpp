@@ -251,6 +251,7 @@ QList<qint64> SipTestBed::processIds() const {
     QList<qint64> pids;
     if (m_proxy) pids << m_proxy->pid();
     if (m_stun) pids << m_stun->pid();
+    if (m_lossRelay) pids << m_lossRelay->pid();
     for (const auto& f : m_farEnds)
         if (f.process) pids << f.process->pid();
     return pids;
@@ -288,11 +289,33 @@ bool SipTestBed::startFarEnd(FarEndProcess& f) {
         m_error = QStringLiteral("sipp is not installed");
         return false;
     }
-    const QString scenario = QStringLiteral(CORVID_TESTBED_PBX "/") + f.scenario;
+    const QString original = QStringLiteral(CORVID_TESTBED_PBX "/") + f.scenario;
+    QString scenario = original;
+    const bool lossy = &f == &m_farEnds[0] && m_options.answerLossPercent > 0;
     for (int attempt = 0; attempt < 5; ++attempt) {
         f.port = freeUdpPort();
         f.mediaPort = freeUdpPort(4);
         if (!f.port || !f.mediaPort || (f.port >= f.mediaPort && f.port < f.mediaPort + 4)) continue;
+        if (lossy) {
+            // The answer's SDP names the loss stage's port; the stage passes the RTP on to the echo.
+            const int relayPort = freeUdpPort(2);
+            QString text = readFile(original);
+            text.replace(QStringLiteral("m=audio [media_port]"), QStringLiteral("m=audio %1").arg(relayPort));
+            scenario = m_dir.filePath(QStringLiteral("uas_answer_lossy.xml"));
+            QFile out(scenario);
+            if (!out.open(QIODevice::WriteOnly) || out.write(text.toUtf8()) < 0) return false;
+            out.close();
+            m_lossRelay = std::make_unique<BedProcess>();
+            if (!m_lossRelay->start(findProgram(QStringLiteral("python3")),
+                                    {QStringLiteral(CORVID_TESTBED_PBX "/rtp_loss_relay.py"),
+                                     QString::number(relayPort), QString::number(f.mediaPort),
+                                     QString::number(m_options.answerLossPercent)},
+                                    m_dir.path(), m_dir.filePath(QStringLiteral("relay.out"))) ||
+                !waitUntilBound(*m_lossRelay, relayPort, kReadyTimeoutMs)) {
+                m_lossRelay.reset();
+                continue;
+            }
+        }
         QStringList args =
             QStringLiteral("-i 127.0.0.1 -mi 127.0.0.1 -nostdin -trace_msg -trace_logs").split(QLatin1Char(' '));
         // On a loaded machine an ACK can come late and once more for a repeated 200 OK; sipp would
@@ -564,6 +587,10 @@ void SipTestBed::stop() {
     if (m_proxy) {
         m_proxy->stop();
         m_proxy.reset();
+    }
+    if (m_lossRelay) {
+        m_lossRelay->stop();
+        m_lossRelay.reset();
     }
     for (auto& f : m_farEnds) {
         if (f.process) {

@@ -83,6 +83,9 @@ public:
         int hangUpAfterMs = 2500; // how long the far end that hangs up keeps the call
         bool tls = false;         // the proxy listens on TLS too; the CA and certificates are made with openssl
         bool stun = false;        // a STUN server (coturn) on 127.0.0.1
+        // Above 0: the answering far end's RTP goes through a loss stage (rtp_loss_relay.py) that
+        // drops this share of the packets it echoes back to the phone.
+        int answerLossPercent = 0;
     };
 
     SipTestBed();
@@ -156,6 +159,7 @@ private:
     int m_tlsPorts[TlsListeners] = {};
     int m_stunPort = 0;
     std::unique_ptr<BedProcess> m_stun;
+    std::unique_ptr<BedProcess> m_lossRelay;
 };
 
 // A packet capture on the loopback interface (dumpcap), read back with tshark: what really went

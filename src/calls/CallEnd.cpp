@@ -14,6 +14,7 @@
 #include "calls/DialRules.h"
 #include "calls/LineRules.h"
 #include "calls/LineStatus.h"
+#include "calls/LiveCalls.h"
 #include "dialer/CallLog.h"
 #include "dialer/LogRecords.h"
 #include "media/Recording.h"
@@ -125,6 +126,8 @@ void CallEnd::onCallConnected(int line, const QString& /*remote*/, int /*codec*/
     ui->SliderMicVol->setValue(sliderFromEngineVolume(ctx.engine->MicVolume()));
     ui->CheckMicBoost->setChecked(ctx.engine->IsMicBoostOn());
 
+    // A new call records as usual, whatever the line's last call paused.
+    if (Recording* recording = ctx.subsystems.recording) recording->endPause(line);
     const QString number = ui->EditPhoneNo->text();
     if (!number.isEmpty() && number != QLatin1String(" ")) {
         if (Recording* recording = ctx.subsystems.recording) recording->startRecordingIfRecordAll();
@@ -165,13 +168,20 @@ void CallEnd::onBtnHangUpClicked() {
     // From here the far end's report of this call adds nothing; a hang-up of a call whose row an
     // earlier end has written writes none.
     const CallEndScope end(lines, line);
+    LiveCalls* live = ctx.subsystems.liveCalls;
+    // An automation channel or the busy reaction said who it was before; otherwise the agent.
+    if (live) live->noteEndedBy(line, endedby::Agent);
     StopRingTone(ctx);
 
-    if (!ui->EditPhoneNo->text().isEmpty() && ui->CheckStartRecording->isChecked()) {
+    // A recording paused at the call's end is saved with what was recorded before the pause.
+    Recording* recording = ctx.subsystems.recording;
+    const bool paused = recording && recording->isPaused(line);
+    if (!ui->EditPhoneNo->text().isEmpty() && (ui->CheckStartRecording->isChecked() || paused)) {
         QPointer<CallEnd> alive(this);
-        if (Recording* recording = ctx.subsystems.recording) recording->finishCallRecording();
+        if (recording) recording->finishCallRecording();
         if (!alive) return;
     }
+    if (recording) recording->endPause(line);
 
     const QString fieldNumber = ui->EditPhoneNo->text();
     ui->EditPhoneNo->clear();
@@ -188,8 +198,10 @@ void CallEnd::onBtnHangUpClicked() {
             // The row carries the number dialled on this line, whatever another line's call put
             // into the number field since.
             const QString number = end.placedNumber().isEmpty() ? fieldNumber : end.placedNumber();
-            if (CallLog* callLog = ctx.subsystems.callLog)
-                callLog->writeCallLogRow(number, end.incoming() ? callresult::Incoming : callresult::HangUp);
+            const QString seconds = ui->callsec->text();
+            const QString result = end.incoming() ? callresult::Incoming : callresult::HangUp;
+            if (CallLog* callLog = ctx.subsystems.callLog; callLog && callLog->writeCallLogRow(number, result))
+                if (live) live->noteRow(line, result, seconds);
         }
         ui->callsec->setText(QStringLiteral("0"));
         ctx.state.CurrentNumber = ui->EditPhoneNo->text();
@@ -209,6 +221,8 @@ void CallEnd::onCallHungUp(int line) {
     addStatusLog(lineLabel(line) + QStringLiteral(": Hung up."));
 
     const CallEndScope end(lines, line);
+    LiveCalls* live = ctx.subsystems.liveCalls;
+    if (live) live->noteEndedBy(line, endedby::FarEnd);
     // The number dialled on this line; for a call placed another way, the number field's.
     const QString number = end.placedNumber().isEmpty() ? ui->EditPhoneNo->text() : end.placedNumber();
     ui->CIDTxt->clear();
@@ -220,9 +234,10 @@ void CallEnd::onCallHungUp(int line) {
     // The recording saved is the ended line's, under the ended call's number; the recording switch
     // shows the current line's.
     const bool currentLine = line == ui->ComboDial->currentIndex();
-    if (!currentLine || ui->CheckStartRecording->isChecked()) {
+    Recording* recording = ctx.subsystems.recording;
+    if (!currentLine || ui->CheckStartRecording->isChecked() || (recording && recording->isPaused(line))) {
         QPointer<CallEnd> alive(this);
-        if (Recording* recording = ctx.subsystems.recording) {
+        if (recording) {
             if (currentLine)
                 recording->finishCallRecording();
             else
@@ -230,12 +245,15 @@ void CallEnd::onCallHungUp(int line) {
         }
         if (!alive) return;
     }
+    if (recording) recording->endPause(line);
 
     // Whatever the display name: without one the row goes to "_calllogs.csv". The number is the
     // one of the ended call, even if the field changed during the wait above.
     if (end.rowDue()) {
-        if (CallLog* callLog = ctx.subsystems.callLog)
-            callLog->writeCallLogRow(number, end.incoming() ? callresult::Incoming : callresult::FarEndHungUp, true);
+        const QString seconds = ui->callsec->text();
+        const QString result = end.incoming() ? callresult::Incoming : callresult::FarEndHungUp;
+        if (CallLog* callLog = ctx.subsystems.callLog; callLog && callLog->writeCallLogRow(number, result, true))
+            if (live) live->noteRow(line, result, seconds);
     }
     ui->callsec->setText(QStringLiteral("0"));
     ctx.state.CurrentNumber = number;

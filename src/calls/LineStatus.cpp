@@ -197,6 +197,8 @@ void LineStatus::onLineStatTxTChanged(const QString& text) {
     if (!alive) return;
     const LineCall& now = lineCall(line);
     if (now.id != call || now.ended || now.refusals != ticket) return;
+    // The far end refused the call: the hang-up only tidies up after it.
+    if (LiveCalls* live = ctx.subsystems.liveCalls) live->noteEndedBy(line, endedby::FarEnd);
     if (CallEnd* callEnd = ctx.subsystems.callEnd) callEnd->onBtnHangUpClicked();
 }
 

@@ -15,6 +15,9 @@
 //   row=0
 //   part=/root/bin/engine/recording/line0-part1.wav
 //   part=/root/bin/engine/recording/line0.wav
+//   q.call_id=...            the engine's figures of the call at the last update (CallQuality)
+//   paused=<from> <to>       a stretch with the recording paused (<to> empty while it lasts)
+//   cdr=0                    1 once the call-detail record is written
 // Values are percent-encoded UTF-8 (a path or a name never breaks a line). Unknown keys are
 // skipped, so a later version may add some.
 
@@ -23,6 +26,8 @@
 #include <QLocale>
 #include <QString>
 #include <QStringList>
+
+#include "dialer/CallDetailRules.h"
 
 #include <optional>
 
@@ -37,11 +42,16 @@ struct LiveCallRecord {
     qint64 seconds = 0;     // seconds from placing to the last update
     QStringList parts;      // the files holding the call's unsaved recording, in order
     bool rowWritten = false; // set while recovering, once the row is in the call log
+    CallQuality quality;     // the engine's figures at the last update
+    QList<PausedInterval> paused;
+    bool detailWritten = false; // set while recovering, once the call-detail record is written
 
     bool operator==(const LiveCallRecord& o) const {
-        return line == o.line && number == o.number && agent == o.agent && placed == o.placed &&
-               updated == o.updated && seconds == o.seconds && parts == o.parts && rowWritten == o.rowWritten;
+        return line == o.line && number == o.number && agent == o.agent && placed == o.placed && updated == o.updated &&
+               seconds == o.seconds && parts == o.parts && rowWritten == o.rowWritten && paused == o.paused &&
+               detailWritten == o.detailWritten && liveQualityEqual(quality, o.quality);
     }
+    static bool liveQualityEqual(const CallQuality& a, const CallQuality& b);
 };
 
 QByteArray liveCallText(const LiveCallRecord& record);
@@ -52,6 +62,10 @@ std::optional<LiveCallRecord> parseLiveCall(const QByteArray& text);
 QString liveCallFileName(int line);
 // Whether name is one of those file names.
 bool isLiveCallFileName(const QString& name);
+
+// The call-detail record of an interrupted call: ended by the dialer's stop at the last update,
+// with the row's result word, the figures of that update and the recording joined at recording.
+CallDetail interruptedCallDetail(const LiveCallRecord& record, const QString& recording);
 
 // The row of an interrupted call, with what the dialer knew at the record's last update: the
 // number, the agent, the seconds, the time and date of the last update, and the result word

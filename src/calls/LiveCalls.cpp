@@ -43,6 +43,8 @@ QString LiveCalls::folder() const {
 
 void LiveCalls::callPlaced(int line, quint64 callId, const QString& number) {
     if (line < 0) return;
+    // The line's last call ended without an end of the window's (a transfer) less than a tick ago.
+    if (const auto old = m_live.find(line); old != m_live.end() && old->callId != callId) writeDetail(*old);
     Live live;
     live.callId = callId;
     live.record.line = line;
@@ -56,8 +58,75 @@ void LiveCalls::callPlaced(int line, quint64 callId, const QString& number) {
 }
 
 void LiveCalls::callEnded(int line, quint64 callId) {
+    const auto it = m_live.find(line);
+    if (it == m_live.end() || it->callId != callId) return;
+    writeDetail(*it);
+    drop(line);
+}
+
+void LiveCalls::noteEndedBy(int line, const QString& who) {
+    const auto it = m_live.find(line);
+    if (it != m_live.end() && it->endedBy.isEmpty()) it->endedBy = who;
+}
+
+void LiveCalls::noteRow(int line, const QString& result, const QString& seconds) {
+    const auto it = m_live.find(line);
+    if (it == m_live.end()) return;
+    it->hasRow = true;
+    it->result = result;
+    it->rowSeconds = seconds;
+}
+
+void LiveCalls::noteRecording(int line, const QString& path) {
+    const auto it = m_live.find(line);
+    if (it != m_live.end()) it->recording = path;
+}
+
+void LiveCalls::notePaused(int line, bool paused) {
+    const auto it = m_live.find(line);
+    if (it == m_live.end()) return;
+    QList<PausedInterval>& stretches = it->record.paused;
+    const bool open = !stretches.isEmpty() && !stretches.last().to.isValid();
+    if (paused && !open)
+        stretches.append({nowOf(ctx), {}});
+    else if (!paused && open)
+        stretches.last().to = nowOf(ctx);
+    else
+        return;
+    save(*it);
+}
+
+QList<PausedInterval> LiveCalls::pausedIntervals(int line) const {
     const auto it = m_live.constFind(line);
-    if (it != m_live.cend() && it->callId == callId) drop(line);
+    return it == m_live.cend() ? QList<PausedInterval>() : it->record.paused;
+}
+
+// The call's end is over: its call-detail record, with the engine's figures at its end.
+void LiveCalls::writeDetail(Live& live) {
+    CallLog* callLog = ctx.subsystems.callLog;
+    if (!callLog) return;
+    const LiveCallRecord& r = live.record;
+    CallDetail d;
+    d.line = r.line;
+    d.number = r.number;
+    d.agent = r.agent;
+    d.start = r.placed;
+    d.end = nowOf(ctx);
+    bool secondsOk = false;
+    d.seconds = live.rowSeconds.toLongLong(&secondsOk);
+    if (!secondsOk) d.seconds = live.clock.elapsed() / 1000;
+    d.hasRow = live.hasRow;
+    d.result = live.result;
+    const CallQuality now = ctx.engine ? ctx.engine->CallStats(r.line) : CallQuality{};
+    d.quality = now.known ? now : r.quality;
+    d.endedBy = !live.endedBy.isEmpty() ? live.endedBy
+                : d.quality.known       ? (d.quality.endedByFarEnd ? endedby::FarEnd : endedby::Agent)
+                                        : QString();
+    d.recording = live.recording;
+    d.paused = r.paused;
+    for (PausedInterval& p : d.paused)
+        if (!p.to.isValid()) p.to = d.end;
+    callLog->writeCallDetail(d);
 }
 
 void LiveCalls::onTick() {
@@ -69,12 +138,17 @@ void LiveCalls::onTick() {
         // the engine stopped) has no row to keep.
         const bool ending = lines && lines->lineCall(line).id == live.callId && lines->lineCall(line).ending;
         if (!ending && !(ctx.engine && ctx.engine->IsLineBusy(line))) {
+            // It still gets its call-detail record, whoever ended it.
+            writeDetail(live);
             drop(line);
             continue;
         }
         live.record.updated = now;
         live.record.seconds = live.clock.elapsed() / 1000;
-        if (ctx.engine) live.record.parts = ctx.engine->RecordingFiles(line);
+        if (ctx.engine) {
+            live.record.parts = ctx.engine->RecordingFiles(line);
+            if (const CallQuality quality = ctx.engine->CallStats(line); quality.known) live.record.quality = quality;
+        }
         save(live);
     }
     if (m_live.isEmpty()) m_tick.stop();
@@ -172,6 +246,7 @@ bool LiveCalls::recover(const QString& path) {
 
     // The recording, joined as the call's end would have saved it.
     bool recordingDone = true;
+    QString savedRecording;
     if (parts.isEmpty()) {
         outcome << QStringLiteral("no recording");
     } else {
@@ -179,6 +254,7 @@ bool LiveCalls::recover(const QString& path) {
         const QString target = uniqueRecordingPath(interruptedCallRecordingPath(r, ctx.root.messages()));
         switch (target.isEmpty() ? WaveJoin::WriteFailed : joinWaves(parts, target)) {
         case WaveJoin::Ok:
+            savedRecording = target;
             outcome << QStringLiteral("recording messages/") + QFileInfo(target).fileName();
             break;
         case WaveJoin::NothingToJoin:
@@ -192,7 +268,23 @@ bool LiveCalls::recover(const QString& path) {
         }
     }
 
-    const bool done = r.rowWritten && recordingDone;
+    // The call-detail record, once the recording it names is settled.
+    if (recordingDone && !r.detailWritten) {
+        const CallDetail detail = interruptedCallDetail(r, savedRecording);
+        const QString detailName = callDetailFileName(r.agent);
+        if (detailName.isEmpty()) {
+            r.detailWritten = true;
+        } else if (ctx.subsystems.callLog ? ctx.subsystems.callLog->writeCallDetail(detail)
+                                          : appendLogLine(ctx.root.logFile(detailName), callDetailLine(detail))) {
+            r.detailWritten = true;
+            writeFileSafely(path, liveCallText(r));
+            outcome << QStringLiteral("call-detail record written");
+        } else {
+            outcome << QStringLiteral("call-detail record NOT written");
+        }
+    }
+
+    const bool done = r.rowWritten && recordingDone && r.detailWritten;
     if (!done) outcome << QStringLiteral("kept for the next start");
     journal.append(nowOf(ctx), kJournalChannel, r.number, outcome.join(QStringLiteral("; ")));
     if (!done) return false;

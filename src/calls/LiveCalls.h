@@ -37,8 +37,19 @@ public:
     // A new call on line (callId from the line's LineCall); number may be empty for a call the
     // window did not place (the number field's text is taken then).
     void callPlaced(int line, quint64 callId, const QString& number);
-    // The end of that call is over: its record goes (a later call of the line keeps its own).
+    // The end of that call is over: its call-detail record is written and its live record goes
+    // (a later call of the line keeps its own).
     void callEnded(int line, quint64 callId);
+
+    // What the call end of the line's live call tells its call-detail record: who ended it (the
+    // first to say wins), the CSV row written (its result and seconds), the recording saved.
+    void noteEndedBy(int line, const QString& who);
+    void noteRow(int line, const QString& result, const QString& seconds);
+    void noteRecording(int line, const QString& path);
+    // The recording of the line's live call was paused (true) or goes on (false), now.
+    void notePaused(int line, bool paused);
+    // The paused stretches of the line's live call so far (the last one open while it lasts).
+    QList<PausedInterval> pausedIntervals(int line) const;
 
     // Start-up: recovers every record in the folder. Answers how many calls were recovered.
     int recoverInterrupted();
@@ -49,8 +60,14 @@ private:
         LiveCallRecord record;
         QElapsedTimer clock;
         QByteArray written; // the text last written
+        QString endedBy;
+        bool hasRow = false;
+        QString result;
+        QString rowSeconds;
+        QString recording;
     };
     void onTick();
+    void writeDetail(Live& live);
     void save(Live& live);
     void drop(int line);
     bool recover(const QString& path);

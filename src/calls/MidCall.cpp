@@ -13,6 +13,7 @@
 #include "calls/Dialing.h"
 #include "calls/LineRules.h"
 #include "calls/LineStatus.h"
+#include "calls/LiveCalls.h"
 #include "calls/TransferRules.h"
 #include "dialer/CallLog.h"
 #include "dialer/LogRecords.h"
@@ -73,10 +74,12 @@ void MidCall::addStatusLog(const QString& text) {
     if (LineStatus* lines = ctx.subsystems.lines) lines->AddStatusLog(text);
 }
 
-void MidCall::writeTransferRow(const QString& number, const QString& result) {
+void MidCall::writeTransferRow(const QString& number, const QString& result, int line) {
     Ui::MainForm* ui = ctx.ui;
     if (ui->EditAccountDisplayName->text().isEmpty()) return;
-    if (CallLog* callLog = ctx.subsystems.callLog) callLog->writeCallLogRow(number, result);
+    const QString seconds = ui->callsec->text();
+    if (CallLog* callLog = ctx.subsystems.callLog; callLog && callLog->writeCallLogRow(number, result))
+        if (LiveCalls* live = ctx.subsystems.liveCalls; live && line >= 0) live->noteRow(line, result, seconds);
     ui->callsec->setText(QStringLiteral("0"));
 }
 
@@ -129,7 +132,7 @@ void MidCall::onBtnTransferCallClicked() {
     }
     addStatusLog(lineStatusLogLine(line, QStringLiteral(": Blind Transfer ")));
     ui->ComboDial->setCurrentIndex(0);
-    writeTransferRow(ui->EditTransferPhoneNo->currentText(), callresult::BlindTransfer);
+    writeTransferRow(ui->EditTransferPhoneNo->currentText(), callresult::BlindTransfer, line);
 }
 
 void MidCall::onCallTranPushClicked() {

@@ -57,7 +57,7 @@ private:
     bool resumeLineOne();
     void addStatusLog(const QString& text);
     // Writes the call-log row of a transfer to number when the agent has a display name; callsec becomes "0".
-    void writeTransferRow(const QString& number, const QString& result);
+    void writeTransferRow(const QString& number, const QString& result, int line = -1);
 
     WindowContext& ctx;
 };

@@ -6,8 +6,10 @@
 #include "calls/IncomingCalls.h"
 #include "calls/LineRules.h"
 #include "calls/LineStatus.h"
+#include "calls/LiveCalls.h"
 #include "dialer/AutomationRules.h"
 #include "dialer/MessageDrop.h"
+#include "media/Recording.h"
 #include "phone/EngineErrors.h"
 #include "ui_MainForm.h"
 
@@ -19,6 +21,7 @@
 #include <QFileSystemWatcher>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
@@ -203,9 +206,11 @@ bool Automation::runPoll() {
     // One pass over the folder keeps the greatest name of each kind; nothing is sorted or kept,
     // so a folder of thousands of files costs one listing per request.
     const QString folder = ctx.root.datalink();
-    QString dial, end;
+    QString dial, end, rec; // rec: a pause or resume file
     QSet<QString> undeletableSeen;
-    QDirIterator it(folder, {QStringLiteral("*") + DialSuffix, QStringLiteral("*") + EndSuffix},
+    QDirIterator it(folder,
+                    {QStringLiteral("*") + DialSuffix, QStringLiteral("*") + EndSuffix,
+                     QStringLiteral("*") + PauseSuffix, QStringLiteral("*") + ResumeSuffix},
                     QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
     while (it.hasNext()) {
         it.next();
@@ -214,14 +219,19 @@ bool Automation::runPoll() {
             undeletableSeen.insert(name);
             continue;
         }
-        QString& best = isEndFileName(name) ? end : dial;
+        QString& best = isEndFileName(name) ? end : isDialFileName(name) ? dial : rec;
         if (best.isEmpty() || datalinkNameGreater(name, best)) best = name;
     }
     m_undeletable = undeletableSeen; // a file that went away may come again and is then served
 
-    if (dial.isEmpty() && end.isEmpty()) return false;
+    if (dial.isEmpty() && end.isEmpty() && rec.isEmpty()) return false;
     m_poll.lastTaken.start();
-    const QString request = end.isEmpty() ? dial.trimmed() : HangUpWord;
+    // A pause or resume acts on the call that is up, before a dial file places the next one: it
+    // is taken alone, and the dial file waits for the next tick.
+    if (end.isEmpty() && !rec.isEmpty()) dial.clear();
+    const QString request = !end.isEmpty()   ? HangUpWord
+                            : !rec.isEmpty() ? recordingCommandForFile(rec)
+                                             : dial.trimmed();
 
     // A file that cannot be deleted would be handed over again on every tick, dialling one
     // number twice a second: it is served this once, then left alone while it stays.
@@ -232,13 +242,14 @@ bool Automation::runPoll() {
     };
     take(dial);
     take(end);
+    if (end.isEmpty()) take(rec);
     if (!end.isEmpty() && !dial.isEmpty())
         journal(DatalinkChannel, dial,
                 QStringLiteral("superseded: an end file was taken with it, so it was not dialled"));
 
     clipboard->clear();
     clipboard->setText(request);
-    m_handOver = {request, end.isEmpty() ? dial : end};
+    m_handOver = {request, !end.isEmpty() ? end : !rec.isEmpty() ? rec : dial};
     m_hasHandOver = true;
     if (m_notices) dispatchNow();
     return true;
@@ -324,6 +335,7 @@ bool Automation::takeRequest(const Source& source, const ClipboardRequest& reque
         {
             // With no call on the line the hang-up says so in the status log and writes no row.
             const bool hadCall = !ctx.subsystems.lines || ctx.subsystems.lines->hasCall(line);
+            if (LiveCalls* live = ctx.subsystems.liveCalls) live->noteEndedBy(line, endedby::Automation);
             if (ctx.subsystems.callEnd) ctx.subsystems.callEnd->onBtnHangUpClicked();
             if (!alive) return true;
             finishAction(hadCall ? QStringLiteral("hung up (%1)").arg(lineLabel(line))
@@ -342,6 +354,21 @@ bool Automation::takeRequest(const Source& source, const ClipboardRequest& reque
         finishAction(!incoming ? QStringLiteral("ignored: no incoming calls here")
                      : answer  ? incoming->answer(Asker::Program)
                                : incoming->reject(Asker::Program));
+        break;
+    }
+    case ClipboardRequest::PauseRecording:
+    case ClipboardRequest::ResumeRecording: {
+        bool acted = false;
+        const bool pause = request.kind == ClipboardRequest::PauseRecording;
+        const QString outcome = ctx.subsystems.recording ? ctx.subsystems.recording->pauseRecording(pause, &acted)
+                                                         : QStringLiteral("refused: no recording");
+        // A refusal is said where the agent looks, never in a box.
+        if (!acted && outcome.startsWith(QLatin1String("refused")))
+            ui->ListStatusLog->addItem(
+                lineLabel(line) +
+                (pause ? QStringLiteral(": Recording not paused: ") : QStringLiteral(": Recording not resumed: ")) +
+                outcome.mid(qsizetype(qstrlen("refused: "))));
+        finishAction(outcome);
         break;
     }
     case ClipboardRequest::Ignore:

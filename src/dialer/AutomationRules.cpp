@@ -38,6 +38,10 @@ ClipboardRequest parseClipboardRequest(const QString& clipboardText, int swipeLe
         request.kind = ClipboardRequest::MessageDrop;
     } else if (text == AnswerWord || text == RejectWord) {
         request.kind = text == AnswerWord ? ClipboardRequest::Answer : ClipboardRequest::Reject;
+    } else if (text == PauseRecordingWord) {
+        request.kind = ClipboardRequest::PauseRecording;
+    } else if (text == ResumeRecordingWord) {
+        request.kind = ClipboardRequest::ResumeRecording;
     } else {
         request.number = dialNumberRule(text);
         if (!request.number.isEmpty()) request.kind = ClipboardRequest::Dial;
@@ -56,6 +60,12 @@ bool isDialFileName(const QString& name) {
 
 bool isEndFileName(const QString& name) {
     return name.endsWith(EndSuffix, Qt::CaseInsensitive);
+}
+
+QString recordingCommandForFile(const QString& name) {
+    if (name.endsWith(PauseSuffix, Qt::CaseInsensitive)) return PauseRecordingWord;
+    if (name.endsWith(ResumeSuffix, Qt::CaseInsensitive)) return ResumeRecordingWord;
+    return {};
 }
 
 QString journalField(const QString& text, int maxChars) {

@@ -16,9 +16,13 @@ inline const QString EndWord = QStringLiteral("*END*");
 inline const QString MessageDropWord = QStringLiteral("#pam");
 inline const QString AnswerWord = QStringLiteral("#answer");
 inline const QString RejectWord = QStringLiteral("#reject");
+inline const QString PauseRecordingWord = QStringLiteral("#pauserec");
+inline const QString ResumeRecordingWord = QStringLiteral("#resumerec");
 inline const QString NotOnLineCaption = QStringLiteral("You Are Not On Line!!!");
 inline const QString DialSuffix = QStringLiteral(".dia");
 inline const QString EndSuffix = QStringLiteral(".end");
+inline const QString PauseSuffix = QStringLiteral(".pause");
+inline const QString ResumeSuffix = QStringLiteral(".resume");
 
 // The number a text asks for: its digits 0-9 in order; after a leading "1" the next ten, otherwise
 // the first ten. Empty unless exactly ten digits result (digits past the tenth are dropped).
@@ -28,7 +32,7 @@ QString dialNumberRule(const QString& text);
 int leadingNumber(const QString& text);
 
 struct ClipboardRequest {
-    enum Kind { Ignore, HangUp, MessageDrop, Dial, Answer, Reject };
+    enum Kind { Ignore, HangUp, MessageDrop, Dial, Answer, Reject, PauseRecording, ResumeRecording };
     Kind kind = Ignore;
     QString number;       // the ten digits of a dial request
     QString command;      // the text after the pipe record is split (what the rules looked at)
@@ -37,8 +41,9 @@ struct ClipboardRequest {
 
 // What the clipboard text asks for: blanks trimmed; longer than swipeLength characters is ignored;
 // a pipe record is cut to the piece between its first two "|"; "*END*" and "#hangup" end the call,
-// "#pam" drops the message, "#answer" and "#reject" answer or refuse the ringing call (exact case);
-// anything else dials when dialNumberRule yields a number.
+// "#pam" drops the message, "#answer" and "#reject" answer or refuse the ringing call, "#pauserec"
+// and "#resumerec" pause and resume the call's recording (exact case); anything else dials when
+// dialNumberRule yields a number.
 ClipboardRequest parseClipboardRequest(const QString& clipboardText, int swipeLength);
 
 // The datalink listings are served greatest name first, names compared without regard to case
@@ -48,6 +53,8 @@ bool datalinkNameGreater(const QString& a, const QString& b);
 // A datalink file's kind by its extension, without regard to case.
 bool isDialFileName(const QString& name);
 bool isEndFileName(const QString& name);
+// A pause or resume file ("*.pause", "*.resume"): the command word it hands over, else empty.
+QString recordingCommandForFile(const QString& name);
 
 // One field of a journal line: tabs, line breaks and other control characters become "\xNN"
 // (a name cannot forge a line or a column), and a text longer than maxChars is cut with its length.

@@ -81,6 +81,17 @@ bool CallLog::writeCallLogRowOf(const QString& number, const QString& seconds, c
     return written;
 }
 
+bool CallLog::writeCallDetail(const CallDetail& detail) {
+    const QString fileName = callDetailFileName(detail.agent);
+    const QByteArray record = callDetailLine(detail);
+    // A display name that names no file gets no record, as it gets no row.
+    const bool written = !fileName.isEmpty() && appendRecord(ctx.root.logFile(fileName), record);
+    if (written) emit callDetailWritten(record.chopped(1));
+    const QString poor = poorAudioText(detail.line, detail.quality);
+    if (!poor.isEmpty()) ctx.ui->ListStatusLog->addItem(poor);
+    return written;
+}
+
 QString CallLog::placedCallsPath() const {
     return ctx.root.logFile(PlacedCallsFileName);
 }

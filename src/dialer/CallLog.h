@@ -11,6 +11,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "dialer/CallDetailRules.h"
+
 namespace corvid {
 
 struct WindowContext;
@@ -42,6 +44,11 @@ public:
     // whatever the display name.
     bool writeCallLogRowOf(const QString& number, const QString& seconds, const QString& result);
 
+    // One call-detail record (dialer/CallDetailRules.h) to root/logs/<display name>_calls.jsonl,
+    // the display name being the call's agent; the status log says so when it is not written. Then,
+    // when the call's audio was poor, one status-log line says so. Any call end may call it.
+    bool writeCallDetail(const CallDetail& detail);
+
     // root/logs/callsout.txt
     QString placedCallsPath() const;
     // root/logs/chat_log_DDMMYY.txt for the day of the window's clock.
@@ -56,6 +63,8 @@ Q_SIGNALS:
     // A row reached the agent's CSV call log: its values in the file's order (number, agent,
     // seconds, time, date, result).
     void callLogRowWritten(const QStringList& row);
+    // A call-detail record reached its file: the JSON object, without its line end.
+    void callDetailWritten(const QByteArray& record);
 
 private:
     bool appendRecord(const QString& path, const QByteArray& line);

@@ -5,6 +5,7 @@
 #include "calls/Dialing.h"
 #include "calls/LineRules.h"
 #include "calls/LineStatus.h"
+#include "calls/LiveCalls.h"
 #include "dialer/CallLog.h"
 #include "dialer/LogRecords.h"
 #include "media/WavePlayback.h"
@@ -99,8 +100,11 @@ void MessageDrop::onTransferAccepted(int line) {
             LineCall& call = lines->lineCall(line);
             if (call.id == dropped.call) call.rowTaken = true;
         }
-        if (CallLog* callLog = ctx.subsystems.callLog)
-            callLog->writeCallLogRow(dropped.number, callresult::AnsweringMachine);
+        const QString seconds = ui->callsec->text();
+        if (CallLog* callLog = ctx.subsystems.callLog;
+            callLog && callLog->writeCallLogRow(dropped.number, callresult::AnsweringMachine)) {
+            if (LiveCalls* live = ctx.subsystems.liveCalls) live->noteRow(line, callresult::AnsweringMachine, seconds);
+        }
         // Emptied when it still shows the dropped call, not a number typed for the next one.
         if (ui->EditPhoneNo->text() == dropped.number) ui->EditPhoneNo->clear();
     }

@@ -52,6 +52,27 @@ namespace Codec {
 enum : int { GSM610 = 0, iLBC = 1, G711A = 2, G711U = 3, G729 = 4 };
 }
 
+// What the engine knows of a line's call for its call-detail record (CallStats). Counts and
+// figures are -1 where the engine has none (no RTCP report yet, a library without a rating).
+struct CallQuality {
+    bool known = false;   // false: the line has had no call since the engine started
+    QString sipCallId;    // the Call-ID header of the call's dialog
+    int inviteStatus = 0; // the final response to the INVITE (200 when answered; 0: none yet)
+    QString inviteReason;
+    int endStatus = 0; // the final response of the call's end (the BYE's or CANCEL's 200, or a failure's)
+    QString endReason;
+    bool endedByFarEnd = false;  // the far end ended it (a BYE, a refusal), not this engine
+    QString transport;           // "udp", "tcp", "tls"
+    QString mediaEncryption;     // "none", "srtp", "zrtp", "dtls"
+    QString codec;               // MIME type/clock rate, e.g. "PCMU/8000"
+    QString localRtp, remoteRtp; // address:port (IPv6 in brackets)
+    qint64 packetsSent = -1, packetsReceived = -1, packetsLost = -1;
+    double lossPercent = -1;   // received packets lost, in per cent of those expected
+    double jitterMs = -1;      // interarrival jitter of the received stream (RTCP)
+    double roundTripMs = -1;   // from the RTCP reports
+    double qualityRating = -1; // the library's average rating, 0 (worst) to 5 (best)
+};
+
 // Chat presence values used by ChatSetStatus / ChatContactStatus.
 // (The window decides what each number means to the agent; the engine maps them onto presence.)
 
@@ -158,6 +179,14 @@ public:
     // in order; the last may still be being written. The window keeps them in its crash-safe
     // record of the call. An engine that keeps no such files answers none.
     virtual QStringList RecordingFiles(int line) {
+        Q_UNUSED(line);
+        return {};
+    }
+
+    // The line's call as its call-detail record needs it: while the call is up, its values now;
+    // once it has ended, its values at its end, until the line's next call. An engine that
+    // measures nothing answers known == false.
+    virtual CallQuality CallStats(int line) {
         Q_UNUSED(line);
         return {};
     }

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include "dialer/Automation.h"
 #include "integrations/MonitorRules.h"
 #include "integrations/Monitoring.h"
 
@@ -81,6 +82,42 @@ QString DdeBus::incoming(bool answer) {
     const QDBusMessage request = message();
     m_incoming(answer,
                [request](const QString& outcome) { QDBusConnection::sessionBus().send(request.createReply(outcome)); });
+    return {};
+}
+
+QString DdeBus::PauseRecording() {
+    return recordingRequest(true);
+}
+
+QString DdeBus::ResumeRecording() {
+    return recordingRequest(false);
+}
+
+QString DdeBus::recordingRequest(bool pause) {
+    if (!m_automation) {
+        if (calledFromDBus()) sendErrorReply(QLatin1String(DdeRefusedError), QStringLiteral("no automation"));
+        return {};
+    }
+    const QString word = pause ? automation::PauseRecordingWord : automation::ResumeRecordingWord;
+    automation::ClipboardRequest request;
+    request.kind = pause ? automation::ClipboardRequest::PauseRecording : automation::ClipboardRequest::ResumeRecording;
+    request.command = word;
+    const quint64 id = m_automation->submitRequest(QStringLiteral("dbus"), request, word);
+    if (!calledFromDBus()) return {};
+    // Answered with the outcome once the automation has taken the request.
+    setDelayedReply(true);
+    const QDBusMessage call = message();
+    auto* link = new QMetaObject::Connection;
+    *link = connect(m_automation, &Automation::requestJournaled, this,
+                    [call, id, link](quint64 done, const QString&, const QString&, const QString& outcome) {
+                        if (done != id) return;
+                        QObject::disconnect(*link);
+                        delete link;
+                        const bool refused = outcome.startsWith(QLatin1String("refused"));
+                        QDBusConnection::sessionBus().send(
+                            refused ? call.createErrorReply(QLatin1String(DdeRefusedError), outcome)
+                                    : call.createReply(outcome));
+                    });
     return {};
 }
 

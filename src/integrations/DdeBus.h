@@ -11,6 +11,12 @@
 //     DDECorvid()          presses DDECorvid: coach the extension in the box ("198")
 //     Answer() -> s        answers the ringing call, as "#answer" does; the journal's outcome
 //     Reject() -> s        refuses it, as "#reject" does; the journal's outcome
+//     PauseRecording() -> s   pauses the recording of the current line's call (card payments)
+//     ResumeRecording() -> s  resumes it
+//
+// The recording requests go into the dial automation as its channel "dbus" (the journal, the
+// pacing): the answer is the outcome the journal got, or org.corviddialer.Error.Refused carrying
+// it when no recorded call is up.
 //
 // A press never opens a box in the window and never waits for the agent: it answers as soon as the
 // monitoring call is placed (after the button's half-second wait), or with the error
@@ -30,6 +36,7 @@ class QLineEdit;
 
 namespace corvid {
 
+class Automation;
 class Monitoring;
 
 inline constexpr char DdeServiceName[] = "org.corviddialer.Dialer";
@@ -37,6 +44,7 @@ inline constexpr char DdeObjectPath[] = "/Dde";
 inline constexpr char DdeInterfaceName[] = "org.corviddialer.Dde";
 inline constexpr char DdeEngineError[] = "org.corviddialer.Error.Engine";
 inline constexpr char DdeBusyError[] = "org.corviddialer.Error.Busy";
+inline constexpr char DdeRefusedError[] = "org.corviddialer.Error.Refused";
 // The busy answer to a press while the agent's call with a customer is up on the current line.
 inline const QString CallUpRefusal = QStringLiteral("A call is up on the current line; the agent hangs it up first.");
 
@@ -48,6 +56,8 @@ public:
     // when there is no session bus or another program holds the name.
     static DdeBus* startOnSessionBus(Monitoring& monitoring, QLineEdit& text, QObject* parent);
     ~DdeBus() override;
+    // Where the recording requests go; without it they are refused.
+    void setAutomation(Automation* automation) { m_automation = automation; }
 
     // Answer and Reject go to submit (true: answer), which calls done with the request's outcome.
     using IncomingRequest = std::function<void(bool answer, std::function<void(const QString& outcome)> done)>;
@@ -60,8 +70,11 @@ public Q_SLOTS:
     void DDECorvid();
     QString Answer();
     QString Reject();
+    QString PauseRecording();
+    QString ResumeRecording();
 
 private:
+    QString recordingRequest(bool pause);
     DdeBus(Monitoring& monitoring, QLineEdit& text, QObject* parent);
     void press(const QString& code);
     QString incoming(bool answer);
@@ -71,6 +84,7 @@ private:
     bool m_serviceRegistered = false;
     bool m_pressPending = false; // a press over the bus is waiting to run or running
     IncomingRequest m_incoming;
+    Automation* m_automation = nullptr;
 };
 
 } // namespace corvid

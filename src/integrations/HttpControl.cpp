@@ -7,6 +7,7 @@
 #include "dialer/AutomationRules.h"
 #include "dialer/CallLog.h"
 #include "integrations/HttpControlRules.h"
+#include "media/Recording.h"
 #include "settings/IniFile.h"
 #include "settings/SettingsKeys.h"
 #include "window/WindowContext.h"
@@ -206,6 +207,15 @@ HttpControl::Answer HttpControl::route(const QHttpServerRequest& request) {
         return post ? submit(automation::ClipboardRequest::Answer, {}, automation::AnswerWord) : wrongMethod("POST");
     if (path == QLatin1String("/v1/reject"))
         return post ? submit(automation::ClipboardRequest::Reject, {}, automation::RejectWord) : wrongMethod("POST");
+    if (path == QLatin1String("/v1/recording")) {
+        if (!post) return wrongMethod("POST");
+        const QJsonValue paused = QJsonDocument::fromJson(request.body()).object().value(QLatin1String("paused"));
+        if (!paused.isBool())
+            return {Status::BadRequest, errorBody(QStringLiteral("expected {\"paused\": true|false}")), {}};
+        return paused.toBool()
+                   ? submit(automation::ClipboardRequest::PauseRecording, {}, automation::PauseRecordingWord)
+                   : submit(automation::ClipboardRequest::ResumeRecording, {}, automation::ResumeRecordingWord);
+    }
     if (path == QLatin1String("/v1/state"))
         return get ? Answer{Status::Ok, QJsonDocument(stateObject()).toJson(QJsonDocument::Compact), {}}
                    : wrongMethod("GET");
@@ -276,7 +286,8 @@ QJsonObject HttpControl::lineObject(int line) const {
             {QStringLiteral("state"), state},
             {QStringLiteral("number"), number},
             {QStringLiteral("seconds"), double(seconds)},
-            {QStringLiteral("recorded"), busy && engine->RecordingLineOp(line)}};
+            {QStringLiteral("recorded"), busy && engine->RecordingLineOp(line)},
+            {QStringLiteral("paused"), busy && ctx.subsystems.recording && ctx.subsystems.recording->isPaused(line)}};
 }
 
 QJsonObject HttpControl::stateObject() const {
@@ -362,6 +373,16 @@ void HttpControl::connectEvents() {
                 if (line >= 0) data.insert(QStringLiteral("line"), line + 1);
                 broadcast(QStringLiteral("ringing"), data);
             });
+    // The call-detail record of each call, as its file has it; and the recording's pauses.
+    if (CallLog* log = ctx.subsystems.callLog)
+        connect(log, &CallLog::callDetailWritten, this, [this](const QByteArray& record) {
+            broadcast(QStringLiteral("call-ended"), QJsonDocument::fromJson(record).object());
+        });
+    if (Recording* recording = ctx.subsystems.recording)
+        connect(recording, &Recording::pauseChanged, this, [this](int line, bool paused) {
+            broadcast(QStringLiteral("recording"),
+                      {{QStringLiteral("line"), line + 1}, {QStringLiteral("paused"), paused}});
+        });
     // Every request's outcome as the journal has it; requests of this control carry their id.
     if (Automation* automation = ctx.subsystems.automation)
         connect(automation, &Automation::requestJournaled, this,

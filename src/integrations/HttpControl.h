@@ -9,8 +9,10 @@
 //   POST /v1/answer, /v1/reject      202 {"id": n}: the same as "#answer", "#reject"
 //   GET  /v1/state                   registration, per line its state, number, seconds, recording,
 //                                    and the calls that ring
+//   POST /v1/recording {"paused": b} 202 {"id": n}: the same as "#pauserec" / "#resumerec"
 //   GET  /v1/events                  Server-Sent Events: registration, request outcomes, call
-//                                    progress and call end (with the values of the call-log row)
+//                                    progress and call end (with the values of the call-log row),
+//                                    "call-ended" (the call-detail record), "recording" (paused or not)
 //
 // Every request carries "Authorization: Bearer <token>"; the token is bin/control.token (mode
 // 0600), made at the first start with the control on. Requests go into the dial automation as

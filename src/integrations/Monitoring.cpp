@@ -61,6 +61,7 @@ Monitoring::Monitoring(WindowContext& context, QObject* parent) : QObject(parent
                                 done(outcome);
                             });
         });
+    if (m_bus) m_bus->setAutomation(ctx.subsystems.automation);
 }
 
 Monitoring::~Monitoring() = default;

@@ -9,8 +9,11 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QTimer>
 
 #include "window/WindowContext.h"
+#include "calls/LiveCalls.h"
+#include "media/PauseRules.h"
 #include "media/RecordingFileName.h"
 #include "phone/EngineErrors.h"
 #include "phone/RingTone.h"
@@ -41,6 +44,12 @@ Recording::Recording(WindowContext& context, QObject* parent) : QObject(parent),
     connect(ui->recCheck2, &QCheckBox::toggled, this, &Recording::onRecCheck2Toggled);
     connect(ui->ctPush2, &QPushButton::clicked, this, &Recording::onCtPush2Clicked);
     connect(ui->backupwav, &QPushButton::clicked, this, &Recording::onBackupwavClicked);
+    m_maxPause = new QTimer(this);
+    m_maxPause->setSingleShot(true);
+    connect(m_maxPause, &QTimer::timeout, this, &Recording::onMaxPauseTimeout);
+    // The label beside the line chooser shows whether the chosen line's recording is paused.
+    connect(ui->ComboDial, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            [this](int line) { ctx.ui->LabelRecordingPaused->setVisible(isPaused(line)); });
 }
 
 QString Recording::recordingFileName(const QString& number) const {
@@ -87,11 +96,75 @@ void Recording::onCheckStartRecordingToggled(bool checked) {
 
     const int line = currentLine();
     if (checked) {
+        // Recording again ends a pause, whoever ticked the switch.
+        setPaused(line, false);
         if (!ctx.engine || !ctx.engine->StartRecording(line, kRecordingMode, true)) ShowEngineError(ctx);
     } else {
         if (ctx.engine) ctx.engine->StopRecording(line);
         replaceStatusLog(QStringLiteral("Recording Paused -") + number);
     }
+}
+
+QString Recording::pauseRecording(bool pause, bool* acted) {
+    const int line = currentLine();
+    SipEngine* engine = ctx.engine;
+    pause::LineState state;
+    state.callUp = engine && line >= 0 && engine->IsLineBusy(line);
+    state.recording = state.callUp && engine->RecordingLineOp(line);
+    state.paused = state.callUp && isPaused(line);
+    const pause::Answer answer = pause::decide(pause, line, state);
+    if (acted) *acted = answer.verdict == pause::Verdict::Act;
+    if (answer.verdict != pause::Verdict::Act) return answer.text;
+    if (pause) {
+        setPaused(line, true);
+        // Through the switch, as the agent would pause: the status log says "Recording Paused -".
+        ctx.ui->CheckStartRecording->setChecked(false);
+        if (engine->RecordingLineOp(line)) engine->StopRecording(line);
+    } else {
+        ctx.ui->CheckStartRecording->setChecked(true); // ends the pause through its handler
+        setPaused(line, false);
+        if (!engine->RecordingLineOp(line) && !engine->StartRecording(line, kRecordingMode, true))
+            return QStringLiteral("not resumed: ") + engineRefusal(ctx);
+    }
+    return answer.text;
+}
+
+void Recording::setPaused(int line, bool paused) {
+    if (paused == isPaused(line)) return;
+    if (paused) {
+        m_paused.insert(line, ctx.services.clock->now());
+        const int seconds = pause::maxPauseSeconds(
+            ReadIniKey(ctx.root.settingsFile(), QLatin1String(keys::System), QLatin1String(keys::MaxRecordingPause)));
+        if (seconds > 0) {
+            m_maxPauseLine = line;
+            m_maxPause->start(seconds * 1000);
+        }
+    } else {
+        m_paused.remove(line);
+        if (m_maxPauseLine == line) m_maxPause->stop();
+    }
+    if (LiveCalls* live = ctx.subsystems.liveCalls) live->notePaused(line, paused);
+    if (line == currentLine()) ctx.ui->LabelRecordingPaused->setVisible(paused);
+    emit pauseChanged(line, paused);
+}
+
+void Recording::endPause(int line) {
+    setPaused(line, false);
+}
+
+void Recording::onMaxPauseTimeout() {
+    const int line = m_maxPauseLine;
+    if (!isPaused(line) || !ctx.engine || !ctx.engine->IsLineBusy(line)) return;
+    const QDateTime since = m_paused.value(line);
+    setPaused(line, false);
+    if (ctx.engine->StartRecording(line, kRecordingMode, true) && line == currentLine()) {
+        const QSignalBlocker blocker(ctx.ui->CheckStartRecording); // already recording: no second start
+        ctx.ui->CheckStartRecording->setChecked(true);
+        ctx.ui->CheckStartRecording->setText(QStringLiteral("Stop Recording Call"));
+    }
+    appendStatusLog(QStringLiteral("%1: recording resumed after %2 s paused.")
+                        .arg(QStringLiteral("Line-%1").arg(line + 1, 2))
+                        .arg(since.secsTo(ctx.services.clock->now())));
 }
 
 void Recording::onRecThisCallCheckToggled(bool checked) {
@@ -140,6 +213,7 @@ void Recording::stopAndSaveRecording() {
     }
     appendStatusLog(QStringLiteral("Stopped Recording -") + number);
     ctx.engine->ResetRecording(line);
+    if (LiveCalls* live = ctx.subsystems.liveCalls) live->noteRecording(line, path);
 }
 
 void Recording::finishCallRecording() {
@@ -160,6 +234,7 @@ void Recording::finishOtherLineRecording(int line, const QString& number) {
             if (ctx.engine->SaveRecording(line, path)) {
                 appendStatusLog(QStringLiteral("Stopped Recording -") + number);
                 ctx.engine->ResetRecording(line);
+                if (LiveCalls* live = ctx.subsystems.liveCalls) live->noteRecording(line, path);
             } else if (ctx.engine->LastErrorCode() != EngineError::RecordingInit) {
                 ShowEngineError(ctx);
             }
@@ -169,7 +244,7 @@ void Recording::finishOtherLineRecording(int line, const QString& number) {
 }
 
 void Recording::startRecordingIfRecordAll() {
-    if (readRecordAll()) ctx.ui->CheckStartRecording->setChecked(true);
+    if (readRecordAll() && !isPaused(currentLine())) ctx.ui->CheckStartRecording->setChecked(true);
 }
 
 void Recording::onRecCheck2Toggled(bool checked) {

@@ -13,8 +13,12 @@
 // A saved recording never replaces an existing file: when the composed name is taken, "_2",
 // "_3", ... goes before ".wav".
 
+#include <QDateTime>
+#include <QMap>
 #include <QObject>
 #include <QString>
+
+class QTimer;
 
 namespace corvid {
 
@@ -42,9 +46,26 @@ public:
     // the boxes belong to the current line's call and are left as they are; a line with nothing
     // recorded saves nothing and says nothing.
     void finishOtherLineRecording(int line, const QString& number);
-    // On connection and after resume: ticks CheckStartRecording when recordAll is "True".
+    // On connection and after resume: ticks CheckStartRecording when recordAll is "True" (a call
+    // whose recording is paused stays paused).
     void startRecordingIfRecordAll();
 
+    // The pause for card payments, asked for by another program (every automation channel) on the
+    // current line's recorded call: nothing is recorded while it lasts, the saved recording is
+    // what was recorded before and after it, joined. Answers the outcome for the journal; with
+    // acted false the request was refused (no recorded call) or had nothing to do. The agent's
+    // ticking of the recording switch also resumes; the call's end ends the pause; with
+    // MaxRecordingPause set, the recording resumes by itself after that many seconds.
+    QString pauseRecording(bool pause, bool* acted = nullptr);
+    bool isPaused(int line) const { return m_paused.contains(line); }
+    // The line's call is over: its pause ends with it (the next call records as usual).
+    void endPause(int line);
+
+Q_SIGNALS:
+    // The recording of line was paused (true) or goes on again (false).
+    void pauseChanged(int line, bool paused);
+
+public:
     // The full path of the monitoring call's recording, composed when recCheck2 is ticked and
     // emptied once it is saved.
     QString monitorRecordingFile() const { return MonitorRecordingFile; }
@@ -67,9 +88,14 @@ private:
     // missing and where it should have been. No box: a call end never waits for a person.
     void reportUnsaved(const QString& path);
     bool readRecordAll();
+    void setPaused(int line, bool paused);
+    void onMaxPauseTimeout();
 
     WindowContext& ctx;
     QString MonitorRecordingFile;
+    QMap<int, QDateTime> m_paused; // lines whose recording is paused, since when
+    QTimer* m_maxPause = nullptr;
+    int m_maxPauseLine = -1;
 };
 
 } // namespace corvid

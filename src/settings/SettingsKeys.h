@@ -44,6 +44,7 @@ constexpr const char PbxPageProbeUrl[] = "PbxPageProbeUrl";   // URL of the PBX 
 constexpr const char HttpControl[] = "HttpControl";               // "True": the loopback HTTP control listens
 constexpr const char HttpControlPort[] = "HttpControlPort";       // its port, 5783 when empty or wrong
 constexpr const char HttpControlOrigins[] = "HttpControlOrigins"; // browser origins allowed, blank-separated
+constexpr const char MaxRecordingPause[] = "MaxRecordingPause"; // seconds a pause lasts at most; empty/0: no limit
 // How the phone reaches the proxy and protects its calls (read when going online; see SecuritySettings.h).
 constexpr const char SipTransport[] = "SipTransport";                         // UDP (default), TCP or TLS
 constexpr const char TlsCaFile[] = "TlsCaFile";                               // CA bundle; empty: the system's

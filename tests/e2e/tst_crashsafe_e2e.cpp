@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -110,6 +112,12 @@ private slots:
         QVERIFY2(recordings.size() == 1, journal.constData());
         const int ms = waveDurationMs(root.root().messages() + '/' + recordings[0]);
         QVERIFY2(ms >= 2000, qPrintable(QString::number(ms)));
+        // Its call-detail record, with the engine's figures of the last update and the recording.
+        const QJsonObject detail = QJsonDocument::fromJson(root.readFile("logs/" + kAgent + "_calls.jsonl")).object();
+        QVERIFY2(detail.value("ended_by") == "dialer stopped" && detail.value("result") == "dialer stopped" &&
+                     detail.value("packets_received").toInt() > 50 && !detail.value("call_id").toString().isEmpty() &&
+                     detail.value("recording").toString().endsWith(recordings[0]),
+                 root.readFile("logs/" + kAgent + "_calls.jsonl").constData());
         QVERIFY(!root.fileExists("bin/calls/line1.call"));
         QCOMPARE(modes(upgraded + QStringList{r.messages() + '/' + recordings[0]}), "6000 7000 7000 7000 6000 ");
 

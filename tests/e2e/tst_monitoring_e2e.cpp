@@ -43,6 +43,11 @@ private slots:
     void otherProgramStartsListenCall() {
         const auto phone = m_run.window();
         QVERIFY(phone);
+        // A recording pause with no call up is refused with its reason.
+        const QDBusMessage pause = PrivateSessionBus::dde(QStringLiteral("PauseRecording"));
+        QVERIFY2(pause.errorName() == QLatin1String("org.corviddialer.Error.Refused") &&
+                     pause.errorMessage() == QLatin1String("refused: no call is up on Line- 1"),
+                 qPrintable(pause.errorName() + ": " + pause.errorMessage()));
         // Letters: the engine's error comes back to the caller, and no box.
         QCOMPARE(PrivateSessionBus::dde(QStringLiteral("SetText"), {QStringLiteral("12ab")}).type(),
                  QDBusMessage::ReplyMessage);

@@ -134,6 +134,16 @@ private Q_SLOTS:
         QVERIFY2(state.body.contains("\"security\":\"Connection: "), state.body); // as LineSecurity shows it
     }
 
+    // A recording pause: a body that is not {"paused": bool} is refused; with no call up the pause is
+    // taken, refused with its reason in the journal, and the state says nothing is paused.
+    void aPauseWithNoCallIsRefusedInTheJournal() {
+        HttpWindow w;
+        QCOMPARE(w.send(w.request("POST", "/v1/recording", R"({"paused":"yes"})")).status, 400);
+        QCOMPARE(w.send(w.request("POST", "/v1/recording", R"({"paused":true})")).status, 202);
+        QTRY_COMPARE(w.journal(), QStringList{QStringLiteral("http\t#pauserec\trefused: no call is up on Line- 1")});
+        QVERIFY(w.send(w.request("GET", "/v1/state")).body.contains(R"("paused":false)"));
+    }
+
     // A flood is paced: a few requests are taken (the rest are told to retry), each taken one gets
     // its journal line, and none is acted on sooner than 500 ms after the one before.
     void aFloodIsPacedAndEveryTakenRequestJournaled() {

@@ -8,7 +8,9 @@
 #include "calls/TransferRules.h"
 #include "dialer/AutomationJournal.h"
 #include "dialer/AutomationRules.h"
+#include "dialer/CallDetailRules.h"
 #include "dialer/LogRecords.h"
+#include "media/PauseRules.h"
 #include "media/RecordingFileName.h"
 #include "unit/TestFiles.h"
 
@@ -16,6 +18,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeZone>
 
 using namespace corvid;
 using namespace corvid::automation;
@@ -155,6 +158,9 @@ private slots:
         QTest::newRow("non-ASCII digits are not digits") << QString::fromUtf8("５５５1234567") << 14 << ignore << "";
         QTest::newRow("answer") << " #answer" << 14 << int(ClipboardRequest::Answer) << "";
         QTest::newRow("piped reject") << "|#reject|" << 14 << int(ClipboardRequest::Reject) << "";
+        QTest::newRow("pause in blanks") << " #pauserec " << 14 << int(ClipboardRequest::PauseRecording) << "";
+        QTest::newRow("piped resume") << "|#resumerec|x" << 14 << int(ClipboardRequest::ResumeRecording) << "";
+        QTest::newRow("pause in other case") << "#PauseRec" << 14 << ignore << "";
     }
     void clipboardRequests() {
         QFETCH(QString, text);
@@ -164,6 +170,81 @@ private slots:
         const ClipboardRequest request = parseClipboardRequest(text, swipe);
         QCOMPARE(int(request.kind), kind);
         QCOMPARE(request.number, number);
+    }
+
+    // Pause and resume from any channel: what each does with the line as it is.
+    void recordingPause_data() {
+        QTest::addColumn<bool>("pause");
+        QTest::addColumn<bool>("callUp");
+        QTest::addColumn<bool>("recording");
+        QTest::addColumn<bool>("paused");
+        QTest::addColumn<int>("verdict");
+        QTest::addColumn<QString>("text");
+        const int act = int(pause::Verdict::Act), done = int(pause::Verdict::AlreadyDone),
+                  refused = int(pause::Verdict::Refused);
+        QTest::newRow("pause, recorded call") << true << true << true << false << act << "recording paused (Line- 2)";
+        QTest::newRow("pause, no call") << true << false << false << false << refused
+                                        << "refused: no call is up on Line- 2";
+        QTest::newRow("pause, call not recorded")
+            << true << true << false << false << refused << "refused: the call on Line- 2 is not recorded";
+        QTest::newRow("pause twice") << true << true << false << true << done << "already paused (Line- 2)";
+        QTest::newRow("resume, paused") << false << true << false << true << act << "recording resumed (Line- 2)";
+        QTest::newRow("resume, running") << false << true << true << false << done
+                                         << "not paused: the recording runs (Line- 2)";
+        QTest::newRow("resume, no call") << false << false << false << true << refused
+                                         << "refused: no call is up on Line- 2";
+        QTest::newRow("resume, not recorded")
+            << false << true << false << false << refused << "refused: the call on Line- 2 is not recorded";
+    }
+    void recordingPause() {
+        QFETCH(bool, pause);
+        QFETCH(bool, callUp);
+        QFETCH(bool, recording);
+        QFETCH(bool, paused);
+        QFETCH(int, verdict);
+        QFETCH(QString, text);
+        const pause::Answer answer = pause::decide(pause, 1, {callUp, recording, paused});
+        QCOMPARE(int(answer.verdict), verdict);
+        QCOMPARE(answer.text, text);
+        QCOMPARE(recordingCommandForFile(QStringLiteral("card.PAUSE")), PauseRecordingWord);
+        QCOMPARE(recordingCommandForFile(QStringLiteral("card.resume")), ResumeRecordingWord);
+        QVERIFY(recordingCommandForFile(QStringLiteral("card.pause.tmp")).isEmpty());
+        QCOMPARE(pause::maxPauseSeconds(QStringLiteral(" 90 ")), 90);
+        QCOMPARE(pause::maxPauseSeconds(QStringLiteral("-5")) + pause::maxPauseSeconds(QStringLiteral("1m")), 0);
+    }
+
+    // Outside text in a call-detail record; that any text gives one valid JSON string holding it is
+    // the calldetail fuzz target's.
+    void jsonStrings_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("json");
+        QTest::newRow("quote and backslash") << "a\"b\\c" << QByteArray("\"a\\\"b\\\\c\"");
+        QTest::newRow("line breaks and tab") << "a\r\nb\tc" << QByteArray("\"a\\r\\nb\\tc\"");
+        QTest::newRow("other control characters")
+            << QString(QChar(0)) + QChar(0x1b) + QChar(0x7f) << QByteArray("\"\\u0000\\u001b\\u007f\"");
+        QTest::newRow("line separator") << QString(QChar(0x2028)) << QByteArray("\"\\u2028\"");
+        QTest::newRow("lone surrogate") << QString(QChar(0xd800)) + "x" << QByteArray("\"\\ufffdx\"");
+        QTest::newRow("non-ASCII as UTF-8")
+            << QString::fromUtf8("Zoë 😀") << QByteArray("\"Zo\xc3\xab \xf0\x9f\x98\x80\"");
+    }
+    void jsonStrings() {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, json);
+        QCOMPARE(jsonString(text), json);
+    }
+
+    // The record's file and the poor-audio line.
+    void callDetailRules() {
+        QCOMPARE(callDetailFileName(QStringLiteral("Demo Agent")), QStringLiteral("Demo Agent_calls.jsonl"));
+        QVERIFY(callDetailFileName(QStringLiteral("../x")).isEmpty());
+        CallQuality q;
+        q.lossPercent = 12.4;
+        QCOMPARE(poorAudioText(0, q), QStringLiteral("Line- 1: poor audio (12 % lost)"));
+        q.lossPercent = PoorLossPercent;
+        q.jitterMs = PoorJitterMs + 1;
+        QCOMPARE(poorAudioText(1, q), QStringLiteral("Line- 2: poor audio (41 ms jitter)"));
+        QCOMPARE(callDetailStamp(QDateTime(QDate(2026, 3, 6), QTime(14, 15, 2, 7), Qt::OffsetFromUTC, -16200)),
+                 QStringLiteral("2026-03-06T14:15:02.007-04:30"));
     }
 
     // A plain tel: link and an extension are dialled and refused end to end by corvid-dial; that

@@ -156,6 +156,22 @@ void LinphoneEngine::Impl::finishCall(int line) {
         phrase = QStringLiteral("The far end does not accept encrypted audio (SRTP): the call is not made.");
     }
 
+    // The call's record keeps what its end said; the counts are read while the streams are there.
+    readCallQuality(l);
+    l.quality.endedByFarEnd = !l.endedByUs;
+    if (l.connected || l.answered) {
+        l.quality.inviteStatus = 200;
+        l.quality.inviteReason = QStringLiteral("OK");
+        // A BYE or CANCEL answered as usual leaves no error; its answer was 200.
+        l.quality.endStatus = code > 0 ? code : 200;
+        l.quality.endReason = code > 0 ? phrase : QStringLiteral("OK");
+    } else {
+        l.quality.inviteStatus = code;
+        l.quality.inviteReason = phrase;
+        l.quality.endStatus = code > 0 ? code : (l.endedByUs ? 487 : 0);
+        l.quality.endReason = code > 0 ? phrase : (l.endedByUs ? QStringLiteral("Request Terminated") : QString());
+    }
+
     stopRecordingOf(line);
     forgetWave(l);
     const bool byUs = l.endedByUs;
@@ -399,6 +415,7 @@ bool LinphoneEngine::Impl::placeCall(int line, const std::shared_ptr<lp::AudioDe
     l.connected = false;
     l.endedByUs = false;
     l.onHold = false;
+    l.quality = CallQuality{};
     placingLine = line;
     auto call = core->inviteAddressWithParams(address, params);
     placingLine = -1;
@@ -429,6 +446,7 @@ bool LinphoneEngine::EndCall(int line) {
         return true;
     }
     l.endedByUs = true;
+    d->readCallQuality(l); // the streams stop with the end
     d->stopRecordingOf(line);
     auto call = l.call;
     if (isFinished(call->getState())) {
@@ -459,6 +477,7 @@ bool LinphoneEngine::AnswerCall(int line, const QString& callId, int inputDevice
     d->incoming.remove(callId);
     d->answerAfter.remove(callId);
     l.call = call;
+    l.quality = CallQuality{};
     l.connectingSent = true;
     l.provisionalSent = 0;
     l.connected = false;

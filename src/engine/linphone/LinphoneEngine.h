@@ -124,6 +124,7 @@ public:
     bool SaveRecording(int line, const QString& path) override;
     bool RecordingLineOp(int line) override;
     QStringList RecordingFiles(int line) override;
+    CallQuality CallStats(int line) override;
 
     bool PlayWaveOpen(int line, const QString& path) override;
     bool PlayWaveStart(int line, bool listen) override;

@@ -108,6 +108,8 @@ struct LinphoneEngine::Impl {
 
         // The sound-device watch: RTP packets sent at the last check, checks since one was sent,
         // and a hold made only to restart the call's media (resumed as soon as it holds).
+        CallQuality quality; // the line's call as CallStats answers it (kept after the call ends)
+
         quint64 rtpSent = 0;
         int rtpStillChecks = 0;
         bool resumeAfterHold = false;
@@ -427,6 +429,9 @@ struct LinphoneEngine::Impl {
     }
     void stopRecordingOf(int line);
     void markRunningRecording(Line& l);
+    // Brings l.quality up to date from the line's call; values the library no longer has (its
+    // media stopped) keep the last ones read.
+    void readCallQuality(Line& l);
     void resumeRecordingOf(int line);
     void forgetWave(Line& l);
     // "Listen": the call's player feeds only the far end, so a second player of the library plays

@@ -7,6 +7,11 @@
 #include <QFileInfo>
 
 #include <linphone/core.h>
+#include <linphone/api/c-call-stats.h>
+#include <linphone/api/c-call.h>
+#include <ortp/rtpsession.h>
+
+#include <QHostAddress>
 #include <mediastreamer2/msfactory.h>
 #include <mediastreamer2/mssndcard.h>
 
@@ -420,6 +425,102 @@ void LinphoneEngine::Impl::markRunningRecording(Line& l) {
     // G.722 announces 8000 Hz and runs at 16000.
     const int rate = codec->getMimeType() == "G722" ? 16000 : codec->getClockRate();
     if (file.seek(0)) file.write(waveHeader(rate, qBound(1, codec->getChannels(), 2), 0));
+}
+
+// --- call quality --------------------------------------------------------------------------------
+
+namespace {
+
+QString socketText(const sockaddr_storage& addr, socklen_t len) {
+    if (len == 0 || (addr.ss_family != AF_INET && addr.ss_family != AF_INET6)) return {};
+    const QHostAddress host(reinterpret_cast<const sockaddr*>(&addr));
+    const quint16 port = addr.ss_family == AF_INET ? ntohs(reinterpret_cast<const sockaddr_in&>(addr).sin_port)
+                                                   : ntohs(reinterpret_cast<const sockaddr_in6&>(addr).sin6_port);
+    const QString text = host.toString();
+    return (addr.ss_family == AF_INET6 ? QLatin1Char('[') + text + QLatin1Char(']') : text) + QLatin1Char(':') +
+           QString::number(port);
+}
+
+QString encryptionWord(lp::MediaEncryption e) {
+    switch (e) {
+    case lp::MediaEncryption::SRTP:
+        return QStringLiteral("srtp");
+    case lp::MediaEncryption::ZRTP:
+        return QStringLiteral("zrtp");
+    case lp::MediaEncryption::DTLS:
+        return QStringLiteral("dtls");
+    default:
+        return QStringLiteral("none");
+    }
+}
+
+} // namespace
+
+void LinphoneEngine::Impl::readCallQuality(Line& l) {
+    const std::shared_ptr<lp::Call> call = l.call;
+    if (!call) return;
+    CallQuality& q = l.quality;
+    q.known = true;
+    if (auto log = call->getCallLog(); log && !log->getCallId().empty()) q.sipCallId = qstr(log->getCallId());
+    switch (activeSecurity.transport) {
+    case SipSecurity::Transport::Udp:
+        q.transport = QStringLiteral("udp");
+        break;
+    case SipSecurity::Transport::Tcp:
+        q.transport = QStringLiteral("tcp");
+        break;
+    case SipSecurity::Transport::Tls:
+        q.transport = QStringLiteral("tls");
+        break;
+    }
+    if (auto params = call->getCurrentParams()) {
+        q.mediaEncryption = encryptionWord(params->getMediaEncryption());
+        if (auto pt = params->getUsedAudioPayloadType())
+            q.codec = qstr(pt->getMimeType()) + QLatin1Char('/') + QString::number(pt->getClockRate());
+    }
+    // The media's figures only while the streams are there: the library frees them with the end.
+    const lp::Call::State state = call->getState();
+    if (!isSettled(state) && !isChanging(state)) return;
+    const float rating = call->getAverageQuality();
+    if (rating >= 0) q.qualityRating = rating;
+
+    // The media's own session: its addresses and counts.
+    bool rtcpSent = false;
+    if (RtpTransport* transport = linphone_call_get_meta_rtp_transport(call->cPtr(), 0)) {
+        if (const RtpSession* session = transport->session) {
+            const OrtpStream& gs = session->rtp.gs;
+            const QString local = socketText(gs.used_loc_addr, gs.used_loc_addrlen);
+            q.localRtp = !local.isEmpty() ? local : bindAddress + QLatin1Char(':') + QString::number(gs.loc_port);
+            const QString remote = socketText(gs.rem_addr, gs.rem_addrlen);
+            if (!remote.isEmpty()) q.remoteRtp = remote;
+            const rtp_stats_t& st = session->stats;
+            const RtpStream& rtp = session->rtp;
+            q.packetsSent = qint64(st.packet_sent);
+            q.packetsReceived = qint64(st.packet_recv);
+            // The library counts the lost packets at each RTCP report; those since the last one are
+            // the sequence numbers expected since then that did not come.
+            const qint64 sinceReport =
+                qint64(rtp.hwrcv_extseq - rtp.hwrcv_seq_at_last_SR) - qint64(rtp.hwrcv_since_last_SR);
+            q.packetsLost = qMax<qint64>(0, qint64(st.cum_packet_loss) + qMax<qint64>(0, sinceReport));
+            const qint64 expected = q.packetsReceived + q.packetsLost;
+            q.lossPercent = expected > 0 ? 100.0 * double(q.packetsLost) / double(expected) : 0.0;
+            rtcpSent = st.sent_rtcp_packets > 0;
+        }
+    }
+    if (auto stats = call->getAudioStats()) {
+        // The RFC 3550 interarrival jitter of the received stream, as our last RTCP report gave it
+        // (seconds): unknown until the first report went out, a few seconds into the call.
+        if (rtcpSent) q.jitterMs = double(stats->getSenderInterarrivalJitter()) * 1000.0;
+        const float rtt = stats->getRoundTripDelay(); // seconds; 0 until an RTCP report came back
+        if (rtt > 0) q.roundTripMs = double(rtt) * 1000.0;
+    }
+}
+
+CallQuality LinphoneEngine::CallStats(int line) {
+    if (line < 0 || line >= int(d->lines.size())) return {};
+    Impl::Line& l = d->lines[size_t(line)];
+    if (l.call && !isFinished(l.call->getState())) d->readCallQuality(l);
+    return l.quality;
 }
 
 QStringList LinphoneEngine::RecordingFiles(int line) {
