@@ -119,6 +119,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("statusLine");
         QTest::newRow("number") << "555-123-0002" << "clipboard\t555-123-0002\tnot dialled: Line is already busy."
                                 << "Line- 1: Not dialled - 5551230002: Line is already busy.";
+        QTest::newRow("more than ten digits") << "2555-123-4567" << "clipboard\t(13 characters, not recorded)\tnot dialled: more than ten digits"
+                                              << "not dialled: more than ten digits";
         QTest::newRow("drop") << "#pam" << "clipboard\t#pam\tmessage drop refused: Selected line is not in voice session."
                               << "Line- 2: Answering machine drop failed: Selected line is not in voice session.";
         QTest::newRow("end file offline") << "stop.end" << "datalink\tstop.end\tnot hung up: not online"
