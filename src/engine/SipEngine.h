@@ -200,7 +200,8 @@ Q_SIGNALS:
     // on with the engine's silent file devices, and so do later calls until the engine restarts.
     void SoundDeviceLost();
     void ChatContactStatus(const QString& userName, int status);
-    void ChatMessageReceived(const QString& userName, const QString& text);
+    // contentType as the MESSAGE gave it ("text/plain", "text/html; charset=utf-8"; empty when unknown).
+    void ChatMessageReceived(const QString& userName, const QString& text, const QString& contentType = QString());
 };
 
 } // namespace corvid
