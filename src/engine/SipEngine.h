@@ -199,6 +199,11 @@ Q_SIGNALS:
     // The sound card stopped (its sound server died, the device went away): the running calls go
     // on with the engine's silent file devices, and so do later calls until the engine restarts.
     void SoundDeviceLost();
+    // The sound device stopped and does not answer: the switch to the file devices did not finish
+    // in time, and the engine has given up its media. The line's call is ended by the engine; the
+    // window ends it too, as the agent's hang-up would. Until EngineStop the engine answers only for
+    // its lines (busy, end, recordings).
+    void SoundDeviceHung(int line);
     void ChatContactStatus(const QString& userName, int status);
     // contentType as the MESSAGE gave it ("text/plain", "text/html; charset=utf-8"; empty when unknown).
     void ChatMessageReceived(const QString& userName, const QString& text, const QString& contentType = QString());

@@ -326,8 +326,16 @@ bool LinphoneEngine::PlaceCall(int line, QString& number, int inputDevice, int o
 }
 
 bool LinphoneEngine::EndCall(int line) {
-    if (!d->checkOpenLine(line)) return false;
+    if (!d->checkLineTable(line)) return false;
     Impl::Line& l = d->lines[size_t(line)];
+    if (d->away) {
+        // Ended when the library is back; a call given up with it is already being ended.
+        l.endWanted = bool(l.call) && !l.stranded;
+        l.stranded = false;
+        l.endedByUs = true;
+        if (l.recording) d->stopRecordingOf(line);
+        return true;
+    }
     // A line whose call has already ended (a failed call, a far-end hang-up) has nothing to end.
     if (!l.call) return true;
     l.endedByUs = true;

@@ -21,6 +21,8 @@
 
 #include <cstddef>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 namespace corvid {
 
@@ -437,6 +439,16 @@ void LinphoneEngine::Impl::releasePortClaims() {
 
 void LinphoneEngine::Impl::stop() {
     releasePortClaims();
+    if (away) {
+        // The library is with a helper thread: it is left there, never waited for.
+        giveUpLibrary();
+        pump.stop();
+        lines.clear();
+        away = false;
+        port = 0;
+        reg = Reg::None;
+        return;
+    }
     if (!core) return;
     pump.stop();
     // Calls cut by going offline are ours: no far-end hang-up is reported for them.
@@ -504,23 +516,138 @@ void LinphoneEngine::Impl::watchSoundDevice() {
     }
 }
 
+// What a switch to the file devices hands to its helper thread: the library and the calls to hold.
+// Given up, it also keeps every other library object the engine held, so that none is released
+// on the GUI thread while a helper may still be inside the library.
+struct LinphoneEngine::Impl::MediaSwitch {
+    std::shared_ptr<lp::Core> core;
+    std::vector<std::shared_ptr<lp::Call>> calls;
+    std::vector<bool> held; // pause() accepted, per call
+    std::shared_ptr<Listener> listener;
+    std::vector<std::shared_ptr<void>> kept;
+    std::mutex mutex;
+    Impl* engine = nullptr; // told when the switch is done; null once given up
+};
+
 // The engine goes on without the sound card, as in file mode: the far end hears the play file
 // (or silence), and the running calls are held and resumed at once, which restarts their media on
-// the file devices. A recording goes on into a new part across the restart.
+// the file devices. A recording goes on into a new part across the restart. The hold stops the
+// calls' media, which waits on the sound server: it runs on a helper thread (see MediaSwitch).
 void LinphoneEngine::Impl::switchToSoundFiles() {
     files = true;
     core->setUseFiles(true);
     core->setPlayFile(str(microphoneFile()));
+    auto job = std::make_shared<MediaSwitch>();
     for (size_t i = 0; i < lines.size(); ++i) {
         Line& l = lines[i];
         if (!l.call || l.onHold || l.call->getState() != lp::Call::State::StreamsRunning) continue;
         const bool wasRecording = l.recording;
-        stopRecordingOf(int(i));
+        stopRecordingOf(int(i)); // what was recorded is a part on disk before the media stop
         l.wantRecording = wasRecording;
         l.resumeAfterHold = true;
-        if (l.call->pause() != 0) l.resumeAfterHold = false;
+        job->calls.push_back(l.call);
     }
+    if (job->calls.empty()) {
+        post([q = q] { emit q->SoundDeviceLost(); });
+        return;
+    }
+    // The library's callbacks would run on the helper thread: the listener is off meanwhile.
+    core->removeListener(listener);
+    job->core = std::move(core);
+    job->listener = listener;
+    job->engine = this;
+    mediaSwitch = job;
+    away = true;
+    pump.stop();
+    switchBound.start(kSwitchBoundMs);
+    std::thread([job] {
+        for (const auto& call : job->calls)
+            job->held.push_back(call->pause() == 0);
+        std::unique_lock<std::mutex> lock(job->mutex);
+        if (Impl* d = job->engine) {
+            QMetaObject::invokeMethod(d->q, [d] { d->switchDone(); }, Qt::QueuedConnection);
+            return;
+        }
+        // Given up meanwhile: the sound server came back or died for good. The library is this
+        // thread's alone, so it ends the calls (only one thread ever works in it).
+        lock.unlock();
+        for (const auto& call : job->core->getCalls())
+            call->terminate();
+    }).detach();
+}
+
+// The calls are held in time: the library is back on the GUI thread, the calls resume on the file
+// devices when their hold is confirmed, and the calls the window ended meanwhile are ended now.
+void LinphoneEngine::Impl::switchDone() {
+    if (!mediaSwitch || core) return;
+    switchBound.stop();
+    std::shared_ptr<MediaSwitch> job = std::move(mediaSwitch);
+    const std::lock_guard<std::mutex> lock(job->mutex);
+    job->engine = nullptr;
+    core = std::move(job->core);
+    away = false;
+    core->addListener(listener);
+    for (size_t i = 0; i < job->calls.size(); ++i) {
+        const int line = lineOf(job->calls[i]);
+        if (line < 0) continue;
+        Line& l = lines[size_t(line)];
+        l.onHold = job->held[i];
+        if (!job->held[i]) l.resumeAfterHold = false;
+    }
+    for (Line& l : lines) {
+        if (!l.endWanted) continue;
+        l.endWanted = false;
+        if (l.call && !isFinished(l.call->getState()) && l.call->terminate() == 0) l.endedByUs = true;
+    }
+    pump.start(pumpMs);
     post([q = q] { emit q->SoundDeviceLost(); });
+}
+
+// The hold did not finish within the bound: the media stop waits on a sound server that hangs, and
+// may wait for good. The GUI thread does not wait with it: the library stays with the helper
+// thread (which ends the calls should the wait ever end), and the window ends each call that was
+// up as the agent's hang-up would (SoundDeviceHung). What was recorded is on disk already. The
+// engine answers from its line table until EngineStop.
+void LinphoneEngine::Impl::giveUpLibrary() {
+    std::shared_ptr<MediaSwitch> job = std::move(mediaSwitch);
+    if (!job) return;
+    switchBound.stop();
+    {
+        const std::lock_guard<std::mutex> lock(job->mutex);
+        job->engine = nullptr;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            Line& l = lines[i];
+            if (l.call) {
+                l.stranded = !l.endWanted;
+                if (l.stranded) post([q = q, line = int(i)] { emit q->SoundDeviceHung(line); });
+            }
+            l.endWanted = false;
+            for (std::shared_ptr<void> object : {std::shared_ptr<void>(std::move(l.call)),
+                                                 std::shared_ptr<void>(std::move(l.replacedCall)),
+                                                 std::shared_ptr<void>(std::move(l.player)),
+                                                 std::shared_ptr<void>(std::move(l.playerListener)),
+                                                 std::shared_ptr<void>(std::move(l.localPlayer))})
+                if (object) job->kept.push_back(object);
+            l.recording = l.wantRecording = l.onHold = l.resumeAfterHold = false;
+            l.waveOpen = l.wavePlaying = false;
+        }
+        for (const auto& call : incoming)
+            job->kept.push_back(call);
+        for (const auto& contact : contacts)
+            job->kept.push_back(contact);
+        for (const auto& watcher : pendingWatchers)
+            job->kept.push_back(watcher);
+        for (std::shared_ptr<void> object :
+             {std::shared_ptr<void>(std::move(joinA)), std::shared_ptr<void>(std::move(joinB)),
+              std::shared_ptr<void>(std::move(account)), std::shared_ptr<void>(std::move(listener))})
+            if (object) job->kept.push_back(object);
+    }
+    incoming.clear();
+    contacts.clear();
+    pendingWatchers.clear();
+    stopProbing();
+    tlsCheck.cancel();
+    reg = Reg::None;
 }
 
 std::shared_ptr<lp::Address> LinphoneEngine::Impl::identityFor(const QString& user) const {
@@ -789,6 +916,7 @@ bool LinphoneEngine::IsLineOnHold(int line) {
 }
 
 bool LinphoneEngine::IsLineBusy(int line) {
+    if (d->away) return d->checkLineTable(line) && (d->lines[size_t(line)].call || d->lines[size_t(line)].stranded);
     return d->checkLine(line) && bool(d->lines[size_t(line)].call);
 }
 
