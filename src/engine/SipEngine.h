@@ -190,7 +190,7 @@ Q_SIGNALS:
                       const QString& callerName, const QString& calledNumber);
     void ReregisterTrying();
     void ReregisterSucceeded();
-    void TransferFailed(int line, int statusCode, const QString& reason);
+    void TransferFailed(int line, int statusCode, const QString& reason, const QString& target = QString());
     void RegisterFailed(int code, const QString& reason);
     void ReregisterFailed(int code, const QString& reason);
     // The registrar has not answered a REGISTER for a few seconds (it is down or out of reach);

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QScopeGuard>
 
 #include <arpa/inet.h>
@@ -19,7 +20,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -113,6 +116,16 @@ void setUpLibraryLog() {
     bctbx_add_log_handler(bctbx_create_file_log_handler(0, QFile::encodeName(info.absolutePath()).constData(),
                                                         QFile::encodeName(info.fileName()).constData()));
     service->setLogLevel(lp::LogLevel::Message);
+}
+
+// The status line of a SIP response ("SIP/2.0 404 Not Found") at the start of text: code and phrase.
+bool readStatusLine(const QString& text, int* code, QString* reason) {
+    static const QRegularExpression line(QStringLiteral("^SIP/2\\.0 ([1-6][0-9][0-9]) ([^\\r\\n]*)"));
+    const QRegularExpressionMatch m = line.match(text);
+    if (!m.hasMatch()) return false;
+    *code = m.captured(1).toInt();
+    *reason = m.captured(2).trimmed();
+    return true;
 }
 
 // The library parses addresses with grammar files installed beside it (on Debian by the package
@@ -439,6 +452,10 @@ void LinphoneEngine::Impl::releasePortClaims() {
 
 void LinphoneEngine::Impl::stop() {
     releasePortClaims();
+    if (transfersWaiting > 0) {
+        transfersWaiting = 1;
+        watchTransferMessages(false);
+    }
     if (away) {
         // The library is with a helper thread: it is left there, never waited for.
         giveUpLibrary();
@@ -773,6 +790,56 @@ void LinphoneEngine::Impl::registrarAnswered() {
     probing = false;
     serverSilent = false;
     probeTimer.stop();
+}
+
+LinphoneEngine::Impl* LinphoneEngine::Impl::transferWatcher = nullptr;
+
+// Reads the SIP layer's message log while a transfer waits: a final answer to a REFER, and a
+// NOTIFY of the refer event whose sipfrag holds the new call's final answer. The log calls come
+// from the library's main loop, which runs inside the engine's pump on the GUI thread.
+void LinphoneEngine::Impl::readTransferMessage(void*, const char* domain, BctbxLogLevel, const char* format,
+                                               va_list args) {
+    if (!transferWatcher || !domain || std::strcmp(domain, "belle-sip") != 0) return;
+    char buffer[4096];
+    va_list copy;
+    va_copy(copy, args);
+    std::vsnprintf(buffer, sizeof buffer, format, copy);
+    va_end(copy);
+    const QString text = QString::fromUtf8(buffer);
+    int code = 0;
+    QString reason;
+    if (text.contains(QStringLiteral("message/sipfrag"), Qt::CaseInsensitive)) {
+        // A NOTIFY of the refer event: its body is the new call's status line.
+        const qsizetype body = text.lastIndexOf(QStringLiteral("SIP/2.0 "));
+        if (body >= 0 && readStatusLine(text.mid(body), &code, &reason) && code >= 300)
+            transferWatcher->targetAnswer = {code, reason};
+        return;
+    }
+    // A response, the REFER's when its CSeq names REFER.
+    const qsizetype start = text.indexOf(QStringLiteral("SIP/2.0 "));
+    if (start >= 0 && readStatusLine(text.mid(start), &code, &reason) && code >= 300 &&
+        text.contains(QRegularExpression(QStringLiteral("\\nCSeq:\\s*[0-9]+ REFER\\s"),
+                                         QRegularExpression::CaseInsensitiveOption)))
+        transferWatcher->referRefusal = {code, reason};
+}
+
+void LinphoneEngine::Impl::watchTransferMessages(bool on) {
+    static bctbx_log_handler_t* handler = nullptr;
+    transfersWaiting = std::max(0, transfersWaiting + (on ? 1 : -1));
+    if (transfersWaiting > 0) {
+        if (on) referRefusal = targetAnswer = TransferAnswer{};
+        transferWatcher = this;
+        if (!handler) {
+            handler = bctbx_create_log_handler(readTransferMessage, nullptr, nullptr);
+            bctbx_add_log_handler(handler);
+        }
+        bctbx_set_log_level("belle-sip", BCTBX_LOG_MESSAGE);
+    } else {
+        if (transferWatcher == this) transferWatcher = nullptr;
+        // Back to the level the rest of the library logs at.
+        bctbx_set_log_level("belle-sip", qEnvironmentVariableIsEmpty("CORVID_ENGINE_LOG") ? BCTBX_LOG_ERROR
+                                                                                          : BCTBX_LOG_MESSAGE);
+    }
 }
 
 void LinphoneEngine::Impl::stopProbing() {

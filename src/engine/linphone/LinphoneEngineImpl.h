@@ -20,7 +20,10 @@
 #include <QString>
 #include <QTimer>
 
+#include <bctoolbox/logging.h>
 #include <linphone++/linphone.hh>
+
+#include <cstdarg>
 
 #include <algorithm>
 #include <memory>
@@ -114,7 +117,23 @@ struct LinphoneEngine::Impl {
         // window has not ended it yet.
         bool endWanted = false;
         bool stranded = false;
+        // A transfer sent from this line: its target, and whether the far end took it (it reports
+        // the new call's progress only after accepting the REFER).
+        QString transferTarget;
+        bool transferTaken = false;
     };
+    // What the SIP layer said last about a transfer, read from its message log while a transfer
+    // waits (the library keeps the status codes to itself): the REFER's refusal, or the final
+    // answer to the new call that the far end reports (its sipfrag).
+    struct TransferAnswer {
+        int code = 0;
+        QString reason;
+    };
+    TransferAnswer referRefusal, targetAnswer;
+    int transfersWaiting = 0;
+    void watchTransferMessages(bool on);
+    static Impl* transferWatcher; // the engine whose transfer waits
+    static void readTransferMessage(void*, const char* domain, BctbxLogLevel, const char* format, va_list args);
 
     LinphoneEngine* q;
     Options options;
