@@ -38,7 +38,9 @@ QString contactEntryWithStatus(const QString& user, int status) {
 }
 
 bool isChatMarkup(const QString& text, const QString& contentType) {
-    if (contentType.section(QLatin1Char(';'), 0, 0).trimmed().compare(QLatin1String("text/html"), Qt::CaseInsensitive) == 0)
+    if (contentType.section(QLatin1Char(';'), 0, 0)
+            .trimmed()
+            .compare(QLatin1String("text/html"), Qt::CaseInsensitive) == 0)
         return true;
     if (!text.startsWith(QLatin1Char('<'))) return false;
     for (qsizetype at = text.indexOf(QLatin1Char('<')); at >= 0; at = text.indexOf(QLatin1Char('<'), at + 1)) {

@@ -13,8 +13,8 @@
 #include <QScopeGuard>
 #include <QTest>
 
-#include <functional>
 #include <csignal>
+#include <functional>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -97,9 +97,11 @@ private Q_SLOTS:
         }
         QVERIFY(recordedCall(*p, 9000, [&] { ::kill(pid_t(card.pid()), signal); }));
         const bool goesOn = signal == SIGKILL;
-        QCOMPARE(p->logged(QStringLiteral("The sound device stopped: calls go on without your microphone and speaker.")),
-                 goesOn);
-        QCOMPARE(p->logged(QStringLiteral("Line- 1: Call ended: the sound device stopped and does not answer.")), !goesOn);
+        QCOMPARE(
+            p->logged(QStringLiteral("The sound device stopped: calls go on without your microphone and speaker.")),
+            goesOn);
+        QCOMPARE(p->logged(QStringLiteral("Line- 1: Call ended: the sound device stopped and does not answer.")),
+                 !goesOn);
         QVERIFY(p->hasRow(0, BedNumber::Answer, QStringLiteral("hang up")));
         const QStringList waves = p->recordings();
         QCOMPARE(waves.size(), 1);

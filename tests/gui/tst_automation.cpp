@@ -119,8 +119,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("statusLine");
         QTest::newRow("number") << "555-123-0002" << "clipboard\t555-123-0002\tnot dialled: Line is already busy."
                                 << "Line- 1: Not dialled - 5551230002: Line is already busy.";
-        QTest::newRow("more than ten digits") << "2555-123-4567" << "clipboard\t(13 characters, not recorded)\tnot dialled: more than ten digits"
-                                              << "not dialled: more than ten digits";
+        QTest::newRow("more than ten digits")
+            << "2555-123-4567"
+            << "clipboard\t(13 characters, not recorded)\tnot dialled: more than ten digits"
+            << "not dialled: more than ten digits";
         QTest::newRow("drop") << "#pam" << "clipboard\t#pam\tmessage drop refused: Selected line is not in voice session."
                               << "Line- 2: Answering machine drop failed: Selected line is not in voice session.";
         QTest::newRow("end file offline") << "stop.end" << "datalink\tstop.end\tnot hung up: not online"
@@ -161,7 +163,8 @@ private Q_SLOTS:
         const QString busy = QStringLiteral("not dialled: Line is already busy.");
         QTest::newRow("accepts") << "accepts" << "message drop on Line- 1" << "dialled 5559876543 on Line- 1";
         QTest::newRow("refuses") << "refuses" << failed + "the far end refused the transfer (603 Decline)" << busy;
-        QTest::newRow("target refused") << "target refused" << failed + "the PBX answered 404 Not Found for *55agent7" << busy;
+        QTest::newRow("target refused") << "target refused" << failed + "the PBX answered 404 Not Found for *55agent7"
+                                        << busy;
         QTest::newRow("is silent") << "is silent" << failed + "no answer to the transfer within 0.3 s" << busy;
         QTest::newRow("dialer closes") << "closes" << failed + "the dialer closed before the transfer was answered"
                                        << "not dialled: the dialer closed before it was dialled";

@@ -89,15 +89,20 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QByteArray>("logged"); // without stamp and line end
-        QTest::newRow("> in plain text") << "ann" << "price a < b and c > d ok" << "ann: price a < b and c > d ok"
+        QTest::newRow("> in plain text") << "ann"
+                                         << "price a < b and c > d ok"
+                                         << "ann: price a < b and c > d ok"
                                          << QByteArray("ann: price a < b and c > d ok");
-        QTest::newRow("tag in plain text") << "ann" << "if a < b && c > d then <ok> & done"
-                                           << "ann: if a < b && c > d then <ok> & done"
-                                           << QByteArray("ann: if a < b && c > d then <ok> & done");
-        QTest::newRow("markup as text") << "ann" << "<span style=\"color:red\">hi</span>" << "ann: hi"
-                                        << QByteArray("ann: <span style=\"color:red\">hi</span>");
-        QTest::newRow("html") << "ann" << "a <b>bold</b> <a href=x>link</a>|text/html" << "ann: bold"
-                              << QByteArray("ann: a <b>bold</b> <a href=x>link</a>");
+        QTest::newRow("tag in plain text")
+            << "ann"
+            << "if a < b && c > d then <ok> & done"
+            << "ann: if a < b && c > d then <ok> & done" << QByteArray("ann: if a < b && c > d then <ok> & done");
+        QTest::newRow("markup as text") << "ann"
+                                        << "<span style=\"color:red\">hi</span>"
+                                        << "ann: hi" << QByteArray("ann: <span style=\"color:red\">hi</span>");
+        QTest::newRow("html") << "ann"
+                              << "a <b>bold</b> <a href=x>link</a>|text/html"
+                              << "ann: bold" << QByteArray("ann: a <b>bold</b> <a href=x>link</a>");
         QTest::newRow("line breaks") << "boss: ok[0412_9:5]\r\nann" << "one\r\nann: forged"
                                      << "boss: ok[0412_9:5]\r\nann: one\r\nann: forged"
                                      << QByteArray("boss: ok[0412_9:5] ann: one ann: forged");
@@ -110,7 +115,8 @@ private Q_SLOTS:
         QFETCH(QString, shown);
         QFETCH(QByteArray, logged);
         ChatWindow w;
-        const QString type = text.contains(QLatin1Char('|')) ? text.section(QLatin1Char('|'), 1) : QStringLiteral("text/plain");
+        const QString type =
+            text.contains(QLatin1Char('|')) ? text.section(QLatin1Char('|'), 1) : QStringLiteral("text/plain");
         text = text.section(QLatin1Char('|'), 0, 0);
         w.engine.fire(&SipEngine::ChatMessageReceived, sender, text, type);
         QTRY_COMPARE(w.messages(), QStringList{shown});

@@ -338,7 +338,8 @@ bool LinphoneEngine::EndCall(int line) {
     // A call that has sent nothing since the last check may be on a sound device that hangs: its
     // media stop would hang the window. The calls move to the file devices first, off the GUI
     // thread, and this one ends once that is done.
-    if (!d->away && !d->files && l.call && l.rtpStillChecks > 0 && l.call->getState() == lp::Call::State::StreamsRunning)
+    if (!d->away && !d->files && l.call && l.rtpStillChecks > 0 &&
+        l.call->getState() == lp::Call::State::StreamsRunning)
         d->switchToSoundFiles();
     if (d->away) {
         // Ended when the library is back; a call given up with it is already being ended.

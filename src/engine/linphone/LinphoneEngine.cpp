@@ -582,7 +582,8 @@ void LinphoneEngine::Impl::switchToSoundFiles() {
             job->held.push_back(call->pause() == 0);
         std::unique_lock<std::mutex> lock(job->mutex);
         if (Impl* d = job->engine) {
-            QMetaObject::invokeMethod(d->q, [d] { d->switchDone(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                d->q, [d] { d->switchDone(); }, Qt::QueuedConnection);
             return;
         }
         // Given up meanwhile: the sound server came back or died for good. The library is this
@@ -639,11 +640,10 @@ void LinphoneEngine::Impl::giveUpLibrary() {
                 if (l.stranded) post([q = q, line = int(i)] { emit q->SoundDeviceHung(line); });
             }
             l.endWanted = false;
-            for (std::shared_ptr<void> object : {std::shared_ptr<void>(std::move(l.call)),
-                                                 std::shared_ptr<void>(std::move(l.replacedCall)),
-                                                 std::shared_ptr<void>(std::move(l.player)),
-                                                 std::shared_ptr<void>(std::move(l.playerListener)),
-                                                 std::shared_ptr<void>(std::move(l.localPlayer))})
+            for (std::shared_ptr<void> object :
+                 {std::shared_ptr<void>(std::move(l.call)), std::shared_ptr<void>(std::move(l.replacedCall)),
+                  std::shared_ptr<void>(std::move(l.player)), std::shared_ptr<void>(std::move(l.playerListener)),
+                  std::shared_ptr<void>(std::move(l.localPlayer))})
                 if (object) job->kept.push_back(object);
             l.recording = l.wantRecording = l.onHold = l.resumeAfterHold = false;
             l.waveOpen = l.wavePlaying = false;
@@ -837,8 +837,8 @@ void LinphoneEngine::Impl::watchTransferMessages(bool on) {
     } else {
         if (transferWatcher == this) transferWatcher = nullptr;
         // Back to the level the rest of the library logs at.
-        bctbx_set_log_level("belle-sip", qEnvironmentVariableIsEmpty("CORVID_ENGINE_LOG") ? BCTBX_LOG_ERROR
-                                                                                          : BCTBX_LOG_MESSAGE);
+        bctbx_set_log_level("belle-sip",
+                            qEnvironmentVariableIsEmpty("CORVID_ENGINE_LOG") ? BCTBX_LOG_ERROR : BCTBX_LOG_MESSAGE);
     }
 }
 
