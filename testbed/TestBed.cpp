@@ -683,6 +683,8 @@ bool NullSoundCard::start() {
                            .split(QLatin1Char(' '));
     for (const char* sink : {"spk", "micsrc"})
         args << QStringLiteral("-L") << QStringLiteral("module-null-sink sink_name=%1 rate=8000 channels=1").arg(sink);
+    // A source of its own: the library takes no monitor as a microphone for its PulseAudio device.
+    args << QStringLiteral("-L") << QStringLiteral("module-null-source source_name=mic rate=8000 channels=1");
     args << QStringLiteral("--log-target=file:") + m_dir.filePath(QStringLiteral("pulse.log"));
     m_process = std::make_unique<BedProcess>();
     if (!m_process->start(findProgram(QStringLiteral("pulseaudio")), args, m_dir.path(), QString(), env)) {
@@ -700,7 +702,7 @@ bool NullSoundCard::start() {
         if (!ready) QThread::msleep(kPollMs);
     }
     if (!ready || !pactl({QStringLiteral("set-default-sink"), QStringLiteral("spk")}) ||
-        !pactl({QStringLiteral("set-default-source"), QStringLiteral("micsrc.monitor")})) {
+        !pactl({QStringLiteral("set-default-source"), QStringLiteral("mic")})) {
         m_error = QStringLiteral("pulseaudio did not start: ") + readFile(m_dir.filePath("pulse.log")).right(400);
         stop();
         return false;

@@ -182,8 +182,8 @@ private:
     std::unique_ptr<BedProcess> m_process;
 };
 
-// A private PulseAudio server with two null sinks ("spk" as the playback device and the monitor
-// of "micsrc" as the capture device), for engines that should use a sound card where there is none.
+// A private PulseAudio server with a null sink ("spk") as the playback device and a null source
+// ("mic") as the capture device, for engines that should use a sound card where there is none.
 // applyToEnvironment() points this process's PulseAudio clients at it (PULSE_SERVER).
 class NullSoundCard {
 public:

@@ -54,6 +54,7 @@ CallEnd::CallEnd(WindowContext& context, QObject* parent) : QObject(parent), ctx
         connect(engine, &SipEngine::CallConnected, this, &CallEnd::onCallConnected);
         connect(engine, &SipEngine::DtmfDigitReceived, this, &CallEnd::onDtmfDigitReceived);
         connect(engine, &SipEngine::CallHungUp, this, &CallEnd::onCallHungUp);
+        connect(engine, &SipEngine::SoundDeviceHung, this, &CallEnd::onSoundDeviceHung);
     }
 }
 
@@ -259,6 +260,15 @@ void CallEnd::onCallHungUp(int line) {
     ctx.state.CurrentNumber = number;
     // The field is emptied when it still shows the ended call, not when it shows another line's.
     if (ui->EditPhoneNo->text() == number) ui->EditPhoneNo->clear();
+}
+
+void CallEnd::onSoundDeviceHung(int line) {
+    QPointer<CallEnd> alive(this);
+    ctx.ui->ComboDial->setCurrentIndex(line);
+    onBtnHangUpClicked();
+    if (!alive) return;
+    // After the hang-up, which empties the status log.
+    addStatusLog(lineLabel(line) + QStringLiteral(": Call ended: the sound device stopped and does not answer."));
 }
 
 void CallEnd::hangUpLiveCalls() {

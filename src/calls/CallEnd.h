@@ -39,6 +39,9 @@ public:
     void onCallConnected(int line, const QString& remote, int codec);
     void onDtmfDigitReceived(int line, const QString& digit);
     void onCallHungUp(int line);
+    // The sound device hangs and the engine gave up the line's call: ended as the agent's hang-up
+    // ends it (its recording saved, its row written), and the status log says why.
+    void onSoundDeviceHung(int line);
 
     // Per-line mute.
     void onComboMuteLineChanged(int index);

@@ -139,12 +139,13 @@ void Chat::onCommand3Clicked() {
     if (ctx.services.desktop) ctx.services.desktop->openInTextEditor(chatUsersPath());
 }
 
-void Chat::onChatMessageReceived(const QString& userName, const QString& text) {
+void Chat::onChatMessageReceived(const QString& userName, const QString& text, const QString& contentType) {
     Ui::MainForm* ui = ctx.ui;
     const QString stamp = chatStamp(ctx.services.clock->now());
     const QString logPath = ctx.subsystems.callLog->chatLogPath();
     ui->IMCap->show();
-    ui->ListChatMsg->addItem(userName + QStringLiteral(": ") + shownChatText(text));
+    // A list item is plain text: nothing a sender writes is rendered (no links, images or styles).
+    ui->ListChatMsg->addItem(userName + QStringLiteral(": ") + shownChatText(text, contentType));
     // The day's log is the record: every message gets its line, as it came (markup included), and
     // neither the sender's name nor the text can break that line or forge another.
     ctx.subsystems.callLog->writeIMFile(logPath, chatLineReceived(chatLogText(userName), chatLogText(text), stamp));

@@ -32,7 +32,7 @@ public:
     void onCommand3Clicked();
 
     // Engine events.
-    void onChatMessageReceived(const QString& userName, const QString& text);
+    void onChatMessageReceived(const QString& userName, const QString& text, const QString& contentType);
     void onChatContactStatus(const QString& userName, int status);
 
     // root/bin/chatusers.txt

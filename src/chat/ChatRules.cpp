@@ -37,7 +37,25 @@ QString contactEntryWithStatus(const QString& user, int status) {
     return user + QStringLiteral(" [") + presenceText(status) + QLatin1Char(']');
 }
 
-QString shownChatText(const QString& text) {
+bool isChatMarkup(const QString& text, const QString& contentType) {
+    if (contentType.section(QLatin1Char(';'), 0, 0)
+            .trimmed()
+            .compare(QLatin1String("text/html"), Qt::CaseInsensitive) == 0)
+        return true;
+    if (!text.startsWith(QLatin1Char('<'))) return false;
+    for (qsizetype at = text.indexOf(QLatin1Char('<')); at >= 0; at = text.indexOf(QLatin1Char('<'), at + 1)) {
+        const QChar first = at + 1 < text.size() ? text.at(at + 1) : QChar();
+        const bool opens = (first.unicode() < 128 && first.isLetter()) || first == QLatin1Char('/') ||
+                           first == QLatin1Char('!') || first == QLatin1Char('?');
+        const qsizetype close = text.indexOf(QLatin1Char('>'), at + 1);
+        const qsizetype next = text.indexOf(QLatin1Char('<'), at + 1);
+        if (!opens || close < 0 || (next >= 0 && next < close)) return false;
+    }
+    return true;
+}
+
+QString shownChatText(const QString& text, const QString& contentType) {
+    if (!isChatMarkup(text, contentType)) return text;
     const qsizetype open = text.indexOf(QLatin1Char('>'));
     if (open < 0) return text;
     const qsizetype close = text.indexOf(QLatin1Char('<'), open + 1);

@@ -26,10 +26,16 @@ bool contactEntryIsFor(const QString& entry, const QString& user);
 // A contact-list entry after a presence event: user + " [" + status text + "]".
 QString contactEntryWithStatus(const QString& user, int status);
 
-// How a received text is shown after "user: ". A text holding ">" is markup: shown are the
+// Whether a received text is markup: its content type is text/html, or the text starts with "<"
+// and parses as markup (every "<" opens a tag, a letter, "/", "!" or "?" after it, closed by a ">"
+// before the next "<").
+bool isChatMarkup(const QString& text, const QString& contentType);
+
+// How a received text is shown after "user: ". Markup (isChatMarkup) is unwrapped: shown are the
 // characters between the first ">" and the first "<" after it (everything after the ">" when no
-// "<" follows). Any other text is shown as it is. The chat log takes every text as it came.
-QString shownChatText(const QString& text);
+// "<" follows). Any other text, "<" and ">" included, is shown exactly as it came. The chat log
+// takes every text as it came.
+QString shownChatText(const QString& text, const QString& contentType);
 
 // A message or a sender's name as it goes into the chat log, where each message is one line: its
 // line breaks become blanks, so a text holding CR or LF can neither split its own line nor forge

@@ -300,6 +300,8 @@ bool Automation::takeRequest(const Source& source, const ClipboardRequest& reque
     if (isActing()) return false;
     if (request.kind == ClipboardRequest::Ignore) {
         const QString outcome = ignoredOutcome(request);
+        // A number cut to ten digits would call a stranger: the agent is told it was not dialled.
+        if (request.tooManyDigits && ctx.subsystems.lines) ctx.subsystems.lines->AddStatusLog(outcome);
         journal(source.channel, source.shown, outcome, source.id);
         if (done) done(outcome);
         return true;
@@ -409,9 +411,10 @@ void Automation::finishAction(const QString& outcome) {
 }
 
 QString Automation::ignoredOutcome(const ClipboardRequest& request) const {
-    return request.tooLong ? QStringLiteral("ignored: longer than the swipe length of %1 characters")
-                                 .arg(leadingNumber(ctx.ui->swipeLengthTxT->text()))
-                           : QStringLiteral("ignored: not a ten-digit number");
+    if (request.tooLong)
+        return QStringLiteral("ignored: longer than the swipe length of %1 characters")
+            .arg(leadingNumber(ctx.ui->swipeLengthTxT->text()));
+    return request.tooManyDigits ? TooManyDigitsOutcome : QStringLiteral("ignored: not a ten-digit number");
 }
 
 // Why the engine refused the last operation, in the words the agent saw.

@@ -4,10 +4,25 @@
 
 namespace corvid::automation {
 
-QString dialNumberRule(const QString& text) {
+namespace {
+QString digitsOf(const QString& text) {
     QString digits;
     for (const QChar c : text)
         if (c.unicode() >= u'0' && c.unicode() <= u'9') digits += c;
+    return digits;
+}
+bool tooManyDigits(const QString& digits) {
+    return digits.size() > 11 || (digits.size() == 11 && !digits.startsWith(QLatin1Char('1')));
+}
+} // namespace
+
+bool hasTooManyDigits(const QString& text) {
+    return tooManyDigits(digitsOf(text));
+}
+
+QString dialNumberRule(const QString& text) {
+    const QString digits = digitsOf(text);
+    if (tooManyDigits(digits)) return QString();
     const QString number = digits.startsWith(QLatin1Char('1')) ? digits.mid(1, 10) : digits.left(10);
     return number.size() == 10 ? number : QString();
 }
@@ -44,6 +59,7 @@ ClipboardRequest parseClipboardRequest(const QString& clipboardText, int swipeLe
         request.kind = ClipboardRequest::ResumeRecording;
     } else {
         request.number = dialNumberRule(text);
+        request.tooManyDigits = hasTooManyDigits(text);
         if (!request.number.isEmpty()) request.kind = ClipboardRequest::Dial;
     }
     return request;
@@ -84,7 +100,7 @@ QString journalField(const QString& text, int maxChars) {
     return out;
 }
 
-std::optional<QString> dialFileNameForLink(const QString& argument) {
+QString dialLinkNumberText(const QString& argument) {
     QString text = argument.trimmed();
     static const char* const schemes[] = {"tel:", "sip:", "sips:", "callto:"};
     for (const char* scheme : schemes) {
@@ -99,7 +115,11 @@ std::optional<QString> dialFileNameForLink(const QString& argument) {
         text = QUrl::fromPercentEncoding(text.toUtf8());
         break;
     }
-    const QString number = dialNumberRule(text);
+    return text;
+}
+
+std::optional<QString> dialFileNameForLink(const QString& argument) {
+    const QString number = dialNumberRule(dialLinkNumberText(argument));
     if (number.isEmpty()) return std::nullopt;
     return number + DialSuffix;
 }

@@ -25,8 +25,15 @@ inline const QString PauseSuffix = QStringLiteral(".pause");
 inline const QString ResumeSuffix = QStringLiteral(".resume");
 
 // The number a text asks for: its digits 0-9 in order; after a leading "1" the next ten, otherwise
-// the first ten. Empty unless exactly ten digits result (digits past the tenth are dropped).
+// the first ten. Empty unless exactly ten digits result, and empty for a text with more than ten
+// digits (hasTooManyDigits): a number is never cut to fit.
 QString dialNumberRule(const QString& text);
+
+// Whether a text holds more digits 0-9 than a number has: more than ten, except eleven starting
+// with "1" (the 1 is dropped). Such a text is not dialled: its first ten digits would call a
+// stranger (an international number, a number with its extension stuck to it).
+bool hasTooManyDigits(const QString& text);
+inline const QString TooManyDigitsOutcome = QStringLiteral("not dialled: more than ten digits");
 
 // The leading number of a text ("14", "30 chars" -> 30; "", "x" -> 0).
 int leadingNumber(const QString& text);
@@ -37,6 +44,7 @@ struct ClipboardRequest {
     QString number;       // the ten digits of a dial request
     QString command;      // the text after the pipe record is split (what the rules looked at)
     bool tooLong = false; // ignored because longer than the swipe length
+    bool tooManyDigits = false; // not dialled: more than ten digits (hasTooManyDigits)
 };
 
 // What the clipboard text asks for: blanks trimmed; longer than swipeLength characters is ignored;
@@ -65,5 +73,7 @@ QString journalField(const QString& text, int maxChars = 200);
 // part is read (percent-decoded, without parameters or host). nullopt when it holds no number that
 // dialNumberRule accepts.
 std::optional<QString> dialFileNameForLink(const QString& argument);
+// The text of a click-to-dial argument the number rule reads: a link's user part, or the argument.
+QString dialLinkNumberText(const QString& argument);
 
 } // namespace corvid::automation

@@ -111,10 +111,15 @@ void MessageDrop::onTransferAccepted(int line) {
     Q_EMIT dropSettled(dropped.line, true, QString());
 }
 
-void MessageDrop::onTransferFailed(int line, int statusCode, const QString& reason) {
+void MessageDrop::onTransferFailed(int line, int statusCode, const QString& reason, const QString& target) {
     if (!m_waiting || m_waiting->line != line) return;
     const QString answer = statusCode > 0 ? QStringLiteral("%1 %2").arg(statusCode).arg(reason) : reason;
-    fail(QStringLiteral("the far end refused the transfer (%1)").arg(answer));
+    if (target.isEmpty())
+        fail(QStringLiteral("the far end refused the transfer (%1)").arg(answer));
+    else if (statusCode > 0)
+        fail(QStringLiteral("the PBX answered %1 for %2").arg(answer, target));
+    else
+        fail(QStringLiteral("the far end took the transfer, and the call to %1 failed (%2)").arg(target, answer));
 }
 
 void MessageDrop::giveUp(const QString& why) {

@@ -56,7 +56,9 @@ public:
 
     // Engine events of the transfer.
     void onTransferAccepted(int line);
-    void onTransferFailed(int line, int statusCode, const QString& reason);
+    // target: empty when the far end refused the transfer, else the number it was handed to, whose
+    // call then failed with statusCode and reason (the PBX's answer, as the far end reports it).
+    void onTransferFailed(int line, int statusCode, const QString& reason, const QString& target);
 
 Q_SIGNALS:
     // A drop that was sent on line has its outcome: accepted, or failed and why.

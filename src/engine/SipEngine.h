@@ -234,7 +234,7 @@ Q_SIGNALS:
     void IncomingCallEnded(const QString& callId);
     void ReregisterTrying();
     void ReregisterSucceeded();
-    void TransferFailed(int line, int statusCode, const QString& reason);
+    void TransferFailed(int line, int statusCode, const QString& reason, const QString& target = QString());
     void RegisterFailed(int code, const QString& reason);
     void ReregisterFailed(int code, const QString& reason);
     // The registrar has not answered a REGISTER for a few seconds (it is down or out of reach);
@@ -243,8 +243,14 @@ Q_SIGNALS:
     // The sound card stopped (its sound server died, the device went away): the running calls go
     // on with the engine's silent file devices, and so do later calls until the engine restarts.
     void SoundDeviceLost();
+    // The sound device stopped and does not answer: the switch to the file devices did not finish
+    // in time, and the engine has given up its media. The line's call is ended by the engine; the
+    // window ends it too, as the agent's hang-up would. Until EngineStop the engine answers only for
+    // its lines (busy, end, recordings).
+    void SoundDeviceHung(int line);
     void ChatContactStatus(const QString& userName, int status);
-    void ChatMessageReceived(const QString& userName, const QString& text);
+    // contentType as the MESSAGE gave it ("text/plain", "text/html; charset=utf-8"; empty when unknown).
+    void ChatMessageReceived(const QString& userName, const QString& text, const QString& contentType = QString());
 };
 
 } // namespace corvid

@@ -179,7 +179,8 @@ private Q_SLOTS:
         b->log->clear();
         QVERIFY(a->engine->TransferCall(0, BedNumber::Busy));
         QVERIFY(b->waitFor(QStringLiteral("CallFailed(0)")));
-        QVERIFY(a->waitFor(QStringLiteral("TransferFailed(0, 0, Transfer failed)")));
+        // The failure names the number and the answer its call got, as B reported it.
+        QVERIFY(a->waitFor(QStringLiteral("TransferFailed(0, 486, Busy Here, %1)").arg(BedNumber::Busy)));
         QTRY_VERIFY_WITH_TIMEOUT(!b->engine->IsLineOnHold(0) && b->engine->IsLineBusy(0), kEventMs);
         QVERIFY(a->engine->IsLineBusy(0));
 

@@ -1,5 +1,5 @@
-// The number rule, pipe records and clipboard commands: a number is empty or ten digits, and a
-// command word counts only in its exact case.
+// The number rule, pipe records and clipboard commands: a number is empty or ten digits (never cut
+// from more), and a command word counts only in its exact case.
 #include "FuzzCheck.h"
 #include "dialer/AutomationRules.h"
 
@@ -11,6 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data) + 1, qsizetype(size) - 1);
     const QString number = dialNumberRule(text);
     FUZZ_CHECK(number.isEmpty() || isTenDigits(number));
+    FUZZ_CHECK(!hasTooManyDigits(text) || number.isEmpty()); // never cut to ten
 
     const ClipboardRequest r = parseClipboardRequest(text, swipe);
     FUZZ_CHECK(!r.tooLong || (r.kind == ClipboardRequest::Ignore && text.trimmed().size() > swipe));

@@ -119,6 +119,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("statusLine");
         QTest::newRow("number") << "555-123-0002" << "clipboard\t555-123-0002\tnot dialled: Line is already busy."
                                 << "Line- 1: Not dialled - 5551230002: Line is already busy.";
+        QTest::newRow("more than ten digits")
+            << "2555-123-4567"
+            << "clipboard\t(13 characters, not recorded)\tnot dialled: more than ten digits"
+            << "not dialled: more than ten digits";
         QTest::newRow("drop") << "#pam" << "clipboard\t#pam\tmessage drop refused: Selected line is not in voice session."
                               << "Line- 2: Answering machine drop failed: Selected line is not in voice session.";
         QTest::newRow("end file offline") << "stop.end" << "datalink\tstop.end\tnot hung up: not online"
@@ -159,6 +163,8 @@ private Q_SLOTS:
         const QString busy = QStringLiteral("not dialled: Line is already busy.");
         QTest::newRow("accepts") << "accepts" << "message drop on Line- 1" << "dialled 5559876543 on Line- 1";
         QTest::newRow("refuses") << "refuses" << failed + "the far end refused the transfer (603 Decline)" << busy;
+        QTest::newRow("target refused") << "target refused" << failed + "the PBX answered 404 Not Found for *55agent7"
+                                        << busy;
         QTest::newRow("is silent") << "is silent" << failed + "no answer to the transfer within 0.3 s" << busy;
         QTest::newRow("dialer closes") << "closes" << failed + "the dialer closed before the transfer was answered"
                                        << "not dialled: the dialer closed before it was dialled";
@@ -183,11 +189,14 @@ private Q_SLOTS:
         QCOMPARE(w.engine.count(QStringLiteral("TransferCall")) + w.dialled().size(), 2);
 
         if (farEnd == QLatin1String("accepts")) w.engine.fireCallEnd(&SipEngine::TransferAccepted, 0);
-        if (farEnd == QLatin1String("refuses")) w.engine.fire(&SipEngine::TransferFailed, 0, 603, QStringLiteral("Decline"));
+        if (farEnd == QLatin1String("refuses"))
+            w.engine.fire(&SipEngine::TransferFailed, 0, 603, QStringLiteral("Decline"), QString());
+        if (farEnd == QLatin1String("target refused"))
+            w.engine.fire(&SipEngine::TransferFailed, 0, 404, QStringLiteral("Not Found"), QStringLiteral("*55agent7"));
         if (farEnd == QLatin1String("closes")) w.window.close();
         QTRY_COMPARE(w.journal().value(0), QStringLiteral("clipboard\t#pam\t") + outcome);
         QTRY_COMPARE(w.journal().value(1), QStringLiteral("datalink\t5559876543.dia\t") + fileOutcome);
-        if (farEnd == QLatin1String("refuses") || farEnd == QLatin1String("is silent")) {
+        if (farEnd.contains(QLatin1String("refuse")) || farEnd == QLatin1String("is silent")) {
             QVERIFY(w.statusLog().contains(QStringLiteral("Line- 1: Answering machine drop failed: ") +
                                            outcome.mid(outcome.indexOf(QLatin1String(": ")) + 2)));
             w.ui.ComboDial->setCurrentIndex(0);

@@ -81,16 +81,28 @@ private Q_SLOTS:
         QCOMPARE(w.contacts(), QStringList{shown});
     }
 
-    // A received message is shown with the markup rule and always logged as it came (non-ASCII and
-    // plain markup are followed between two real phones); line breaks in the text or the sender's
+    // A received message is shown with the markup rule only when it is markup (its content type
+    // after "|"), plain text exactly, and always logged as it came; line breaks in the text or the sender's
     // name cannot forge a second log line; "IM" opens the panel and hides itself.
     void receivingShowsAndLogs_data() {
         QTest::addColumn<QString>("sender");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QByteArray>("logged"); // without stamp and line end
-        QTest::newRow("> in plain text") << "ann" << "price a < b and c > d ok" << "ann:  d ok"
+        QTest::newRow("> in plain text") << "ann"
+                                         << "price a < b and c > d ok"
+                                         << "ann: price a < b and c > d ok"
                                          << QByteArray("ann: price a < b and c > d ok");
+        QTest::newRow("tag in plain text")
+            << "ann"
+            << "if a < b && c > d then <ok> & done"
+            << "ann: if a < b && c > d then <ok> & done" << QByteArray("ann: if a < b && c > d then <ok> & done");
+        QTest::newRow("markup as text") << "ann"
+                                        << "<span style=\"color:red\">hi</span>"
+                                        << "ann: hi" << QByteArray("ann: <span style=\"color:red\">hi</span>");
+        QTest::newRow("html") << "ann"
+                              << "a <b>bold</b> <a href=x>link</a>|text/html"
+                              << "ann: bold" << QByteArray("ann: a <b>bold</b> <a href=x>link</a>");
         QTest::newRow("line breaks") << "boss: ok[0412_9:5]\r\nann" << "one\r\nann: forged"
                                      << "boss: ok[0412_9:5]\r\nann: one\r\nann: forged"
                                      << QByteArray("boss: ok[0412_9:5] ann: one ann: forged");
@@ -103,7 +115,10 @@ private Q_SLOTS:
         QFETCH(QString, shown);
         QFETCH(QByteArray, logged);
         ChatWindow w;
-        w.engine.fire(&SipEngine::ChatMessageReceived, sender, text);
+        const QString type =
+            text.contains(QLatin1Char('|')) ? text.section(QLatin1Char('|'), 1) : QStringLiteral("text/plain");
+        text = text.section(QLatin1Char('|'), 0, 0);
+        w.engine.fire(&SipEngine::ChatMessageReceived, sender, text, type);
         QTRY_COMPARE(w.messages(), QStringList{shown});
         QCOMPARE(w.chatLog(), logged + "[0412_9:5]\r\n");
         QTest::mouseClick(w.ui.IMCap, Qt::LeftButton);

@@ -144,7 +144,9 @@ private slots:
         const int dial = ClipboardRequest::Dial, ignore = ClipboardRequest::Ignore;
         const int hangUp = ClipboardRequest::HangUp;
         QTest::newRow("parentheses, blank, hyphen") << "(555) 123-4567" << 14 << dial << "5551234567";
-        QTest::newRow("twelve digits keep the first ten") << "555123456789" << 14 << dial << "5551234567";
+        QTest::newRow("twelve digits are not cut") << "555123456789" << 14 << ignore << "";
+        QTest::newRow("eleven digits not after 1") << "95551234567" << 14 << ignore << "";
+        QTest::newRow("eleven digits after 1") << "1 555 123 4567" << 14 << dial << "5551234567";
         QTest::newRow("ten digits starting with 1") << "1555123456" << 14 << ignore << "";
         QTest::newRow("dial file name of 15") << "15551234567.dia" << 14 << ignore << "";
         QTest::newRow("pipe record, short swipe") << "|5551234567|Jane Doe|acct" << 14 << ignore << "";

@@ -354,16 +354,23 @@ int LinphoneEngine::Impl::pbxAnswerAfter(const std::shared_ptr<lp::Call>& call) 
 void LinphoneEngine::Impl::onTransferState(const std::shared_ptr<lp::Call>& call, lp::Call::State state) {
     const int line = lineOf(call);
     if (line < 0) return;
-    if (state == lp::Call::State::Connected) {
+    Line& l = lines[size_t(line)];
+    if (state == lp::Call::State::OutgoingProgress) {
+        l.transferTaken = true;
+    } else if (state == lp::Call::State::Connected) {
         // The library ends the transferred call itself; that end is the transfer's, not the far end's.
-        lines[size_t(line)].endedByUs = true;
+        l.endedByUs = true;
+        watchTransferMessages(false);
         post([q = q, line] { emit q->TransferAccepted(line); });
     } else if (state == lp::Call::State::Error) {
-        auto info = call->getErrorInfo();
-        const int code = info ? info->getProtocolCode() : 0;
-        QString reason = info ? qstr(info->getPhrase()) : QString();
-        if (reason.isEmpty()) reason = QStringLiteral("Transfer failed");
-        post([q = q, line, code, reason] { emit q->TransferFailed(line, code, reason); });
+        // Refused by the far end (the REFER's answer), or taken and then failed (the new call's
+        // answer, as the far end reports it): the target is named only in the second case.
+        const TransferAnswer answer = l.transferTaken ? targetAnswer : referRefusal;
+        const QString target = l.transferTaken ? l.transferTarget : QString();
+        const int code = answer.code;
+        const QString reason = answer.reason.isEmpty() ? QStringLiteral("Transfer failed") : answer.reason;
+        watchTransferMessages(false);
+        post([q = q, line, code, reason, target] { emit q->TransferFailed(line, code, reason, target); });
     }
 }
 
@@ -436,8 +443,22 @@ bool LinphoneEngine::Impl::placeCall(int line, const std::shared_ptr<lp::AudioDe
 }
 
 bool LinphoneEngine::EndCall(int line) {
-    if (!d->checkOpenLine(line)) return false;
+    if (!d->checkLineTable(line)) return false;
     Impl::Line& l = d->lines[size_t(line)];
+    // A call that has sent nothing since the last check may be on a sound device that hangs: its
+    // media stop would hang the window. The calls move to the file devices first, off the GUI
+    // thread, and this one ends once that is done.
+    if (!d->away && !d->files && l.call && l.rtpStillChecks > 0 &&
+        l.call->getState() == lp::Call::State::StreamsRunning)
+        d->switchToSoundFiles();
+    if (d->away) {
+        // Ended when the library is back; a call given up with it is already being ended.
+        l.endWanted = bool(l.call) && !l.stranded;
+        l.stranded = false;
+        l.endedByUs = true;
+        if (l.recording) d->stopRecordingOf(line);
+        return true;
+    }
     // A line whose call has already ended (a failed call, a far-end hang-up) has nothing to end; a
     // call waiting to be placed again (registered first, or in clear) is not placed.
     l.retrying = false;
@@ -544,7 +565,14 @@ bool LinphoneEngine::TransferCall(int line, const QString& number) {
         return d->fail(EngineError::NotInVoiceSession);
     auto address = d->core->interpretUrl(str(target));
     if (!address) return d->fail(EngineError::InvalidUri);
-    if (call->transferTo(address) != 0) return d->fail(EngineError::ConnectRequest);
+    d->watchTransferMessages(true);
+    if (call->transferTo(address) != 0) {
+        d->watchTransferMessages(false);
+        return d->fail(EngineError::ConnectRequest);
+    }
+    Impl::Line& l = d->lines[size_t(line)];
+    l.transferTarget = number.trimmed();
+    l.transferTaken = false;
     return true;
 }
 

@@ -72,7 +72,8 @@ void LinphoneEngine::Impl::onMessageReceived(const std::shared_ptr<lp::ChatMessa
     if (!message || !message->getFromAddress()) return;
     const QString user = qstr(message->getFromAddress()->getUsername());
     const QString text = QString::fromUtf8(message->getUtf8Text().c_str());
-    post([q = q, user, text] { emit q->ChatMessageReceived(user, text); });
+    const QString type = qstr(message->getContentType());
+    post([q = q, user, text, type] { emit q->ChatMessageReceived(user, text, type); });
 }
 
 void LinphoneEngine::Impl::onPresenceReceived(const std::shared_ptr<lp::Friend>& f) {

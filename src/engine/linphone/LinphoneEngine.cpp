@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QHostInfo>
+#include <QRegularExpression>
 #include <QScopeGuard>
 
 #include <arpa/inet.h>
@@ -23,8 +24,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 namespace corvid {
 
@@ -115,6 +120,16 @@ void setUpLibraryLog() {
     bctbx_add_log_handler(bctbx_create_file_log_handler(0, QFile::encodeName(info.absolutePath()).constData(),
                                                         QFile::encodeName(info.fileName()).constData()));
     service->setLogLevel(lp::LogLevel::Message);
+}
+
+// The status line of a SIP response ("SIP/2.0 404 Not Found") at the start of text: code and phrase.
+bool readStatusLine(const QString& text, int* code, QString* reason) {
+    static const QRegularExpression line(QStringLiteral("^SIP/2\\.0 ([1-6][0-9][0-9]) ([^\\r\\n]*)"));
+    const QRegularExpressionMatch m = line.match(text);
+    if (!m.hasMatch()) return false;
+    *code = m.captured(1).toInt();
+    *reason = m.captured(2).trimmed();
+    return true;
 }
 
 // The library parses addresses with grammar files installed beside it (on Debian by the package
@@ -587,6 +602,21 @@ void LinphoneEngine::Impl::releasePortClaims() {
 void LinphoneEngine::Impl::stop() {
     releasePortClaims();
     gated = false;
+    if (transfersWaiting > 0) {
+        transfersWaiting = 1;
+        watchTransferMessages(false);
+    }
+    if (away) {
+        // The library is with a helper thread: it is left there, never waited for.
+        giveUpLibrary();
+        pump.stop();
+        sipWatch.reset();
+        lines.clear();
+        away = false;
+        port = 0;
+        reg = Reg::None;
+        return;
+    }
     if (!core) return;
     pump.stop();
     sipWatch.reset();
@@ -678,23 +708,138 @@ void LinphoneEngine::Impl::watchSoundDevice() {
     }
 }
 
+// What a switch to the file devices hands to its helper thread: the library and the calls to hold.
+// Given up, it also keeps every other library object the engine held, so that none is released
+// on the GUI thread while a helper may still be inside the library.
+struct LinphoneEngine::Impl::MediaSwitch {
+    std::shared_ptr<lp::Core> core;
+    std::vector<std::shared_ptr<lp::Call>> calls;
+    std::vector<bool> held; // pause() accepted, per call
+    std::shared_ptr<Listener> listener;
+    std::vector<std::shared_ptr<void>> kept;
+    std::mutex mutex;
+    Impl* engine = nullptr; // told when the switch is done; null once given up
+};
+
 // The engine goes on without the sound card, as in file mode: the far end hears the play file
 // (or silence), and the running calls are held and resumed at once, which restarts their media on
-// the file devices. A recording goes on into a new part across the restart.
+// the file devices. A recording goes on into a new part across the restart. The hold stops the
+// calls' media, which waits on the sound server: it runs on a helper thread (see MediaSwitch).
 void LinphoneEngine::Impl::switchToSoundFiles() {
     files = true;
     core->setUseFiles(true);
     core->setPlayFile(str(microphoneFile()));
+    auto job = std::make_shared<MediaSwitch>();
     for (size_t i = 0; i < lines.size(); ++i) {
         Line& l = lines[i];
         if (!l.call || l.onHold || l.call->getState() != lp::Call::State::StreamsRunning) continue;
         const bool wasRecording = l.recording;
-        stopRecordingOf(int(i));
+        stopRecordingOf(int(i)); // what was recorded is a part on disk before the media stop
         l.wantRecording = wasRecording;
         l.resumeAfterHold = true;
-        if (l.call->pause() != 0) l.resumeAfterHold = false;
+        job->calls.push_back(l.call);
     }
+    if (job->calls.empty()) {
+        post([q = q] { emit q->SoundDeviceLost(); });
+        return;
+    }
+    // The library's callbacks would run on the helper thread: the listener is off meanwhile.
+    core->removeListener(listener);
+    job->core = std::move(core);
+    job->listener = listener;
+    job->engine = this;
+    mediaSwitch = job;
+    away = true;
+    pump.stop();
+    switchBound.start(kSwitchBoundMs);
+    std::thread([job] {
+        for (const auto& call : job->calls)
+            job->held.push_back(call->pause() == 0);
+        std::unique_lock<std::mutex> lock(job->mutex);
+        if (Impl* d = job->engine) {
+            QMetaObject::invokeMethod(
+                d->q, [d] { d->switchDone(); }, Qt::QueuedConnection);
+            return;
+        }
+        // Given up meanwhile: the sound server came back or died for good. The library is this
+        // thread's alone, so it ends the calls (only one thread ever works in it).
+        lock.unlock();
+        for (const auto& call : job->core->getCalls())
+            call->terminate();
+    }).detach();
+}
+
+// The calls are held in time: the library is back on the GUI thread, the calls resume on the file
+// devices when their hold is confirmed, and the calls the window ended meanwhile are ended now.
+void LinphoneEngine::Impl::switchDone() {
+    if (!mediaSwitch || core) return;
+    switchBound.stop();
+    std::shared_ptr<MediaSwitch> job = std::move(mediaSwitch);
+    const std::lock_guard<std::mutex> lock(job->mutex);
+    job->engine = nullptr;
+    core = std::move(job->core);
+    away = false;
+    core->addListener(listener);
+    for (size_t i = 0; i < job->calls.size(); ++i) {
+        const int line = lineOf(job->calls[i]);
+        if (line < 0) continue;
+        Line& l = lines[size_t(line)];
+        l.onHold = job->held[i];
+        if (!job->held[i]) l.resumeAfterHold = false;
+    }
+    for (Line& l : lines) {
+        if (!l.endWanted) continue;
+        l.endWanted = false;
+        if (l.call && !isFinished(l.call->getState()) && l.call->terminate() == 0) l.endedByUs = true;
+    }
+    pump.start(pumpMs);
     post([q = q] { emit q->SoundDeviceLost(); });
+}
+
+// The hold did not finish within the bound: the media stop waits on a sound server that hangs, and
+// may wait for good. The GUI thread does not wait with it: the library stays with the helper
+// thread (which ends the calls should the wait ever end), and the window ends each call that was
+// up as the agent's hang-up would (SoundDeviceHung). What was recorded is on disk already. The
+// engine answers from its line table until EngineStop.
+void LinphoneEngine::Impl::giveUpLibrary() {
+    std::shared_ptr<MediaSwitch> job = std::move(mediaSwitch);
+    if (!job) return;
+    switchBound.stop();
+    {
+        const std::lock_guard<std::mutex> lock(job->mutex);
+        job->engine = nullptr;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            Line& l = lines[i];
+            if (l.call) {
+                l.stranded = !l.endWanted;
+                if (l.stranded) post([q = q, line = int(i)] { emit q->SoundDeviceHung(line); });
+            }
+            l.endWanted = false;
+            for (std::shared_ptr<void> object :
+                 {std::shared_ptr<void>(std::move(l.call)), std::shared_ptr<void>(std::move(l.replacedCall)),
+                  std::shared_ptr<void>(std::move(l.player)), std::shared_ptr<void>(std::move(l.playerListener)),
+                  std::shared_ptr<void>(std::move(l.localPlayer))})
+                if (object) job->kept.push_back(object);
+            l.recording = l.wantRecording = l.onHold = l.resumeAfterHold = false;
+            l.waveOpen = l.wavePlaying = false;
+        }
+        for (const auto& call : incoming)
+            job->kept.push_back(call);
+        for (const auto& contact : contacts)
+            job->kept.push_back(contact);
+        for (const auto& watcher : pendingWatchers)
+            job->kept.push_back(watcher);
+        for (std::shared_ptr<void> object :
+             {std::shared_ptr<void>(std::move(joinA)), std::shared_ptr<void>(std::move(joinB)),
+              std::shared_ptr<void>(std::move(account)), std::shared_ptr<void>(std::move(listener))})
+            if (object) job->kept.push_back(object);
+    }
+    incoming.clear();
+    contacts.clear();
+    pendingWatchers.clear();
+    stopProbing();
+    tlsCheck.cancel();
+    reg = Reg::None;
 }
 
 std::shared_ptr<lp::Address> LinphoneEngine::Impl::identityFor(const QString& user) const {
@@ -830,6 +975,56 @@ void LinphoneEngine::Impl::registrarAnswered() {
     probing = false;
     serverSilent = false;
     probeTimer.stop();
+}
+
+LinphoneEngine::Impl* LinphoneEngine::Impl::transferWatcher = nullptr;
+
+// Reads the SIP layer's message log while a transfer waits: a final answer to a REFER, and a
+// NOTIFY of the refer event whose sipfrag holds the new call's final answer. The log calls come
+// from the library's main loop, which runs inside the engine's pump on the GUI thread.
+void LinphoneEngine::Impl::readTransferMessage(void*, const char* domain, BctbxLogLevel, const char* format,
+                                               va_list args) {
+    if (!transferWatcher || !domain || std::strcmp(domain, "belle-sip") != 0) return;
+    char buffer[4096];
+    va_list copy;
+    va_copy(copy, args);
+    std::vsnprintf(buffer, sizeof buffer, format, copy);
+    va_end(copy);
+    const QString text = QString::fromUtf8(buffer);
+    int code = 0;
+    QString reason;
+    if (text.contains(QStringLiteral("message/sipfrag"), Qt::CaseInsensitive)) {
+        // A NOTIFY of the refer event: its body is the new call's status line.
+        const qsizetype body = text.lastIndexOf(QStringLiteral("SIP/2.0 "));
+        if (body >= 0 && readStatusLine(text.mid(body), &code, &reason) && code >= 300)
+            transferWatcher->targetAnswer = {code, reason};
+        return;
+    }
+    // A response, the REFER's when its CSeq names REFER.
+    const qsizetype start = text.indexOf(QStringLiteral("SIP/2.0 "));
+    if (start >= 0 && readStatusLine(text.mid(start), &code, &reason) && code >= 300 &&
+        text.contains(QRegularExpression(QStringLiteral("\\nCSeq:\\s*[0-9]+ REFER\\s"),
+                                         QRegularExpression::CaseInsensitiveOption)))
+        transferWatcher->referRefusal = {code, reason};
+}
+
+void LinphoneEngine::Impl::watchTransferMessages(bool on) {
+    static bctbx_log_handler_t* handler = nullptr;
+    transfersWaiting = std::max(0, transfersWaiting + (on ? 1 : -1));
+    if (transfersWaiting > 0) {
+        if (on) referRefusal = targetAnswer = TransferAnswer{};
+        transferWatcher = this;
+        if (!handler) {
+            handler = bctbx_create_log_handler(readTransferMessage, nullptr, nullptr);
+            bctbx_add_log_handler(handler);
+        }
+        bctbx_set_log_level("belle-sip", BCTBX_LOG_MESSAGE);
+    } else {
+        if (transferWatcher == this) transferWatcher = nullptr;
+        // Back to the level the rest of the library logs at.
+        bctbx_set_log_level("belle-sip",
+                            qEnvironmentVariableIsEmpty("CORVID_ENGINE_LOG") ? BCTBX_LOG_ERROR : BCTBX_LOG_MESSAGE);
+    }
 }
 
 void LinphoneEngine::Impl::stopProbing() {
@@ -974,6 +1169,7 @@ bool LinphoneEngine::IsLineOnHold(int line) {
 }
 
 bool LinphoneEngine::IsLineBusy(int line) {
+    if (d->away) return d->checkLineTable(line) && (d->lines[size_t(line)].call || d->lines[size_t(line)].stranded);
     return d->checkLine(line) && (d->lines[size_t(line)].call || d->lines[size_t(line)].retrying);
 }
 

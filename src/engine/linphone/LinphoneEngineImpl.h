@@ -21,7 +21,10 @@
 #include <QString>
 #include <QTimer>
 
+#include <bctoolbox/logging.h>
 #include <linphone++/linphone.hh>
+
+#include <cstdarg>
 
 #include <algorithm>
 #include <memory>
@@ -122,7 +125,28 @@ struct LinphoneEngine::Impl {
         bool retrying = false;
         int refusedCode = 0;
         QString refusedPhrase;
+        // While the library is away (a switch under way, or given up): the window ended the call
+        // (ended once the library is back), or the call was given up with the library and the
+        // window has not ended it yet.
+        bool endWanted = false;
+        bool stranded = false;
+        // A transfer sent from this line: its target, and whether the far end took it (it reports
+        // the new call's progress only after accepting the REFER).
+        QString transferTarget;
+        bool transferTaken = false;
     };
+    // What the SIP layer said last about a transfer, read from its message log while a transfer
+    // waits (the library keeps the status codes to itself): the REFER's refusal, or the final
+    // answer to the new call that the far end reports (its sipfrag).
+    struct TransferAnswer {
+        int code = 0;
+        QString reason;
+    };
+    TransferAnswer referRefusal, targetAnswer;
+    int transfersWaiting = 0;
+    void watchTransferMessages(bool on);
+    static Impl* transferWatcher; // the engine whose transfer waits
+    static void readTransferMessage(void*, const char* domain, BctbxLogLevel, const char* format, va_list args);
 
     LinphoneEngine* q;
     Options options;
@@ -199,6 +223,23 @@ struct LinphoneEngine::Impl {
     QElapsedTimer soundCheckClock;
     static constexpr int kSoundCheckMs = 1000;
     static constexpr int kSoundStillChecks = 3;
+    // The switch to the file devices holds the calls on a helper thread: stopping a call's media
+    // waits on the sound server, and a server that hangs (stopped, or dead under ALSA's PulseAudio
+    // plugin) would hang the window with it. Meanwhile the library is away: the GUI thread leaves
+    // it alone (core is the switch's) and answers from the line table. A switch not done within
+    // kSwitchBoundMs is given up, and the library with it (giveUpLibrary).
+    struct MediaSwitch;
+    std::shared_ptr<MediaSwitch> mediaSwitch;
+    bool away = false;
+    static constexpr int kSwitchBoundMs = 2000;
+    QTimer switchBound;
+    void switchDone();
+    void giveUpLibrary();
+    // The line table's own operations (busy, end, recordings), also while the library is away.
+    bool checkLineTable(int line) {
+        if (!away) return checkOpenLine(line);
+        return (line >= 0 && line < int(lines.size()) && lines[size_t(line)].open) || fail(EngineError::LineNotOpen);
+    }
     QTimer probeTimer;
     QTimer noAnswerTimer;
     bool probing = false;      // a refresh of the probe waits for its answer
@@ -217,6 +258,8 @@ struct LinphoneEngine::Impl {
         pump.setTimerType(Qt::PreciseTimer);
         QObject::connect(&pump, &QTimer::timeout, q, [this] { iterate(); });
         noAnswerTimer.setSingleShot(true);
+        switchBound.setSingleShot(true);
+        QObject::connect(&switchBound, &QTimer::timeout, q, [this] { giveUpLibrary(); });
         QObject::connect(&probeTimer, &QTimer::timeout, q, [this] { probeRegistrar(); });
         QObject::connect(&noAnswerTimer, &QTimer::timeout, q, [this] { onRegistrarSilent(); });
     }

@@ -130,7 +130,9 @@ void LinphoneEngine::Impl::applyCallMutes(Line& l) {
 void LinphoneEngine::Impl::resumeRecordingOf(int line) {
     Line& l = lines[size_t(line)];
     if (!l.call) return;
-    if (l.call->getState() == lp::Call::State::StreamsRunning) {
+    if (away) {
+        l.wantRecording = true; // the library is not to be touched now
+    } else if (l.call->getState() == lp::Call::State::StreamsRunning) {
         l.call->startRecording();
         l.recording = true;
     } else {
@@ -141,7 +143,7 @@ void LinphoneEngine::Impl::resumeRecordingOf(int line) {
 void LinphoneEngine::Impl::stopRecordingOf(int line) {
     Line& l = lines[line];
     l.wantRecording = false;
-    if (l.recording && l.call) l.call->stopRecording();
+    if (l.recording && l.call && !away) l.call->stopRecording();
     l.recording = false;
     collectRecording(line);
 }
@@ -369,13 +371,13 @@ bool LinphoneEngine::StartRecording(int line, int, bool) {
 }
 
 bool LinphoneEngine::StopRecording(int line) {
-    if (!d->checkOpenLine(line)) return false;
+    if (!d->checkLineTable(line)) return false;
     d->stopRecordingOf(line);
     return true;
 }
 
 void LinphoneEngine::ResetRecording(int line) {
-    if (!d->checkOpenLine(line)) return;
+    if (!d->checkLineTable(line)) return;
     Impl::Line& l = d->lines[size_t(line)];
     const bool wasRecording = l.recording || l.wantRecording;
     d->stopRecordingOf(line);
@@ -385,7 +387,7 @@ void LinphoneEngine::ResetRecording(int line) {
 }
 
 bool LinphoneEngine::SaveRecording(int line, const QString& path) {
-    if (!d->checkOpenLine(line)) return false;
+    if (!d->checkLineTable(line)) return false;
     if (path.trimmed().isEmpty() || QFileInfo(path).isDir() || !QFileInfo(QFileInfo(path).absolutePath()).isDir())
         return d->fail(EngineError::WaveWrite);
     Impl::Line& l = d->lines[size_t(line)];

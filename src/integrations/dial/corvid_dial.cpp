@@ -48,7 +48,9 @@ int main(int argc, char* argv[]) {
 
     const std::optional<QString> name = automation::dialFileNameForLink(rest.first());
     if (!name) {
-        say(stderr, QStringLiteral("no ten-digit number in \"%1\"").arg(automation::journalField(rest.first())));
+        say(stderr, automation::hasTooManyDigits(automation::dialLinkNumberText(rest.first()))
+                        ? automation::TooManyDigitsOutcome
+                        : QStringLiteral("no ten-digit number in \"%1\"").arg(automation::journalField(rest.first())));
         return 2;
     }
 
