@@ -521,7 +521,9 @@ void LinphoneEngine::Impl::readCallQuality(Line& l) {
 CallQuality LinphoneEngine::CallStats(int line) {
     if (line < 0 || line >= int(d->lines.size())) return {};
     Impl::Line& l = d->lines[size_t(line)];
-    if (l.call && !isFinished(l.call->getState())) d->readCallQuality(l);
+    // While the library is with the sound switch's helper thread it is not touched: the figures
+    // of the last reading stand.
+    if (!d->away && l.call && !isFinished(l.call->getState())) d->readCallQuality(l);
     return l.quality;
 }
 
