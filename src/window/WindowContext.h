@@ -34,6 +34,7 @@ struct WindowState {
     QVector<bool> SpeakerMuted; // per line
     QVector<bool> MicMuted;     // per line
     int LineCount = 0;
+    bool Registered = false; // the account's registration is established (and the registrar answers)
     // The seconds of the current call live in the form's callsec field only (the agent sees and
     // may edit it; the call-seconds tick and the call-log row read it there).
 };
