@@ -6,7 +6,9 @@
 
 #include "dialer/Automation.h"
 #include "integrations/HttpControl.h"
+#include "integrations/HttpControlRules.h"
 
+#include <QLabel>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
@@ -151,6 +153,30 @@ private Q_SLOTS:
                      w.engine.count(QStringLiteral("TransferCall")),
                  0);
         QVERIFY(w.fakes.messages.boxes.isEmpty());
+    }
+
+    // Another user's program holds the port: the control says so beside Click to dial for as long
+    // as that lasts (the status log is cleared meanwhile), takes the port once it is free, and then
+    // proves that it holds the token to a client that has not sent it.
+    void aTakenPortIsShownUntilTheControlHasIt() {
+        HttpWindow w;
+        w.control->stop();
+        QTcpServer squatter;
+        QVERIFY(squatter.listen(QHostAddress::LocalHost, w.port));
+        w.control->start();
+        QVERIFY(!w.control->listening());
+        w.ui.ListStatusLog->clear();
+        QVERIFY(!w.ui.httpControlState->isHidden());
+        QVERIFY2(w.ui.httpControlState->toolTip().contains(QStringLiteral("is taken")),
+                 qPrintable(w.control->offReason()));
+        squatter.close();
+        QTRY_VERIFY_WITH_TIMEOUT(w.control->listening(), 3 * httpcontrol::ListenRetryMs);
+        QVERIFY(w.ui.httpControlState->isHidden());
+        const QByteArray challenge = "0123456789abcdef-_";
+        const Reply hello = w.send(w.request("GET", "/v1/hello?challenge=" + challenge, {}, "Authorization: -\r\n"));
+        QCOMPARE(hello.status, 200);
+        const QByteArray host = "127.0.0.1:" + QByteArray::number(w.port);
+        QCOMPARE(hello.body, "{\"proof\":\"" + httpcontrol::helloProof(w.control->token(), host, challenge) + "\"}");
     }
 
     // A dial is taken through the automation: 202, the call placed, one journal line under "http",
