@@ -179,6 +179,22 @@ private Q_SLOTS:
         QCOMPARE(hello.body, "{\"proof\":\"" + httpcontrol::helloProof(w.control->token(), host, challenge) + "\"}");
     }
 
+    // Event streams are bounded: the ninth at a time is answered 503, the eight go on.
+    void eventStreamsAreBounded() {
+        HttpWindow w;
+        std::vector<std::unique_ptr<QTcpSocket>> streams;
+        QByteArray answers;
+        for (int i = 0; i <= httpcontrol::MaxEventStreams; ++i) {
+            streams.push_back(std::make_unique<QTcpSocket>());
+            streams.back()->connectToHost(QHostAddress::LocalHost, w.port);
+            streams.back()->write(w.request("GET", "/v1/events"));
+            QVERIFY(QTest::qWaitFor([&] { return streams.back()->bytesAvailable() >= 12; }, 5000));
+            answers += streams.back()->readAll().left(12) + '|';
+        }
+        QCOMPARE(answers.count("HTTP/1.1 200"), httpcontrol::MaxEventStreams);
+        QVERIFY2(answers.endsWith("HTTP/1.1 503|"), answers);
+    }
+
     // A dial is taken through the automation: 202, the call placed, one journal line under "http",
     // and the number in the state. (The event stream is followed by a real page in the e2e test.)
     void aDialIsTakenAndJournaled() {
