@@ -789,7 +789,7 @@ bool LinphoneEngine::IsLineOnHold(int line) {
 }
 
 bool LinphoneEngine::IsLineBusy(int line) {
-    return d->checkLine(line) && bool(d->lines[size_t(line)].call);
+    return d->checkLine(line) && (d->lines[size_t(line)].call || d->lines[size_t(line)].unheardEnds > 0);
 }
 
 bool LinphoneEngine::IsLineEncrypted(int line) {
