@@ -36,6 +36,8 @@ namespace {
 
 const QString DatalinkChannel = QStringLiteral("datalink");
 const QString ClipboardChannel = QStringLiteral("clipboard");
+const QString NotOnline = QStringLiteral("not online");
+const QString NotRegistered = QStringLiteral("not registered");
 
 QTimer* oneShot(QObject* owner, int ms, Qt::TimerType type = Qt::PreciseTimer) {
     auto* timer = new QTimer(owner);
@@ -156,8 +158,9 @@ void Automation::journalRequest(const QString& channel, const QString& shown, co
     journal(channel, shown, outcome);
 }
 
-quint64 Automation::submitRequest(const QString& channel, const ClipboardRequest& request, const QString& shown) {
-    m_queue.append({{channel, shown, ++m_lastId}, request});
+quint64 Automation::submitRequest(const QString& channel, const ClipboardRequest& request, const QString& shown,
+                                  Done done) {
+    m_queue.append({{channel, shown, ++m_lastId}, request, std::move(done)});
     const quint64 id = m_lastId;
     // A dial never waits, so it is taken at once when the channel is free: the INVITE leaves while
     // the caller is still answering. Hang-ups and drops may wait (the recording's save), and must
@@ -180,9 +183,9 @@ void Automation::queuedNow() {
         if (!m_queued.later->isActive()) m_queued.later->start(m_queued.msUntilFree());
         return;
     }
-    const Queued next = m_queue.takeFirst();
+    Queued next = m_queue.takeFirst();
     m_queued.lastTaken.start();
-    takeRequest(next.source, next.request);
+    takeRequest(next.source, next.request, std::move(next.done));
     if (!m_queue.isEmpty()) queuedNow();
 }
 
@@ -315,6 +318,15 @@ bool Automation::takeRequest(const Source& source, const ClipboardRequest& reque
     QPointer<Automation> alive(this);
     switch (request.kind) {
     case ClipboardRequest::Dial: {
+        // A PBX that does not answer would take the INVITE only to let it time out: the request
+        // is refused at once, and the agent sees why.
+        if (isOnline() && !ctx.state.Registered) {
+            if (LineStatus* lines = ctx.subsystems.lines)
+                lines->AddStatusLog(lineStatusLogLine(
+                    line, QStringLiteral(": Not dialled - %1: %2").arg(request.number, NotRegistered)));
+            finishAction(QStringLiteral("not dialled: ") + NotRegistered);
+            break;
+        }
         if (ctx.window && ctx.window->isMinimized()) ctx.window->showNormal();
         ui->EditPhoneNo->setText(request.number);
         const bool placed = ctx.subsystems.dialing && ctx.subsystems.dialing->placeCall(Asker::Program);
@@ -417,10 +429,19 @@ QString Automation::ignoredOutcome(const ClipboardRequest& request) const {
     return request.tooManyDigits ? TooManyDigitsOutcome : QStringLiteral("ignored: not a ten-digit number");
 }
 
+bool Automation::isOnline() const {
+    return ctx.ui->BtnOnline->text() == QLatin1String("Offline"); // the button offers to go offline only when online
+}
+
+QString Automation::refusalNow(ClipboardRequest::Kind kind) const {
+    if (!isOnline()) return NotOnline;
+    if (kind == ClipboardRequest::Dial && !ctx.state.Registered) return NotRegistered;
+    return {};
+}
+
 // Why the engine refused the last operation, in the words the agent saw.
 QString Automation::refusal() const {
-    if (ctx.ui->BtnOnline->text() != QLatin1String("Offline")) // the button offers to go offline only when online
-        return QStringLiteral("not online");
+    if (!isOnline()) return NotOnline;
     return engineRefusal(ctx);
 }
 

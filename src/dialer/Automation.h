@@ -84,7 +84,12 @@ public:
     // Requests of another channel (the HTTP control), once its rules have read them: each is taken
     // in turn, one per 500 ms of that channel and only when no other action runs, through
     // takeRequest. Answers the request's id (never 0), which its journal signal carries.
-    quint64 submitRequest(const QString& channel, const automation::ClipboardRequest& request, const QString& shown);
+    // done, when given, hears the request's outcome (at once when it was taken at once).
+    quint64 submitRequest(const QString& channel, const automation::ClipboardRequest& request, const QString& shown,
+                          Done done = {});
+    // Why a request of kind would be refused now whatever its details: "not online", or for a dial
+    // "not registered" while the registration is not established. Empty when it may go.
+    QString refusalNow(automation::ClipboardRequest::Kind kind) const;
     // Requests of channel submitted but not yet taken.
     int queuedRequests(const QString& channel) const;
     // A request a channel refused before submitting it still gets its journal line.
@@ -121,6 +126,7 @@ private:
     void onDropSettled(int line, bool accepted, const QString& why);
     QString ignoredOutcome(const automation::ClipboardRequest& request) const;
     QString refusal() const;
+    bool isOnline() const;
 
     WindowContext& ctx;
     AutomationJournal m_journal;
@@ -142,6 +148,7 @@ private:
     struct Queued {
         Source source;
         automation::ClipboardRequest request;
+        Done done;
     };
     QList<Queued> m_queue; // submitted requests, oldest first
     Channel m_queued;

@@ -130,7 +130,8 @@ void DdeBus::press(const QString& code) {
         sendErrorReply(QLatin1String(DdeBusyError), QStringLiteral("The DDE buttons are busy with an earlier press."));
         return;
     }
-    // Another program never ends the agent's call with a customer: the agent hangs up first.
+    // Another program never ends the agent's call with a customer: the agent hangs up first. Said
+    // at once here, and by the action itself for a call placed before it runs or during its wait.
     if (m_monitoring.customerCallUp()) {
         sendErrorReply(QLatin1String(DdeBusyError), CallUpRefusal);
         return;
@@ -143,11 +144,12 @@ void DdeBus::press(const QString& code) {
     const QDBusMessage request = message();
     QTimer::singleShot(0, this, [this, request, code]() {
         const QPointer<DdeBus> alive(this);
-        const QString error = m_monitoring.runDdeMonitoring(code, false);
+        const QString error = m_monitoring.runDdeMonitoring(code, false, true);
         if (!alive) return; // the window closed during the wait
         m_pressPending = false;
-        QDBusConnection::sessionBus().send(
-            error.isEmpty() ? request.createReply() : request.createErrorReply(QLatin1String(DdeEngineError), error));
+        const char* errorName = error == CallUpRefusal ? DdeBusyError : DdeEngineError;
+        QDBusConnection::sessionBus().send(error.isEmpty() ? request.createReply()
+                                                           : request.createErrorReply(QLatin1String(errorName), error));
     });
 }
 

@@ -1,10 +1,12 @@
 #include "integrations/HttpControlRules.h"
 
+#include <QHash>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QJsonValue>
-#include <QRegularExpression>
+#include <QMessageAuthenticationCode>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 namespace corvid::httpcontrol {
 
@@ -65,6 +67,56 @@ DialBody parseDialBody(const QByteArray& body) {
 
 QByteArray errorBody(const QString& text) {
     return QJsonDocument(QJsonObject{{QStringLiteral("error"), text}}).toJson(QJsonDocument::Compact);
+}
+
+bool challengeValid(const QByteArray& challenge) {
+    if (challenge.size() < 16 || challenge.size() > 128) return false;
+    for (const char c : challenge)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_'))
+            return false;
+    return true;
+}
+
+QByteArray helloProof(const QByteArray& token, const QByteArray& host, const QByteArray& challenge) {
+    return QMessageAuthenticationCode::hash("corvid-dialer " + host + ' ' + challenge, token,
+                                            QCryptographicHash::Sha256)
+        .toHex();
+}
+
+std::optional<QString> refusalOf(const QString& outcome) {
+    for (const char* refused :
+         {"not dialled: ", "not hung up: ", "message drop refused: ", "message drop failed: ", "ignored: "})
+        if (outcome.startsWith(QLatin1String(refused))) return outcome.mid(int(qstrlen(refused)));
+    return std::nullopt;
+}
+
+int refusalStatus(const QString& reason) {
+    return reason == QLatin1String("not online") || reason == QLatin1String("not registered") ? 503 : 409;
+}
+
+QByteArray responseHead(int status, const QList<QPair<QByteArray, QByteArray>>& headers) {
+    static const QHash<int, QByteArray> phrases{{100, "Continue"},
+                                                {200, "OK"},
+                                                {202, "Accepted"},
+                                                {204, "No Content"},
+                                                {400, "Bad Request"},
+                                                {401, "Unauthorized"},
+                                                {403, "Forbidden"},
+                                                {404, "Not Found"},
+                                                {405, "Method Not Allowed"},
+                                                {408, "Request Timeout"},
+                                                {409, "Conflict"},
+                                                {413, "Content Too Large"},
+                                                {422, "Unprocessable Content"},
+                                                {429, "Too Many Requests"},
+                                                {431, "Request Header Fields Too Large"},
+                                                {501, "Not Implemented"},
+                                                {503, "Service Unavailable"},
+                                                {505, "HTTP Version Not Supported"}};
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + phrases.value(status, "Status") + "\r\n";
+    for (const auto& header : headers)
+        head += header.first + ": " + header.second + "\r\n";
+    return head + "\r\n";
 }
 
 QByteArray serverSentEvent(const QString& type, const QJsonObject& data) {

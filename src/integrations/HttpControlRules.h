@@ -5,6 +5,8 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -13,9 +15,14 @@
 namespace corvid::httpcontrol {
 
 constexpr quint16 DefaultPort = 5783;
-constexpr qint64 MaxBodyBytes = 64 * 1024;
 constexpr int MaxNumberChars = 64;   // a longer "number" is refused before the dial rule sees it
 constexpr int MaxQueuedRequests = 8;  // requests taken but not yet acted on; more get 429
+constexpr int MaxConnections = 32;    // open at a time; more are answered 503 and closed
+constexpr int MaxEventStreams = 8;    // event streams at a time; more are answered 503
+constexpr qint64 MaxUnsentBytes = 64 * 1024;    // answers a client has not read: no further request is read
+constexpr qint64 MaxStreamBacklog = 256 * 1024; // events a stream client has not read: it is dropped
+constexpr int RequestTimeoutMs = 15000;         // a request must be complete, a kept connection used, this soon
+constexpr int ListenRetryMs = 5000;             // a control that could not take its port tries again this often
 inline const QString TokenFileName = QStringLiteral("control.token");
 
 // The port of HttpControlPort: 1-65535, otherwise (empty, not a number) nullopt.
@@ -45,6 +52,24 @@ DialBody parseDialBody(const QByteArray& body);
 
 // The JSON error answer {"error": text}.
 QByteArray errorBody(const QString& text);
+
+// The dialer proves that it holds the token before a client sends it: the answer to
+// GET /v1/hello?challenge=<challenge> is HMAC-SHA256 with the token as the key over
+// "corvid-dialer <Host header> <challenge>", as hex digits. Another program on the port cannot
+// make it, and a proof made for one address does not pass for another. A challenge is 16 to 128
+// characters of A-Z, a-z, 0-9, "-" and "_".
+bool challengeValid(const QByteArray& challenge);
+QByteArray helloProof(const QByteArray& token, const QByteArray& host, const QByteArray& challenge);
+
+// The reason of a request's journal outcome when it is a refusal ("not dialled: the line is busy"
+// gives "the line is busy"); nothing when the request was acted on.
+std::optional<QString> refusalOf(const QString& outcome);
+// The status a refusal is answered with: 503 while the phone cannot place calls at all (not online,
+// not registered), 409 when the state of the lines or the dialer stands in the way.
+int refusalStatus(const QString& reason);
+
+// The status line and headers of an answer, up to the blank line.
+QByteArray responseHead(int status, const QList<QPair<QByteArray, QByteArray>>& headers);
 
 // One Server-Sent Event: "event: <type>\ndata: <json>\n\n" (JSON is one line, so one data line).
 QByteArray serverSentEvent(const QString& type, const QJsonObject& data);

@@ -76,8 +76,10 @@ QString Monitoring::placeCall(int line, const QString& number, bool showErrors) 
     return message;
 }
 
-QString Monitoring::monitor(const QString& source, const QString& code, bool stopWhenEmpty, bool showErrors) {
+QString Monitoring::monitor(const QString& source, const QString& code, bool stopWhenEmpty, bool showErrors,
+                            bool spareCustomerCall) {
     Ui::MainForm* ui = ctx.ui;
+    if (spareCustomerCall && customerCallUp()) return CallUpRefusal;
     ctx.state.MonitorTarget.clear();
     ctx.state.MonitorTarget = monitorTargetFrom(source);
 
@@ -93,6 +95,8 @@ QString Monitoring::monitor(const QString& source, const QString& code, bool sto
     if (monitoringCall && !hangUp(line)) return QString();
     msDelay(MonitorWaitMs);
     if (!alive) return QString();
+    // The agent may have placed a call during the wait: it is a customer's call from that moment.
+    if (spareCustomerCall && customerCallUp()) return CallUpRefusal;
 
     if (stopWhenEmpty && source.isEmpty()) return QString();
     const QString chosen = !code.isEmpty() ? code : ui->CorvidCheck->isChecked() ? CoachCode : ListenCode;
@@ -137,13 +141,13 @@ bool Monitoring::ddeButtonsEnabled() const {
     return ctx.ui->DDEListen->isEnabled() && ctx.ui->DDECorvid->isEnabled();
 }
 
-QString Monitoring::runDdeMonitoring(const QString& code, bool showErrors) {
+QString Monitoring::runDdeMonitoring(const QString& code, bool showErrors, bool spareCustomerCall) {
     // Both buttons wait out the action: a second press would end the call this one is about to place.
     QPointer<QPushButton> listen(ctx.ui->DDEListen);
     QPointer<QPushButton> corvid(ctx.ui->DDECorvid);
     listen->setEnabled(false);
     corvid->setEnabled(false);
-    const QString error = monitor(ctx.ui->corvidDDEtxt->text(), code, false, showErrors);
+    const QString error = monitor(ctx.ui->corvidDDEtxt->text(), code, false, showErrors, spareCustomerCall);
     if (listen) listen->setEnabled(true);
     if (corvid) corvid->setEnabled(true);
     return error;

@@ -34,8 +34,10 @@ public:
     // The DDE buttons' action with code (ListenCode or CoachCode): ends the current call, waits,
     // places code + MonitorTarget. Answers the engine's message when the call could not be placed
     // (empty when it was); showErrors shows it in a box as well, as a click does. Both DDE buttons
-    // are disabled for the time of the action.
-    QString runDdeMonitoring(const QString& code, bool showErrors);
+    // are disabled for the time of the action. A press of another program (spareCustomerCall)
+    // never ends a customer's call: it answers CallUpRefusal when one is up on the current line as
+    // the action starts, or when one was placed there during its wait.
+    QString runDdeMonitoring(const QString& code, bool showErrors, bool spareCustomerCall = false);
     // Whether a DDE button can be pressed now (not disabled by a running action).
     bool ddeButtonsEnabled() const;
     // Whether the current line holds a call up that is not a monitoring call placed here.
@@ -57,7 +59,8 @@ private:
     // Steps shared by the monitor list and the DDE buttons: MonitorTarget from source, the monitor
     // hang-up, the wait, then code + MonitorTarget on the current line. An empty code is chosen
     // after the wait from " Corvid". Answers the engine's message when the call was not placed.
-    QString monitor(const QString& source, const QString& code, bool stopWhenEmpty, bool showErrors);
+    QString monitor(const QString& source, const QString& code, bool stopWhenEmpty, bool showErrors,
+                    bool spareCustomerCall = false);
     QString placeCall(int line, const QString& number, bool showErrors);
     bool isMonitoringCall(int line) const;
     // The agent's hang-up of the line's call, when it has one, with line chosen again afterwards.

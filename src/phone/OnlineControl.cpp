@@ -241,6 +241,7 @@ void OnlineControl::goOffline() {
     }
     ++m_session;
     m_serverSilent = false;
+    m_ctx.state.Registered = false;
     if (m_ctx.timers.TimerTick) m_ctx.timers.TimerTick->stop();
     if (m_ctx.timers.TimerProgressBar) m_ctx.timers.TimerProgressBar->stop();
     ui->SpkProgress->setValue(0);
@@ -311,6 +312,7 @@ bool OnlineControl::OpenLines(QString& localAddress, int lines) {
 }
 
 void OnlineControl::onRegisterTrying() {
+    m_ctx.state.Registered = false;
     addStatusLog(QStringLiteral("Trying to register."));
     setStatusCaption(QStringLiteral("Trying to register."));
 }
@@ -319,6 +321,7 @@ void OnlineControl::onRegisterSucceeded() {
     m_serverSilent = false;
     m_ctx.state.connectionSecurity = m_linkSecurity;
     showSecurity();
+    m_ctx.state.Registered = true;
     addStatusLog(QStringLiteral("Registered successfully."));
     const quint64 session = m_session;
     QPointer<OnlineControl> self(this);
@@ -337,6 +340,7 @@ void OnlineControl::onRegisterSucceeded() {
 }
 
 void OnlineControl::onRegisterFailed(int, const QString& reason) {
+    m_ctx.state.Registered = false;
     addStatusLog(QStringLiteral("Failed: ") + reason);
     // The log is narrow and moves on: the reason stays readable, wrapped, beside the line status.
     m_ctx.state.connectionSecurity = QStringLiteral("not registered: ") + reason;
@@ -345,6 +349,7 @@ void OnlineControl::onRegisterFailed(int, const QString& reason) {
 }
 
 void OnlineControl::onUnregisterTrying() {
+    m_ctx.state.Registered = false;
     addStatusLog(QStringLiteral("Trying to Unregister."));
 }
 
@@ -363,6 +368,7 @@ void OnlineControl::onReregisterTrying() {
 }
 
 void OnlineControl::onReregisterSucceeded() {
+    m_ctx.state.Registered = true;
     if (!m_serverSilent) return;
     m_serverSilent = false;
     addStatusLog(ServerBackText);
@@ -371,11 +377,13 @@ void OnlineControl::onReregisterSucceeded() {
 // Calls already connected go on (their media do not pass the server); new calls and the agent's
 // reachability wait for it.
 void OnlineControl::onServerNotAnswering() {
+    m_ctx.state.Registered = false;
     m_serverSilent = true;
     addStatusLog(ServerSilentText);
 }
 
 void OnlineControl::onReregisterFailed(int, const QString& reason) {
+    m_ctx.state.Registered = false;
     addStatusLog(QStringLiteral("Fail to Re-Register: ") + reason);
 }
 

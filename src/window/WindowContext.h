@@ -39,6 +39,7 @@ struct WindowState {
     QString connectionSecurity = QStringLiteral("offline");
     // The text of LineSecurity: that, and the security of the calls that are up.
     QString securityText;
+    bool Registered = false; // the account's registration is established (and the registrar answers)
     // The seconds of the current call live in the form's callsec field only (the agent sees and
     // may edit it; the call-seconds tick and the call-log row read it there).
 };

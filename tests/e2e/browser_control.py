@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Drives the example control page in headless Chromium: serves the page from a loopback origin,
-presses Dial, waits for "connected", presses Hang Up and prints the seconds the page shows.
+presses Dial and prints the refusal the page shows (Click to dial is still off), waits for a line
+on stdin, presses Dial again, waits for "connected", presses Hang Up and prints the seconds the
+page shows.
 Usage: browser_control.py PAGE_FILE PAGE_PORT CONTROL_PORT TOKEN NUMBER"""
 import functools
 import http.server
@@ -34,6 +36,10 @@ def main():
         field("control-url").send_keys(f"http://127.0.0.1:{control_port}")
         field("token").send_keys(token)
         field("number").send_keys(number)
+        field("dial").click()
+        WebDriverWait(browser, 20).until(lambda b: field("request-outcome").text != "")
+        print("REFUSED " + field("request-outcome").text, flush=True)
+        sys.stdin.readline()
         field("dial").click()
         WebDriverWait(browser, 20).until(lambda b: field("call-state").text == "connected")
         print("CONNECTED", flush=True)

@@ -55,7 +55,10 @@ private slots:
             {Account1001,
              kAgent,
              {},
-             {{"recordAll", "True"}, {"HttpControl", "True"}, {"HttpControlPort", QString::number(control)}}}));
+             {{"recordAll", "True"},
+              {"autocall", "1"}, // HTTP dials are taken only while "Click to dial" is ticked
+              {"HttpControl", "True"},
+              {"HttpControlPort", QString::number(control)}}}));
 
         QProcess program;
         program.setProcessChannelMode(QProcess::ForwardedChannels);

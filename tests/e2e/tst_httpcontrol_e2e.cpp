@@ -1,6 +1,7 @@
 // A web CRM drives the real window on the real engine through the loopback HTTP control: the
-// example page, served from a loopback origin and loaded in headless Chromium, dials a customer's
-// number, shows the call connected, hangs up and shows the seconds the call log received.
+// example page, served from a loopback origin and loaded in headless Chromium, checks that the
+// dialer holds its token, is refused while Click to dial is off, then dials a customer's number,
+// shows the call connected, hangs up and shows the seconds the call log received.
 
 #include "support/BedWindow.h"
 
@@ -41,6 +42,14 @@ private Q_SLOTS:
                        QStringLiteral(CORVID_SOURCE_DIR "/assets/web/corvid-control.html"), QString::number(page),
                        QString::number(control), QString::fromLatin1(http->token()), number});
         QByteArray output;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return (output += browser.readAll()).contains("REFUSED") || browser.state() == QProcess::NotRunning;
+            },
+            60000));
+        QVERIFY2(output.contains("REFUSED 409 Click to dial is off"), output);
+        window->ui().autoCheck->setChecked(true);
+        browser.write("\n");
         QVERIFY(QTest::qWaitFor([&] { return (output += browser.readAll()).contains("CONNECTED") ||
                                              browser.state() == QProcess::NotRunning; }, 60000));
         QVERIFY2(output.contains("CONNECTED"), output);

@@ -55,6 +55,7 @@ struct CallsWindow {
             list->setCurrentRow(0);
         }
         lines->FillLineLists();
+        ctx.state.Registered = true;
         engine.clearCalls();
     }
 

@@ -127,6 +127,9 @@ private Q_SLOTS:
                               << "Line- 2: Answering machine drop failed: Selected line is not in voice session.";
         QTest::newRow("end file offline") << "stop.end" << "datalink\tstop.end\tnot hung up: not online"
                                           << "Line- 1: Not hung up: not online";
+        QTest::newRow("dial file, PBX silent") << "5551230003.dia"
+                                               << "datalink\t5551230003.dia\tnot dialled: not registered"
+                                               << "Line- 1: Not dialled - 5551230003: not registered";
     }
     void aRefusedRequestOpensNoBox() {
         QFETCH(QString, request);
@@ -137,7 +140,8 @@ private Q_SLOTS:
         w.ui.ComboTransferCall->setCurrentIndex(1); // no call there
         const bool offline = request.endsWith(QLatin1String(".end"));
         if (offline) w.ui.BtnOnline->setText(QStringLiteral("Online")), w.engine.EngineStop();
-        offline ? w.drop(request) : w.fakes.clipboard.put(request);
+        w.ctx.state.Registered = !request.endsWith(QLatin1String(".dia"));
+        request.contains(QLatin1Char('.')) ? w.drop(request) : w.fakes.clipboard.put(request);
         QTRY_COMPARE(w.journal().value(0), journaled);
         if (offline) QTRY_COMPARE(w.ui.mouseMenu->text(), QStringLiteral("You Are Not On Line!!!"));
         QVERIFY(w.fakes.messages.boxes.isEmpty());
@@ -146,6 +150,7 @@ private Q_SLOTS:
         QCOMPARE(w.fakes.messages.boxes.size() + w.statusLog().filter("Answering Machine").size(), 1);
 
         if (offline) w.goOnline(2), w.ui.BtnOnline->setText(QStringLiteral("Offline"));
+        w.ctx.state.Registered = true;
         QTest::mouseClick(w.ui.BtnHangUp, Qt::LeftButton);
         w.drop(QStringLiteral("5559990000.dia"));
         QTRY_COMPARE(w.journal().value(1), QStringLiteral("datalink\t5559990000.dia\tdialled 5559990000 on Line- 1"));

@@ -4,6 +4,8 @@
 
 #include "CallsWindow.h"
 
+#include "integrations/DdeBus.h"
+#include "integrations/MonitorRules.h"
 #include "integrations/Monitoring.h"
 
 #include <QAction>
@@ -72,6 +74,19 @@ private slots:
         QCOMPARE(w.callOps(), ops);
         QCOMPARE(w.ctx.state.MonitorTarget, text.trimmed().left(10));
         QVERIFY(w.ui.DDEListen->isEnabled() && w.ui.DDECorvid->isEnabled());
+    }
+
+    // A press of another program never ends the agent's call with a customer, also one the agent
+    // places while the press waits out its half second: the press is refused as busy.
+    void aProgramsPressSparesACallPlacedMeanwhile() {
+        MonitorWindow w;
+        w.ui.corvidDDEtxt->setText(QStringLiteral("205"));
+        QTimer::singleShot(Monitoring::MonitorWaitMs / 2, &w.window, [&w] { w.dial(QStringLiteral("5551234567")); });
+        QCOMPARE(w.ctx.subsystems.monitoring->runDdeMonitoring(ListenCode, false, true), CallUpRefusal);
+        QCOMPARE(w.callOps().filter(QStringLiteral("PlaceCall")),
+                 QStringList{QStringLiteral("PlaceCall(0,5551234567)")});
+        QCOMPARE(w.callOps().last(), QStringLiteral("PlaceCall(0,5551234567)")); // and nothing ended it
+        QVERIFY(w.engine.line(0).busy);
     }
 
     // Up to 49 fields of the file; "204_Smith, Jr" calls "*33204" on line 2; "Edit Agent List" opens

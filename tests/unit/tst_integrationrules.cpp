@@ -3,6 +3,7 @@
 
 #include "integrations/CrmRules.h"
 #include "integrations/HttpControlRules.h"
+#include "integrations/HttpRequestReader.h"
 
 #include <QTest>
 
@@ -28,6 +29,53 @@ private slots:
         QVERIFY(!bearerMatches("Bearer ", QByteArray()));
         QVERIFY(!originAllowed("http://a.test", originsFromSetting(QStringLiteral("*"))));
         QVERIFY(originAllowed("http://a.test", originsFromSetting(QStringLiteral(" http://b.test  http://a.test"))));
+        // The hello's proof names the address it was asked on, and a challenge is plain text.
+        QVERIFY(helloProof(token, "127.0.0.1:5783", "0123456789abcdef") !=
+                helloProof(token, "127.0.0.1:5784", "0123456789abcdef"));
+        for (const char* challenge : {"0123456789abcde", "0123456789abcdef%20", ""})
+            QVERIFY(!challengeValid(challenge));
+    }
+
+    // The request reader: what each kind of framing gives, fed at once and byte by byte.
+    void httpRequestReader_data() {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<int>("status"); // 0: every request read
+        QTest::addColumn<QByteArrayList>("bodies");
+        const QByteArray post = "POST /v1/dial HTTP/1.1\r\nHost: h\r\n";
+        QTest::newRow("two in a row") << post + "Content-Length: 2\r\n\r\nab" + post + "Content-Length: 1\r\n\r\nc" << 0
+                                      << QByteArrayList{"ab", "c"};
+        QTest::newRow("chunked, with a trailer")
+            << post + "Transfer-Encoding: chunked\r\n\r\n2;x=y\r\nab\r\n1\r\nc\r\n0\r\nT: 1\r\n\r\n"
+            << 0 << QByteArrayList{"abc"};
+        QTest::newRow("bare LF") << QByteArray("GET / HTTP/1.1\nHost: h\r\n\r\n") << 400 << QByteArrayList{};
+        QTest::newRow("two framings") << post + "Content-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                      << 400 << QByteArrayList{};
+        QTest::newRow("two lengths") << post + "Content-Length: 3\r\nContent-Length: 4\r\n\r\n"
+                                     << 400 << QByteArrayList{};
+        QTest::newRow("gzip") << post + "Transfer-Encoding: gzip\r\n\r\n" << 501 << QByteArrayList{};
+        QTest::newRow("65 KB announced") << post + "Content-Length: 66560\r\n\r\n" << 413 << QByteArrayList{};
+        QTest::newRow("huge chunk") << post + "Transfer-Encoding: chunked\r\n\r\nffffffffffff\r\n"
+                                    << 413 << QByteArrayList{};
+        QTest::newRow("16 KB header line")
+            << "GET / HTTP/1.1\r\nX: " + QByteArray(16 * 1024, 'x') << 431 << QByteArrayList{};
+        QTest::newRow("HTTP/2") << QByteArray("GET / HTTP/2.0\r\n\r\n") << 505 << QByteArrayList{};
+    }
+    void httpRequestReader() {
+        QFETCH(QByteArray, input);
+        for (const bool byByte : {false, true}) {
+            httpcontrol::HttpRequestReader reader;
+            QByteArrayList bodies;
+            auto result = httpcontrol::HttpRequestReader::Result::NeedMore;
+            for (qsizetype at = 0; at < input.size() && result != httpcontrol::HttpRequestReader::Result::Refused;) {
+                const QByteArray piece = input.mid(at, byByte ? 1 : qMin(reader.room(), input.size() - at));
+                at += piece.size();
+                for (result = reader.append(piece); result == httpcontrol::HttpRequestReader::Result::Request;
+                     result = reader.next())
+                    bodies << reader.request().body;
+            }
+            QTEST(result == httpcontrol::HttpRequestReader::Result::Refused ? reader.refusal().status : 0, "status");
+            QTEST(bodies, "bodies");
+        }
     }
 
     // Values are encoded so the server reads each one back whole, "+" not as a blank ("&", "=", "#",

@@ -3,6 +3,8 @@
 
 #include "engine/linphone/LinphoneEngineImpl.h"
 
+#include <QScopeGuard>
+
 namespace corvid {
 
 using namespace engine_rules;
@@ -198,6 +200,13 @@ void LinphoneEngine::Impl::finishCall(int line) {
         l.onHold = state == lp::Call::State::Paused || state == lp::Call::State::Pausing;
     }
     if (byUs) return;
+    ++l.unheardEnds;
+    // Posted after the end's events, so it runs once the window has handled them.
+    const auto heard = qScopeGuard([this, line] {
+        post([this, line] {
+            if (size_t(line) < lines.size() && lines[size_t(line)].unheardEnds > 0) --lines[size_t(line)].unheardEnds;
+        });
+    });
     if (wasConnected) {
         post([q = q, line] { emit q->CallHungUp(line); });
         return;
@@ -301,7 +310,7 @@ void LinphoneEngine::Impl::onIncoming(const std::shared_ptr<lp::Call>& call) {
     }
     int free = -1;
     for (size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].open && !lines[i].call) {
+        if (lines[i].open && !lines[i].call && lines[i].unheardEnds == 0) {
             free = int(i);
             break;
         }
@@ -379,7 +388,7 @@ void LinphoneEngine::Impl::onTransferState(const std::shared_ptr<lp::Call>& call
 bool LinphoneEngine::PlaceCall(int line, QString& number, int inputDevice, int outputDevice) {
     if (!d->checkOpenLine(line)) return false;
     Impl::Line& l = d->lines[size_t(line)];
-    if (l.call || l.retrying) return d->fail(EngineError::LineBusy);
+    if (l.call || l.retrying || l.unheardEnds > 0) return d->fail(EngineError::LineBusy);
     const QString target = dialTarget(number);
     if (target.isEmpty()) return d->fail(EngineError::InvalidUri);
     // The library sets up one outgoing call at a time ("sound resources locked"): a second one is
@@ -484,7 +493,7 @@ bool LinphoneEngine::EndCall(int line) {
 bool LinphoneEngine::AnswerCall(int line, const QString& callId, int inputDevice, int outputDevice) {
     if (!d->checkOpenLine(line)) return false;
     Impl::Line& l = d->lines[size_t(line)];
-    if (l.call) return d->fail(EngineError::LineBusy);
+    if (l.call || l.unheardEnds > 0) return d->fail(EngineError::LineBusy);
     auto call = d->incoming.value(callId);
     if (!call || call->getState() != lp::Call::State::IncomingReceived) return d->fail(EngineError::InvalidCallId);
     std::shared_ptr<lp::AudioDevice> input, output;

@@ -1170,7 +1170,9 @@ bool LinphoneEngine::IsLineOnHold(int line) {
 
 bool LinphoneEngine::IsLineBusy(int line) {
     if (d->away) return d->checkLineTable(line) && (d->lines[size_t(line)].call || d->lines[size_t(line)].stranded);
-    return d->checkLine(line) && (d->lines[size_t(line)].call || d->lines[size_t(line)].retrying);
+    if (!d->checkLine(line)) return false;
+    const Impl::Line& l = d->lines[size_t(line)];
+    return l.call || l.retrying || l.unheardEnds > 0;
 }
 
 bool LinphoneEngine::IsLineEncrypted(int line) {

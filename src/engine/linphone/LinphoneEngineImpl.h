@@ -86,6 +86,10 @@ struct LinphoneEngine::Impl {
         int provisionalSent = 0; // last provisional code reported
         bool connected = false;
         bool endedByUs = false;
+        // Ends of the line's calls posted to the window and not yet delivered: the line is busy
+        // until the window has heard them, or a call placed meanwhile would be taken for the call
+        // that ended (its refusal would end the new call two seconds later).
+        int unheardEnds = 0;
         bool onHold = false;
         bool answered = false;  // the far end answered (the media may not run yet)
         bool encrypted = false; // the connected call's media are SRTP
