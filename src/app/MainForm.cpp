@@ -91,7 +91,11 @@ MainForm::MainForm(const InstallRoot& root, const Services& services, SipEngine*
     m_startup->startDesignTimeTimers();
 }
 
-MainForm::~MainForm() = default;
+MainForm::~MainForm() {
+    // The widgets are torn down after the context the subsystems read: a signal a widget sends while
+    // it goes (the status log's model is reset) must not reach a subsystem then.
+    if (m_ctx.subsystems.lines) m_ui->ListStatusLog->model()->disconnect(m_ctx.subsystems.lines);
+}
 
 void MainForm::closeEvent(QCloseEvent* event) {
     // The shutdown sequence ends the process. Until it does (it may first wait for a call end to

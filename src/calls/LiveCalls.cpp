@@ -277,7 +277,7 @@ bool LiveCalls::recover(const QString& path) {
         } else if (ctx.subsystems.callLog ? ctx.subsystems.callLog->writeCallDetail(detail)
                                           : appendLogLine(ctx.root.logFile(detailName), callDetailLine(detail))) {
             r.detailWritten = true;
-            writeFileSafely(path, liveCallText(r));
+            replaceFile(path, liveCallText(r));
             outcome << QStringLiteral("call-detail record written");
         } else {
             outcome << QStringLiteral("call-detail record NOT written");

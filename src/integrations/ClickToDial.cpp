@@ -22,11 +22,14 @@ ClickToDial::ClickToDial(WindowContext& context, QObject* parent) : QObject(pare
     connect(ctx.ui->autoCheck, &QCheckBox::toggled, this, &ClickToDial::onAutoCheckToggled);
     connect(ctx.ui->tapiPush, &QPushButton::clicked, this, &ClickToDial::onTapiPushClicked);
     // The box is enabled once the phone has registered: clipboard dialing is usable from then on.
-    ctx.ui->autoCheck->installEventFilter(this);
+    m_box = ctx.ui->autoCheck;
+    m_box->installEventFilter(this);
 }
 
 bool ClickToDial::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == ctx.ui->autoCheck && event->type() == QEvent::EnabledChange) noteClipboardReach();
+    // Only the box's own enabling counts; other events may arrive while the window is torn down,
+    // when the context is no longer there to read.
+    if (event->type() == QEvent::EnabledChange && watched == m_box) noteClipboardReach();
     return QObject::eventFilter(watched, event);
 }
 

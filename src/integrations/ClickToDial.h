@@ -30,6 +30,7 @@ private:
 
     WindowContext& ctx;
     bool m_focusNoticeGiven = false;
+    QObject* m_box = nullptr; // compared with, never read through
 };
 
 } // namespace corvid

@@ -2,15 +2,25 @@
 // watchdog starts it again at once, and the new dialer writes the call's row, saves its recording,
 // says in the journal that it restarted, and registers again.
 //
-// The call is placed through the HTTP control, as another program would.
+// The watched dialer is this test program run again as "--dialer ROOT", built as main() builds the
+// real one: its watchdog first, then the instance lock, the window and the engine with the real
+// desktop services. Its first start places the recorded call as the agent would (the Call button).
 
+#include "app/MainForm.h"
+#include "app/Shutdown.h"
+#include "app/Startup.h"
+#include "integrations/PbxPage.h"
+#include "platform/QtServices.h"
 #include "platform/SingleInstance.h"
+#include "platform/StopSignals.h"
+#include "platform/Supervisor.h"
 #include "support/BedWindow.h"
+#include "ui_MainForm.h"
+
+#include <QApplication>
 
 #include <QDir>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -40,6 +50,38 @@ QString modes(const QStringList& paths) {
     });
 }
 
+const char* const kNumber = "9001234567";
+
+int runDialer(int argc, char* argv[]) {
+    if (const int watchdogExit = supervisor::run(argv); watchdogExit >= 0) return watchdogExit;
+    QApplication app(argc, argv);
+    const QString rootDir = QString::fromLocal8Bit(argv[2]);
+    SingleInstance instance(rootDir);
+    if (instance.tryAcquire() == SingleInstance::Result::HeldByAnother) return 1;
+    const InstallRoot root(rootDir);
+    root.createMissingFolders();
+    root.makePrivate();
+    QtServices services;
+    LinphoneEngine::Options options;
+    options.dataDir = root.engineDataDir();
+    LinphoneEngine engine(options);
+    MainForm window(root, services.services(), &engine);
+    window.context().subsystems.pbxPage->setPageLoader([](const QUrl&) {});
+    supervisor::Restart restart;
+    const bool restarted = supervisor::takeRestart(restart);
+    if (restarted) NoteRestartAfterFailure(window.context(), supervisor::signalText(restart.signal), restart.when);
+    QStringList log;
+    BedWindow::attach(window, &engine, &log);
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &window, [&window] { window.shutdown().run(); });
+    if (!restarted) {
+        if (!QTest::qWaitFor([&] { return log.contains(QStringLiteral("Ready...")); }, 30000)) return 2;
+        window.form()->EditPhoneNo->setText(QString::fromLatin1(kNumber));
+        window.form()->BtnDial->click();
+    }
+    return QApplication::exec();
+}
+
 } // namespace
 
 class TestCrashSafe : public QObject {
@@ -49,33 +91,17 @@ private slots:
         BedRun run;
         QVERIFY(run.start());
         MainFormFixture root; // only its install root and settings
-        const int control = freeTcpPort();
-        root.writeSettings(BedWindow::settings(
-            *run.bed,
-            {Account1001,
-             kAgent,
-             {},
-             {{"recordAll", "True"},
-              {"autocall", "1"}, // HTTP dials are taken only while "Click to dial" is ticked
-              {"HttpControl", "True"},
-              {"HttpControlPort", QString::number(control)}}}));
+        root.writeSettings(BedWindow::settings(*run.bed, {Account1001, kAgent, {}, {{"recordAll", "True"}}}));
 
         QProcess program;
         program.setProcessChannelMode(QProcess::ForwardedChannels);
-        program.start(QStringLiteral(CORVID_DIALER_BINARY), {"--root", root.rootPath()});
+        program.start(QCoreApplication::applicationFilePath(), {"--dialer", root.rootPath()});
         auto stopProgram = qScopeGuard([&] {
             program.terminate();
             if (!program.waitForFinished(15000)) program.kill();
         });
         QTRY_VERIFY_WITH_TIMEOUT(!run.bed->locationContacts(Account1001.user).isEmpty(), 30000);
         const QStringList registration = run.bed->locationContacts(Account1001.user, nullptr, "Call-ID");
-        QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1/v1/dial").arg(control)));
-        request.setRawHeader("Authorization", "Bearer " + root.readFile("bin/control.token").trimmed());
-        request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
-        QNetworkAccessManager http;
-        std::unique_ptr<QNetworkReply> reply(http.post(request, QByteArray(R"({"number":"9001234567"})")));
-        QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), 10000);
-        QVERIFY2(reply->error() == QNetworkReply::NoError, reply->readAll().constData());
         // A few seconds of the recorded call, as its live record says.
         const QRegularExpression recorded(QStringLiteral("seconds=([3-9]|\\d\\d)\\n(.|\\n)*part="));
         QTRY_VERIFY2_WITH_TIMEOUT(recorded.match(QString::fromUtf8(root.readFile("bin/calls/line1.call"))).hasMatch(),
@@ -133,5 +159,10 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestCrashSafe)
+int main(int argc, char** argv) {
+    if (argc == 3 && qstrcmp(argv[1], "--dialer") == 0) return runDialer(argc, argv);
+    QApplication app(argc, argv);
+    TestCrashSafe test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_crashsafe_e2e.moc"

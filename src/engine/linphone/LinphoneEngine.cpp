@@ -234,12 +234,9 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
         bindAddress = QStringLiteral("127.0.0.1");
     activeSecurity = options.security;
     serverHostPort = server;
-    // The name an admin's certificate carries is the PBX's (SIPProxy), also when the proxy is given
-    // by address; a proxy given by its name alone is checked under that name.
-    const QString proxyHost = proxy.trimmed().section(QLatin1Char(':'), 0, 0);
-    tlsName = !outbound.isEmpty() && !proxyHost.isEmpty() && QHostAddress(proxyHost).isNull()
-                  ? proxyHost
-                  : server.section(QLatin1Char(':'), 0, 0);
+    // The name the library checks the certificate for: the server address's host. A proxy given by
+    // address is checked under that address (see "Which name TLS verifies" in the README).
+    tlsName = server.section(QLatin1Char(':'), 0, 0);
     if (!claimSipPort(sipPort)) return false;
     auto releaseOnFailure = qScopeGuard([this] {
         if (!started()) releasePortClaims();
@@ -479,15 +476,11 @@ bool LinphoneEngine::Impl::createAccount(const QString& user, const QString& aut
         return fail(EngineError::InvalidUri);
     }
     if (!displayName.trimmed().isEmpty()) identity->setDisplayName(str(displayName.trimmed()));
-    QString uri = QStringLiteral("sip:") + server;
-    const QString host = server.section(QLatin1Char(':'), 0, 0);
-    if (activeSecurity.transport == SipSecurity::Transport::Tls && tlsName != host) {
-        // The connection goes to the address (maddr), and the library checks the certificate
-        // against the server address's host: the PBX's name.
-        const QString port = server.section(QLatin1Char(':'), 1, 1);
-        uri = QStringLiteral("sip:") + tlsName + (port.isEmpty() ? QString() : QLatin1Char(':') + port) +
-              QStringLiteral(";maddr=") + host;
-    }
+    // The server address names the host the library connects to and checks the certificate for.
+    // (Its name with the address as maddr would check the PBX's name, but the library then opens a
+    // new connection for each answer to the PBX's own requests, checked for the PBX's address, so
+    // calls and messages relayed to the phone over TLS could not be answered.)
+    const QString uri = QStringLiteral("sip:") + server;
     auto serverAddress = factory->createAddress(
         str(uri + QStringLiteral(";transport=") + QLatin1String(transportName(activeSecurity.transport))));
     if (!serverAddress || params->setIdentityAddress(identity) != 0 || params->setServerAddress(serverAddress) != 0) {
