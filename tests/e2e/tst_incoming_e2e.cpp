@@ -129,6 +129,7 @@ private slots:
     // Two callers ring; the agent answers the first, the second waits (a short tone) and is
     // answered on the other line once the agent chooses a free one.
     void twoCallersAtOnce() {
+        m_phone->fixture.setSetting(QStringLiteral("TakeIncomingCalls"), QStringLiteral("True"));
         const int rows = m_phone->callLogRows().size();
         QProcess* first = call(QStringLiteral("A;5550004444"));
         QVERIFY(listed(1));
@@ -150,6 +151,7 @@ private slots:
     // The same answer-after header: from a stranger (straight to the agent's port) the call only
     // rings; through the proxy, arriving later, it is answered at once, with a short tone.
     void autoAnswerOnlyWhenThePbxAsks() {
+        m_phone->fixture.setSetting(QStringLiteral("TakeIncomingCalls"), QStringLiteral("True"));
         m_phone->fixture.setSetting(QStringLiteral("AutoAnswer"), QStringLiteral("PbxRequested"));
         const QString header = QStringLiteral("Call-Info: <sip:pbx.invalid>;answer-after=0");
         const QString agent = QStringLiteral("127.0.0.1:%1").arg(m_phone->fixture.ctx().subsystems.online->sipPort());
