@@ -110,7 +110,7 @@ private Q_SLOTS:
     // With the proxy given by address, the certificate is checked for that address: a certificate
     // that names it in a DNS entry registers, any other is refused with the reason, said once
     // although the library keeps trying.
-    void certificatesAreCheckedForThePbxName_data() {
+    void certificatesAreCheckedForTheProxyAddress_data() {
         QTest::addColumn<Listener>("listener");
         QTest::addColumn<QString>("why"); // empty: registers
         const QString name("the server's certificate is for another name.");
@@ -123,7 +123,7 @@ private Q_SLOTS:
         QTest::newRow("untrusted CA") << Listener::OtherCa
                                       << "the server's certificate is not from a trusted authority.";
     }
-    void certificatesAreCheckedForThePbxName() {
+    void certificatesAreCheckedForTheProxyAddress() {
         QFETCH(Listener, listener);
         QFETCH(QString, why);
         auto w = m_run.window(tls(listener), false);

@@ -1,5 +1,7 @@
 #include "engine/linphone/TlsCheck.h"
 
+#include <QHostAddress>
+#include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTimer>
@@ -94,7 +96,15 @@ void TlsCheck::start(const QString& hostPort, const QString& name, const QString
         for (const QSslError& e : errors)
             m_errors << e.error();
     });
-    connect(m_socket.get(), &QSslSocket::encrypted, this, [this] { finish(QString()); });
+    connect(m_socket.get(), &QSslSocket::encrypted, this, [this] {
+        // The SIP library matches a name against the certificate's DNS entries and its CN only: an
+        // address named in an IP entry alone passes here and not there.
+        const QSslCertificate peer = m_socket->peerCertificate();
+        const bool named = QHostAddress(m_name).isNull() || peer.isNull() ||
+                           peer.subjectAlternativeNames().values(QSsl::DnsEntry).contains(m_name) ||
+                           peer.subjectInfo(QSslCertificate::CommonName).contains(m_name);
+        finish(named ? QString() : tlsFailureText({QSslError::HostNameMismatch}, m_name));
+    });
     connect(m_socket.get(), &QSslSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
         const QString why = tlsFailureText(m_errors, m_name);
         finish(why.isEmpty() ? tlsUnreachableText(m_hostPort) : why);
