@@ -61,21 +61,15 @@ int runDialer(int argc, char* argv[]) {
     const InstallRoot root(rootDir);
     root.createMissingFolders();
     root.makePrivate();
-    QtServices services;
-    LinphoneEngine::Options options;
-    options.dataDir = root.engineDataDir();
-    LinphoneEngine engine(options);
-    MainForm window(root, services.services(), &engine);
-    window.context().subsystems.pbxPage->setPageLoader([](const QUrl&) {});
+    ProgramWindow program(root);
+    MainForm& window = program.window;
     supervisor::Restart restart;
     const bool restarted = supervisor::takeRestart(restart);
     if (restarted) NoteRestartAfterFailure(window.context(), supervisor::signalText(restart.signal), restart.when);
-    QStringList log;
-    BedWindow::attach(window, &engine, &log);
     StopSignals stopSignals;
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &window, [&window] { window.shutdown().run(); });
     if (!restarted) {
-        if (!QTest::qWaitFor([&] { return log.contains(QStringLiteral("Ready...")); }, 30000)) return 2;
+        if (!QTest::qWaitFor([&] { return program.log.contains(QStringLiteral("Ready...")); }, 30000)) return 2;
         window.form()->EditPhoneNo->setText(QString::fromLatin1(kNumber));
         window.form()->BtnDial->click();
     }

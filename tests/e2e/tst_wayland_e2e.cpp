@@ -38,15 +38,9 @@ const char* const kUser = "corvid-wl";
 
 // The child: registers, ticks click-to-dial, and prints every status-log line.
 int runDialer(const QString& rootDir) {
-    const InstallRoot root(rootDir);
-    QtServices services;
-    LinphoneEngine::Options options;
-    options.dataDir = root.engineDataDir();
-    LinphoneEngine engine(options);
-    MainForm window(root, services.services(), &engine);
-    window.context().subsystems.pbxPage->setPageLoader([](const QUrl&) {});
-    QStringList log;
-    BedWindow::attach(window, &engine, &log);
+    ProgramWindow program{InstallRoot(rootDir)};
+    MainForm& window = program.window;
+    const QStringList& log = program.log;
     QObject::connect(window.form()->ListStatusLog->model(), &QAbstractItemModel::rowsInserted, [&] {
         std::printf("log: %s\n", qPrintable(log.value(log.size() - 1)));
         std::fflush(stdout);

@@ -1,5 +1,6 @@
 #include "support/BedWindow.h"
 
+#include "integrations/PbxPage.h"
 #include "phone/OnlineControl.h"
 
 #include <QAbstractItemModel>
@@ -147,6 +148,20 @@ QStringList BedWindow::recordings() const {
     for (const QString& name : dir.entryList({QStringLiteral("*.wav")}, QDir::Files))
         paths << dir.filePath(name);
     return paths;
+}
+
+namespace {
+LinphoneEngine::Options programEngineOptions(const InstallRoot& root) {
+    LinphoneEngine::Options options;
+    options.dataDir = root.engineDataDir();
+    return options;
+}
+} // namespace
+
+ProgramWindow::ProgramWindow(const InstallRoot& root)
+    : engine(programEngineOptions(root)), window(root, services.services(), &engine) {
+    window.context().subsystems.pbxPage->setPageLoader([](const QUrl&) {});
+    BedWindow::attach(window, &engine, &log);
 }
 
 } // namespace corvid::test

@@ -4,7 +4,9 @@
 // the outbound proxy of the settings handed to the engine on going online, every status-log line
 // kept in order. For the end-to-end tests and the benchmarks.
 
+#include "app/MainForm.h"
 #include "engine/linphone/LinphoneEngine.h"
+#include "platform/QtServices.h"
 #include "support/MainFormFixture.h"
 #include "testbed/TestBed.h"
 #include "ui_MainForm.h"
@@ -91,6 +93,16 @@ struct BedRun {
         w->start(*bed, {Account1001, QStringLiteral("Demo Agent"), tone(1000), extra});
         return !registered || w->waitRegistered() ? std::move(w) : nullptr;
     }
+};
+
+// The window and engine as the program builds them, with the real desktop services (the PBX page
+// left out), for a test program run again as a child dialer; its status-log lines collect in log.
+struct ProgramWindow {
+    explicit ProgramWindow(const InstallRoot& root);
+    QtServices services;
+    LinphoneEngine engine;
+    MainForm window;
+    QStringList log;
 };
 
 } // namespace corvid::test
