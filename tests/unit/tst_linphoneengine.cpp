@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "engine/SipDatagram.h"
 #include "engine/WaveFile.h"
 #include "engine/linphone/EngineRules.h"
 #include "engine/linphone/LibraryFixes.h"
@@ -25,8 +26,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QtEndian>
 #include <QUdpSocket>
+#include <QtEndian>
 
 #include <functional>
 
@@ -142,6 +143,65 @@ private Q_SLOTS:
         linphone_address_unref(parsed);
         QCOMPARE(whole, address.startsWith('<') ? address.mid(1, address.size() - 2) : address);
         QCOMPARE(uriOnly, address.mid(address.indexOf('<') + 1).chopped(1));
+    }
+
+    // What reaches the library's parser on the SIP port: whole, plainly formed messages (display
+    // names and bodies may hold any byte: the window cleans them) and keep-alives. A refused datagram
+    // is one that left the library's stream parser mid-message or handed it a header it trusts.
+    void datagramsTheLibraryMayRead_data() {
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::addColumn<bool>("admitted");
+        const QByteArray sdp = "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
+                               "m=audio 4000 RTP/AVP 0\r\n";
+        const QByteArray invite =
+            "INVITE sip:1001@127.0.0.1:5782 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1;branch=z9hG4bK1\r\n"
+            "Max-Forwards: 70\r\nFrom: \"Caller\" <sip:9001@127.0.0.1>;tag=1\r\nTo: <sip:1001@h>\r\n"
+            "Call-ID: c1@h\r\nCSeq: 7 INVITE\r\nContact: <sip:9001@127.0.0.1:5060>\r\n"
+            "Content-Type: application/sdp\r\nContent-Length: " +
+            QByteArray::number(sdp.size()) + "\r\n\r\n" + sdp;
+        const auto with = [&invite](const QByteArray& from, const QByteArray& to) {
+            return QByteArray(invite).replace(from, to);
+        };
+        QByteArray message =
+            "MESSAGE sip:1001@h SIP/2.0\r\nv: SIP/2.0/UDP h\r\nf: \"\x01\x1b[31m\xff\" <sip:a%0D%0A@h>;tag=1"
+            "\r\nt: <sip:1001@h>\r\ni: m1\r\nCSeq: 1 MESSAGE\r\nc: text/plain\r\nl: 5\r\n\r\nhe";
+        message += '\0';
+        message += "lo";
+        QTest::newRow("INVITE") << invite << true;
+        QTest::newRow("MESSAGE, compact, odd bytes") << message << true;
+        QTest::newRow("challenge to a REGISTER")
+            << QByteArray(
+                   "SIP/2.0 401 Unauthorized\r\nVia: SIP/2.0/UDP 127.0.0.1:5782;rport=5782\r\nFrom: <sip:1@p>;tag=a"
+                   "\r\nTo: <sip:1@p>;tag=b\r\nCSeq: 20 REGISTER\r\nCall-ID: ~x\r\nWWW-Authenticate: Digest "
+                   "realm=\"p\", nonce=\"n\"\r\nContent-Length: 0\r\n\r\n")
+            << true;
+        QTest::newRow("keep-alive") << QByteArray("\r\n\r\n") << true;
+        QTest::newRow("header block never ends") << invite.left(invite.indexOf("\r\n\r\n")) << false;
+        QTest::newRow("bare CR") << with("70\r\n", "70\r") << false;
+        QTest::newRow("folded") << with("70\r\n", "70\r\n  more\r\n") << false;
+        QTest::newRow("NUL in a header") << with("c1@h", QByteArray("c1\0h", 4)) << false;
+        QTest::newRow("trailing bytes") << invite + "x" << false;
+        QTest::newRow("huge Content-Length") << with("Content-Length: ", "Content-Length: 999997777") << false;
+        QTest::newRow("gzip") << QByteArray(message).replace("c: text", "Content-Encoding: gzip\r\nc: text") << false;
+        QTest::newRow("CSeq of another method") << with("7 INVITE", "7 BYE") << false;
+        QTest::newRow("no Call-ID") << with("Call-ID: c1@h\r\n", "") << false;
+        QTest::newRow("two To") << with("To:", "To: <sip:x@h>\r\nTo:") << false;
+        QTest::newRow("not a token") << with("To:", "\x92o:") << false;
+        QTest::newRow("empty request address") << with("INVITE sip:1001@127.0.0.1:5782", "INVITE sip:") << false;
+        QTest::newRow("REGISTER to the phone") << with("INVITE", "REGISTER") << false;
+        QTest::newRow("Record-Route without address")
+            << with("Contact:", "Record-Route: conference\r\nContact:") << false;
+        QTest::newRow("scheme inside a long name")
+            << with("<sip:9001", "<" + QByteArray(3000, 'A') + "sip:9001") << false;
+        QTest::newRow("Replaces without tags") << with("Contact:", "Replaces: <sip:x@h;lr>\r\nContact:") << false;
+        QTest::newRow("Expires past 31 bits") << with("Contact:", "Expires: 4294967296\r\nContact:") << false;
+        QTest::newRow("SDP that is not") << with("v=0", "w=0") << false;
+    }
+    void datagramsTheLibraryMayRead() {
+        QFETCH(QByteArray, datagram);
+        QFETCH(bool, admitted);
+        const std::string_view why = sip_datagram::refusal({datagram.constData(), size_t(datagram.size())});
+        QVERIFY2(why.empty() == admitted, std::string(why).c_str());
     }
 
     void startsOnLoopbackInFileMode() {

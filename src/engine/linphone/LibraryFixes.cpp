@@ -4,13 +4,19 @@
 
 #include "engine/linphone/LibraryFixes.h"
 
+#include "engine/SipDatagram.h"
+
 #include <belle-sip/belle-sip.h>
 #include <linphone/core.h>
 #include <ortp/port.h>
 
 #include <dlfcn.h>
+#include <netinet/in.h>
 #include <strings.h>
+#include <sys/socket.h>
 
+#include <array>
+#include <atomic>
 #include <cstring>
 
 namespace corvid::engine_impl {
@@ -23,9 +29,38 @@ bool libraryFixesInForce() {
     return checkedSeries;
 }
 
+namespace {
+std::array<std::atomic<int>, 16> checkedPorts{};
+} // namespace
+
+void checkDatagramsOnPort(int port, bool on) {
+    if (port <= 0) return;
+    if (on)
+        for (const std::atomic<int>& slot : checkedPorts)
+            if (slot == port) return;
+    for (std::atomic<int>& slot : checkedPorts) {
+        int expected = on ? 0 : port;
+        if (slot.compare_exchange_strong(expected, on ? port : 0)) return;
+    }
+}
+
 } // namespace corvid::engine_impl
 
 namespace {
+
+using corvid::engine_impl::checkedPorts;
+
+bool onCheckedPort(int fd) {
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) return false;
+    int port = 0;
+    if (local.ss_family == AF_INET) port = ntohs(reinterpret_cast<sockaddr_in*>(&local)->sin_port);
+    if (local.ss_family == AF_INET6) port = ntohs(reinterpret_cast<sockaddr_in6*>(&local)->sin6_port);
+    for (const std::atomic<int>& slot : checkedPorts)
+        if (port && slot == port) return true;
+    return false;
+}
 
 using corvid::engine_impl::libraryFixesInForce;
 
@@ -99,6 +134,26 @@ __attribute__((visibility("default"))) void linphone_core_notify_subscribe_recei
         return;
     }
     if (own) own(core, event, eventName, body);
+}
+
+// The SIP library reads each UDP datagram of its SIP socket with this function (the socket filter
+// has already dropped every sender but the PBX). A datagram that is not one plainly formed SIP
+// message is replaced by a keep-alive before the library's parser sees a byte of it. This holds
+// for any version of the library: it only narrows what reaches it.
+__attribute__((visibility("default"))) ssize_t bctbx_recvfrom(int fd, void* buffer, size_t length, int flags,
+                                                              sockaddr* from, socklen_t* fromLength) {
+    using F = ssize_t (*)(int, void*, size_t, int, sockaddr*, socklen_t*);
+    static const F own = libraryOwn<F>("bctbx_recvfrom");
+    const ssize_t got = own(fd, buffer, length, flags, from, fromLength);
+    if (got <= 0 || (flags & MSG_PEEK) || !onCheckedPort(fd)) return got;
+    namespace datagram = corvid::sip_datagram;
+    const std::string_view why = datagram::refusal({static_cast<const char*>(buffer), size_t(got)});
+    if (why.empty() || length < datagram::kInstead.size()) return got;
+    static unsigned refused = 0;
+    if (++refused <= 20 || refused % 1000 == 0)
+        belle_sip_warning("SIP datagram %u dropped before the parser: %.*s", refused, int(why.size()), why.data());
+    std::memcpy(buffer, datagram::kInstead.data(), datagram::kInstead.size());
+    return ssize_t(datagram::kInstead.size());
 }
 
 } // extern "C"

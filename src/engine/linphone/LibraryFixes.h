@@ -9,4 +9,9 @@ namespace corvid::engine_impl {
 // other library they hand every call on to the library's own functions.
 bool libraryFixesInForce();
 
+// Whether the datagrams of a UDP port are checked (engine/SipDatagram.h) before the library reads
+// them: from when an engine goes online on UDP until it goes offline (several engines may share
+// the process, each with its own port).
+void checkDatagramsOnPort(int port, bool on);
+
 } // namespace corvid::engine_impl

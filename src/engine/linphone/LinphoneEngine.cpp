@@ -537,9 +537,11 @@ bool LinphoneEngine::Impl::guardSipPort(const QString& server) {
         return fail(EngineError::Network);
     }
     gated = true;
-    if (activeSecurity.transport == SipSecurity::Transport::Udp)
+    if (activeSecurity.transport == SipSecurity::Transport::Udp) {
         for (int fd : sockets)
             sip_gate::dropQueued(fd);
+        checkDatagramsOnPort(port, true);
+    }
     return true;
 }
 
@@ -595,6 +597,7 @@ void LinphoneEngine::Impl::releasePortClaims() {
 void LinphoneEngine::Impl::stop() {
     releasePortClaims();
     gated = false;
+    checkDatagramsOnPort(port, false);
     if (transfersWaiting > 0) {
         transfersWaiting = 1;
         watchTransferMessages(false);
