@@ -347,6 +347,9 @@ std::string_view refusal(std::string_view datagram) {
     if (std::int64_t(body.size()) != (seen.contentLength ? seen.length : 0)) return "body not as long as announced";
     if (!body.empty() && !seen.contentType) return "body without a Content-Type";
     if (equalsNoCase(seen.type, "application/sdp") && !body.empty() && !isSdp(body)) return "bad SDP body";
+    // Bodies the library would take apart further, which the phone never uses: chat is plain text.
+    if (startsNoCase(seen.type, "multipart/") || equalsNoCase(seen.type, "message/cpim"))
+        return "multipart or CPIM body";
     return {};
 }
 

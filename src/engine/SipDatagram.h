@@ -11,7 +11,8 @@
 //   - numbers where numbers belong (CSeq, Max-Forwards, Content-Length, Expires, RSeq, RAck), in range;
 //   - an address in every header that carries one (From, To, Contact, Route, Refer-To ...);
 //   - a body exactly as long as Content-Length says (none without it), with a Content-Type, not
-//     compressed; an SDP body made of "x=" lines starting with "v=0".
+//     compressed, not multipart nor CPIM (the phone uses neither); an SDP body made of "x=" lines
+//     starting with "v=0".
 // Display names and bodies may hold any other byte: the window cleans them where it shows them.
 
 #include <string_view>

@@ -31,6 +31,14 @@
 #include <mutex>
 #include <thread>
 
+// The library's own resolver takes a hosts file; these are exported by the library but not in
+// its public headers.
+extern "C" {
+struct Sal;
+Sal* linphone_core_get_sal(const LinphoneCore* core);
+void sal_set_dns_user_hosts_file(Sal* sal, const char* path);
+}
+
 namespace corvid {
 
 using namespace engine_rules;
@@ -234,9 +242,10 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
         bindAddress = QStringLiteral("127.0.0.1");
     activeSecurity = options.security;
     serverHostPort = server;
-    // The name the library checks the certificate for: the server address's host. A proxy given by
-    // address is checked under that address (see "Which name TLS verifies" in the README).
-    tlsName = server.section(QLatin1Char(':'), 0, 0);
+    // The name the library checks the certificate for: the server's host, or the PBX's name when
+    // the proxy is given by address over TLS (see libraryServerFor).
+    const QString libraryServer = libraryServerFor(server, proxy.trimmed(), !outbound.isEmpty());
+    tlsName = libraryServer.section(QLatin1Char(':'), 0, 0);
     if (!claimSipPort(sipPort)) return false;
     auto releaseOnFailure = qScopeGuard([this] {
         if (!started()) releasePortClaims();
@@ -249,6 +258,7 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
         core->setDnsServers({"127.0.0.1"});
         core->enableDnsSrv(false);
         core->enableDnsSearch(false);
+        if (libraryServer != server && !nameServerAddress(libraryServer, server)) return false;
     }
     chooseSoundDevices(captureSoundDevice);
     applyCodecs();
@@ -257,7 +267,7 @@ bool LinphoneEngine::Impl::start(QString& localAddress, int sipPort, const QStri
     linphone_core_enable_agc(reinterpret_cast<LinphoneCore*>(core->cPtr()), agc);
     core->enableMic(!micMuted);
     applyTransports(sipPort);
-    if (!createAccount(user, authLogin, password, displayName, dom, server)) return false;
+    if (!createAccount(user, authLogin, password, displayName, dom, libraryServer)) return false;
 
     lines.assign(size_t(lineCount), Line());
     for (int i = 0; i < lineCount; ++i)
@@ -465,6 +475,35 @@ void LinphoneEngine::Impl::applyTransports(int sipPort) {
 
 // The account: identity user@domain; the proxy (or the outbound proxy) is both registrar and the
 // route of every request. Registration waits for RegisterToProxy.
+// The server the library is given. A proxy given by address (SipOutboundProxy, for sites whose DNS
+// is broken) is the PBX itself, and over TLS its certificate carries the PBX's name, not the
+// address: the library is then given the PBX's name with the address's port, and its own resolver
+// is told that the name is the address (nameServerAddress). The connection goes to the address and
+// is checked for the name; the PBX's requests come back over it as over any connection.
+QString LinphoneEngine::Impl::libraryServerFor(const QString& server, const QString& pbx, bool byAddress) const {
+    const QString host = server.section(QLatin1Char(':'), 0, 0), pbxName = pbx.section(QLatin1Char(':'), 0, 0);
+    if (!byAddress || activeSecurity.transport != SipSecurity::Transport::Tls || QHostAddress(host).isNull() ||
+        pbxName.isEmpty() || !QHostAddress(pbxName).isNull() || pbxName.contains(QLatin1Char(' ')))
+        return server;
+    const QString port = server.section(QLatin1Char(':'), 1, 1);
+    return pbxName + QLatin1Char(':') + (port.isEmpty() ? QStringLiteral("5061") : port);
+}
+
+// A hosts file of the library's own resolver (in the engine's private folder): the PBX's name is
+// the server's address. Nothing else is looked up (no DNS server, no SRV).
+bool LinphoneEngine::Impl::nameServerAddress(const QString& libraryServer, const QString& server) {
+    const QString path = dataDir + QStringLiteral("hosts");
+    const QByteArray entry = server.section(QLatin1Char(':'), 0, 0).toLatin1() + ' ' +
+                             libraryServer.section(QLatin1Char(':'), 0, 0).toLatin1() + '\n';
+    if (!replaceFile(path, entry)) {
+        stop();
+        return fail(EngineError::Network);
+    }
+    sal_set_dns_user_hosts_file(linphone_core_get_sal(reinterpret_cast<LinphoneCore*>(core->cPtr())),
+                                QFile::encodeName(path).constData());
+    return true;
+}
+
 bool LinphoneEngine::Impl::createAccount(const QString& user, const QString& authLogin, const QString& password,
                                          const QString& displayName, const QString& dom, const QString& server) {
     auto factory = lp::Factory::get();
@@ -477,9 +516,9 @@ bool LinphoneEngine::Impl::createAccount(const QString& user, const QString& aut
     }
     if (!displayName.trimmed().isEmpty()) identity->setDisplayName(str(displayName.trimmed()));
     // The server address names the host the library connects to and checks the certificate for.
-    // (Its name with the address as maddr would check the PBX's name, but the library then opens a
-    // new connection for each answer to the PBX's own requests, checked for the PBX's address, so
-    // calls and messages relayed to the phone over TLS could not be answered.)
+    // (Not the PBX's name with the address as maddr: the library then opens a new connection for
+    // each answer to the PBX's own requests, checked for the address, so calls and messages relayed
+    // to the phone over TLS could not be answered.)
     const QString uri = QStringLiteral("sip:") + server;
     auto serverAddress = factory->createAddress(
         str(uri + QStringLiteral(";transport=") + QLatin1String(transportName(activeSecurity.transport))));

@@ -390,6 +390,8 @@ struct LinphoneEngine::Impl {
     void applyNat();
     void chooseSoundDevices(bool captureSoundDevice);
     void applyTransports(int sipPort);
+    QString libraryServerFor(const QString& server, const QString& pbx, bool byAddress) const;
+    bool nameServerAddress(const QString& libraryServer, const QString& server);
     bool createAccount(const QString& user, const QString& authLogin, const QString& password,
                        const QString& displayName, const QString& dom, const QString& server);
     bool startCore(int sipPort);
