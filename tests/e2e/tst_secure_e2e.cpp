@@ -105,12 +105,24 @@ private Q_SLOTS:
         EnginePhone* caller = m_phones.add({Account1002});
         QVERIFY(caller && caller->place(0, Account1001.user));
         QVERIFY(caller->waitFor("ProvisionalResponse"));
+        QVERIFY(caller->engine->EndCall(0));
+        w.reset();
+
+        // SipAllowFrom opens the SIP port to the sources it names, and to them only.
+        w = m_run.window(tls(Listener::Trusted, {{QStringLiteral("SipAllowFrom"), QStringLiteral("127.0.0.2")}}));
+        QVERIFY(w);
+        QTcpSocket named, stranger;
+        QVERIFY(named.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
+        QVERIFY(stranger.bind(QHostAddress(QStringLiteral("127.0.0.3")), 0));
+        named.connectToHost(QHostAddress::LocalHost, quint16(w->engine->sipPort()));
+        stranger.connectToHost(QHostAddress::LocalHost, quint16(w->engine->sipPort()));
+        QVERIFY(named.waitForConnected(5000));
+        QVERIFY(!stranger.waitForConnected(2000));
     }
 
-    // With the proxy given by address, the certificate is checked for that address: a certificate
-    // that names it in a DNS entry registers, any other is refused with the reason, said once
-    // although the library keeps trying.
     // The proxy is given by address (SipOutboundProxy): the certificate is checked for the PBX's name.
+    // One that names it registers; any other is refused with the reason, said once although the
+    // library keeps trying.
     void certificatesAreCheckedForThePbxName_data() {
         QTest::addColumn<Listener>("listener");
         QTest::addColumn<QString>("why"); // empty: registers
