@@ -213,14 +213,16 @@ struct Seen {
     int callId = 0, from = 0, to = 0, cseq = 0, via = 0, maxForwards = 0, contentLength = 0, contentType = 0;
     int referTo = 0, event = 0;
     std::int64_t length = -1;
-    std::string_view type;
+    std::string_view type, package;
 };
 
 // Checks one header; empty when it may pass.
 std::string_view checkHeader(std::string_view name, std::string_view value, std::string_view method, Seen& seen) {
     if (name == "call-id") {
         ++seen.callId;
-        if (value.empty() || value.find_first_of(" \t") != std::string_view::npos) return "bad Call-ID";
+        if (value.empty()) return "bad Call-ID";
+        for (char c : value)
+            if (c <= ' ' || c >= 0x7f) return "bad Call-ID";
     } else if (name == "from" || name == "to") {
         ++(name == "from" ? seen.from : seen.to);
         if (!hasAddress(value)) return "From or To without an address";
@@ -263,7 +265,10 @@ std::string_view checkHeader(std::string_view name, std::string_view value, std:
         ++seen.referTo;
         if (!hasAddress(value) || !embeddedReplacesOk(value)) return "bad Refer-To";
     } else if (name == "event" || name == "subscription-state") {
-        seen.event += name == "event";
+        if (name == "event") {
+            ++seen.event;
+            seen.package = trim(value.substr(0, value.find(';')));
+        }
         if (!isTokenWithParameters(value)) return "bad Event or Subscription-State";
     } else if (name == "contact") {
         if (value != "*" && !hasAddress(value)) return "Contact without an address";
@@ -344,6 +349,8 @@ std::string_view refusal(std::string_view datagram) {
         return "doubled header";
     if ((method == "REFER" && !seen.referTo) || ((method == "NOTIFY" || method == "SUBSCRIBE") && !seen.event))
         return "request without its Refer-To or Event";
+    // The phone serves one event package to others: its presence.
+    if (method == "SUBSCRIBE" && !equalsNoCase(seen.package, "presence")) return "subscription to another package";
     if (std::int64_t(body.size()) != (seen.contentLength ? seen.length : 0)) return "body not as long as announced";
     if (!body.empty() && !seen.contentType) return "body without a Content-Type";
     if (equalsNoCase(seen.type, "application/sdp") && !body.empty() && !isSdp(body)) return "bad SDP body";
