@@ -211,7 +211,7 @@ bool isTokenWithParameters(std::string_view value) {
 
 struct Seen {
     int callId = 0, from = 0, to = 0, cseq = 0, via = 0, maxForwards = 0, contentLength = 0, contentType = 0;
-    int referTo = 0, event = 0;
+    int referTo = 0, event = 0, state = 0, expires = 0;
     std::int64_t length = -1;
     std::string_view type, package;
 };
@@ -249,6 +249,7 @@ std::string_view checkHeader(std::string_view name, std::string_view value, std:
     } else if (name == "content-encoding") {
         if (!equalsNoCase(value, "identity")) return "compressed body";
     } else if (name == "expires" || name == "min-expires" || name == "rseq") {
+        seen.expires += name == "expires";
         if (number(value, 10, kMax31) < 0) return "bad number";
     } else if (name == "session-expires" || name == "min-se") {
         if (leadingNumber(value, kMax31) < 0) return "bad number";
@@ -268,6 +269,8 @@ std::string_view checkHeader(std::string_view name, std::string_view value, std:
         if (name == "event") {
             ++seen.event;
             seen.package = trim(value.substr(0, value.find(';')));
+        } else {
+            ++seen.state;
         }
         if (!isTokenWithParameters(value)) return "bad Event or Subscription-State";
     } else if (name == "contact") {
@@ -347,8 +350,9 @@ std::string_view refusal(std::string_view datagram) {
         return "missing or doubled Call-ID, From, To, CSeq or Via";
     if (seen.maxForwards > 1 || seen.contentLength > 1 || seen.contentType > 1 || seen.referTo > 1 || seen.event > 1)
         return "doubled header";
-    if ((method == "REFER" && !seen.referTo) || ((method == "NOTIFY" || method == "SUBSCRIBE") && !seen.event))
-        return "request without its Refer-To or Event";
+    if ((method == "REFER" && !seen.referTo) || ((method == "NOTIFY" || method == "SUBSCRIBE") && !seen.event) ||
+        (method == "NOTIFY" && !seen.state) || (method == "SUBSCRIBE" && !seen.expires))
+        return "request without its Refer-To, Event, Subscription-State or Expires";
     // The phone serves one event package to others: its presence.
     if (method == "SUBSCRIBE" && !equalsNoCase(seen.package, "presence")) return "subscription to another package";
     if (std::int64_t(body.size()) != (seen.contentLength ? seen.length : 0)) return "body not as long as announced";

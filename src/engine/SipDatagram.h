@@ -8,7 +8,8 @@
 //   - header lines ending in CR LF (no bare CR or LF, no folding), each "name: value" with a token
 //     name, no NUL anywhere in the header block, at most 128 of them, and the blank line that ends them;
 //   - exactly one Call-ID (of visible ASCII), From, To and CSeq, at least one Via; the CSeq method is
-//     the request's; a REFER with its Refer-To, a NOTIFY with its Event, a SUBSCRIBE only to presence;
+//     the request's; a REFER with its Refer-To, a NOTIFY with its Event and Subscription-State, a
+//     SUBSCRIBE only to presence and with its Expires;
 //   - numbers where numbers belong (CSeq, Max-Forwards, Content-Length, Expires, RSeq, RAck), in range;
 //   - an address in every header that carries one (From, To, Contact, Route, Refer-To ...);
 //   - a body exactly as long as Content-Length says (none without it), with a Content-Type, not

@@ -196,10 +196,11 @@ private Q_SLOTS:
         QTest::newRow("Replaces without tags") << with("Contact:", "Replaces: <sip:x@h;lr>\r\nContact:") << false;
         QTest::newRow("Expires past 31 bits") << with("Contact:", "Expires: 4294967296\r\nContact:") << false;
         QTest::newRow("SDP that is not") << with("v=0", "w=0") << false;
-        QTest::newRow("SUBSCRIBE to presence")
-            << with("INVITE", "SUBSCRIBE").replace("Contact:", "Event: presence\r\nContact:") << true;
-        QTest::newRow("SUBSCRIBE to refer")
-            << with("INVITE", "SUBSCRIBE").replace("Contact:", "Event: refer\r\nContact:") << false;
+        const QByteArray subscribe =
+            with("INVITE", "SUBSCRIBE").replace("Contact:", "Event: presence\r\nExpires: 600\r\nContact:");
+        QTest::newRow("SUBSCRIBE to presence") << subscribe << true;
+        QTest::newRow("SUBSCRIBE to refer") << QByteArray(subscribe).replace("presence", "refer") << false;
+        QTest::newRow("SUBSCRIBE without Expires") << QByteArray(subscribe).replace("Expires: 600\r\n", "") << false;
         QTest::newRow("Call-ID not ASCII") << with("c1@h", "c1@\x85h") << false;
         QTest::newRow("multipart") << QByteArray(message).replace("c: text/plain", "c: multipart/mixed;boundary=b")
                                    << false;
