@@ -204,6 +204,18 @@ bool embeddedReplacesOk(std::string_view referTo) {
     return isReplaces({room, n});
 }
 
+// Option tags: tokens separated by commas (an empty list too).
+bool isTokenList(std::string_view value) {
+    while (!value.empty()) {
+        const std::size_t comma = value.find(',');
+        const std::string_view item = trim(value.substr(0, comma));
+        if (!item.empty() && !isToken(item)) return false;
+        if (comma == std::string_view::npos) break;
+        value.remove_prefix(comma + 1);
+    }
+    return true;
+}
+
 // An event package or subscription state: a token, then parameters.
 bool isTokenWithParameters(std::string_view value) {
     return isToken(trim(value.substr(0, value.find(';'))));
@@ -212,6 +224,7 @@ bool isTokenWithParameters(std::string_view value) {
 struct Seen {
     int callId = 0, from = 0, to = 0, cseq = 0, via = 0, maxForwards = 0, contentLength = 0, contentType = 0;
     int referTo = 0, event = 0, state = 0, expires = 0;
+    bool toTag = false;
     std::int64_t length = -1;
     std::string_view type, package;
 };
@@ -226,6 +239,10 @@ std::string_view checkHeader(std::string_view name, std::string_view value, std:
     } else if (name == "from" || name == "to") {
         ++(name == "from" ? seen.from : seen.to);
         if (!hasAddress(value)) return "From or To without an address";
+        if (name == "to")
+            seen.toTag = findNoCase(value.substr(value.rfind('>') + 1), ";tag=") != std::string_view::npos;
+    } else if (name == "require" || name == "supported" || name == "proxy-require" || name == "unsupported") {
+        if (!isTokenList(value)) return "bad option tags";
     } else if (name == "cseq") {
         ++seen.cseq;
         const std::size_t blank = value.find_first_of(" \t");
@@ -353,6 +370,9 @@ std::string_view refusal(std::string_view datagram) {
     if ((method == "REFER" && !seen.referTo) || ((method == "NOTIFY" || method == "SUBSCRIBE") && !seen.event) ||
         (method == "NOTIFY" && !seen.state) || (method == "SUBSCRIBE" && !seen.expires))
         return "request without its Refer-To, Event, Subscription-State or Expires";
+    // A NOTIFY outside a subscription (no To tag) is only a message-waiting notice.
+    if (method == "NOTIFY" && !seen.toTag && !equalsNoCase(seen.package, "message-summary"))
+        return "NOTIFY outside a subscription";
     // The phone serves one event package to others: its presence.
     if (method == "SUBSCRIBE" && !equalsNoCase(seen.package, "presence")) return "subscription to another package";
     if (std::int64_t(body.size()) != (seen.contentLength ? seen.length : 0)) return "body not as long as announced";
@@ -361,6 +381,10 @@ std::string_view refusal(std::string_view datagram) {
     // Bodies the library would take apart further, which the phone never uses: chat is plain text.
     if (startsNoCase(seen.type, "multipart/") || equalsNoCase(seen.type, "message/cpim"))
         return "multipart or CPIM body";
+    // Typing and delivery notices: the phone has turned them off, and the library's reader of them
+    // aborts on a malformed one.
+    if (equalsNoCase(seen.type, "application/im-iscomposing+xml") || equalsNoCase(seen.type, "message/imdn+xml"))
+        return "typing or delivery notice";
     return {};
 }
 

@@ -8,13 +8,14 @@
 //   - header lines ending in CR LF (no bare CR or LF, no folding), each "name: value" with a token
 //     name, no NUL anywhere in the header block, at most 128 of them, and the blank line that ends them;
 //   - exactly one Call-ID (of visible ASCII), From, To and CSeq, at least one Via; the CSeq method is
-//     the request's; a REFER with its Refer-To, a NOTIFY with its Event and Subscription-State, a
-//     SUBSCRIBE only to presence and with its Expires;
+//     the request's; a REFER with its Refer-To; a NOTIFY with its Event and Subscription-State, and
+//     outside a subscription (no To tag) only of message-summary; a SUBSCRIBE only to presence and
+//     with its Expires; option tags (Require, Supported) that are tokens;
 //   - numbers where numbers belong (CSeq, Max-Forwards, Content-Length, Expires, RSeq, RAck), in range;
 //   - an address in every header that carries one (From, To, Contact, Route, Refer-To ...);
 //   - a body exactly as long as Content-Length says (none without it), with a Content-Type, not
-//     compressed, not multipart nor CPIM (the phone uses neither); an SDP body made of "x=" lines
-//     starting with "v=0".
+//     compressed, not multipart, CPIM, typing or delivery notices (the phone uses none of them); an
+//     SDP body made of "x=" lines starting with "v=0".
 // Display names and bodies may hold any other byte: the window cleans them where it shows them.
 
 #include <string_view>

@@ -201,6 +201,15 @@ private Q_SLOTS:
         QTest::newRow("SUBSCRIBE to presence") << subscribe << true;
         QTest::newRow("SUBSCRIBE to refer") << QByteArray(subscribe).replace("presence", "refer") << false;
         QTest::newRow("SUBSCRIBE without Expires") << QByteArray(subscribe).replace("Expires: 600\r\n", "") << false;
+        const QByteArray notify =
+            QByteArray(subscribe).replace("SUBSCRIBE", "NOTIFY").replace("Expires: 600", "Subscription-State: active");
+        QTest::newRow("NOTIFY of message-summary") << QByteArray(notify).replace("presence", "message-summary") << true;
+        QTest::newRow("NOTIFY of refer outside a subscription")
+            << QByteArray(notify).replace("presence", "refer") << false;
+        QTest::newRow("NOTIFY of refer in a subscription")
+            << QByteArray(notify).replace("presence", "refer").replace("<sip:1001@h>", "<sip:1001@h>;tag=9") << true;
+        QTest::newRow("option tag with parameters")
+            << with("Contact:", "Require: 1800;refresher=uas\r\nContact:") << false;
         QTest::newRow("Call-ID not ASCII") << with("c1@h", "c1@\x85h") << false;
         QTest::newRow("multipart") << QByteArray(message).replace("c: text/plain", "c: multipart/mixed;boundary=b")
                                    << false;
