@@ -111,6 +111,7 @@ bool hasAddress(std::string_view value) {
 
 // sip:, sips: or tel: followed by a host (or a number) that is not empty.
 bool isRequestUri(std::string_view uri) {
+    if (uri.size() > 1024 || uri.find_first_of("?<>\"") != std::string_view::npos) return false;
     std::string_view rest;
     for (std::string_view scheme : {"sip:"sv, "sips:"sv, "tel:"sv})
         if (startsNoCase(uri, scheme)) rest = uri.substr(scheme.size());
@@ -218,7 +219,21 @@ bool isTokenList(std::string_view value) {
 
 // An event package or subscription state: a token, then parameters.
 bool isTokenWithParameters(std::string_view value) {
-    return isToken(trim(value.substr(0, value.find(';'))));
+    const std::string_view token = trim(value.substr(0, value.find(';')));
+    return token.size() <= 64 && isToken(token);
+}
+
+// How long a header's value may be. Addresses may carry display names of any length (the
+// program's own address functions take them whole); routing and credentials may be longer than
+// the rest, which is a few words at most.
+std::size_t maxValueLength(std::string_view name) {
+    for (std::string_view open : {"from"sv, "to"sv, "contact"sv, "p-asserted-identity"sv, "p-preferred-identity"sv,
+                                  "referred-by"sv, "remote-party-id"sv, "diversion"sv, "subject"sv})
+        if (name == open) return std::string_view::npos;
+    for (std::string_view longer : {"via"sv, "route"sv, "record-route"sv, "refer-to"sv, "authorization"sv,
+                                    "proxy-authorization"sv, "www-authenticate"sv, "proxy-authenticate"sv})
+        if (name == longer) return 4096;
+    return name == "call-id" ? 256 : 1024;
 }
 
 struct Seen {
@@ -359,8 +374,9 @@ std::string_view refusal(std::string_view datagram) {
         if (colon == std::string_view::npos) return "header line without a colon";
         const std::string_view rawName = trim(line.substr(0, colon));
         if (!isToken(rawName)) return "bad header name";
-        const std::string_view why =
-            checkHeader(canonical(rawName, room, sizeof room), trim(line.substr(colon + 1)), method, seen);
+        const std::string_view name = canonical(rawName, room, sizeof room), value = trim(line.substr(colon + 1));
+        if (value.size() > maxValueLength(name)) return "header too long";
+        const std::string_view why = checkHeader(name, value, method, seen);
         if (!why.empty()) return why;
     }
     if (seen.callId != 1 || seen.from != 1 || seen.to != 1 || seen.cseq != 1 || seen.via < 1)

@@ -208,6 +208,11 @@ private Q_SLOTS:
             << QByteArray(notify).replace("presence", "refer") << false;
         QTest::newRow("NOTIFY of refer in a subscription")
             << QByteArray(notify).replace("presence", "refer").replace("<sip:1001@h>", "<sip:1001@h>;tag=9") << true;
+        QTest::newRow("long event package") << QByteArray(notify)
+                                                   .replace("presence", QByteArray(3000, 'r'))
+                                                   .replace("<sip:1001@h>", "<sip:1001@h>;tag=9")
+                                            << false;
+        QTest::newRow("headers in the request address") << with("5782 SIP", "5782?Call-ID=x SIP") << false;
         QTest::newRow("option tag with parameters")
             << with("Contact:", "Require: 1800;refresher=uas\r\nContact:") << false;
         QTest::newRow("Call-ID not ASCII") << with("c1@h", "c1@\x85h") << false;
