@@ -109,11 +109,12 @@ bool hasAddress(std::string_view value) {
     return false;
 }
 
-// sip:, sips: or tel: followed by a host (or a number) that is not empty.
+// sip: or tel: followed by a host (or a number) that is not empty.
 bool isRequestUri(std::string_view uri) {
     if (uri.size() > 1024 || uri.find_first_of("?<>\"") != std::string_view::npos) return false;
     std::string_view rest;
-    for (std::string_view scheme : {"sip:"sv, "sips:"sv, "tel:"sv})
+    // No sips: here: what is checked came over UDP, and a SIPS address asks for TLS.
+    for (std::string_view scheme : {"sip:"sv, "tel:"sv})
         if (startsNoCase(uri, scheme)) rest = uri.substr(scheme.size());
     if (rest.empty()) return false;
     if (const std::size_t at = rest.rfind('@'); at != std::string_view::npos) rest = rest.substr(at + 1);

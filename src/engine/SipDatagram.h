@@ -4,8 +4,8 @@
 // handling trusts headers it never checked (a CSeq naming another method, a missing Call-ID, a
 // Record-Route without an address): a few such datagrams from the PBX's own address crash it. So
 // each datagram must be one whole, plainly formed SIP message on its own, or a keep-alive:
-//   - a request line of a method the phone takes, with a sip:, sips: or tel: address (no headers in
-//     it), or a status line;
+//   - a request line of a method the phone takes, with a sip: or tel: address (no headers in it; no
+//     sips: address, which asks for TLS, on UDP), or a status line;
 //   - values of a few words where only a few words belong (1,024 bytes; routing and credentials
 //     4,096; an address with its display name: any length);
 //   - header lines ending in CR LF (no bare CR or LF, no folding), each "name: value" with a token

@@ -212,6 +212,7 @@ private Q_SLOTS:
                                                    .replace("presence", QByteArray(3000, 'r'))
                                                    .replace("<sip:1001@h>", "<sip:1001@h>;tag=9")
                                             << false;
+        QTest::newRow("sips address on UDP") << with("INVITE sip:", "INVITE sips:") << false;
         QTest::newRow("headers in the request address") << with("5782 SIP", "5782?Call-ID=x SIP") << false;
         QTest::newRow("option tag with parameters")
             << with("Contact:", "Require: 1800;refresher=uas\r\nContact:") << false;
