@@ -63,6 +63,18 @@ inline bool report(const char* who, const QMap<QString, int>& counts, int agents
     return ok;
 }
 
+// Agent 1001 of the bed in the fixture's root, as the window's benches run it; the engine's options
+// for that root (its data folder, the bed's proxy).
+inline corvid::LinphoneEngine::Options writeBenchAgent(MainFormFixture& fixture, const SipTestBed& bed) {
+    fixture.writeSettings(pbxAgentSettings(test::Account1001.user, test::Account1001.password,
+                                           SipTestBed::providerDomain(), bed.proxyAddress(),
+                                           QStringLiteral("Bench Agent")));
+    corvid::LinphoneEngine::Options options;
+    options.dataDir = fixture.root().engineDataDir();
+    options.outboundProxy = bed.proxyAddress();
+    return options;
+}
+
 inline int run(int seconds, int seats) {
     SipTestBed bed;
     if (!bed.start()) {
@@ -72,13 +84,7 @@ inline int run(int seconds, int seats) {
     bool ok = true;
     {
         MainFormFixture fixture;
-        fixture.writeSettings(pbxAgentSettings(test::Account1001.user, test::Account1001.password,
-                                               SipTestBed::providerDomain(), bed.proxyAddress(),
-                                               QStringLiteral("Bench Agent")));
-        LinphoneEngine::Options options;
-        options.dataDir = fixture.root().engineDataDir();
-        options.outboundProxy = bed.proxyAddress();
-        LinphoneEngine engine(options);
+        LinphoneEngine engine(writeBenchAgent(fixture, bed));
         MainForm& window = fixture.create(&engine);
         Ui::MainForm& ui = fixture.ui();
         const auto ready = [&] {

@@ -43,8 +43,8 @@
 #include "BenchCommon.h"
 #include "PbxLoad.h"
 #include "ProcStats.h"
-#include "Soak.h"
 #include "SeatsBench.h"
+#include "Soak.h"
 #include "engine/SipEngine.h"
 #include "engine/linphone/LinphoneEngine.h"
 #include "support/MainFormFixture.h"
@@ -59,13 +59,13 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDateTime>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
 
@@ -106,8 +106,9 @@ public:
     QMap<QString, int> paints;
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::Paint && watched->isWidgetType()) {
-            const QString name = watched->objectName().isEmpty() ? QString::fromLatin1(watched->metaObject()->className())
-                                                                 : watched->objectName();
+            const QString name = watched->objectName().isEmpty()
+                                     ? QString::fromLatin1(watched->metaObject()->className())
+                                     : watched->objectName();
             ++paints[name];
         }
         return false;
@@ -247,7 +248,8 @@ int main(int argc, char** argv) {
                                        QStringLiteral("Dial files wait for the ticks (change notices off)."));
     QCommandLineOption soakOption(QStringLiteral("soak"), QStringLiteral("Run the soak of N calls alone."),
                                   QStringLiteral("N"));
-    QCommandLineOption seatsOption(QStringLiteral("seats"), QStringLiteral("Many agents: N programs, each on its own display."),
+    QCommandLineOption seatsOption(QStringLiteral("seats"),
+                                   QStringLiteral("Many agents: N programs, each on its own display."),
                                    QStringLiteral("N"));
     QCommandLineOption dialerOption(QStringLiteral("dialer"), QStringLiteral("The program the seats run."),
                                     QStringLiteral("PROGRAM"), QStringLiteral(CORVID_DIALER_BINARY));
@@ -283,13 +285,7 @@ int main(int argc, char** argv) {
 
     // The window as the program builds it, on a root set up for the bed.
     MainFormFixture fixture;
-    const QString provider = SipTestBed::providerDomain();
-    fixture.writeSettings(pbxAgentSettings(Account1001.user, Account1001.password, provider, bed.proxyAddress(),
-                                           QStringLiteral("Bench Agent")));
-    LinphoneEngine::Options options;
-    options.dataDir = fixture.root().engineDataDir();
-    options.outboundProxy = bed.proxyAddress();
-    LinphoneEngine engine(options);
+    LinphoneEngine engine(pbxload::writeBenchAgent(fixture, bed));
     MainForm& window = fixture.create(&engine);
     if (ownDisplay) window.show();
     QList<GoalRow> goals;
@@ -351,7 +347,8 @@ int main(int argc, char** argv) {
         QStringList paints;
         for (auto it = painted.paints.cbegin(); it != painted.paints.cend(); ++it)
             paints << QStringLiteral("%1 %2").arg(it.key()).arg(it.value());
-        std::printf("  paint events while idle: %s\n", paints.isEmpty() ? "none" : qPrintable(paints.join(QStringLiteral(", "))));
+        std::printf("  paint events while idle: %s\n",
+                    paints.isEmpty() ? "none" : qPrintable(paints.join(QStringLiteral(", "))));
         std::printf("  per thread (switches/s, CPU ms, threads of that name):\n");
         for (const ThreadDelta& t : threadDeltas(threads0, threads1))
             std::printf("    %6.2f /s %8.1f ms  %2d  %s\n", double(t.switches) / seconds, t.cpuMs, t.count,
@@ -531,13 +528,14 @@ int main(int argc, char** argv) {
         client.connectToHost(QHostAddress::LocalHost, port);
         if (!client.waitForConnected(2000)) return 2;
         const QByteArray body = "{\"number\":\"" + fileNumber.toLatin1() + "\"}";
-        const QByteArray request = "POST /v1/dial HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) +
-                                   "\r\nAuthorization: Bearer " + http->token() +
-                                   "\r\nContent-Type: application/json\r\nContent-Length: " +
-                                   QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        const QByteArray request =
+            "POST /v1/dial HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) + "\r\nAuthorization: Bearer " +
+            http->token() + "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) +
+            "\r\n\r\n" + body;
         QList<double> httpLatencies;
         for (int i = 0; i < dialFiles; ++i) {
-            const qsizetype invitesBefore = inviteArrivals(bed.farEndMessages(SipTestBed::FarEnd::Answer), fileNumber).size();
+            const qsizetype invitesBefore =
+                inviteArrivals(bed.farEndMessages(SipTestBed::FarEnd::Answer), fileNumber).size();
             const qint64 t0 = wallMicros();
             client.write(request);
             client.flush();

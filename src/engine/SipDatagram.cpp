@@ -81,8 +81,9 @@ std::int64_t leadingNumber(std::string_view s, std::uint64_t max) {
     return number(trim(s.substr(0, s.find(';'))), 10, max);
 }
 
-// A name-addr ("name" <sip:...>) or an addr-spec (sip:...): the address after the first '<' outside
-// a quoted display name (or the value itself) starts with sip:, sips: or tel: and is not empty.
+// An address with a display name ("name" <sip:...>) or a bare one (sip:...): the address after the
+// first '<' outside a quoted display name (or the value itself) starts with sip:, sips: or tel: and
+// is not empty.
 bool hasAddress(std::string_view value) {
     bool quoted = false;
     std::size_t open = std::string_view::npos;
