@@ -430,6 +430,7 @@ bool SipTestBed::startProxy(int port) {
                                QStringLiteral("-m"), QStringLiteral("32"), QStringLiteral("-M"),  QStringLiteral("4")};
         QStringList withTls = args;
         if (m_options.tls) withTls << QStringLiteral("-A") << QStringLiteral("WITH_TLS");
+        if (!m_proxyAnswersStun) withTls << QStringLiteral("-A") << QStringLiteral("NO_STUN");
         if (!m_proxy->start(kamailio, withTls, m_dir.path(), m_dir.filePath(QStringLiteral("kamailio.log")))) {
             m_error = QStringLiteral("cannot start kamailio");
             m_proxy.reset();
@@ -576,8 +577,9 @@ void SipTestBed::killProxy() {
     m_proxy.reset();
 }
 
-bool SipTestBed::restartProxy() {
+bool SipTestBed::restartProxy(bool answersStun) {
     killProxy();
+    m_proxyAnswersStun = answersStun;
     return startProxy(m_proxyPort);
 }
 

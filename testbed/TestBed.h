@@ -98,7 +98,8 @@ public:
     // Kills the proxy at once (SIGKILL: it keeps registrations in memory, so they are gone), and
     // starts it again on the same port, as a registrar that crashed and was restarted.
     void killProxy();
-    bool restartProxy();
+    // Restarts the proxy where it listened, as one that answers STUN on its SIP port or not.
+    bool restartProxy(bool answersStun = true);
     QString errorString() const { return m_error; }
 
     static QString providerDomain();
@@ -150,6 +151,7 @@ private:
     QString readTemp(const QString& name) const;
 
     Options m_options;
+    bool m_proxyAnswersStun = true;
     QTemporaryDir m_dir;
     QString m_error;
     int m_proxyPort = 0;

@@ -38,13 +38,20 @@ struct SipSecurity {
     QString stunServer;
     // ICE candidates in offers and answers.
     bool ice = false;
-    // Keep-alives on the connection to the proxy, which cost it no transaction: a CRLF on UDP, the
-    // double-CRLF ping on TCP and TLS (the proxy answers with a CRLF pong). Seconds; 0: none.
+    // Keep-alives on the connection to the proxy, which cost it no transaction: on UDP a STUN
+    // binding request (or a CRLF, to a proxy that does not answer STUN), the double-CRLF ping on TCP
+    // and TLS (the proxy answers with a CRLF pong). Seconds; 0: none.
     int keepAliveSeconds = 30;
-    // While registered, the registration is refreshed this often: the answer shows that the
-    // registrar is up and holds this phone again (a restarted registrar may have forgotten it).
-    // Seconds; 0: only the library's own refresh near the expiry.
+    // While registered, the registrar is checked this often (the keep-alives, when more often, check
+    // it too): on UDP by the STUN keep-alive when the proxy answers it, otherwise by refreshing the
+    // registration, whose answer also shows that the registrar holds this phone again (a restarted
+    // registrar may have forgotten it). Seconds; 0: no check, only the library's own refresh near
+    // the expiry.
     int registrarCheckSeconds = 60;
+    // When the STUN keep-alive checks the registrar, the registration is still refreshed this often,
+    // so that a registrar that restarted and forgot the phone knows it again. Seconds; 0: only near
+    // the expiry.
+    int registrarRefreshSeconds = 300;
     // Addresses and networks ("192.0.2.7", "192.0.2.0/24") that may send SIP besides the registrar
     // and the outbound proxy; everything else is dropped. Over TCP and TLS the phone listens only
     // when some are given.

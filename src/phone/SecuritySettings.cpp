@@ -103,6 +103,7 @@ SecuritySettings parseSecuritySettings(const std::function<QString(const char*)>
     }
     s.keepAliveSeconds = seconds(value, keys::SipKeepAliveSeconds, 5, s.keepAliveSeconds, notes);
     s.registrarCheckSeconds = seconds(value, keys::RegistrarCheckSeconds, 2, s.registrarCheckSeconds, notes);
+    s.registrarRefreshSeconds = seconds(value, keys::RegistrarRefreshSeconds, 10, s.registrarRefreshSeconds, notes);
 
     QStringList wrongSources;
     for (const QString& word :

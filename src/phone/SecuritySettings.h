@@ -1,9 +1,8 @@
 #pragma once
 // The settings that say how the phone reaches its proxy and protects its calls: SipTransport,
 // TlsCaFile, TlsVerify, MediaEncryption, MediaEncryptionMandatory, StunServer, IceEnabled,
-// SipAllowFrom, and the keep-alive and registrar check intervals SipKeepAliveSeconds and
-// RegistrarCheckSeconds, all in
-// section System of the main settings file and all optional. With none of them set the phone speaks
+// SipAllowFrom, and the keep-alive and registrar intervals SipKeepAliveSeconds,
+// RegistrarCheckSeconds and RegistrarRefreshSeconds, all in section System of the main settings file and all optional. With none of them set the phone speaks
 // clear SIP over UDP with clear RTP. A mistake never gives clear text silently: a value the dialer
 // does not know in SipTransport, TlsVerify, MediaEncryption, MediaEncryptionMandatory or IceEnabled,
 // and SRTP asked for without TLS, stop going online with one line naming the key and the value.

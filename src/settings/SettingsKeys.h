@@ -55,6 +55,7 @@ constexpr const char StunServer[] = "StunServer";                             //
 constexpr const char IceEnabled[] = "IceEnabled";                             // True or False (default)
 constexpr const char SipKeepAliveSeconds[] = "SipKeepAliveSeconds";           // 30 (default); 0: none
 constexpr const char RegistrarCheckSeconds[] = "RegistrarCheckSeconds";       // 60 (default); 0: none
+constexpr const char RegistrarRefreshSeconds[] = "RegistrarRefreshSeconds";   // 300 (default); 0: near expiry
 // Calls that come in (read at each call; see calls/IncomingCalls.h).
 constexpr const char TakeIncomingCalls[] = "TakeIncomingCalls"; // "True": they ring; otherwise 486 at once
 constexpr const char AutoAnswer[] = "AutoAnswer";               // PbxRequested, Always; otherwise off

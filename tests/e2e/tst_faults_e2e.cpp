@@ -112,15 +112,32 @@ private Q_SLOTS:
 
     // The registrar dies during a call and comes back: the call goes on to the far end's hang-up,
     // the status log says that the server does not answer (found by the registrar check, every 2 s
-    // here), the phone registers again by itself.
+    // here), the phone registers again by itself. A proxy that answers STUN is checked by the
+    // keep-alive alone, at no request; one that does not, by a REGISTER each time.
+    void registrarRestartedDuringACall_data() {
+        QTest::addColumn<bool>("stun");
+        QTest::newRow("the proxy answers STUN") << true;
+        QTest::newRow("the proxy does not") << false;
+    }
     void registrarRestartedDuringACall() {
+        QFETCH(bool, stun);
+        const auto asBefore = qScopeGuard([this] { QVERIFY(m_run.bed->restartProxy()); });
+        if (!stun) QVERIFY(m_run.bed->restartProxy(false));
         auto p = phone(false, checkEvery(QStringLiteral("2")));
         QVERIFY(p);
         p->dial(BedNumber::HangUp);
         QVERIFY(p->connected());
+        const auto registers = [this] { return m_run.bed->proxyLog().count(QStringLiteral("REQ REGISTER")); };
+        const int before = registers();
+        if (stun)
+            QTRY_VERIFY_WITH_TIMEOUT(p->engine->registrarKeepAliveAnswers() >= 3, 10000);
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(registers() >= before + 2, 10000);
+        QCOMPARE(registers() == before, stun);
+        QCOMPARE(p->engine->registrarKeepAliveAnswers() > 0, stun);
         m_run.bed->killProxy();
-        QVERIFY(p->waitLogged(QStringLiteral("The SIP server does not answer. Trying again..."), 8000));
-        QVERIFY(m_run.bed->restartProxy());
+        QVERIFY(p->waitLogged(QStringLiteral("The SIP server does not answer. Trying again..."), 12000));
+        QVERIFY(m_run.bed->restartProxy(stun));
         QVERIFY(p->waitLogged(QStringLiteral("The SIP server answers again: registered.")));
         QTRY_VERIFY_WITH_TIMEOUT(!p->callLogRows().isEmpty(), 12000);
         QVERIFY(p->hasRow(0, BedNumber::HangUp, QString()) && p->rowSeconds() >= 11); // the call went on
@@ -137,7 +154,8 @@ private Q_SLOTS:
     }
     void registrarRestartedWhileIdle() {
         QFETCH(bool, tls);
-        Settings extra = checkEvery(QStringLiteral("300"));
+        // The keep-alive's check as rare as the REGISTER's.
+        Settings extra = checkEvery(QStringLiteral("300")) + Settings{{QStringLiteral("SipKeepAliveSeconds"), QStringLiteral("0")}};
         if (tls)
             extra += {{QStringLiteral("SipTransport"), QStringLiteral("TLS")},
                       {QStringLiteral("TlsCaFile"), m_run.bed->tlsCaFile()},

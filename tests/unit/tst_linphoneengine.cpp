@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "engine/SipDatagram.h"
+#include "engine/StunBinding.h"
 #include "engine/WaveFile.h"
 #include "engine/linphone/EngineRules.h"
 #include "engine/linphone/LibraryFixes.h"
@@ -225,6 +226,30 @@ private Q_SLOTS:
         QFETCH(bool, admitted);
         const std::string_view why = sip_datagram::refusal({datagram.constData(), size_t(datagram.size())});
         QVERIFY2(why.empty() == admitted, std::string(why).c_str());
+    }
+
+    // The STUN keep-alive's answer counts only for the ping that waits for it, and nothing SIP
+    // looks like STUN (a STUN message on the SIP port never reaches the library).
+    void stunAnswersCountOnlyForTheirPing() {
+        stun_binding::Id id{};
+        id.fill(7);
+        const stun_binding::Request ping = stun_binding::request(id);
+        const auto answer = [&ping](char type, const QByteArray& attributes) {
+            QByteArray m(ping.data(), int(ping.size()));
+            m[0] = 0x01; // a response of the binding method
+            m[1] = type;
+            m[3] = char(attributes.size());
+            return m + attributes;
+        };
+        const QByteArray mapped("\x00\x20\x00\x08\x00\x01\x13\x88\x5e\x12\xa4\x43", 12);
+        QVERIFY(stun_binding::answers(answer(0x01, mapped).toStdString(), id));              // success
+        QVERIFY(stun_binding::answers(answer(0x11, QByteArray(8, 'e')).toStdString(), id)); // error
+        QVERIFY(!stun_binding::answers(answer(0x01, mapped.left(8)).toStdString() + "xxxx", id));
+        QVERIFY(!stun_binding::answers(answer(0x01, {}).toStdString(), {}));
+        QVERIFY(!stun_binding::answers({ping.data(), ping.size()}, id)); // the ping itself
+        QVERIFY(stun_binding::isStun({ping.data(), ping.size()}));
+        for (const char* sip : {"\r\n\r\n", "SIP/2.0 200 OK\r\nVia: SIP/2.0/UDP h\r\n\r\n", "OPTIONS sip:h SIP/2.0\r\n\r\n"})
+            QVERIFY2(!stun_binding::isStun(sip), sip);
     }
 
     void startsOnLoopbackInFileMode() {

@@ -5,6 +5,7 @@
 #include "engine/linphone/LibraryFixes.h"
 
 #include "engine/SipDatagram.h"
+#include "engine/StunBinding.h"
 
 #include <belle-sip/belle-sip.h>
 #include <linphone/core.h>
@@ -15,9 +16,13 @@
 #include <strings.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstring>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 namespace corvid::engine_impl {
 
@@ -44,22 +49,44 @@ void checkDatagramsOnPort(int port, bool on) {
     }
 }
 
+namespace {
+std::recursive_mutex stunListenersLock;
+std::vector<std::pair<int, StunListener*>> stunListeners;
+
+// Hands a STUN message to the listener of the port the socket is bound to.
+void handOnStun(int port, std::string_view datagram, const sockaddr* from, socklen_t fromLength) {
+    if (!from || fromLength < socklen_t(sizeof(sockaddr_in)) || from->sa_family != AF_INET) return;
+    const std::lock_guard<std::recursive_mutex> hold(stunListenersLock);
+    for (const auto& [listening, listener] : stunListeners)
+        if (listening == port) return listener->stunArrived(datagram, *reinterpret_cast<const sockaddr_in*>(from));
+}
+} // namespace
+
+void listenForStunOnPort(int port, StunListener* listener) {
+    const std::lock_guard<std::recursive_mutex> hold(stunListenersLock);
+    stunListeners.erase(std::remove_if(stunListeners.begin(), stunListeners.end(),
+                                       [port](const auto& entry) { return entry.first == port; }),
+                        stunListeners.end());
+    if (listener && port > 0) stunListeners.emplace_back(port, listener);
+}
+
 } // namespace corvid::engine_impl
 
 namespace {
 
 using corvid::engine_impl::checkedPorts;
 
-bool onCheckedPort(int fd) {
+// The local port of the socket when its datagrams are checked, otherwise 0.
+int checkedPortOf(int fd) {
     sockaddr_storage local{};
     socklen_t length = sizeof local;
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) return false;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) return 0;
     int port = 0;
     if (local.ss_family == AF_INET) port = ntohs(reinterpret_cast<sockaddr_in*>(&local)->sin_port);
     if (local.ss_family == AF_INET6) port = ntohs(reinterpret_cast<sockaddr_in6*>(&local)->sin6_port);
     for (const std::atomic<int>& slot : checkedPorts)
-        if (port && slot == port) return true;
-    return false;
+        if (port && slot == port) return port;
+    return 0;
 }
 
 using corvid::engine_impl::libraryFixesInForce;
@@ -145,9 +172,17 @@ __attribute__((visibility("default"))) ssize_t bctbx_recvfrom(int fd, void* buff
     using F = ssize_t (*)(int, void*, size_t, int, sockaddr*, socklen_t*);
     static const F own = libraryOwn<F>("bctbx_recvfrom");
     const ssize_t got = own(fd, buffer, length, flags, from, fromLength);
-    if (got <= 0 || (flags & MSG_PEEK) || !onCheckedPort(fd)) return got;
+    if (got <= 0 || (flags & MSG_PEEK)) return got;
+    const int port = checkedPortOf(fd);
+    if (!port) return got;
     namespace datagram = corvid::sip_datagram;
-    const std::string_view why = datagram::refusal({static_cast<const char*>(buffer), size_t(got)});
+    const std::string_view bytes{static_cast<const char*>(buffer), size_t(got)};
+    if (corvid::stun_binding::isStun(bytes) && length >= datagram::kInstead.size()) {
+        corvid::engine_impl::handOnStun(port, bytes, from, fromLength ? *fromLength : 0);
+        std::memcpy(buffer, datagram::kInstead.data(), datagram::kInstead.size());
+        return ssize_t(datagram::kInstead.size());
+    }
+    const std::string_view why = datagram::refusal(bytes);
     if (why.empty() || length < datagram::kInstead.size()) return got;
     static unsigned refused = 0;
     if (++refused <= 20 || refused % 1000 == 0)

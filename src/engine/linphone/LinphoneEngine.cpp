@@ -916,7 +916,12 @@ void LinphoneEngine::Impl::onRegistration(lp::RegistrationState state, const std
             if (!regTryingSent && !wasProbe) post([q = q] { emit q->ReregisterTrying(); });
             post([q = q] { emit q->ReregisterSucceeded(); });
         }
-        if (reg == Reg::Registered && checkMs() > 0) probeTimer.start(checkMs());
+        if (reg == Reg::Registered) {
+            // A proxy silent to STUN while it was down may answer it now that it is back.
+            if (wasSilent && proxyStun == ProxyStun::Silent) proxyStun = ProxyStun::Unknown;
+            if (registerEveryMs() > 0) probeTimer.start(registerEveryMs());
+            startPinging();
+        }
         regTryingSent = false;
         // A call waiting for this registration is placed again outside the library's callback.
         if (std::any_of(lines.cbegin(), lines.cend(), [](const Line& l) { return l.retrying; }))
@@ -924,6 +929,7 @@ void LinphoneEngine::Impl::onRegistration(lp::RegistrationState state, const std
         break;
     }
     case lp::RegistrationState::Failed:
+        registrarPing.stop();
         if (reg == Reg::Registering || reg == Reg::Registered) {
             const bool first = reg == Reg::Registering;
             // No SIP answer over TLS at the first registration (the library's own 503 "io error"):
@@ -996,8 +1002,56 @@ void LinphoneEngine::Impl::probeRegistrar() {
     wake();
 }
 
+// The STUN keep-alive, on UDP while registered and the registrar answers: to the proxy's address as
+// given, or as its name was looked up (lookUpServer), at the port given or SIP's own.
+void LinphoneEngine::Impl::startPinging() {
+    if (!core || reg != Reg::Registered || serverSilent || proxyStun == ProxyStun::Silent || pingMs() <= 0 ||
+        activeSecurity.transport != SipSecurity::Transport::Udp || registrarPing.running())
+        return;
+    const QString host = serverHostPort.section(QLatin1Char(':'), 0, 0);
+    const int proxyPort = serverHostPort.contains(QLatin1Char(':')) ? serverHostPort.section(QLatin1Char(':'), 1).toInt() : 5060;
+    QHostAddress address(host);
+    for (const QString& found : serverAddresses)
+        if (address.protocol() != QAbstractSocket::IPv4Protocol) address = QHostAddress(found);
+    if (address.protocol() != QAbstractSocket::IPv4Protocol || proxyPort <= 0 || proxyPort > 65535) return;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(quint16(proxyPort));
+    to.sin_addr.s_addr = htonl(address.toIPv4Address());
+    registrarPing.start(port, to, pingMs());
+}
+
+// The first answer shows the proxy speaks STUN on its SIP port: from then on the keep-alive is the
+// check, the library's CRLF keep-alive stops, and the registration is refreshed only every
+// refreshMs() (counted from now; the last one was at most a check ago).
+void LinphoneEngine::Impl::onPingAnswered() {
+    ++keepAliveAnswers;
+    if (proxyStun == ProxyStun::Answers || !core) return;
+    proxyStun = ProxyStun::Answers;
+    core->enableKeepAlive(false);
+    if (probeTimer.isActive() && !serverSilent) {
+        if (registerEveryMs() > 0)
+            probeTimer.start(registerEveryMs());
+        else
+            probeTimer.stop();
+    }
+}
+
+// A proxy that has answered the keep-alive and stops is checked at once with a REGISTER, which says
+// the silence (onRegistrarSilent) when it is not answered either. One that never answered it does
+// not speak STUN: the registration refreshes are the check, as with TCP and TLS.
+void LinphoneEngine::Impl::onPingUnanswered() {
+    if (proxyStun == ProxyStun::Answers) {
+        probeRegistrar();
+        return;
+    }
+    proxyStun = ProxyStun::Silent;
+    registrarPing.stop();
+}
+
 void LinphoneEngine::Impl::onRegistrarSilent() {
     noAnswerTimer.stop();
+    registrarPing.stop();
     if (serverSilent || !core) return;
     serverSilent = true;
     probeTimer.start(checkMs() > 0 ? std::min(checkMs(), kDoubtProbeMs) : kDoubtProbeMs);
@@ -1064,6 +1118,9 @@ void LinphoneEngine::Impl::watchTransferMessages(bool on) {
 
 void LinphoneEngine::Impl::stopProbing() {
     registrarAnswered();
+    registrarPing.stop();
+    proxyStun = ProxyStun::Unknown;
+    keepAliveAnswers = 0;
 }
 
 // ================================================================================================
@@ -1095,6 +1152,10 @@ int LinphoneEngine::sipPort() const {
 }
 int LinphoneEngine::pumpIntervalMs() const {
     return d->pumpMs;
+}
+
+int LinphoneEngine::registrarKeepAliveAnswers() const {
+    return d->keepAliveAnswers;
 }
 
 int LinphoneEngine::lineRtpPort(int line) const {

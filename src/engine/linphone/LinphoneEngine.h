@@ -52,6 +52,9 @@ public:
     int sipPort() const;
     int lineRtpPort(int line) const;
     int pumpIntervalMs() const;
+    // Answers of the registrar to the STUN keep-alive since going online (each one a check of the
+    // registrar that cost it no request).
+    int registrarKeepAliveAnswers() const;
     // What the running library was given (0 / false while stopped).
     bool agcApplied() const;
     float micGainDb() const;

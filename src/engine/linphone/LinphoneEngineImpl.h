@@ -11,6 +11,7 @@
 #include "engine/linphone/EngineRules.h"
 #include "engine/linphone/LinphoneEngine.h"
 #include "engine/linphone/RecordingParts.h"
+#include "engine/linphone/RegistrarPing.h"
 #include "engine/WaveFile.h"
 #include "engine/linphone/TlsCheck.h"
 
@@ -219,9 +220,12 @@ struct LinphoneEngine::Impl {
     enum class Reg { None, Registering, Registered, Unregistering } reg = Reg::None;
     bool regTryingSent = false;
     // The registrar check: while registered the registration is refreshed every
-    // checkMs() (every kDoubtProbeMs while the registrar is silent); a REGISTER left unanswered for
-    // kNoAnswerMs makes the registrar silent (ServerNotAnswering, once). Between checks the library's
-    // keep-alives hold the NAT binding (and a TCP or TLS connection) open at no cost to the proxy.
+    // registerEveryMs() (every kDoubtProbeMs while the registrar is silent); a REGISTER left
+    // unanswered for kNoAnswerMs makes the registrar silent (ServerNotAnswering, once). On UDP the
+    // STUN keep-alive (registrarPing, every pingMs()) checks a proxy that answers it, and then the
+    // registration is refreshed only every refreshMs(); a ping it leaves unanswered is checked at
+    // once with a REGISTER. Between checks the keep-alives hold the NAT binding (and a TCP or TLS
+    // connection) open at no cost to the proxy.
     static constexpr int kNoAnswerMs = 4000;
     static constexpr int kDoubtProbeMs = 3000;
     QElapsedTimer soundCheckClock;
@@ -246,6 +250,9 @@ struct LinphoneEngine::Impl {
     }
     QTimer probeTimer;
     QTimer noAnswerTimer;
+    engine_impl::RegistrarPing registrarPing;
+    enum class ProxyStun { Unknown, Answers, Silent } proxyStun = ProxyStun::Unknown; // since online
+    int keepAliveAnswers = 0;                                                          // since online
     bool probing = false;      // a refresh of the probe waits for its answer
     bool serverSilent = false; // ServerNotAnswering was reported and nothing has answered since
     QHash<QString, std::shared_ptr<lp::Call>> incoming; // call id -> call not yet answered
@@ -266,6 +273,8 @@ struct LinphoneEngine::Impl {
         QObject::connect(&switchBound, &QTimer::timeout, q, [this] { giveUpLibrary(); });
         QObject::connect(&probeTimer, &QTimer::timeout, q, [this] { probeRegistrar(); });
         QObject::connect(&noAnswerTimer, &QTimer::timeout, q, [this] { onRegistrarSilent(); });
+        registrarPing.answered = [this] { onPingAnswered(); };
+        registrarPing.unanswered = [this] { onPingUnanswered(); };
     }
 
     // --- results ---------------------------------------------------------------------------
@@ -452,6 +461,16 @@ struct LinphoneEngine::Impl {
     void watchSoundDevice();
     void switchToSoundFiles();
     int checkMs() const { return activeSecurity.registrarCheckSeconds * 1000; }
+    int refreshMs() const { return activeSecurity.registrarRefreshSeconds * 1000; }
+    int registerEveryMs() const { return proxyStun == ProxyStun::Answers && checkMs() > 0 ? refreshMs() : checkMs(); }
+    // The STUN keep-alive goes as often as the check or the keep-alive asks, whichever is more often.
+    int pingMs() const {
+        const int keepAlive = activeSecurity.keepAliveSeconds * 1000;
+        return checkMs() > 0 && keepAlive > 0 ? std::min(checkMs(), keepAlive) : checkMs();
+    }
+    void startPinging();
+    void onPingAnswered();
+    void onPingUnanswered();
     void probeRegistrar();
     void onRegistrarSilent();
     // A REGISTER was answered (or refused): the registrar is there.
