@@ -31,12 +31,13 @@
 #include <mutex>
 #include <thread>
 
-// The library's own resolver takes a hosts file; these are exported by the library but not in
-// its public headers.
+// The library's own resolver takes a hosts file, and a core can be told it has no ZRTP; these are
+// exported by the library but not in its public headers.
 extern "C" {
 struct Sal;
 Sal* linphone_core_get_sal(const LinphoneCore* core);
 void sal_set_dns_user_hosts_file(Sal* sal, const char* path);
+void linphone_core_set_zrtp_not_available_simulation(LinphoneCore* core, bool_t enabled);
 }
 
 namespace corvid {
@@ -546,6 +547,14 @@ bool LinphoneEngine::Impl::startCore(int sipPort) {
         stop();
         return fail(EngineError::TaskWindow);
     }
+    // Calls are in clear or SRTP with SDES keys, never ZRTP. Told so, the library makes no ZRTP
+    // context for each call (seeding its random generator took a fifth of building the INVITE), and
+    // keeps no cache of ZRTP secrets, which it opens on starting and writes, with two fsyncs, while
+    // it builds each outgoing call's INVITE.
+    auto* cCore = reinterpret_cast<LinphoneCore*>(core->cPtr());
+    linphone_core_set_zrtp_not_available_simulation(cCore, TRUE);
+    linphone_core_set_zrtp_secrets_file(cCore, nullptr);
+    QFile::remove(dataDir + QStringLiteral("zrtp-secrets.db"));
     const SipSecurity::Transport transport = activeSecurity.transport;
     auto used = core->getTransportsUsed();
     const int usedPort = !used                                      ? 0
