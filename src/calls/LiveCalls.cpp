@@ -158,8 +158,24 @@ void LiveCalls::save(Live& live) {
     const QByteArray text = liveCallText(live.record);
     if (text == live.written) return;
     makePrivatePath(folder());
+    // Rewritten every tick, the record goes to the disk at once only when more than the call's
+    // running time and figures changed, and otherwise every SyncEveryMs: a killed dialer loses
+    // nothing of it, a power cut no more than the last seconds of the duration.
+    LiveCallRecord still = live.record;
+    still.updated = {};
+    still.seconds = 0;
+    still.quality = {};
+    const QByteArray steady = liveCallText(still);
+    const Sync sync = steady != live.steady || !live.synced.isValid() || live.synced.elapsed() >= SyncEveryMs
+                          ? Sync::Now
+                          : Sync::Later;
     // A record that could not be written keeps the last one; the next tick tries again.
-    if (replaceFile(folder() + QLatin1Char('/') + liveCallFileName(live.record.line), text)) live.written = text;
+    if (!replaceFile(folder() + QLatin1Char('/') + liveCallFileName(live.record.line), text, sync)) return;
+    live.written = text;
+    if (sync == Sync::Now) {
+        live.steady = steady;
+        live.synced.start();
+    }
 }
 
 void LiveCalls::drop(int line) {

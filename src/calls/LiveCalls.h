@@ -28,6 +28,7 @@ class LiveCalls : public QObject {
     Q_OBJECT
 public:
     static constexpr int TickMs = 1000;
+    static constexpr int SyncEveryMs = 15000;
 
     explicit LiveCalls(WindowContext& ctx, QObject* parent = nullptr);
 
@@ -60,6 +61,8 @@ private:
         LiveCallRecord record;
         QElapsedTimer clock;
         QByteArray written; // the text last written
+        QByteArray steady;  // ... without what every tick changes (the time, the figures), as last synced
+        QElapsedTimer synced;
         QString endedBy;
         bool hasRow = false;
         QString result;

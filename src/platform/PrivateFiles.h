@@ -71,12 +71,15 @@ inline bool makePrivate(const QString& path) {
 // its last bytes inside commit() and renames the file even when that write failed), the file is
 // synced to disk and then renamed over path. So path holds either its old or its new content,
 // never half of it, also after a full disk or a power cut. A new file gets mode 0600, an existing
-// one keeps its mode. False when any step failed.
-inline bool replaceFile(const QString& path, const std::function<bool(QFileDevice& out)>& write) {
+// one keeps its mode. False when any step failed. With Sync::Later the new content is left to the
+// kernel: it outlives the dialer (a kill, a crash), only a power cut may leave the old one.
+enum class Sync { Now, Later };
+inline bool replaceFile(const QString& path, const std::function<bool(QFileDevice& out)>& write,
+                        Sync sync = Sync::Now) {
     QSaveFile out(path);
     if (!openPrivate(out, QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
 #ifdef Q_OS_UNIX
-    const bool synced = write(out) && ::fsync(out.handle()) == 0;
+    const bool synced = write(out) && (sync == Sync::Later || ::fsync(out.handle()) == 0);
 #else
     const bool synced = write(out) && out.flush();
 #endif
@@ -87,8 +90,8 @@ inline bool replaceFile(const QString& path, const std::function<bool(QFileDevic
     return out.commit();
 }
 
-inline bool replaceFile(const QString& path, const QByteArray& bytes) {
-    return replaceFile(path, [&bytes](QFileDevice& out) { return out.write(bytes) == bytes.size(); });
+inline bool replaceFile(const QString& path, const QByteArray& bytes, Sync sync = Sync::Now) {
+    return replaceFile(path, [&bytes](QFileDevice& out) { return out.write(bytes) == bytes.size(); }, sync);
 }
 
 // Gives a file that a library wrote (with the usual mode) the private mode, when it was new.

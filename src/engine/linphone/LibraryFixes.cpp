@@ -35,7 +35,8 @@ bool libraryFixesInForce() {
 }
 
 namespace {
-std::array<std::atomic<int>, 16> checkedPorts{};
+// One port per engine online over UDP: the program has one, a bench of many seats in one process more.
+std::array<std::atomic<int>, 128> checkedPorts{};
 } // namespace
 
 void checkDatagramsOnPort(int port, bool on) {

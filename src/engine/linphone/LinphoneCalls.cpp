@@ -476,6 +476,7 @@ bool LinphoneEngine::EndCall(int line) {
         return true;
     }
     l.endedByUs = true;
+    d->wake();
     d->readCallQuality(l); // the streams stop with the end
     d->stopRecordingOf(line);
     auto call = l.call;

@@ -164,6 +164,9 @@ struct LinphoneEngine::Impl {
     // kWatchedIdlePumpMs, since anything that comes in wakes the pump at once.
     static constexpr int kIdlePumpMs = 100;
     static constexpr int kWatchedIdlePumpMs = 1000;
+    // A call that runs needs the library only for what comes in on the watched SIP socket (it
+    // wakes the pump) and for its media events, which wait at most kCallPumpMs.
+    static constexpr int kCallPumpMs = 100;
     std::unique_ptr<QSocketNotifier> sipWatch;
     void watchSipSocket();
     bool dnd = false;
@@ -291,8 +294,12 @@ struct LinphoneEngine::Impl {
     }
     bool checkGrammars() { return grammarsPresent || fail(EngineError::TaskWindow); }
     bool checkOpenLine(int line) { return checkLine(line) && (lines[line].open || fail(EngineError::LineNotOpen)); }
+    // An operation on a call wakes the pump: what it starts (a re-INVITE, a REFER) goes on at the
+    // busy pace.
     bool checkCall(int line) {
-        return checkOpenLine(line) && (lines[line].call || fail(EngineError::NotInVoiceSession));
+        if (!checkOpenLine(line) || !(lines[line].call || fail(EngineError::NotInVoiceSession))) return false;
+        wake();
+        return true;
     }
 
     // Events leave through the Qt event queue: the window's handler runs after the library's
@@ -337,27 +344,38 @@ struct LinphoneEngine::Impl {
         wake();
     }
 
-    // While a call or a registration is under way the library gets time every pumpMs; an idle
-    // phone (registered, no call) is pumped every kIdlePumpMs, which keeps the idle dialer's wake-ups
-    // few. Anything the agent starts (a call, an answer) wakes the pump at once.
-    bool busy() const {
-        if (placingLine >= 0 || !incoming.isEmpty() || requestsArriving() || probing) return true;
-        if (lastTraffic.isValid() && lastTraffic.elapsed() < kTrafficWindowMs) return true;
-        if (reg == Reg::Registering || reg == Reg::Unregistering) return true;
-        for (const Line& l : lines)
-            if (l.call) return true;
-        return false;
+    // While a call is set up or changes, or a registration is under way, the library gets time
+    // every pumpMs; calls that only run, every kCallPumpMs; an idle phone (registered, no call)
+    // every kIdlePumpMs, which keeps the idle dialer's wake-ups few. The slower paces need the watch
+    // on the SIP socket (UDP), and anything the agent starts (a call, an answer) wakes the pump.
+    enum class Pace { Busy, CallsRun, Idle };
+    Pace pace() const {
+        if (placingLine >= 0 || !incoming.isEmpty() || requestsArriving() || probing || transfersWaiting > 0 || joinA)
+            return Pace::Busy;
+        if (lastTraffic.isValid() && lastTraffic.elapsed() < kTrafficWindowMs) return Pace::Busy;
+        if (reg == Reg::Registering || reg == Reg::Unregistering) return Pace::Busy;
+        bool calls = false;
+        for (const Line& l : lines) {
+            if (!l.call) continue;
+            if (!l.connected || l.wavePlaying || l.resumeAfterHold ||
+                l.call->getState() != lp::Call::State::StreamsRunning)
+                return Pace::Busy;
+            calls = true;
+        }
+        return calls ? Pace::CallsRun : Pace::Idle;
     }
     void adjustPump() {
-        const bool idle = !busy();
-        const int want = !idle ? pumpMs : std::max(pumpMs, sipWatch ? kWatchedIdlePumpMs : kIdlePumpMs);
+        const Pace now = sipWatch ? pace() : pace() == Pace::Idle ? Pace::Idle : Pace::Busy;
+        const int want = now == Pace::Busy       ? pumpMs
+                         : now == Pace::CallsRun ? std::max(pumpMs, kCallPumpMs)
+                                                 : std::max(pumpMs, sipWatch ? kWatchedIdlePumpMs : kIdlePumpMs);
         if (pump.isActive() && pump.interval() != want) {
             // The slow tick may move a little to fall in with the window's own second ticks.
-            pump.setTimerType(idle ? Qt::CoarseTimer : Qt::PreciseTimer);
+            pump.setTimerType(now == Pace::Idle ? Qt::CoarseTimer : Qt::PreciseTimer);
             pump.start(want);
         }
-        // While the pump runs fast it reads the socket itself; idle, the watch wakes it.
-        if (sipWatch) sipWatch->setEnabled(idle);
+        // While the pump runs fast it reads the socket itself; slower, the watch wakes it.
+        if (sipWatch) sipWatch->setEnabled(now != Pace::Busy);
     }
     void wake() {
         if (pump.isActive() && pump.interval() != pumpMs) {
