@@ -926,8 +926,15 @@ void LinphoneEngine::Impl::onRegistration(lp::RegistrationState state, const std
             post([q = q] { emit q->ReregisterSucceeded(); });
         }
         if (reg == Reg::Registered) {
-            // A proxy silent to STUN while it was down may answer it now that it is back.
+            // A proxy silent to STUN while it was down may answer it now that it is back; one that
+            // answers REGISTER but no longer the keep-alive (restarted without STUN) is checked by
+            // REGISTER again, with the library's keep-alives.
             if (wasSilent && proxyStun == ProxyStun::Silent) proxyStun = ProxyStun::Unknown;
+            if (wasProbe && !wasSilent && proxyStun == ProxyStun::Answers && pingsMissed >= kPingsMissedForSilent) {
+                proxyStun = ProxyStun::Silent;
+                registrarPing.stop();
+                core->enableKeepAlive(activeSecurity.keepAliveSeconds > 0);
+            }
             if (registerEveryMs() > 0) probeTimer.start(registerEveryMs());
             startPinging();
         }
@@ -1035,6 +1042,7 @@ void LinphoneEngine::Impl::startPinging() {
 // refreshMs() (counted from now; the last one was at most a check ago).
 void LinphoneEngine::Impl::onPingAnswered() {
     ++keepAliveAnswers;
+    pingsMissed = 0;
     if (proxyStun == ProxyStun::Answers || !core) return;
     proxyStun = ProxyStun::Answers;
     core->enableKeepAlive(false);
@@ -1047,10 +1055,12 @@ void LinphoneEngine::Impl::onPingAnswered() {
 }
 
 // A proxy that has answered the keep-alive and stops is checked at once with a REGISTER, which says
-// the silence (onRegistrarSilent) when it is not answered either. One that never answered it does
-// not speak STUN: the registration refreshes are the check, as with TCP and TLS.
+// the silence (onRegistrarSilent) when it is not answered either; answered after kPingsMissedForSilent
+// pings in a row went unanswered, it shows the proxy no longer speaks STUN. One that never answered
+// the keep-alive does not speak STUN: the registration refreshes are the check, as with TCP and TLS.
 void LinphoneEngine::Impl::onPingUnanswered() {
     if (proxyStun == ProxyStun::Answers) {
+        ++pingsMissed;
         probeRegistrar();
         return;
     }
@@ -1129,7 +1139,7 @@ void LinphoneEngine::Impl::stopProbing() {
     registrarAnswered();
     registrarPing.stop();
     proxyStun = ProxyStun::Unknown;
-    keepAliveAnswers = 0;
+    keepAliveAnswers = pingsMissed = 0;
 }
 
 // ================================================================================================

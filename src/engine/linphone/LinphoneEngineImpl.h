@@ -256,6 +256,8 @@ struct LinphoneEngine::Impl {
     engine_impl::RegistrarPing registrarPing;
     enum class ProxyStun { Unknown, Answers, Silent } proxyStun = ProxyStun::Unknown; // since online
     int keepAliveAnswers = 0;                                                          // since online
+    int pingsMissed = 0; // unanswered in a row by a proxy that answers STUN and REGISTER
+    static constexpr int kPingsMissedForSilent = 2;
     bool probing = false;      // a refresh of the probe waits for its answer
     bool serverSilent = false; // ServerNotAnswering was reported and nothing has answered since
     QHash<QString, std::shared_ptr<lp::Call>> incoming; // call id -> call not yet answered
