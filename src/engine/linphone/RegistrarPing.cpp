@@ -6,7 +6,7 @@
 
 #include <sys/socket.h>
 
-#include <utility>
+#include <string>
 
 namespace corvid::engine_impl {
 
@@ -48,7 +48,7 @@ void RegistrarPing::stop() {
     m_every.stop();
     m_resend.stop();
     m_noAnswer.stop();
-    m_waiting = m_answerDue = false;
+    m_waiting = false;
     if (m_port) listenForStunOnPort(m_port, nullptr);
     m_port = 0;
 }
@@ -75,20 +75,18 @@ void RegistrarPing::send() {
     }
 }
 
+// Heard inside the library's read, on whichever thread reads it: the answer is looked at on the
+// ping's own thread, once the library is out of its read.
 void RegistrarPing::stunArrived(std::string_view datagram, const sockaddr_in& from) {
-    if (!m_waiting || from.sin_addr.s_addr != m_proxy.sin_addr.s_addr || from.sin_port != m_proxy.sin_port ||
-        !stun_binding::answers(datagram, m_id))
-        return;
-    m_waiting = false;
-    m_resend.stop();
-    m_noAnswer.stop();
-    // Heard inside the library's read: the engine is told once the library is out of it.
-    m_answerDue = true;
+    if (from.sin_addr.s_addr != m_proxy.sin_addr.s_addr || from.sin_port != m_proxy.sin_port) return;
     QMetaObject::invokeMethod(
         &m_every,
-        [this] {
-            if (!std::exchange(m_answerDue, false) || !answered) return;
-            answered();
+        [this, bytes = std::string(datagram)] {
+            if (!m_waiting || !stun_binding::answers(bytes, m_id)) return;
+            m_waiting = false;
+            m_resend.stop();
+            m_noAnswer.stop();
+            if (answered) answered();
         },
         Qt::QueuedConnection);
 }

@@ -41,7 +41,6 @@ private:
     sockaddr_in m_proxy{};
     stun_binding::Id m_id{};
     bool m_waiting = false;
-    bool m_answerDue = false;
     int m_resends = 0;
     QTimer m_every;
     QTimer m_resend;
