@@ -24,13 +24,15 @@ private Q_SLOTS:
                                  << "2 /ca.pem 0 1 1 stun.example:3478 1 0 300 10.0.0.7,10.1.2.0/24" << QStringList{} << QStringList{};
         QTest::newRow("lenient keys: a note and the default")
             << "SipTransport=TLS;TlsCaFile=/no.pem;StunServer=a:0;IceEnabled=True;SipKeepAliveSeconds=2;"
-               "RegistrarCheckSeconds=x;SipAllowFrom=pbx.example 10.0.0.300 10.1.0.0/33 10.2.0.0/16"
+               "RegistrarCheckSeconds=x;RegistrarRefreshSeconds=5;SipAllowFrom=pbx.example 10.0.0.300 10.1.0.0/33 "
+               "10.2.0.0/16"
             << "2 - 1 0 0 - 0 30 60 10.2.0.0/16"
             << QStringList{"TlsCaFile: \"/no.pem\" cannot be read; the system's certificate authorities are used.",
                            "StunServer: \"a:0\" is not host:port; no STUN server is used.",
                            "IceEnabled: ICE needs a StunServer; False is used.",
                            "SipKeepAliveSeconds: \"2\" is not 0 or 5 to 3600 seconds; 30 is used.",
                            "RegistrarCheckSeconds: \"x\" is not 0 or 2 to 3600 seconds; 60 is used.",
+                           "RegistrarRefreshSeconds: \"5\" is not 0 or 10 to 3600 seconds; 300 is used.",
                            "SipAllowFrom: \"pbx.example\" is not an address or network; it is left out.",
                            "SipAllowFrom: \"10.0.0.300\" is not an address or network; it is left out.",
                            "SipAllowFrom: \"10.1.0.0/33\" is not an address or network; it is left out."}
