@@ -25,7 +25,11 @@ class TestIncomingE2e : public QObject {
                    const QString& scenario = QStringLiteral("uac_incoming.xml"), const QString& target = {}) {
         const QString name = m_run.work.filePath(QStringLiteral("caller%1").arg(m_callers.size()));
         QFile csv(name + QStringLiteral(".csv"));
-        if (!csv.open(QIODevice::WriteOnly) || csv.write("SEQUENTIAL\n" + caller.toLatin1() + "\n") < 0) return nullptr;
+        // Closed (written out) before the caller starts: it reads the file at once.
+        if (!csv.open(QIODevice::WriteOnly) || csv.write("SEQUENTIAL\n" + caller.toLatin1() + "\n") < 0 ||
+            !csv.flush())
+            return nullptr;
+        csv.close();
         auto* sipp = new QProcess(this);
         sipp->setProcessChannelMode(QProcess::MergedChannels);
         sipp->setWorkingDirectory(m_run.work.path());
