@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 
 #include <string>
+#include <vector>
 
 namespace corvid::engine_impl {
 
@@ -67,12 +68,11 @@ void RegistrarPing::ping() {
 // From the library's socket, as the library's own keep-alive would go: the NAT binding kept open is
 // the SIP port's. The library made the socket anew after a network change: it is looked up each time.
 void RegistrarPing::send() {
+    const std::vector<int> sockets = sip_gate::socketsOnPort(m_port, SOCK_DGRAM);
+    if (sockets.empty()) return; // no answer comes, and the ping is taken as unanswered
     const stun_binding::Request bytes = stun_binding::request(m_id);
-    for (int fd : sip_gate::socketsOnPort(m_port, SOCK_DGRAM)) {
-        ::sendto(fd, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
-                 reinterpret_cast<const sockaddr*>(&m_proxy), sizeof m_proxy);
-        return;
-    }
+    ::sendto(sockets.front(), bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+             reinterpret_cast<const sockaddr*>(&m_proxy), sizeof m_proxy);
 }
 
 // Heard inside the library's read, on whichever thread reads it: the answer is looked at on the
