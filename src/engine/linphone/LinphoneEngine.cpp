@@ -1018,15 +1018,14 @@ void LinphoneEngine::Impl::probeRegistrar() {
     wake();
 }
 
-// The STUN keep-alive, on UDP while registered and the registrar answers: to the proxy's address as
-// given, or as its name was looked up (lookUpServer), at the port given or SIP's own.
+// The STUN keep-alive, on UDP while registered and the registrar answers: to the proxy's first
+// IPv4 address (lookUpServer: as given, or as its name was looked up), at the port given or SIP's own.
 void LinphoneEngine::Impl::startPinging() {
     if (!core || reg != Reg::Registered || serverSilent || proxyStun == ProxyStun::Silent || pingMs() <= 0 ||
         activeSecurity.transport != SipSecurity::Transport::Udp || registrarPing.running())
         return;
-    const QString host = serverHostPort.section(QLatin1Char(':'), 0, 0);
     const int proxyPort = serverHostPort.contains(QLatin1Char(':')) ? serverHostPort.section(QLatin1Char(':'), 1).toInt() : 5060;
-    QHostAddress address(host);
+    QHostAddress address;
     for (const QString& found : serverAddresses)
         if (address.protocol() != QAbstractSocket::IPv4Protocol) address = QHostAddress(found);
     if (address.protocol() != QAbstractSocket::IPv4Protocol || proxyPort <= 0 || proxyPort > 65535) return;
